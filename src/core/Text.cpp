@@ -1,0 +1,24 @@
+#include "core/Text.h"
+
+namespace sk {
+
+std::string FileNamePart(std::string_view path) {
+  const auto cut = path.find_last_of("\\:");
+  return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+std::string FolderPart(std::string_view path) {
+  const auto cut = path.find_last_of("\\:");
+  return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
+}
+
+}  // namespace sk
+
+namespace sk {
+
+std::string ErrorReportText(const std::string& message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  return message;
+}
+
+}  // namespace sk

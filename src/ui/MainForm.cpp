@@ -1,0 +1,115 @@
+#include "ui/MainForm.h"
+
+#include <commctrl.h>
+
+#include "win/Utf.h"
+
+namespace sk::ui {
+namespace {
+
+constexpr const char* kCaption = "Sektorian 1.1.0 (2008-02-03)";
+
+const std::vector<ControlSpec>& Controls() {
+  static const std::vector<ControlSpec> table = {
+      // The file list (upper half).
+      {.name = "GroupBox3", .cls = WC_BUTTONW, .caption = " Lista plików ", .x = 4, .y = 4, .w = 669, .h = 277,
+       .style = kGroupBox},
+      {.name = "ListView1", .cls = WC_LISTVIEWW, .caption = "", .x = 8, .y = 16, .w = 653, .h = 145,
+       .style = LVS_REPORT | LVS_SHOWSELALWAYS | WS_TABSTOP, .parent = "GroupBox3", .exStyle = WS_EX_CLIENTEDGE},
+      {.name = "Button1", .cls = WC_BUTTONW, .caption = "Dodaj plik(i)", .x = 8, .y = 164, .w = 209, .h = 21,
+       .style = kButton, .parent = "GroupBox3"},
+      {.name = "Button2", .cls = WC_BUTTONW, .caption = "Dodaj pliki z wpisanej ścieżki", .x = 232, .y = 164,
+       .w = 209, .h = 21, .style = kButton, .parent = "GroupBox3"},
+      {.name = "Button8", .cls = WC_BUTTONW, .caption = "Dodaj pliki z wybranej ścieżki", .x = 452, .y = 164,
+       .w = 209, .h = 21, .style = kButton, .parent = "GroupBox3"},
+      {.name = "Button3", .cls = WC_BUTTONW, .caption = "Usuń z listy zaznaczone", .x = 8, .y = 188, .w = 325,
+       .h = 21, .style = kButton, .parent = "GroupBox3"},
+      {.name = "Button4", .cls = WC_BUTTONW, .caption = "Wyczyść listę", .x = 336, .y = 188, .w = 325, .h = 21,
+       .style = kButton, .parent = "GroupBox3"},
+      {.name = "GroupBox1", .cls = WC_BUTTONW,
+       .caption = " Skopiuj pliki do katalogu: (struktura katalogów nie zostanie zachowana) ", .x = 8, .y = 216,
+       .w = 653, .h = 49, .style = kGroupBox, .parent = "GroupBox3"},
+      {.name = "Edit1", .cls = WC_EDITW, .caption = "", .x = 8, .y = 20, .w = 613, .h = 21,
+       .style = ES_AUTOHSCROLL | WS_TABSTOP, .parent = "GroupBox1", .exStyle = WS_EX_CLIENTEDGE},
+      {.name = "Button5", .cls = WC_BUTTONW, .caption = "...", .x = 624, .y = 20, .w = 21, .h = 21,
+       .style = kButton, .parent = "GroupBox1"},
+
+      // The copy status (lower half).
+      {.name = "GroupBox4", .cls = WC_BUTTONW, .caption = " Status kopiowania ", .x = 4, .y = 288, .w = 669,
+       .h = 201, .style = kGroupBox},
+      {.name = "Label1", .cls = WC_STATICW, .caption = "Upłynęło:", .x = 16, .y = 16, .w = 54, .h = 13,
+       .style = kLabel, .parent = "GroupBox4", .font = kBold, .autoSize = true},
+      {.name = "Label3", .cls = WC_STATICW, .caption = "0 sek", .x = 72, .y = 16, .w = 209, .h = 13,
+       .style = kRightLabel, .parent = "GroupBox4"},
+      {.name = "Label4", .cls = WC_STATICW, .caption = "Pozostało:", .x = 16, .y = 32, .w = 59, .h = 13,
+       .style = kLabel, .parent = "GroupBox4", .font = kBold, .autoSize = true},
+      {.name = "Label5", .cls = WC_STATICW, .caption = "0 sek", .x = 76, .y = 32, .w = 205, .h = 13,
+       .style = kRightLabel, .parent = "GroupBox4"},
+      {.name = "Bevel2", .cls = WC_STATICW, .caption = "", .x = 16, .y = 52, .w = 265, .h = 5, .style = kBevel,
+       .parent = "GroupBox4"},
+      {.name = "Label6", .cls = WC_STATICW, .caption = "Aktualny plik:", .x = 16, .y = 60, .w = 77, .h = 13,
+       .style = kLabel, .parent = "GroupBox4", .font = kBold, .autoSize = true},
+      {.name = "Label7", .cls = WC_STATICW, .caption = "Brak", .x = 96, .y = 60, .w = 185, .h = 13,
+       .style = kRightLabel | SS_ENDELLIPSIS, .parent = "GroupBox4"},
+      {.name = "Label8", .cls = WC_STATICW, .caption = "Skopiowano:", .x = 16, .y = 76, .w = 71, .h = 13,
+       .style = kLabel, .parent = "GroupBox4", .font = kBold, .autoSize = true},
+      {.name = "Label9", .cls = WC_STATICW, .caption = "0 B / 0 B", .x = 88, .y = 76, .w = 193, .h = 13,
+       .style = kRightLabel, .parent = "GroupBox4"},
+      {.name = "ProgressBar1", .cls = PROGRESS_CLASSW, .caption = "", .x = 16, .y = 96, .w = 265, .h = 17,
+       .style = PBS_SMOOTH, .parent = "GroupBox4"},
+      {.name = "Bevel3", .cls = WC_STATICW, .caption = "", .x = 16, .y = 120, .w = 265, .h = 5, .style = kBevel,
+       .parent = "GroupBox4"},
+      {.name = "Label10", .cls = WC_STATICW, .caption = "Całkowity postęp:", .x = 16, .y = 128, .w = 101, .h = 13,
+       .style = kLabel, .parent = "GroupBox4", .font = kBold, .autoSize = true},
+      {.name = "ProgressBar2", .cls = PROGRESS_CLASSW, .caption = "", .x = 16, .y = 144, .w = 265, .h = 17,
+       .style = PBS_SMOOTH, .parent = "GroupBox4"},
+      {.name = "Bevel4", .cls = WC_STATICW, .caption = "", .x = 16, .y = 168, .w = 265, .h = 5, .style = kBevel,
+       .parent = "GroupBox4"},
+      {.name = "Button65", .cls = WC_BUTTONW, .caption = "Zatrzymaj", .x = 16, .y = 172, .w = 81, .h = 21,
+       .style = kButton | WS_DISABLED, .parent = "GroupBox4"},
+      {.name = "Button7", .cls = WC_BUTTONW, .caption = "Rozpocznij", .x = 200, .y = 172, .w = 81, .h = 21,
+       .style = kButton, .parent = "GroupBox4", .font = kBold},
+      {.name = "GroupBox2", .cls = WC_BUTTONW, .caption = " Dziennik zdarzeń ", .x = 292, .y = 12, .w = 369,
+       .h = 181, .style = kGroupBox, .parent = "GroupBox4"},
+      {.name = "ListView2", .cls = WC_LISTVIEWW, .caption = "", .x = 8, .y = 16, .w = 353, .h = 141,
+       .style = LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_TABSTOP,
+       .parent = "GroupBox2", .exStyle = WS_EX_CLIENTEDGE},
+      {.name = "CheckBox1", .cls = WC_BUTTONW, .caption = "Autoprzewijanie", .x = 8, .y = 160, .w = 120, .h = 17,
+       .style = BS_AUTOCHECKBOX | WS_TABSTOP, .parent = "GroupBox2"},
+  };
+  return table;
+}
+
+}  // namespace
+
+TForm1::TForm1() = default;
+TForm1::~TForm1() {
+  if (accel_) DestroyAcceleratorTable(accel_);
+}
+
+void TForm1::Create() {
+  menu_ = BuildMenu();
+  CreateForm({.className = L"TForm1",
+              .caption = kCaption,
+              .clientWidth = 680,
+              .clientHeight = 497,
+              .style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX},
+             Controls(), menu_);
+  Guarded([this] { FormCreate(); });
+}
+
+LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CLOSE:
+      FormClose();
+      DestroyWindow(hwnd_);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return Window::HandleMessage(msg, wp, lp);
+  }
+}
+
+}  // namespace sk::ui

@@ -1,0 +1,50 @@
+#include "win/Utf.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "core/Text.h"
+
+namespace sk::win {
+
+std::wstring Widen(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(std::wstring_view utf16) {
+  if (utf16.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::string FileErrorText(unsigned long code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND: return "File not found";
+    case ERROR_PATH_NOT_FOUND: return "Invalid filename";
+    case ERROR_TOO_MANY_OPEN_FILES: return "Too many open files";
+    case ERROR_ACCESS_DENIED: return "File access denied";
+    default: return "I/O error " + std::to_string(code);
+  }
+}
+
+std::string ExecutablePath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n < buffer.size()) return Narrow(std::wstring_view(buffer.data(), n));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string ExecutableFolder() { return FolderPart(ExecutablePath()); }
+
+}  // namespace sk::win

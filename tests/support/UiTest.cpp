@@ -1,0 +1,165 @@
+#include <windows.h>
+#include "support/UiTest.h"
+
+#include <shellapi.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "win/Utf.h"
+
+namespace sk::test {
+
+bool PumpUntil(const std::function<bool()>& done, int ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (done()) return true;
+    if (GetTickCount() - start > static_cast<DWORD>(ms)) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+void Flush() {
+  for (int i = 0; i < 5; ++i) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(1);
+  }
+}
+
+std::string WindowText(HWND h) {
+  const int n = GetWindowTextLengthW(h);
+  std::wstring w(static_cast<size_t>(n) + 1, L'\0');
+  GetWindowTextW(h, w.data(), n + 1);
+  w.resize(static_cast<size_t>(n));
+  return win::Narrow(w);
+}
+
+namespace {
+
+struct BoxSearch {
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
+  wchar_t cls[32];
+  GetClassNameW(h, cls, 32);
+  if (lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(h)) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == GetCurrentProcessId()) {
+      reinterpret_cast<BoxSearch*>(lp)->found = h;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+MessageBoxAnswerer::MessageBoxAnswerer(int buttonId, int timeoutMs) : button_(buttonId), timeout_(timeoutMs) {
+  thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+MessageBoxAnswerer::~MessageBoxAnswerer() {
+  stop_ = true;
+  WaitForSingleObject(thread_, INFINITE);
+  CloseHandle(thread_);
+}
+
+DWORD WINAPI MessageBoxAnswerer::Run(void* p) {
+  auto* self = static_cast<MessageBoxAnswerer*>(p);
+  const DWORD start = GetTickCount();
+  while (!self->stop_ && GetTickCount() - start < static_cast<DWORD>(self->timeout_)) {
+    BoxSearch s;
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&s));
+    if (s.found) {
+      Sleep(50);
+      self->caption_ = WindowText(s.found);
+      HWND text = GetDlgItem(s.found, 0xFFFF);
+      self->text_ = text ? WindowText(text) : std::string();
+      self->answered_ = true;
+      PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(self->button_, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(s.found, self->button_)));
+      return 0;
+    }
+    Sleep(20);
+  }
+  return 0;
+}
+
+bool MessageBoxAnswerer::Wait(int ms) { return PumpUntil([this] { return answered_; }, ms); }
+
+TempDir::TempDir() {
+  wchar_t base[MAX_PATH];
+  GetTempPathW(MAX_PATH, base);
+  static int counter = 0;
+  for (;;) {
+    std::wstring p = std::wstring(base) + L"sk_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                     std::to_wstring(++counter);
+    if (CreateDirectoryW(p.c_str(), nullptr)) {
+      path_ = win::Narrow(p) + "\\";
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot create a temporary folder");
+  }
+}
+
+TempDir::~TempDir() {
+  std::wstring from = win::Widen(path_.substr(0, path_.size() - 1));
+  from.push_back(L'\0');
+  SHFILEOPSTRUCTW op{};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_NO_UI;
+  SHFileOperationW(&op);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  HANDLE h = CreateFileW(win::Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + path);
+  DWORD done = 0;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - at, 1 << 20));
+    ::WriteFile(h, bytes.data() + at, chunk, &done, nullptr);
+    at += done;
+  }
+  CloseHandle(h);
+}
+
+std::string ReadFile(const std::string& path) {
+  HANDLE h = CreateFileW(win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
+  std::string out;
+  char buf[65536];
+  DWORD got = 0;
+  while (::ReadFile(h, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+  CloseHandle(h);
+  return out;
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesW(win::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  uint32_t x = seed * 2654435761u + 12345;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    s[i] = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+}  // namespace sk::test

@@ -1,0 +1,64 @@
+// Helpers for the tests that drive real windows under Wine on Xvfb.
+#pragma once
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace sk::test {
+
+// Pump this thread's messages until `done` holds or `ms` milliseconds pass;
+// returns whether `done` held.
+bool PumpUntil(const std::function<bool()>& done, int ms = 5000);
+// Pump whatever is pending now, several rounds.
+void Flush();
+
+// A window's text as UTF-8.
+std::string WindowText(HWND h);
+
+// Answers the next modal message box that appears on any thread of this
+// process: records its caption and text, then presses the button `buttonId`
+// (IDOK, IDYES, ...). Runs a watcher thread until the box was handled or the
+// timeout passed.
+class MessageBoxAnswerer {
+ public:
+  explicit MessageBoxAnswerer(int buttonId = IDOK, int timeoutMs = 10000);
+  ~MessageBoxAnswerer();
+  bool Answered() const { return answered_; }
+  const std::string& Caption() const { return caption_; }
+  const std::string& Text() const { return text_; }
+  // Wait (pumping) until a box was answered.
+  bool Wait(int ms = 10000);
+
+ private:
+  static DWORD WINAPI Run(void* self);
+  int button_;
+  int timeout_;
+  HANDLE thread_ = nullptr;
+  volatile bool answered_ = false;
+  volatile bool stop_ = false;
+  std::string caption_, text_;
+};
+
+// A temporary folder on the Windows side (UTF-8 path ending in '\'), removed
+// with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+// Whole-file helpers (UTF-8 paths).
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+// A deterministic pattern of `size` bytes.
+std::string Pattern(size_t size, unsigned seed = 1);
+
+}  // namespace sk::test
