@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/EventLog.h"
 #include "ui/Window.h"
 
 namespace sk::ui {
@@ -26,6 +27,11 @@ class TForm1 : public Window {
   }
   HACCEL Accelerators() const { return accel_; }
   HMENU MainMenu() const { return menu_; }
+
+  // ---- event log ----
+  void LogEvent(const std::string& text, EventKind kind);
+  // Set the text of the newest entry (its kind stays).
+  void RewriteNewestEntry(const std::string& text);
 
   // ---- main menu and tray menu commands ----
   void Zamknij1Click();

@@ -48,3 +48,13 @@ std::string ExecutablePath() {
 std::string ExecutableFolder() { return FolderPart(ExecutablePath()); }
 
 }  // namespace sk::win
+
+namespace sk::win {
+
+std::string DecimalSeparator() {
+  wchar_t sep[8] = L".";
+  if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, sep, 8)) return ".";
+  return Narrow(sep);
+}
+
+}  // namespace sk::win

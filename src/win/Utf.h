@@ -18,3 +18,8 @@ std::string ExecutablePath();
 std::string ExecutableFolder();
 
 }  // namespace sk::win
+
+namespace sk::win {
+// The decimal separator of the user's regional settings ("," under Polish ones).
+std::string DecimalSeparator();
+}  // namespace sk::win

@@ -1,0 +1,59 @@
+// The file operations the copy loops need, so that they run on Windows files
+// and, in the tests, on files that fail where a test wants them to.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace sk {
+
+// A failed file operation. what() is the text the program reports, e.g.
+// "File not found" or "I/O error 21"; code() is the system's error code (0
+// when there is none).
+class FileError : public std::runtime_error {
+ public:
+  explicit FileError(const std::string& text, unsigned long code = 0) : std::runtime_error(text), code_(code) {}
+  unsigned long code() const { return code_; }
+
+ private:
+  unsigned long code_;
+};
+
+enum class OpenMode {
+  ReadShared,       // a source: read only, must exist, others may read and write it
+  CreateReadWrite,  // a copy's destination: created, or truncated when it exists; read and write
+  WriteExisting,    // a resumed destination: write only, must exist, neither created nor truncated
+};
+
+// An open file. Sizes and positions are 64-bit. Every operation throws
+// FileError on failure.
+class IFile {
+ public:
+  virtual ~IFile() = default;
+  virtual int64_t Position() = 0;
+  virtual void Seek(int64_t position) = 0;
+  virtual int64_t Size() = 0;
+  // Reads up to `count` bytes at the position; returns how many were read
+  // (0 at the end of the file).
+  virtual size_t Read(void* buffer, size_t count) = 0;
+  // Writes `count` bytes at the position; returns how many were written.
+  virtual size_t Write(const void* buffer, size_t count) = 0;
+  // Closes the file; later operations fail.
+  virtual void Close() = 0;
+};
+
+class IFileSystem {
+ public:
+  virtual ~IFileSystem() = default;
+  virtual std::unique_ptr<IFile> Open(const std::string& path, OpenMode mode) = 0;
+  // Whether `path` names an existing file that is the very file open as
+  // `file` (same volume and file identity, however the path is spelt).
+  virtual bool IsSameFile(IFile& file, const std::string& path) = 0;
+  // The size recorded in the directory entry of the first file matching
+  // `path`; 0 when none matches. The file is not opened.
+  virtual int64_t FileSizeByName(const std::string& path) = 0;
+};
+
+}  // namespace sk
