@@ -1,0 +1,31 @@
+// When a copy loop lets the window work. Window work costs far more than a
+// small read and write, so it is paced by time: messages are pumped when at
+// least `pumpMs` have passed since the last pump, and the display is brought
+// up to date at most every `refreshMs`.
+#pragma once
+#include <cstdint>
+
+#include "core/Clock.h"
+
+namespace sk {
+
+class Pacer {
+ public:
+  enum : unsigned { kNone = 0, kPump = 1, kRefresh = 2 };
+
+  explicit Pacer(IClock& clock, int pumpMs = 10, int refreshMs = 100);
+  // Read the clock; say what is due now (kPump and/or kRefresh), and count it
+  // as done.
+  unsigned Tick();
+  // Start the intervals afresh (e.g. after a refresh made for another reason).
+  void Restart();
+
+ private:
+  int64_t Now();
+  IClock& clock_;
+  bool counter_ = false;
+  int64_t pumpTicks_ = 0, refreshTicks_ = 0;
+  int64_t lastPump_ = 0, lastRefresh_ = 0;
+};
+
+}  // namespace sk
