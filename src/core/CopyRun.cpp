@@ -1,0 +1,106 @@
+#include "core/CopyRun.h"
+
+#include "core/Text.h"
+
+namespace sk {
+namespace {
+
+void CarryOutAction(ICopyRunView& view, ICopyRunSystem& system) {
+  switch (view.AfterCopyAction()) {
+    case kActionMessage:
+      view.LogEvent("Wyświetlanie komunikatu o skończonym kopiowaniu", ekInfo);
+      system.ShowFinishedMessage();
+      break;
+    case kActionMinimize:
+      view.LogEvent("Minimalizowanie aplikacji", ekInfo);
+      system.MinimizeApplication();
+      break;
+    case kActionRunProgram: {
+      view.LogEvent("Uruchamianie wybranej aplikacji", ekInfo);
+      const std::string program = view.ProgramToRun();
+      system.Execute("\"" + program + "\"", FolderPart(program));
+      break;
+    }
+    case kActionCloseProgram:
+      view.LogEvent("Zamykanie aplikacji", ekInfo);
+      system.CloseMainWindow();
+      break;
+    case kActionShutDown:
+      view.LogEvent("Zamykanie systemu", ekInfo);
+      system.ExitSystem(5);  // shut down, forcing applications closed
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+std::string DestinationPath(const std::string& folder, const std::string& source) {
+  return folder + "\\" + FileNamePart(source);
+}
+
+void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
+  if (view.EntryCount() == 0) return;
+  view.SetListHints(false);
+
+  const std::string folder = view.Destination();
+  if (folder.empty()) {
+    view.ShowEmptyDestinationMessage();
+    view.LogEvent("Błąd: Nieuzupełnione pole folderu docelowego", ekError);
+    view.SetListHints(true);
+    return;
+  }
+  if (!system.FolderExists(folder)) {
+    view.LogEvent("Tworzenie folderu docelowego", ekInfo);
+    try {
+      system.CreateFolder(folder);
+    } catch (...) {
+      view.SetListHints(true);
+      throw;
+    }
+  }
+
+  view.LogEvent("Wyłączanie komponentów", ekInfo);
+  view.SetRunControls(true);
+
+  const size_t count = view.EntryCount();
+  int64_t total = 0;
+  for (size_t i = 0; i < count; ++i) total += system.FileSizeByName(view.EntryPath(i));
+  view.LogEvent("Liczenie rozmiaru plików", ekInfo);
+  view.SetOverallProgress(total, 0);
+
+  view.LogEvent("Rozpoczynanie kopiowania plików", ekInfo);
+  view.SetCopyStartTime(system.Now());
+
+  size_t complete = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string source = view.EntryPath(i);
+    const int level = view.Level();
+    try {
+      if (view.CopyFile(source, DestinationPath(view.Destination(), source), level) == CopyOutcome::Complete)
+        ++complete;
+    } catch (...) {
+      // A file that fails never ends the run; the routine has logged it.
+    }
+    if (view.StopRequested() || view.ClosePending()) {
+      view.ClearStopRequest();
+      break;
+    }
+    view.Repaint();
+  }
+
+  if (complete < count) {
+    view.LogEvent("Błąd: Nie wszystkie pliki zostały skopiowane (" + std::to_string(complete) + " z " +
+                      std::to_string(count) + ")",
+                  ekError);
+  }
+  view.LogEvent("Zakończono kopiowanie plików", ekInfo);
+  view.LogEvent("Włączanie komponentów", ekInfo);
+  view.SetRunControls(false);
+
+  if (!view.ClosePending()) CarryOutAction(view, system);
+  view.SetListHints(true);
+}
+
+}  // namespace sk

@@ -1,0 +1,80 @@
+// The copy run: every listed file copied into one destination folder with the
+// level copy routine, the window locked meanwhile, then the after-copy action.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/EventLog.h"
+
+namespace sk {
+
+// How the copy of one file ended.
+enum class CopyOutcome {
+  Complete,    // every byte of the source is in the destination
+  Incomplete,  // ended early: a stop, an open failure, a refusal
+};
+
+// After-copy actions, the settings dialog's radio item index.
+enum AfterCopyAction : int {
+  kActionNone = 0,
+  kActionMessage = 1,
+  kActionMinimize = 2,
+  kActionRunProgram = 3,
+  kActionCloseProgram = 4,
+  kActionShutDown = 5,
+};
+
+// What the run needs of the main window and the settings dialog.
+class ICopyRunView {
+ public:
+  virtual ~ICopyRunView() = default;
+  virtual size_t EntryCount() = 0;
+  virtual std::string EntryPath(size_t index) = 0;  // the list item's caption
+  virtual std::string Destination() = 0;            // the destination field as typed
+  virtual void SetListHints(bool on) = 0;
+  virtual void ShowEmptyDestinationMessage() = 0;  // the "Kopiowanie przerwane..." box
+  virtual void LogEvent(const std::string& text, EventKind kind) = 0;
+  // Switch off (or on) the list, its buttons, the destination field, Start,
+  // the four top menus and the dialog's action choice; Stop the opposite.
+  virtual void SetRunControls(bool running) = 0;
+  virtual void SetOverallProgress(int64_t maximum, int64_t position) = 0;
+  virtual void SetCopyStartTime(double now) = 0;
+  virtual int Level() = 0;  // read anew for every file
+  // Copy one file with the level copy routine; a failure comes out as an
+  // exception, which the run ignores.
+  virtual CopyOutcome CopyFile(const std::string& source, const std::string& destination, int level) = 0;
+  virtual bool StopRequested() = 0;
+  virtual void ClearStopRequest() = 0;
+  virtual void Repaint() = 0;
+  // The main window is being closed: the run ends after the file in hand and
+  // no after-copy action follows.
+  virtual bool ClosePending() = 0;
+  virtual int AfterCopyAction() = 0;  // the radio item index, -1: none
+  virtual std::string ProgramToRun() = 0;
+};
+
+// What the run needs of the system: folders, clock, and the actions.
+class ICopyRunSystem {
+ public:
+  virtual ~ICopyRunSystem() = default;
+  virtual bool FolderExists(const std::string& path) = 0;
+  virtual void CreateFolder(const std::string& path) = 0;  // throws FileError
+  virtual int64_t FileSizeByName(const std::string& path) = 0;
+  virtual double Now() = 0;
+  virtual void ShowFinishedMessage() = 0;  // "Zakończono kopiowanie wszystkich plików!"
+  virtual void MinimizeApplication() = 0;
+  virtual void Execute(const std::string& file, const std::string& folder) = 0;
+  virtual void CloseMainWindow() = 0;
+  virtual void ExitSystem(unsigned flags) = 0;
+};
+
+// Start: the whole run. An error while creating the destination folder comes
+// out of it (for the application's error report) with nothing copied.
+void RunCopy(ICopyRunView& view, ICopyRunSystem& system);
+
+// The destination path of a listed file: the folder as typed, "\", and the
+// file-name part of the source.
+std::string DestinationPath(const std::string& folder, const std::string& source);
+
+}  // namespace sk

@@ -1,0 +1,225 @@
+#include "core/CopyRun.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+#include "core/FileApi.h"
+
+namespace sk {
+namespace {
+
+// Records what the run does, in order, as one list of lines.
+struct FakeRun : ICopyRunView, ICopyRunSystem {
+  std::vector<std::string> files;
+  std::string destination = "D:\\out";
+  std::vector<std::string> trail;
+  int level = 4;
+  int action = kActionNone;
+  bool stop = false, closing = false, folderExists = true;
+  std::function<void(size_t)> onCopy;  // lets a test act in the middle of file i
+  std::vector<size_t> failing;         // files whose copy throws
+  size_t copied = 0;
+
+  void Note(const std::string& s) { trail.push_back(s); }
+
+  size_t EntryCount() override { return files.size(); }
+  std::string EntryPath(size_t i) override { return files.at(i); }
+  std::string Destination() override { return destination; }
+  void SetListHints(bool on) override { Note(on ? "hints on" : "hints off"); }
+  void ShowEmptyDestinationMessage() override { Note("box: empty destination"); }
+  void LogEvent(const std::string& text, EventKind kind) override {
+    Note("log " + std::to_string(kind) + ": " + text);
+  }
+  void SetRunControls(bool running) override { Note(running ? "controls off" : "controls on"); }
+  void SetOverallProgress(int64_t max, int64_t pos) override {
+    Note("total " + std::to_string(max) + " at " + std::to_string(pos));
+  }
+  void SetCopyStartTime(double) override { Note("start time"); }
+  int Level() override { return level; }
+  CopyOutcome CopyFile(const std::string& s, const std::string& d, int lvl) override {
+    const size_t i = copied++;
+    Note("copy " + s + " -> " + d + " at " + std::to_string(lvl));
+    if (onCopy) onCopy(i);
+    for (size_t f : failing)
+      if (f == i) throw FileError("I/O error 21", 21);
+    return stop ? CopyOutcome::Incomplete : CopyOutcome::Complete;
+  }
+  bool StopRequested() override { return stop; }
+  void ClearStopRequest() override { stop = false; }
+  void Repaint() override {}
+  bool ClosePending() override { return closing; }
+  int AfterCopyAction() override { return action; }
+  std::string ProgramToRun() override { return "C:\\Tools\\after run.exe"; }
+
+  bool FolderExists(const std::string&) override { return folderExists; }
+  void CreateFolder(const std::string& p) override {
+    Note("mkdir " + p);
+    if (p.find("missing") != std::string::npos) throw FileError("Invalid filename", 3);
+  }
+  int64_t FileSizeByName(const std::string& p) override { return static_cast<int64_t>(p.size()) * 1000000000; }
+  double Now() override { return 1.0; }
+  void ShowFinishedMessage() override { Note("box: finished"); }
+  void MinimizeApplication() override { Note("minimise"); }
+  void Execute(const std::string& f, const std::string& dir) override { Note("execute " + f + " in " + dir); }
+  void CloseMainWindow() override { Note("close"); }
+  void ExitSystem(unsigned flags) override { Note("exit system " + std::to_string(flags)); }
+};
+
+TEST(CopyRun, ThreeFilesOneFailingInTheMiddle) {
+  FakeRun run;
+  run.files = {"E:\\a.bin", "E:\\sub\\b.bin", "c.bin"};
+  run.failing = {1};
+  RunCopy(run, run);
+  const std::vector<std::string> expected = {
+      "hints off",
+      "log 2: Wyłączanie komponentów",
+      "controls off",
+      "log 2: Liczenie rozmiaru plików",
+      "total 25000000000 at 0",  // 64-bit total
+      "log 2: Rozpoczynanie kopiowania plików",
+      "start time",
+      "copy E:\\a.bin -> D:\\out\\a.bin at 4",
+      "copy E:\\sub\\b.bin -> D:\\out\\b.bin at 4",
+      "copy c.bin -> D:\\out\\c.bin at 4",
+      "log 0: Błąd: Nie wszystkie pliki zostały skopiowane (2 z 3)",
+      "log 2: Zakończono kopiowanie plików",
+      "log 2: Włączanie komponentów",
+      "controls on",
+      "hints on",
+  };
+  EXPECT_EQ(run.trail, expected);
+}
+
+TEST(CopyRun, CompleteRunHasNoShortfallEntryAndShowsTheMessage) {
+  FakeRun run;
+  run.files = {"E:\\a", "E:\\b"};
+  run.action = kActionMessage;
+  RunCopy(run, run);
+  const std::vector<std::string> tail(run.trail.end() - 6, run.trail.end());
+  const std::vector<std::string> expected = {
+      "log 2: Zakończono kopiowanie plików",
+      "log 2: Włączanie komponentów",
+      "controls on",
+      "log 2: Wyświetlanie komunikatu o skończonym kopiowaniu",
+      "box: finished",
+      "hints on",
+  };
+  EXPECT_EQ(tail, expected);
+}
+
+TEST(CopyRun, StopDuringTheSecondOfThreeEndsAfterItAndStillActs) {
+  FakeRun run;
+  run.files = {"E:\\a", "E:\\b", "E:\\c"};
+  run.action = kActionMessage;
+  run.onCopy = [&](size_t i) {
+    if (i == 1) run.stop = true;
+  };
+  RunCopy(run, run);
+  EXPECT_EQ(run.copied, 2u);  // the third is not touched
+  EXPECT_FALSE(run.stop);     // cleared for the next run
+  const std::vector<std::string> tail(run.trail.end() - 7, run.trail.end());
+  const std::vector<std::string> expected = {
+      "log 0: Błąd: Nie wszystkie pliki zostały skopiowane (1 z 3)",
+      "log 2: Zakończono kopiowanie plików",
+      "log 2: Włączanie komponentów",
+      "controls on",
+      "log 2: Wyświetlanie komunikatu o skończonym kopiowaniu",
+      "box: finished",
+      "hints on",
+  };
+  EXPECT_EQ(tail, expected);
+}
+
+TEST(CopyRun, ClosingTheWindowEndsTheRunWithoutTheAction) {
+  FakeRun run;
+  run.files = {"E:\\a", "E:\\b"};
+  run.action = kActionShutDown;
+  run.onCopy = [&](size_t) { run.closing = true; };
+  RunCopy(run, run);
+  EXPECT_EQ(run.copied, 1u);
+  for (const auto& line : run.trail) EXPECT_EQ(line.find("exit system"), std::string::npos);
+  EXPECT_EQ(run.trail.back(), "hints on");
+}
+
+TEST(CopyRun, EmptyListDoesNothingAtAll) {
+  FakeRun run;
+  RunCopy(run, run);
+  EXPECT_TRUE(run.trail.empty());
+}
+
+TEST(CopyRun, EmptyDestinationShowsTheBoxThenLogs) {
+  FakeRun run;
+  run.files = {"E:\\a"};
+  run.destination = "";
+  RunCopy(run, run);
+  const std::vector<std::string> expected = {"hints off", "box: empty destination",
+                                             "log 0: Błąd: Nieuzupełnione pole folderu docelowego", "hints on"};
+  EXPECT_EQ(run.trail, expected);
+}
+
+TEST(CopyRun, MissingFolderIsCreatedAndAFailedCreationEscapesWithNothingChanged) {
+  FakeRun run;
+  run.files = {"E:\\a"};
+  run.folderExists = false;
+  RunCopy(run, run);
+  EXPECT_EQ(run.trail[1], "log 2: Tworzenie folderu docelowego");
+  EXPECT_EQ(run.trail[2], "mkdir D:\\out");
+  EXPECT_EQ(run.copied, 1u);
+
+  FakeRun bad;
+  bad.files = {"E:\\a"};
+  bad.folderExists = false;
+  bad.destination = "D:\\missing\\out";
+  EXPECT_THROW(RunCopy(bad, bad), FileError);
+  const std::vector<std::string> expected = {"hints off", "log 2: Tworzenie folderu docelowego",
+                                             "mkdir D:\\missing\\out", "hints on"};
+  EXPECT_EQ(bad.trail, expected);
+}
+
+TEST(CopyRun, EachActionLogsAndActs) {
+  struct Case {
+    int action;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {kActionNone, {}},
+      {-1, {}},
+      {9, {}},
+      {kActionMinimize, {"log 2: Minimalizowanie aplikacji", "minimise"}},
+      {kActionRunProgram,
+       {"log 2: Uruchamianie wybranej aplikacji", "execute \"C:\\Tools\\after run.exe\" in C:\\Tools\\"}},
+      {kActionCloseProgram, {"log 2: Zamykanie aplikacji", "close"}},
+      {kActionShutDown, {"log 2: Zamykanie systemu", "exit system 5"}},
+  };
+  for (const auto& c : cases) {
+    FakeRun run;
+    run.files = {"E:\\a"};
+    run.action = c.action;
+    RunCopy(run, run);
+    const auto controlsOn = std::find(run.trail.begin(), run.trail.end(), "controls on");
+    ASSERT_NE(controlsOn, run.trail.end());
+    std::vector<std::string> between(controlsOn + 1, run.trail.end() - 1);
+    EXPECT_EQ(between, c.lines) << "action " << c.action;
+  }
+}
+
+TEST(CopyRun, LevelIsReadForEveryFile) {
+  FakeRun run;
+  run.files = {"E:\\a", "E:\\b"};
+  run.level = 0;
+  run.onCopy = [&](size_t) { run.level = 3; };
+  RunCopy(run, run);
+  EXPECT_NE(std::find(run.trail.begin(), run.trail.end(), "copy E:\\a -> D:\\out\\a at 0"), run.trail.end());
+  EXPECT_NE(std::find(run.trail.begin(), run.trail.end(), "copy E:\\b -> D:\\out\\b at 3"), run.trail.end());
+}
+
+TEST(CopyRun, DestinationPathAddsTheSeparatorEvenAfterOne) {
+  EXPECT_EQ(DestinationPath("D:\\out\\", "E:\\x\\f.txt"), "D:\\out\\\\f.txt");
+  EXPECT_EQ(DestinationPath("D:\\out", "E:f.txt"), "D:\\out\\f.txt");
+}
+
+}  // namespace
+}  // namespace sk
