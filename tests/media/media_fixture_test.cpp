@@ -176,6 +176,28 @@ TEST_F(MediaFixture, AFileOfFiveGibReportsItsSizeAndReadsPastFourGib) {
   EXPECT_NE(f.Bytes((4ULL << 30) + 5000, 64), f.Bytes(5000, 64));
 }
 
+TEST_F(MediaFixture, SlowAndStallingReadsTakeTheirTime) {
+  VirtualFile f{.size = 100, .slowMs = 30, .stallMs = 100};
+  f.Bad(50, 50);
+  Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
+  ASSERT_TRUE(h.ok());
+  DWORD err = 0;
+  auto timed = [&](uint64_t offset) {  // milliseconds
+    LARGE_INTEGER freq, a, b;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&a);
+    ReadAt(h.h, offset, 1, &err);
+    QueryPerformanceCounter(&b);
+    return static_cast<unsigned>((b.QuadPart - a.QuadPart) * 1000 / freq.QuadPart);
+  };
+  const unsigned good = timed(0);
+  EXPECT_EQ(err, 0u);
+  EXPECT_GE(good, 25u);
+  EXPECT_LT(good, 120u);  // no stall
+  EXPECT_GE(timed(50), 125u);  // slow and stall
+  EXPECT_EQ(err, 21u);
+}
+
 TEST_F(MediaFixture, MadeFoldersListTheirFiles) {
   const VirtualFile a{.size = 100, .id = "a"}, b{.size = 200, .id = "b"};
   const std::string folder = media.MakeFolder("list_test\\inner", {a, b});
