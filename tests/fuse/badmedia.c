@@ -1,0 +1,779 @@
+/*
+ * badmedia: a FUSE file system that plays a damaged disc for the tests.
+ *
+ *   badmedia --store=DIR MOUNTPOINT [fuse options]      (as root)
+ *
+ * The mount has three folders:
+ *
+ * v/    Read-only virtual files. Any name made of items separated by ','
+ *       followed by an extension (".bin", ".txt", ...) names a file:
+ *         size=N        its size in bytes (required)
+ *         seed=N        the content's seed (default 0)
+ *         bad=A-B       bytes A to B inclusive cannot be read (any number of these)
+ *         slow=MS       every read waits MS milliseconds
+ *         stall=MS      a read that fails waits MS milliseconds first
+ *         id=TEXT       a free tag (letters, digits, '_'), to make names differ
+ *       Numbers are decimal and may end in K, M or G (times 1024, 1024^2, 1024^3).
+ *       Example: "size=5000,seed=3,bad=100-199,bad=4000-4099.bin".
+ *       The content is computed, so sizes of many GiB cost nothing:
+ *         w(k)  = mix(k * 0x9E3779B97F4A7C15 + seed)   (64-bit arithmetic)
+ *         mix(z): z ^= z >> 30; z *= 0xBF58476D1CE4E5B9; z ^= z >> 27;
+ *                 z *= 0x94D049BB133111EB; z ^= z >> 31
+ *         byte i = (w(i / 8) >> (8 * (i % 8))) & 0xFF
+ *       A read that touches an unreadable byte fails as a whole with EIO; reads
+ *       are passed through unwidened (direct_io), so a read that ends just
+ *       before a bad byte succeeds. Opening a virtual file for writing fails
+ *       with EACCES (and is logged). Directly in v/ every valid name exists
+ *       without being listed. "mkdir" makes a virtual folder in v/ (also nested);
+ *       in such a folder a file exists, and is listed, once it has been created
+ *       (an open with O_CREAT, e.g. CreateFile with CREATE_NEW), which keeps
+ *       it open for reading only.
+ * w/    A writable folder backed by the store folder. While a byte budget is
+ *       set, a write that does not fit in what is left fails with ENOSPC and
+ *       writes nothing; a write that fits uses up its length.
+ * ctl/  Control files:
+ *         log     every open and create in v/ and w/, one line each:
+ *                 "<open|create> <r|w|rw>[+trunc][+append] <ok|ERRNO> <path>"
+ *                 (path from the mount's root, e.g. "/v/size=10.bin");
+ *                 truncating it (opening it with truncation) clears it.
+ *         heal    writing file names (one a line, the last part of the path,
+ *                 or "*" for all) makes their bad ranges readable; reading
+ *                 lists them; truncating it clears the list.
+ *         budget  writing a number sets the bytes w/ may still take; writing
+ *                 "unlimited" (or nothing) lifts the limit; reading shows it.
+ *
+ * Everything is held in memory and starts afresh with each mount.
+ *
+ * For speed the kernel keeps attributes and names for a minute (nothing changes
+ * behind its back: w/ is written through the mount, v/ never changes) and the
+ * file system runs on one thread (a 1-byte read under Wine costs about 20 us
+ * instead of 50). So: read control files to their end rather than trusting
+ * their size, and know that slow= and stall= hold up the whole mount.
+ */
+#define FUSE_USE_VERSION 31
+#include <fuse.h>
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <time.h>
+#include <unistd.h>
+
+#define MAX_BAD 64
+
+struct spec {
+  uint64_t size, seed;
+  unsigned slow_ms, stall_ms;
+  int nbad;
+  uint64_t bad_from[MAX_BAD], bad_to[MAX_BAD]; /* inclusive */
+};
+
+/* A growable text buffer (the log, the heal list, virtual folder entries). */
+struct text {
+  char* data;
+  size_t len, cap;
+};
+
+static struct {
+  pthread_mutex_t lock;
+  char* store;
+  struct text log;
+  struct text healed;  /* "name\n" lines */
+  struct text vpaths;  /* "/v/...\n" lines: virtual folders ("d ") and files ("f ") */
+  int64_t budget;      /* -1: unlimited */
+} g = {PTHREAD_MUTEX_INITIALIZER, NULL, {0}, {0}, {0}, -1};
+
+/* A fixed time for every virtual entry: 2008-02-03 12:00:00 UTC. */
+static const time_t kFixedTime = 1202040000;
+
+static void text_add(struct text* t, const char* s, size_t n) {
+  if (t->len + n + 1 > t->cap) {
+    size_t cap = t->cap ? t->cap : 256;
+    while (cap < t->len + n + 1) cap *= 2;
+    char* p = realloc(t->data, cap);
+    if (!p) abort();
+    t->data = p;
+    t->cap = cap;
+  }
+  memcpy(t->data + t->len, s, n);
+  t->len += n;
+  t->data[t->len] = '\0';
+}
+
+/* Whether `t` holds the line `s` (without its '\n'). */
+static int text_has_line(const struct text* t, const char* s) {
+  size_t n = strlen(s);
+  for (const char* p = t->data; p && p < t->data + t->len;) {
+    const char* e = memchr(p, '\n', (size_t)(t->data + t->len - p));
+    if (!e) break;
+    if ((size_t)(e - p) == n && memcmp(p, s, n) == 0) return 1;
+    p = e + 1;
+  }
+  return 0;
+}
+
+/* ---------------------------------------------------------------- content */
+
+static uint64_t mix(uint64_t z) {
+  z ^= z >> 30;
+  z *= 0xBF58476D1CE4E5B9ULL;
+  z ^= z >> 27;
+  z *= 0x94D049BB133111EBULL;
+  z ^= z >> 31;
+  return z;
+}
+
+static void fill(char* buf, uint64_t off, size_t n, uint64_t seed) {
+  size_t i = 0;
+  while (i < n) {
+    uint64_t pos = off + i;
+    uint64_t w = mix((pos / 8) * 0x9E3779B97F4A7C15ULL + seed);
+    for (unsigned b = (unsigned)(pos % 8); b < 8 && i < n; ++b, ++i) buf[i] = (char)((w >> (8 * b)) & 0xFF);
+  }
+}
+
+/* ------------------------------------------------------------ name syntax */
+
+static int parse_num(const char** p, uint64_t* out) {
+  const char* s = *p;
+  if (*s < '0' || *s > '9') return 0;
+  uint64_t v = 0;
+  while (*s >= '0' && *s <= '9') {
+    if (v > (UINT64_MAX - 9) / 10) return 0;
+    v = v * 10 + (uint64_t)(*s++ - '0');
+  }
+  int shift = *s == 'K' ? 10 : *s == 'M' ? 20 : *s == 'G' ? 30 : 0;
+  if (shift) {
+    if (v > (UINT64_MAX >> shift)) return 0;
+    v <<= shift;
+    ++s;
+  }
+  *p = s;
+  *out = v;
+  return 1;
+}
+
+/* Parses the last part of a path in v/; returns 0 when it names no file. */
+static int parse_name(const char* name, struct spec* sp) {
+  memset(sp, 0, sizeof *sp);
+  const char* dot = strrchr(name, '.');
+  if (!dot || dot == name) return 0;
+  int have_size = 0;
+  const char* p = name;
+  while (p < dot) {
+    uint64_t a, b;
+    if (!strncmp(p, "size=", 5)) {
+      p += 5;
+      if (!parse_num(&p, &sp->size)) return 0;
+      have_size = 1;
+    } else if (!strncmp(p, "seed=", 5)) {
+      p += 5;
+      if (!parse_num(&p, &sp->seed)) return 0;
+    } else if (!strncmp(p, "bad=", 4)) {
+      p += 4;
+      if (!parse_num(&p, &a) || *p++ != '-' || !parse_num(&p, &b) || b < a || sp->nbad == MAX_BAD) return 0;
+      sp->bad_from[sp->nbad] = a;
+      sp->bad_to[sp->nbad++] = b;
+    } else if (!strncmp(p, "slow=", 5) || !strncmp(p, "stall=", 6)) {
+      int slow = p[1] == 'l';
+      p += slow ? 5 : 6;
+      if (!parse_num(&p, &a) || a > 600000) return 0;
+      *(slow ? &sp->slow_ms : &sp->stall_ms) = (unsigned)a;
+    } else if (!strncmp(p, "id=", 3)) {
+      p += 3;
+      const char* s = p;
+      while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') || *p == '_') ++p;
+      if (p == s) return 0;
+    } else {
+      return 0;
+    }
+    if (p == dot) break;
+    if (*p++ != ',') return 0;
+  }
+  return have_size && p == dot;
+}
+
+/* ----------------------------------------------------------------- paths */
+
+enum area { NONE, ROOT, V, W, CTL };
+
+static enum area area_of(const char* path, const char** rest) {
+  *rest = "";
+  if (!strcmp(path, "/")) return ROOT;
+  const char* names[] = {NULL, NULL, "/v", "/w", "/ctl"};
+  for (int a = V; a <= CTL; ++a) {
+    size_t n = strlen(names[a]);
+    if (!strncmp(path, names[a], n) && (path[n] == '\0' || path[n] == '/')) {
+      *rest = path + n;
+      return (enum area)a;
+    }
+  }
+  return NONE;
+}
+
+static const char* last_part(const char* path) { return strrchr(path, '/') + 1; }
+
+/* Whether the virtual folder `path` ("/v" or "/v/...") exists. Caller holds the lock. */
+static int vdir_exists(const char* path) {
+  if (!strcmp(path, "/v")) return 1;
+  char line[PATH_MAX + 3];
+  snprintf(line, sizeof line, "d %s", path);
+  return text_has_line(&g.vpaths, line);
+}
+
+/* Whether the parent folder of `path` in v/ exists. Caller holds the lock. */
+static int vparent_exists(const char* path) {
+  char parent[PATH_MAX];
+  size_t n = (size_t)(last_part(path) - 1 - path);
+  if (n >= sizeof parent) return 0;
+  memcpy(parent, path, n);
+  parent[n] = '\0';
+  return vdir_exists(parent);
+}
+
+/* Whether the virtual file `path` exists: any valid name directly in v/, a
+   created one in a folder made in v/. Caller holds the lock. */
+static int vfile_exists(const char* path, struct spec* sp) {
+  if (!parse_name(last_part(path), sp)) return 0;
+  if (last_part(path) == path + 3) return 1; /* "/v/NAME" */
+  char line[PATH_MAX + 3];
+  snprintf(line, sizeof line, "f %s", path);
+  return text_has_line(&g.vpaths, line);
+}
+
+static void store_path(char* out, const char* rest) { snprintf(out, PATH_MAX, "%s%s", g.store, rest); }
+
+/* ---------------------------------------------------------- control files */
+
+static const char* ctl_names[] = {"log", "heal", "budget"};
+
+static int ctl_index(const char* rest) {
+  for (int i = 0; i < 3; ++i)
+    if (rest[0] == '/' && !strcmp(rest + 1, ctl_names[i])) return i;
+  return -1;
+}
+
+/* The current content of a control file, copied; the caller frees it. */
+static char* ctl_content(int i, size_t* len) {
+  pthread_mutex_lock(&g.lock);
+  char small[32];
+  const char* src = small;
+  size_t n;
+  if (i == 0) {
+    src = g.log.data ? g.log.data : "";
+    n = g.log.len;
+  } else if (i == 1) {
+    src = g.healed.data ? g.healed.data : "";
+    n = g.healed.len;
+  } else {
+    n = g.budget < 0 ? (size_t)snprintf(small, sizeof small, "unlimited\n")
+                     : (size_t)snprintf(small, sizeof small, "%lld\n", (long long)g.budget);
+  }
+  char* copy = malloc(n + 1);
+  if (!copy) abort();
+  memcpy(copy, src, n);
+  copy[n] = '\0';
+  pthread_mutex_unlock(&g.lock);
+  *len = n;
+  return copy;
+}
+
+static int ctl_write(int i, const char* buf, size_t size) {
+  pthread_mutex_lock(&g.lock);
+  int rc = (int)size;
+  if (i == 0) {
+    rc = -EACCES;
+  } else if (i == 1) {
+    const char* p = buf;
+    const char* end = buf + size;
+    while (p < end) {
+      const char* e = memchr(p, '\n', (size_t)(end - p));
+      if (!e) e = end;
+      size_t n = (size_t)(e - p);
+      if (n && p[n - 1] == '\r') --n;
+      if (n && n < NAME_MAX) {
+        char name[NAME_MAX + 1];
+        memcpy(name, p, n);
+        name[n] = '\0';
+        if (!text_has_line(&g.healed, name)) {
+          text_add(&g.healed, name, n);
+          text_add(&g.healed, "\n", 1);
+        }
+      }
+      p = e + 1;
+    }
+  } else {
+    char s[32];
+    size_t n = size < sizeof s - 1 ? size : sizeof s - 1;
+    memcpy(s, buf, n);
+    s[n] = '\0';
+    while (n && (s[n - 1] == '\n' || s[n - 1] == '\r' || s[n - 1] == ' ')) s[--n] = '\0';
+    uint64_t v;
+    const char* p = s;
+    if (n == 0 || !strcmp(s, "unlimited"))
+      g.budget = -1;
+    else if (parse_num(&p, &v) && *p == '\0' && v <= INT64_MAX)
+      g.budget = (int64_t)v;
+    else
+      rc = -EINVAL;
+  }
+  pthread_mutex_unlock(&g.lock);
+  return rc;
+}
+
+static void ctl_truncate(int i) {
+  pthread_mutex_lock(&g.lock);
+  if (i == 0) g.log.len = 0;
+  if (i == 1) g.healed.len = 0;
+  pthread_mutex_unlock(&g.lock);
+}
+
+/* ------------------------------------------------------------------- log */
+
+static void log_open(const char* op, const char* path, int flags, int rc) {
+  char line[PATH_MAX + 64];
+  int acc = flags & O_ACCMODE;
+  int n = snprintf(line, sizeof line, "%s %s%s%s %s %s\n", op, acc == O_RDONLY ? "r" : acc == O_WRONLY ? "w" : "rw",
+                   flags & O_TRUNC ? "+trunc" : "", flags & O_APPEND ? "+append" : "",
+                   rc == 0 ? "ok" : rc == -EACCES ? "EACCES" : rc == -ENOENT ? "ENOENT" : "error", path);
+  pthread_mutex_lock(&g.lock);
+  text_add(&g.log, line, (size_t)n);
+  pthread_mutex_unlock(&g.lock);
+}
+
+/* ------------------------------------------------------------ operations */
+
+static void* bm_init(struct fuse_conn_info* conn, struct fuse_config* cfg) {
+  (void)conn;
+  cfg->entry_timeout = 60;
+  cfg->attr_timeout = 60;
+  cfg->negative_timeout = 0; /* a name made in a virtual folder must appear at once */
+  cfg->direct_io = 1;
+  return NULL;
+}
+
+static void dir_stat(struct stat* st) {
+  st->st_mode = S_IFDIR | 0755;
+  st->st_nlink = 2;
+  st->st_mtime = st->st_atime = st->st_ctime = kFixedTime;
+}
+
+static int bm_getattr(const char* path, struct stat* st, struct fuse_file_info* fi) {
+  const char* rest;
+  memset(st, 0, sizeof *st);
+  switch (area_of(path, &rest)) {
+    case ROOT:
+      dir_stat(st);
+      return 0;
+    case V: {
+      struct spec sp;
+      pthread_mutex_lock(&g.lock);
+      int is_dir = vdir_exists(path), is_file = !is_dir && vfile_exists(path, &sp);
+      pthread_mutex_unlock(&g.lock);
+      if (is_dir) {
+        dir_stat(st);
+        return 0;
+      }
+      if (!is_file) return -ENOENT;
+      st->st_mode = S_IFREG | 0444;
+      st->st_nlink = 1;
+      st->st_size = (off_t)sp.size;
+      st->st_blocks = 0;
+      st->st_mtime = st->st_atime = st->st_ctime = kFixedTime;
+      return 0;
+    }
+    case W: {
+      char real[PATH_MAX];
+      store_path(real, rest);
+      int rc = fi ? fstat((int)fi->fh, st) : lstat(real, st);
+      return rc == 0 ? 0 : -errno;
+    }
+    case CTL: {
+      if (!*rest) {
+        dir_stat(st);
+        return 0;
+      }
+      int i = ctl_index(rest);
+      if (i < 0) return -ENOENT;
+      size_t len;
+      free(ctl_content(i, &len));
+      st->st_mode = S_IFREG | 0666;
+      st->st_nlink = 1;
+      st->st_size = (off_t)len;
+      st->st_mtime = st->st_atime = st->st_ctime = time(NULL);
+      return 0;
+    }
+    default:
+      return -ENOENT;
+  }
+}
+
+static int bm_readdir(const char* path, void* buf, fuse_fill_dir_t fill_dir, off_t off, struct fuse_file_info* fi,
+                      enum fuse_readdir_flags flags) {
+  (void)off, (void)fi, (void)flags;
+  const char* rest;
+  enum area a = area_of(path, &rest);
+  fill_dir(buf, ".", NULL, 0, 0);
+  fill_dir(buf, "..", NULL, 0, 0);
+  if (a == ROOT) {
+    fill_dir(buf, "v", NULL, 0, 0);
+    fill_dir(buf, "w", NULL, 0, 0);
+    fill_dir(buf, "ctl", NULL, 0, 0);
+  } else if (a == CTL && !*rest) {
+    for (int i = 0; i < 3; ++i) fill_dir(buf, ctl_names[i], NULL, 0, 0);
+  } else if (a == V) {
+    pthread_mutex_lock(&g.lock);
+    if (!vdir_exists(path)) {
+      pthread_mutex_unlock(&g.lock);
+      return -ENOENT;
+    }
+    size_t plen = strlen(path);
+    for (char* p = g.vpaths.data; p && p < g.vpaths.data + g.vpaths.len;) {
+      char* e = strchr(p, '\n');
+      char* full = p + 2;
+      if ((size_t)(e - full) > plen + 1 && !strncmp(full, path, plen) && full[plen] == '/' &&
+          !memchr(full + plen + 1, '/', (size_t)(e - full - (ptrdiff_t)plen - 1))) {
+        char name[NAME_MAX + 1];
+        size_t n = (size_t)(e - full) - plen - 1;
+        if (n <= NAME_MAX) {
+          memcpy(name, full + plen + 1, n);
+          name[n] = '\0';
+          fill_dir(buf, name, NULL, 0, 0);
+        }
+      }
+      p = e + 1;
+    }
+    pthread_mutex_unlock(&g.lock);
+  } else if (a == W) {
+    char real[PATH_MAX];
+    store_path(real, rest);
+    DIR* d = opendir(real);
+    if (!d) return -errno;
+    for (struct dirent* de; (de = readdir(d));)
+      if (strcmp(de->d_name, ".") && strcmp(de->d_name, "..")) fill_dir(buf, de->d_name, NULL, 0, 0);
+    closedir(d);
+  } else {
+    return -ENOENT;
+  }
+  return 0;
+}
+
+static int bm_mkdir(const char* path, mode_t mode) {
+  const char* rest;
+  enum area a = area_of(path, &rest);
+  if (a == W) {
+    char real[PATH_MAX];
+    store_path(real, rest);
+    return mkdir(real, mode) == 0 ? 0 : -errno;
+  }
+  if (a != V || !*rest) return -EACCES;
+  pthread_mutex_lock(&g.lock);
+  int rc = !vparent_exists(path) ? -ENOENT : vdir_exists(path) ? -EEXIST : 0;
+  if (rc == 0) {
+    text_add(&g.vpaths, "d ", 2);
+    text_add(&g.vpaths, path, strlen(path));
+    text_add(&g.vpaths, "\n", 1);
+  }
+  pthread_mutex_unlock(&g.lock);
+  return rc;
+}
+
+static int bm_open_v(const char* path, struct fuse_file_info* fi, int creating) {
+  struct spec sp;
+  pthread_mutex_lock(&g.lock);
+  int exists = vfile_exists(path, &sp);
+  pthread_mutex_unlock(&g.lock);
+  int rc = 0;
+  if (!exists)
+    rc = -ENOENT;
+  else if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC))
+    rc = -EACCES;
+  log_open(creating ? "create" : "open", path, fi->flags, rc);
+  if (rc) return rc;
+  struct spec* copy = malloc(sizeof sp);
+  if (!copy) return -ENOMEM;
+  *copy = sp;
+  fi->fh = (uint64_t)(uintptr_t)copy;
+  fi->direct_io = 1;
+  return 0;
+}
+
+static int bm_open(const char* path, struct fuse_file_info* fi) {
+  const char* rest;
+  switch (area_of(path, &rest)) {
+    case V:
+      return bm_open_v(path, fi, 0);
+    case W: {
+      char real[PATH_MAX];
+      store_path(real, rest);
+      int fd = open(real, fi->flags & ~O_CREAT);
+      int rc = fd < 0 ? -errno : 0;
+      log_open("open", path, fi->flags, rc);
+      if (rc) return rc;
+      fi->fh = (uint64_t)fd;
+      fi->direct_io = 1;
+      return 0;
+    }
+    case CTL:
+      if (ctl_index(rest) < 0) return -ENOENT;
+      if (fi->flags & O_TRUNC) ctl_truncate(ctl_index(rest));
+      fi->direct_io = 1;
+      return 0;
+    default:
+      return -EACCES;
+  }
+}
+
+static int bm_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
+  const char* rest;
+  enum area a = area_of(path, &rest);
+  if (a == W) {
+    char real[PATH_MAX];
+    store_path(real, rest);
+    int fd = open(real, fi->flags | O_CREAT, mode);
+    int rc = fd < 0 ? -errno : 0;
+    log_open("create", path, fi->flags, rc);
+    if (rc) return rc;
+    fi->fh = (uint64_t)fd;
+    fi->direct_io = 1;
+    return 0;
+  }
+  if (a == V && *rest) {
+    /* A valid name becomes an entry of its virtual folder; the file itself
+       stays read-only, so it is opened for reading only. */
+    struct spec sp;
+    if (!parse_name(last_part(path), &sp)) {
+      log_open("create", path, fi->flags, -EACCES);
+      return -EACCES;
+    }
+    char line[PATH_MAX + 3];
+    snprintf(line, sizeof line, "f %s", path);
+    pthread_mutex_lock(&g.lock);
+    int parent = vparent_exists(path);
+    if (parent && !text_has_line(&g.vpaths, line)) {
+      text_add(&g.vpaths, line, strlen(line));
+      text_add(&g.vpaths, "\n", 1);
+    }
+    pthread_mutex_unlock(&g.lock);
+    int rc = parent ? 0 : -ENOENT;
+    log_open("create", path, fi->flags, rc);
+    if (rc) return rc;
+    struct spec* copy = malloc(sizeof sp);
+    if (!copy) return -ENOMEM;
+    *copy = sp;
+    fi->fh = (uint64_t)(uintptr_t)copy;
+    fi->direct_io = 1;
+    return 0;
+  }
+  return -EACCES;
+}
+
+static int bm_release(const char* path, struct fuse_file_info* fi) {
+  const char* rest;
+  enum area a = area_of(path, &rest);
+  if (a == V) free((void*)(uintptr_t)fi->fh);
+  if (a == W) close((int)fi->fh);
+  return 0;
+}
+
+static void sleep_ms(unsigned ms) {
+  struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+static int is_healed(const char* name) {
+  pthread_mutex_lock(&g.lock);
+  int healed = text_has_line(&g.healed, name) || text_has_line(&g.healed, "*");
+  pthread_mutex_unlock(&g.lock);
+  return healed;
+}
+
+static int bm_read(const char* path, char* buf, size_t size, off_t off, struct fuse_file_info* fi) {
+  const char* rest;
+  switch (area_of(path, &rest)) {
+    case V: {
+      const struct spec* sp = (const struct spec*)(uintptr_t)fi->fh;
+      if (sp->slow_ms) sleep_ms(sp->slow_ms);
+      uint64_t from = (uint64_t)off;
+      if (from >= sp->size || size == 0) return 0;
+      uint64_t n = sp->size - from < size ? sp->size - from : size;
+      if (sp->nbad && !is_healed(last_part(path))) {
+        for (int i = 0; i < sp->nbad; ++i) {
+          if (sp->bad_from[i] < from + n && sp->bad_to[i] >= from) {
+            if (sp->stall_ms) sleep_ms(sp->stall_ms);
+            return -EIO;
+          }
+        }
+      }
+      fill(buf, from, (size_t)n, sp->seed);
+      return (int)n;
+    }
+    case W: {
+      ssize_t n = pread((int)fi->fh, buf, size, off);
+      return n < 0 ? -errno : (int)n;
+    }
+    case CTL: {
+      size_t len;
+      char* c = ctl_content(ctl_index(rest), &len);
+      size_t n = (size_t)off >= len ? 0 : len - (size_t)off < size ? len - (size_t)off : size;
+      memcpy(buf, c + off, n);
+      free(c);
+      return (int)n;
+    }
+    default:
+      return -EIO;
+  }
+}
+
+static int bm_write(const char* path, const char* buf, size_t size, off_t off, struct fuse_file_info* fi) {
+  const char* rest;
+  switch (area_of(path, &rest)) {
+    case W: {
+      pthread_mutex_lock(&g.lock);
+      int fits = g.budget < 0 || (uint64_t)g.budget >= size;
+      if (fits && g.budget >= 0) g.budget -= (int64_t)size;
+      pthread_mutex_unlock(&g.lock);
+      if (!fits) return -ENOSPC;
+      ssize_t n = pwrite((int)fi->fh, buf, size, off);
+      if (n < 0) return -errno;
+      if ((size_t)n < size) { /* give back what was not written */
+        pthread_mutex_lock(&g.lock);
+        if (g.budget >= 0) g.budget += (int64_t)(size - (size_t)n);
+        pthread_mutex_unlock(&g.lock);
+      }
+      return (int)n;
+    }
+    case CTL:
+      return ctl_write(ctl_index(rest), buf, size);
+    default:
+      return -EACCES;
+  }
+}
+
+static int bm_truncate(const char* path, off_t size, struct fuse_file_info* fi) {
+  const char* rest;
+  switch (area_of(path, &rest)) {
+    case W: {
+      char real[PATH_MAX];
+      store_path(real, rest);
+      int rc = fi ? ftruncate((int)fi->fh, size) : truncate(real, size);
+      return rc == 0 ? 0 : -errno;
+    }
+    case CTL:
+      if (ctl_index(rest) < 0) return -ENOENT;
+      if (size == 0) ctl_truncate(ctl_index(rest));
+      return 0;
+    default:
+      return -EACCES;
+  }
+}
+
+/* Operations that only w/ allows; everything else is read-only. */
+static int w_path(const char* path, char* real) {
+  const char* rest;
+  if (area_of(path, &rest) != W || !*rest) return 0;
+  store_path(real, rest);
+  return 1;
+}
+
+static int bm_unlink(const char* path) {
+  char real[PATH_MAX];
+  if (!w_path(path, real)) return -EACCES;
+  return unlink(real) == 0 ? 0 : -errno;
+}
+
+static int bm_rmdir(const char* path) {
+  char real[PATH_MAX];
+  if (!w_path(path, real)) return -EACCES;
+  return rmdir(real) == 0 ? 0 : -errno;
+}
+
+static int bm_rename(const char* from, const char* to, unsigned int flags) {
+  char rf[PATH_MAX], rt[PATH_MAX];
+  if (flags || !w_path(from, rf) || !w_path(to, rt)) return -EACCES;
+  return rename(rf, rt) == 0 ? 0 : -errno;
+}
+
+static int bm_chmod(const char* path, mode_t mode, struct fuse_file_info* fi) {
+  char real[PATH_MAX];
+  if (!w_path(path, real)) return -EACCES;
+  int rc = fi ? fchmod((int)fi->fh, mode) : chmod(real, mode);
+  return rc == 0 ? 0 : -errno;
+}
+
+static int bm_utimens(const char* path, const struct timespec tv[2], struct fuse_file_info* fi) {
+  char real[PATH_MAX];
+  if (!w_path(path, real)) return -EACCES;
+  int rc = fi ? futimens((int)fi->fh, tv) : utimensat(AT_FDCWD, real, tv, AT_SYMLINK_NOFOLLOW);
+  return rc == 0 ? 0 : -errno;
+}
+
+static int bm_statfs(const char* path, struct statvfs* st) {
+  (void)path;
+  if (statvfs(g.store, st) != 0) return -errno;
+  pthread_mutex_lock(&g.lock);
+  if (g.budget >= 0) {
+    fsblkcnt_t blocks = (fsblkcnt_t)((uint64_t)g.budget / st->f_frsize);
+    if (blocks < st->f_bavail) st->f_bavail = st->f_bfree = blocks;
+  }
+  pthread_mutex_unlock(&g.lock);
+  return 0;
+}
+
+static int bm_fsync(const char* path, int datasync, struct fuse_file_info* fi) {
+  const char* rest;
+  if (area_of(path, &rest) != W || !fi) return 0;
+  return (datasync ? fdatasync((int)fi->fh) : fsync((int)fi->fh)) == 0 ? 0 : -errno;
+}
+
+static const struct fuse_operations ops = {
+    .init = bm_init,
+    .getattr = bm_getattr,
+    .readdir = bm_readdir,
+    .mkdir = bm_mkdir,
+    .unlink = bm_unlink,
+    .rmdir = bm_rmdir,
+    .rename = bm_rename,
+    .chmod = bm_chmod,
+    .truncate = bm_truncate,
+    .utimens = bm_utimens,
+    .open = bm_open,
+    .create = bm_create,
+    .read = bm_read,
+    .write = bm_write,
+    .statfs = bm_statfs,
+    .release = bm_release,
+    .fsync = bm_fsync,
+};
+
+static const struct fuse_opt opts[] = {{"--store=%s", 0, 0}, FUSE_OPT_END};
+
+int main(int argc, char* argv[]) {
+  struct fuse_args args = FUSE_ARGS_INIT(argc, argv);
+  if (fuse_opt_parse(&args, &g.store, opts, NULL) != 0) return 1;
+  if (!g.store) {
+    fprintf(stderr, "badmedia: usage: badmedia --store=DIR MOUNTPOINT [fuse options]\n");
+    return 1;
+  }
+  char* real = realpath(g.store, NULL);
+  if (!real) {
+    fprintf(stderr, "badmedia: the store folder %s is missing\n", g.store);
+    return 1;
+  }
+  g.store = real;
+  /* One thread: a round trip costs half as much as with a pool of them. */
+  fuse_opt_add_arg(&args, "-s");
+  int rc = fuse_main(args.argc, args.argv, &ops, NULL);
+  fuse_opt_free_args(&args);
+  return rc;
+}

@@ -1,0 +1,213 @@
+#include <windows.h>
+#include "support/Media.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+
+#include "win/Utf.h"
+
+namespace sk::test {
+
+namespace {
+
+uint64_t Mix(uint64_t z) {
+  z ^= z >> 30;
+  z *= 0xBF58476D1CE4E5B9ULL;
+  z ^= z >> 27;
+  z *= 0x94D049BB133111EBULL;
+  z ^= z >> 31;
+  return z;
+}
+
+std::string ReadWhole(const std::string& path) {
+  HANDLE h = CreateFileW(win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("badmedia: cannot open " + path);
+  std::string out;
+  char buf[65536];
+  DWORD got = 0;
+  for (;;) {
+    if (!::ReadFile(h, buf, sizeof buf, &got, nullptr)) {
+      CloseHandle(h);
+      throw std::runtime_error("badmedia: cannot read " + path);
+    }
+    if (!got) break;
+    out.append(buf, got);
+  }
+  CloseHandle(h);
+  return out;
+}
+
+}  // namespace
+
+uint8_t MediaByte(uint64_t seed, uint64_t i) {
+  const uint64_t w = Mix((i / 8) * 0x9E3779B97F4A7C15ULL + seed);
+  return static_cast<uint8_t>(w >> (8 * (i % 8)));
+}
+
+std::string MediaBytes(uint64_t seed, uint64_t offset, size_t count) {
+  std::string s(count, '\0');
+  for (size_t k = 0; k < count; ++k) s[k] = static_cast<char>(MediaByte(seed, offset + k));
+  return s;
+}
+
+std::string VirtualFile::Name() const {
+  std::string n = "size=" + std::to_string(size);
+  if (seed) n += ",seed=" + std::to_string(seed);
+  for (const auto& [first, last] : bad) n += ",bad=" + std::to_string(first) + "-" + std::to_string(last);
+  if (slowMs) n += ",slow=" + std::to_string(slowMs);
+  if (stallMs) n += ",stall=" + std::to_string(stallMs);
+  if (!id.empty()) n += ",id=" + id;
+  return n + ext;
+}
+
+std::string VirtualFile::Bytes(uint64_t offset, size_t count) const {
+  if (offset >= size) return {};
+  return MediaBytes(seed, offset, static_cast<size_t>(std::min<uint64_t>(count, size - offset)));
+}
+
+uint64_t VirtualFile::FirstBad() const {
+  uint64_t first = size;
+  for (const auto& r : bad) first = std::min(first, r.first);
+  return first;
+}
+
+std::string ReadAt(HANDLE h, uint64_t offset, DWORD count, DWORD* error) {
+  LARGE_INTEGER pos;
+  pos.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(h, pos, nullptr, FILE_BEGIN)) throw std::runtime_error("SetFilePointerEx failed");
+  std::string buf(count, '\0');
+  DWORD got = 0;
+  *error = ::ReadFile(h, buf.data(), count, &got, nullptr) ? 0 : GetLastError();
+  buf.resize(*error ? 0 : got);
+  return buf;
+}
+
+Media::Media() {
+  const char* mount = std::getenv("SEKTORIAN_MEDIA");
+  if (!mount || !*mount)
+    throw std::runtime_error(
+        "badmedia: SEKTORIAN_MEDIA is not set; run these tests through ctest (which mounts the fixture) "
+        "or mount it with tests/fuse/badmedia.sh up and set SEKTORIAN_MEDIA to the mount point");
+  std::string unix = mount;
+  if (unix.back() != '/') unix += '/';
+  root_ = "Z:" + unix;
+  std::replace(root_.begin(), root_.end(), '/', '\\');
+  if (GetFileAttributesW(win::Widen(root_ + "ctl\\budget").c_str()) == INVALID_FILE_ATTRIBUTES)
+    throw std::runtime_error("badmedia: the fixture is not mounted at " + unix + " (" + root_ +
+                             "ctl\\budget is missing); the test \"media_mount\" mounts it");
+  ClearOpenLog();
+  Unheal();
+  ClearBudget();
+  EmptyDisk();
+}
+
+Media::~Media() {
+  try {
+    EmptyDisk();
+    ClearBudget();
+    Unheal();
+  } catch (...) {
+  }
+}
+
+std::string Media::Control(const char* name) const { return ReadWhole(root_ + "ctl\\" + name); }
+
+void Media::SetControl(const char* name, const std::string& text, bool truncate) const {
+  const std::string path = root_ + "ctl\\" + name;
+  HANDLE h = CreateFileW(win::Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         truncate ? TRUNCATE_EXISTING : OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("badmedia: cannot open " + path);
+  DWORD done = 0;
+  const bool ok = text.empty() || (::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
+                                   done == text.size());
+  CloseHandle(h);
+  if (!ok) throw std::runtime_error("badmedia: cannot write \"" + text + "\" to " + path);
+}
+
+std::string Media::MakeFolder(const std::string& folder, const std::vector<VirtualFile>& files) const {
+  std::string path = Disc();
+  std::stringstream parts(folder);
+  for (std::string part; std::getline(parts, part, '\\');) {
+    if (part.empty()) continue;
+    path += part + "\\";
+    if (!CreateDirectoryW(win::Widen(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+      throw std::runtime_error("badmedia: cannot make the virtual folder " + path);
+  }
+  for (const auto& f : files) {
+    HANDLE h = CreateFileW(win::Widen(path + f.Name()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("badmedia: cannot make the virtual file " + path + f.Name());
+    CloseHandle(h);
+  }
+  return path;
+}
+
+void Media::Heal(const VirtualFile& f) const { SetControl("heal", f.Name() + "\n", false); }
+void Media::HealAll() const { SetControl("heal", "*\n", false); }
+void Media::Unheal() const { SetControl("heal", "", true); }
+
+void Media::SetBudget(uint64_t bytes) const { SetControl("budget", std::to_string(bytes) + "\n", true); }
+void Media::ClearBudget() const { SetControl("budget", "unlimited\n", true); }
+
+int64_t Media::Budget() const {
+  const std::string text = Control("budget");
+  return text.rfind("unlimited", 0) == 0 ? -1 : std::stoll(text);
+}
+
+std::string Media::OpenLogText() const { return Control("log"); }
+
+std::vector<OpenRecord> Media::OpenLog() const {
+  std::vector<OpenRecord> out;
+  std::stringstream lines(OpenLogText());
+  for (std::string line; std::getline(lines, line);) {
+    std::stringstream in(line);
+    OpenRecord r;
+    std::string access;
+    in >> r.op >> access >> r.result;
+    std::getline(in >> std::ws, r.path);
+    const std::string mode = access.substr(0, access.find('+'));
+    r.read = mode == "r" || mode == "rw";
+    r.write = mode == "w" || mode == "rw";
+    r.trunc = access.find("+trunc") != std::string::npos;
+    r.ok = r.result == "ok";
+    out.push_back(r);
+  }
+  return out;
+}
+
+void Media::ClearOpenLog() const { SetControl("log", "", true); }
+
+bool Media::OpenedForWriting(const std::string& path) const {
+  for (const auto& r : OpenLog())
+    if (r.path == path && r.write) return true;
+  return false;
+}
+
+void Media::EmptyDisk() const {
+  WIN32_FIND_DATAW fd;
+  const std::string disk = Disk();
+  HANDLE find = FindFirstFileW(win::Widen(disk + "*").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return;
+  std::wstring from;  // double-NUL-terminated list for SHFileOperation
+  do {
+    const std::wstring name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    from += win::Widen(disk) + name;
+    from.push_back(L'\0');
+  } while (FindNextFileW(find, &fd));
+  FindClose(find);
+  if (from.empty()) return;
+  from.push_back(L'\0');
+  SHFILEOPSTRUCTW op{};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_NO_UI;
+  if (SHFileOperationW(&op) != 0) throw std::runtime_error("badmedia: cannot empty " + disk);
+}
+
+}  // namespace sk::test

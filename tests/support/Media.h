@@ -1,0 +1,103 @@
+// Helpers for the Wine tests that run on the badmedia file system
+// (tests/fuse/badmedia.c): a damaged disc whose files are computed from their
+// names, a writable folder that runs out of space on request, and a log of
+// every open. CTest mounts it (test "media_mount") and names the mount point
+// in SEKTORIAN_MEDIA; the Windows side sees it through Z:.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sk::test {
+
+// Byte `i` of every virtual file with seed `seed`, and a run of them.
+uint8_t MediaByte(uint64_t seed, uint64_t i);
+std::string MediaBytes(uint64_t seed, uint64_t offset, size_t count);
+
+// A virtual file of the damaged disc, described by its name, e.g.
+// "size=5000,seed=3,bad=100-199,bad=4000-4099.bin".
+struct VirtualFile {
+  uint64_t size = 0;
+  uint64_t seed = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> bad;  // unreadable bytes, first and last (inclusive)
+  unsigned slowMs = 0;   // every read waits this long
+  unsigned stallMs = 0;  // a failing read waits this long first
+  std::string id;        // free tag (letters, digits, '_') to tell equal files apart
+  std::string ext = ".bin";
+
+  VirtualFile& Bad(uint64_t first, uint64_t last) { bad.emplace_back(first, last); return *this; }
+  std::string Name() const;
+  // The file's content from `offset`, `count` bytes (clipped at its size),
+  // as it reads once healed.
+  std::string Bytes(uint64_t offset, size_t count) const;
+  // The first unreadable byte (`size` when there is none).
+  uint64_t FirstBad() const;
+};
+
+// One line of the open log.
+struct OpenRecord {
+  std::string op;      // "open" or "create"
+  bool read = false;   // opened with read access
+  bool write = false;  // opened with write access
+  bool trunc = false;  // opened with truncation
+  bool ok = false;     // the open succeeded
+  std::string result;  // "ok", "EACCES", "ENOENT", "error"
+  std::string path;    // from the mount's root with '/', e.g. "/v/size=10.bin"
+};
+
+// The mounted fixture. Creating one checks that the file system is mounted
+// and throws std::runtime_error with the reason when it is not (so the test
+// fails, loudly); it starts from a clean state (empty log, nothing healed,
+// no budget, empty writable folder) and leaves one behind when it goes.
+class Media {
+ public:
+  Media();
+  ~Media();
+  Media(const Media&) = delete;
+  Media& operator=(const Media&) = delete;
+
+  // Windows paths, each ending in '\': the mount, its virtual (read-only)
+  // folder and its writable folder.
+  const std::string& Root() const { return root_; }
+  std::string Disc() const { return root_ + "v\\"; }
+  std::string Disk() const { return root_ + "w\\"; }
+  // The Windows path of a virtual file directly in the virtual folder.
+  std::string Source(const VirtualFile& f) const { return Disc() + f.Name(); }
+  // Makes the virtual folder `folder` (may be nested, '\'-separated, relative
+  // to the virtual folder) holding `files` (listed by FindFirstFile), and
+  // returns its Windows path ending in '\'. Folders last until unmounting,
+  // so tests choose names of their own.
+  std::string MakeFolder(const std::string& folder, const std::vector<VirtualFile>& files) const;
+
+  // Makes the bad ranges of the file(s) with this name readable (everywhere).
+  void Heal(const VirtualFile& f) const;
+  void HealAll() const;
+  void Unheal() const;  // undoes every heal
+
+  // The writable folder takes `bytes` more bytes; then writes fail (ERROR_DISK_FULL).
+  void SetBudget(uint64_t bytes) const;
+  void ClearBudget() const;
+  // What the writable folder may still take (-1: unlimited).
+  int64_t Budget() const;
+
+  std::vector<OpenRecord> OpenLog() const;
+  std::string OpenLogText() const;
+  void ClearOpenLog() const;
+  // Whether the path (as in OpenRecord::path) was ever opened with write access.
+  bool OpenedForWriting(const std::string& path) const;
+
+ private:
+  std::string Control(const char* name) const;
+  void SetControl(const char* name, const std::string& text, bool truncate) const;
+  void EmptyDisk() const;
+  std::string root_;
+};
+
+// Reads `count` bytes at `offset` with one ReadFile call; returns the bytes
+// read, or sets `error` to GetLastError() when the call failed (0 otherwise).
+std::string ReadAt(HANDLE h, uint64_t offset, DWORD count, DWORD* error);
+
+}  // namespace sk::test
