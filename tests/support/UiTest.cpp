@@ -142,8 +142,16 @@ std::string ReadFile(const std::string& path) {
   if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
   std::string out;
   char buf[65536];
-  DWORD got = 0;
-  while (::ReadFile(h, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(h, buf, sizeof buf, &got, nullptr)) {
+      const DWORD code = GetLastError();
+      CloseHandle(h);
+      throw std::runtime_error("cannot read " + path + " (error " + std::to_string(code) + ")");
+    }
+    if (got == 0) break;
+    out.append(buf, got);
+  }
   CloseHandle(h);
   return out;
 }
