@@ -224,9 +224,10 @@ void TTrayIcon::SetShowHint(bool on) {
 }
 
 void TTrayIcon::SetIcon(HICON icon) {
-  if (icon_) DestroyIcon(icon_);
   // A picture that cannot be copied is shown as no icon.
-  icon_ = icon ? CopyIcon(icon) : nullptr;
+  HICON copy = icon ? CopyIcon(icon) : nullptr;
+  if (icon_) DestroyIcon(icon_);
+  icon_ = copy;
   UpdateIcon();
 }
 
