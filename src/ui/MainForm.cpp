@@ -82,7 +82,7 @@ const std::vector<ControlSpec>& Controls() {
 
 }  // namespace
 
-TForm1::TForm1() = default;
+TForm1::TForm1() { DesignHttpFetch1(); }
 TForm1::~TForm1() {
   if (accel_) DestroyAcceleratorTable(accel_);
 }
@@ -101,7 +101,7 @@ void TForm1::Create() {
 LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CLOSE:
-      FormClose();
+      if (!closeHandlerCleared_) FormClose();
       DestroyWindow(hwnd_);
       return 0;
     case WM_DESTROY:

@@ -3,11 +3,19 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/EventLog.h"
+#include "ui/HttpFetch.h"
 #include "ui/Window.h"
+
+namespace sk::win {
+class IProcessList;
+}
 
 namespace sk::ui {
 
@@ -53,6 +61,34 @@ class TForm1 : public Window {
   void Button8Click();   // Start ("Rozpocznij", Button7)
   void Button65Click();  // Stop ("Zatrzymaj")
 
+  // ---- update check ----
+  // The address of the update server's folder (ends with "/").
+  static constexpr const char* kUpdateBaseAddress = "http://update.sektorian.example/";
+  THttpFetch HttpFetch1;
+  void HttpFetch1Progress(THttpFetchThread& sender, int64_t totalSize, int64_t readed);
+  // Terminates every process whose executable file name is the program's own.
+  void TerminateInstances();
+  // Where the check fetches from, where it puts Update.ini, SKTRN.tmp and
+  // Swapit.exe (empty: the program folder), and whose processes it walks
+  // (nullptr: the system's). The tests give their own.
+  void SetUpdateBaseAddress(const std::string& url) { updateBaseAddress_ = url; }
+  void SetUpdateFolder(const std::string& folder) { updateFolder_ = folder; }
+  void SetProcessList(win::IProcessList* list) { processList_ = list; }
+  // Switches the settings dialog's after-copy action group on or off; the
+  // settings dialog wires it (no-op until then).
+  std::function<void(bool on)> EnableAfterCopyActions = [](bool) {};
+  // Sees every event-log entry the update check writes (rewrite: the newest
+  // entry's text was replaced).
+  std::function<void(const std::string& text, EventKind kind, bool rewrite)> UpdateLogHook;
+  // The update hand-over cleared the close handler: closing the window no
+  // longer saves the settings.
+  bool CloseHandlerCleared() const { return closeHandlerCleared_; }
+
+  // ---- menus ----
+  // A top-level menu by name ("Plik1", "Lista1", "Narzdzia1", "Pomoc1").
+  void EnableTopMenu(std::string_view name, bool on);
+  bool TopMenuEnabled(std::string_view name) const;
+
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   void OnCommand(const std::string& name, int code) override;
@@ -61,6 +97,18 @@ class TForm1 : public Window {
   void FormCreate();
   void FormClose();
   HMENU BuildMenu();
+
+  void DesignHttpFetch1();
+  void EnableUpdateControls(bool on);
+  void UpdateLog(const std::string& text, EventKind kind);
+  bool DownloadUpdate(const std::string& folder, const std::string& packageUrl);
+  std::string UpdateFolder() const;
+
+  std::string updateBaseAddress_ = kUpdateBaseAddress;
+  std::string updateFolder_;
+  win::IProcessList* processList_ = nullptr;
+  bool updateRunning_ = false;
+  bool closeHandlerCleared_ = false;
 
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;

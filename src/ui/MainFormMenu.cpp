@@ -105,6 +105,28 @@ HMENU TForm1::BuildMenu() {
   return bar;
 }
 
+namespace {
+int TopMenuPosition(std::string_view name) {
+  for (size_t i = 0; i < std::size(kTopMenus); ++i) {
+    if (name == kTopMenus[i].name) return static_cast<int>(i);
+  }
+  return -1;
+}
+}  // namespace
+
+void TForm1::EnableTopMenu(std::string_view name, bool on) {
+  const int pos = TopMenuPosition(name);
+  if (pos < 0 || !menu_) return;
+  EnableMenuItem(menu_, static_cast<UINT>(pos), MF_BYPOSITION | (on ? MF_ENABLED : MF_GRAYED));
+  if (hwnd_) DrawMenuBar(hwnd_);
+}
+
+bool TForm1::TopMenuEnabled(std::string_view name) const {
+  const int pos = TopMenuPosition(name);
+  if (pos < 0 || !menu_) return false;
+  return !(GetMenuState(menu_, static_cast<UINT>(pos), MF_BYPOSITION) & (MF_GRAYED | MF_DISABLED));
+}
+
 void TForm1::OnCommand(const std::string& name, int /*code*/) {
   for (const auto& c : kCommands) {
     if (name == c.name) {

@@ -1,0 +1,105 @@
+#include "core/UpdateIni.h"
+
+#include <cctype>
+#include <cstdint>
+
+#include "core/Text.h"
+
+namespace sk {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::string> IniValue(std::string_view text, std::string_view section, std::string_view key) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  bool inSection = false;
+  bool sectionSeen = false;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = Trim(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      const size_t close = line.find(']');
+      const std::string_view name = Trim(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      if (inSection) return std::nullopt;  // the first matching section ended without the key
+      inSection = !sectionSeen && SameName(name, section);
+      sectionSeen = sectionSeen || inSection;
+      continue;
+    }
+    if (!inSection) continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos || !SameName(Trim(line.substr(0, eq)), key)) continue;
+    std::string_view value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    return std::string(value);
+  }
+  return std::nullopt;
+}
+
+int ParseIniInteger(std::string_view text, int fallback) {
+  text = Trim(text);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  bool hex = false;
+  if (!text.empty() && text.front() == '$') {
+    hex = true;
+    text.remove_prefix(1);
+  } else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    hex = true;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return fallback;
+  uint64_t value = 0;
+  for (char c : text) {
+    const int digit = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+    if (digit < 0) return fallback;
+    value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFull) return fallback;
+  }
+  int64_t result;
+  if (hex) {
+    result = static_cast<int32_t>(static_cast<uint32_t>(value));  // a 32-bit pattern
+  } else {
+    if (value > (negative ? 2147483648ull : 2147483647ull)) return fallback;
+    result = static_cast<int64_t>(value);
+  }
+  if (negative) result = -result;
+  if (result < INT32_MIN || result > INT32_MAX) return fallback;
+  return static_cast<int>(result);
+}
+
+UpdateDescription ReadUpdateDescription(std::string_view iniText) {
+  UpdateDescription d{kUpdateVersion, {}};
+  if (auto v = IniValue(iniText, "Update", "Version")) d.version = ParseIniInteger(*v, kUpdateVersion);
+  if (auto u = IniValue(iniText, "Update", "URL")) d.url = *u;
+  return d;
+}
+
+}  // namespace sk

@@ -1,0 +1,30 @@
+// The update server's description file Update.ini: section [Update] with the
+// keys Version (a whole number) and URL (the package's address).
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sk {
+
+// The value of `key` in `section` of an INI text, as the profile functions
+// read it: section and key names compared without regard to letter case, the
+// first matching section and key win, blanks around the value trimmed, one
+// pair of enclosing quotes removed. Lines starting with ';' are comments.
+// Empty when the section or the key is missing.
+std::optional<std::string> IniValue(std::string_view text, std::string_view section, std::string_view key);
+
+// A whole number as the program reads it from an INI file: decimal, or
+// hexadecimal after "$", "0x" or "0X", with an optional sign; hexadecimal
+// figures are 32-bit patterns ("$FFFFFFFF" is -1). Anything else, and a
+// figure out of the 32-bit range, gives `fallback`.
+int ParseIniInteger(std::string_view text, int fallback);
+
+struct UpdateDescription {
+  int version;      // kUpdateVersion when missing or unreadable
+  std::string url;  // empty when missing
+};
+
+UpdateDescription ReadUpdateDescription(std::string_view iniText);
+
+}  // namespace sk

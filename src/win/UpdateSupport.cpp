@@ -1,0 +1,91 @@
+#include <windows.h>
+#include "win/UpdateSupport.h"
+
+#include <tlhelp32.h>
+
+#include "win/Utf.h"
+#include "win/WinFile.h"
+
+namespace sk::win {
+
+bool ForceDeleteFile(const std::string& path) {
+  const std::wstring p = LongPath(path);
+  const DWORD attributes = GetFileAttributesW(p.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileW(p.c_str())) return true;
+  SetFileAttributesW(p.c_str(), attributes);
+  return false;
+}
+
+std::string LowerCase(const std::string& utf8) {
+  std::wstring w = Widen(utf8);
+  if (!w.empty()) CharLowerBuffW(w.data(), static_cast<DWORD>(w.size()));
+  return Narrow(w);
+}
+
+namespace {
+
+using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
+using WalkFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32W*);
+
+struct ToolHelp {
+  CreateSnapshotFn createSnapshot = nullptr;
+  WalkFn first = nullptr;
+  WalkFn next = nullptr;
+};
+
+const ToolHelp& Entries() {
+  static const ToolHelp entries = [] {
+    ToolHelp t;
+    if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
+      t.createSnapshot = reinterpret_cast<CreateSnapshotFn>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "CreateToolhelp32Snapshot")));
+      t.first = reinterpret_cast<WalkFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32FirstW")));
+      t.next = reinterpret_cast<WalkFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32NextW")));
+    }
+    return t;
+  }();
+  return entries;
+}
+
+bool Walk(WalkFn fn, void* snapshot, ProcessEntry& entry) {
+  if (!fn || !snapshot) return false;
+  PROCESSENTRY32W record{};
+  record.dwSize = sizeof record;
+  if (!fn(snapshot, &record)) return false;
+  entry.id = record.th32ProcessID;
+  record.szExeFile[MAX_PATH - 1] = L'\0';
+  entry.exeFile = Narrow(record.szExeFile);
+  return true;
+}
+
+}  // namespace
+
+bool ToolHelpProcessList::Snapshot() {
+  CloseSnapshot();
+  const ToolHelp& t = Entries();
+  if (!t.createSnapshot || !t.first || !t.next) return false;
+  HANDLE h = t.createSnapshot(TH32CS_SNAPPROCESS, 0);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  snapshot_ = h;
+  return true;
+}
+
+bool ToolHelpProcessList::First(ProcessEntry& entry) { return Walk(Entries().first, snapshot_, entry); }
+bool ToolHelpProcessList::Next(ProcessEntry& entry) { return Walk(Entries().next, snapshot_, entry); }
+
+void ToolHelpProcessList::CloseSnapshot() {
+  if (snapshot_) CloseHandle(snapshot_);
+  snapshot_ = nullptr;
+}
+
+bool ToolHelpProcessList::Terminate(unsigned long id) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+  if (!process) return false;
+  const bool ok = TerminateProcess(process, 0) != FALSE;
+  CloseHandle(process);
+  return ok;
+}
+
+}  // namespace sk::win
