@@ -171,6 +171,18 @@ TEST_F(SettingsDialog, StoredValuesOutOfRangeShowClampedAndAreSavedSo) {
   EXPECT_EQ(test::GetSettingsValue(L"CheckFiles").Dword(), 1u);
 }
 
+TEST(ErrorReport, AnEscapingErrorIsShownInTheStopBoxAndTheProgramGoesOn) {
+  test::Flush();
+  test::MessageBoxAnswerer box(IDOK);
+  bool after = false;
+  Guarded([] { throw std::runtime_error("I/O error 21"); });
+  after = true;
+  EXPECT_TRUE(box.Answered());
+  EXPECT_EQ(box.Caption(), "Sektorian");
+  EXPECT_EQ(box.Text(), "I/O error 21.");
+  EXPECT_TRUE(after);
+}
+
 // ---------------------------------------------------------------- OK, "Anuluj", close
 
 TEST_F(SettingsDialog, OkStoresAllSixAndTheNextStartLoadsThem) {
