@@ -417,19 +417,6 @@ TEST_F(SettingsDialog, TabOrderSkipsTheDisabledSizeCheck) {
   }
 }
 
-TEST_F(SettingsDialog, TheActionChoiceCanBeSwitchedOffAsAWhole) {
-  StoreAll(0, 1, L"", 0, L"");
-  Start();
-  Dialog().EnableActionChoice(false);
-  EXPECT_FALSE(Dialog().ActionChoiceEnabled());
-  for (int i = 0; i < TForm2::kRadioItems; ++i) EXPECT_FALSE(Dialog().Enabled(TForm2::RadioItemName(i)));
-  EXPECT_TRUE(Dialog().Enabled("Edit1"));
-  EXPECT_TRUE(Dialog().Enabled("TrackBar1"));
-  EXPECT_EQ(Dialog().ActionIndex(), 1);
-  Dialog().EnableActionChoice(true);
-  for (int i = 0; i < TForm2::kRadioItems; ++i) EXPECT_TRUE(Dialog().Enabled(TForm2::RadioItemName(i)));
-}
-
 // ---------------------------------------------------------------- closing during a run
 
 TEST_F(SettingsDialog, ClosingTheMainWindowDuringARunStopsItThenSavesOnceAndEnds) {
