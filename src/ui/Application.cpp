@@ -4,7 +4,11 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <memory>
+
 #include "ui/MainForm.h"
+#include "ui/ResumeForm.h"
+#include "ui/SettingsForm.h"
 
 namespace sk::ui {
 
@@ -32,6 +36,17 @@ bool MainFilter(MSG& msg) {
   return false;
 }
 
+// The three forms, kept from start-up to shut-down.
+struct Forms {
+  std::unique_ptr<TForm1> form1;
+  std::unique_ptr<TForm2> form2;
+  std::unique_ptr<TForm3> form3;
+};
+Forms& Owned() {
+  static Forms forms;
+  return forms;
+}
+
 }  // namespace
 
 int RunMessageLoop() {
@@ -44,21 +59,55 @@ int RunMessageLoop() {
   return static_cast<int>(msg.wParam);
 }
 
-int RunApplication() {
+void StartUp() {
+  // Support components first: OLE for the folder dialog, the tray's message.
   OleInitialize(nullptr);
+  App().taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
   InitControls();
   SetMessageFilter(MainFilter);
-  int code = 0;
-  {
-    TForm1 form1;
-    App().form1 = &form1;
-    form1.Create();
-    ShowWindow(form1.hwnd(), SW_SHOWNORMAL);
-    UpdateWindow(form1.hwnd());
-    code = RunMessageLoop();
-    App() = {};
-  }
+
+  Forms& f = Owned();
+  f.form1 = std::make_unique<TForm1>();
+  App().form1 = f.form1.get();
+  f.form1->Create();
+
+  f.form2 = std::make_unique<TForm2>(*f.form1);
+  App().form2 = f.form2.get();
+  f.form1->SetForms(f.form2.get(), nullptr);
+  f.form2->Create();
+
+  f.form3 = std::make_unique<TForm3>();
+  App().form3 = f.form3.get();
+  f.form1->SetForms(f.form2.get(), f.form3.get());
+  f.form3->Create();
+}
+
+void ShutDown() {
+  Forms& f = Owned();
+  f.form3.reset();
+  f.form2.reset();
+  f.form1.reset();
+  const unsigned taskbarCreated = App().taskbarCreated;
+  App() = {};
+  App().taskbarCreated = taskbarCreated;
   OleUninitialize();
+}
+
+int RunApplication() {
+  int code = 0;
+  bool started = false;
+  Guarded([&] {
+    StartUp();
+    started = true;
+  });
+  if (started && App().form1 && App().form1->hwnd()) {
+    ShowWindow(App().form1->hwnd(), SW_SHOWNORMAL);
+    UpdateWindow(App().form1->hwnd());
+    code = RunMessageLoop();
+  } else {
+    code = 1;  // the main window could not be created; the error box said why
+  }
+  ShutDown();
   return code;
 }
 

@@ -12,6 +12,8 @@ struct Application {
   TForm1* form1 = nullptr;
   TForm2* form2 = nullptr;
   TForm3* form3 = nullptr;
+  // The "TaskbarCreated" message, registered at start-up for the tray icon.
+  unsigned taskbarCreated = 0;
 };
 
 // The running application's forms (null members before start-up).
@@ -19,6 +21,13 @@ Application& App();
 
 // Start-up, message loop and shut-down; returns the process exit code.
 int RunApplication();
+
+// Start-up: OLE, the "TaskbarCreated" message, then TForm1, TForm2 and TForm3
+// created once, in that order (their creation handlers run; errors go to the
+// error report). The main window is not shown yet.
+void StartUp();
+// Destroy the forms (in reverse order) and finalise OLE.
+void ShutDown();
 
 // The message loop alone (tests run it with forms they created).
 int RunMessageLoop();

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "core/Settings.h"
 #include "win/Utf.h"
 
 namespace sk::ui {
@@ -101,8 +102,7 @@ void TForm1::Create() {
 LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CLOSE:
-      if (!closeHandlerCleared_) FormClose();
-      DestroyWindow(hwnd_);
+      CloseRequested();
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/EventLog.h"
 #include "ui/HttpFetch.h"
@@ -16,6 +17,10 @@
 namespace sk::win {
 class IProcessList;
 }
+namespace sk {
+class SettingsStore;
+class ISettingsControls;
+}  // namespace sk
 
 namespace sk::ui {
 
@@ -33,7 +38,36 @@ class TForm1 : public Window {
     form2_ = settings;
     form3_ = resume;
   }
+  TForm2* Form2() const { return form2_; }
+  TForm3* Form3() const { return form3_; }
   HACCEL Accelerators() const { return accel_; }
+
+  // ---- settings ----
+  // The settings store with the one registry accessor in use; its five
+  // moments run from FormCreate, the settings dialog and FormClose.
+  SettingsStore& Settings();
+
+  // ---- runs in progress and closing ----
+  // A copy or resume run holds a RunInProgress for as long as it pumps
+  // messages. Closing the main window meanwhile does not end the program at
+  // once: it asks every run in progress to stop (`requestStop`) and leaves
+  // the close pending; when the last run has unwound, the close completes
+  // (the settings are saved once, the program ends). A run that finds
+  // ClosePending() should skip its after-copy action.
+  class RunInProgress {
+   public:
+    RunInProgress(TForm1& form, std::function<void()> requestStop);
+    ~RunInProgress();
+    RunInProgress(const RunInProgress&) = delete;
+    RunInProgress& operator=(const RunInProgress&) = delete;
+
+   private:
+    friend class TForm1;
+    TForm1& form_;
+    std::function<void()> requestStop_;
+  };
+  bool ClosePending() const { return closePending_; }
+  bool RunActive() const { return !runs_.empty(); }
   HMENU MainMenu() const { return menu_; }
 
   // ---- event log ----
@@ -96,6 +130,8 @@ class TForm1 : public Window {
  private:
   void FormCreate();
   void FormClose();
+  // Every close of the main window comes here (WM_CLOSE).
+  void CloseRequested();
   HMENU BuildMenu();
 
   void DesignHttpFetch1();
@@ -114,6 +150,10 @@ class TForm1 : public Window {
   TForm3* form3_ = nullptr;
   HMENU menu_ = nullptr;
   HACCEL accel_ = nullptr;
+  std::unique_ptr<ISettingsControls> settingsControls_;
+  std::unique_ptr<SettingsStore> settings_;
+  std::vector<RunInProgress*> runs_;
+  bool closePending_ = false;
 };
 
 }  // namespace sk::ui

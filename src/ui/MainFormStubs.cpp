@@ -3,10 +3,8 @@
 
 namespace sk::ui {
 
-void TForm1::FormCreate() {}
 void TForm1::LogEvent(const std::string&, EventKind) {}
 void TForm1::RewriteNewestEntry(const std::string&) {}
-void TForm1::FormClose() {}
 void TForm1::SpeedButton4Click() {}
 void TForm1::SpeedButton2Click() {}
 void TForm1::Button1Click() {}

@@ -12,8 +12,33 @@ class TForm2 : public Window {
   explicit TForm2(TForm1& main) : main_(main) {}
   void Create();  // created hidden; runs FormCreate
 
+  // ---- the live settings, as the copy run and the settings store use them ----
+  int Level() const;  // TrackBar1's position, 0..4
+  void SetLevel(int level);  // brought into 0..4; the level label follows
+  int ActionIndex() const;  // RadioGroup1's item index; -1 when no item is selected
+  void SetActionIndex(int index);  // brought into -1..5
+  std::string ProgramToRun() const;  // Edit1
+  void SetProgramToRun(const std::string& path);
+  bool SizeCheck() const;  // CheckBox1
+  void SetSizeCheck(bool on);
+  // The copy run and the update check switch the action choice off while they run.
+  void EnableActionChoice(bool on);
+  bool ActionChoiceEnabled() const;
+
+  // ---- handlers ----
+  void FormCreate();
+  void TrackBar1Change();
+  void Button1Click();  // "..."
+  void Button2Click();  // "OK"
+  void Button3Click();  // "Anuluj"
+
+  // The radio items' control names, "RadioGroup1Item0" to "RadioGroup1Item5".
+  static std::string RadioItemName(int index);
+  static constexpr int kRadioItems = 6;
+
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void OnCommand(const std::string& name, int code) override;
 
  private:
   TForm1& main_;

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/SettingsKey.h"
 #include "ui/Application.h"
 #include "win/Utf.h"
 
@@ -17,6 +19,13 @@ int wmain(int argc, wchar_t** argv) {
   for (auto& a : args) ptrs.push_back(a.data());
   int n = argc;
   testing::InitGoogleTest(&n, ptrs.data());
+  // The program's settings key is as the test program found it when it ends.
+  struct KeepSettingsKey : testing::Environment {
+    std::unique_ptr<sk::test::SettingsKeyBackup> backup;
+    void SetUp() override { backup = std::make_unique<sk::test::SettingsKeyBackup>(); }
+    void TearDown() override { backup.reset(); }
+  };
+  testing::AddGlobalTestEnvironment(new KeepSettingsKey);
   OleInitialize(nullptr);
   sk::ui::InitControls();
   const int rc = RUN_ALL_TESTS();

@@ -1,0 +1,90 @@
+// The main window's creation and close: the start-up entry, the settings
+// store's first and last moments, and closing while a run is in progress.
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "core/Settings.h"
+#include "core/Text.h"
+#include "ui/MainForm.h"
+#include "ui/SettingsForm.h"
+#include "win/Utf.h"
+#include "win/WinRegistry.h"
+
+namespace sk::ui {
+namespace {
+
+// The live settings: the settings dialog's controls and the main window's
+// destination field.
+class FormControls : public ISettingsControls {
+ public:
+  explicit FormControls(TForm1& main) : main_(main) {}
+
+  int Level() override { return Dialog().Level(); }
+  void SetLevel(int level) override { Dialog().SetLevel(level); }
+  int EndAction() override { return Dialog().ActionIndex(); }
+  void SetEndAction(int action) override { Dialog().SetActionIndex(action); }
+  bool CheckFiles() override { return Dialog().SizeCheck(); }
+  void SetCheckFiles(bool on) override { Dialog().SetSizeCheck(on); }
+  std::string RunAfter() override { return Dialog().ProgramToRun(); }
+  void SetRunAfter(const std::string& path) override { Dialog().SetProgramToRun(path); }
+  std::string LastCopyToFolder() override { return main_.Text("Edit1"); }
+  void SetLastCopyToFolder(const std::string& folder) override { main_.SetText("Edit1", folder); }
+  std::string ProgramPath() override { return win::ExecutablePath(); }
+
+ private:
+  TForm2& Dialog() {
+    if (!main_.Form2()) throw std::logic_error("the settings dialog does not exist");
+    return *main_.Form2();
+  }
+  TForm1& main_;
+};
+
+}  // namespace
+
+SettingsStore& TForm1::Settings() {
+  if (!settings_) {
+    settingsControls_ = std::make_unique<FormControls>(*this);
+    settings_ = std::make_unique<SettingsStore>(win::SettingsKeyFactory(), *settingsControls_,
+                                                [this](const std::string& text, EventKind kind) { LogEvent(text, kind); });
+  }
+  return *settings_;
+}
+
+void TForm1::FormCreate() {
+  // The updater that a completed update leaves behind; usually there is none.
+  DeleteFileW(win::Widen(win::ExecutableFolder() + "Swapit.exe").c_str());
+  LogEvent(std::string("Uruchomiono Sektorian, wersja ") + kVersionText, ekSuccess);
+  Settings().MainWindowCreated();
+}
+
+void TForm1::FormClose() { Settings().MainWindowClosing(); }
+
+void TForm1::CloseRequested() {
+  if (!runs_.empty()) {
+    // A run pumps messages further up this thread's stack: ask it to stop and
+    // finish the close once it has unwound.
+    closePending_ = true;
+    const std::vector<RunInProgress*> runs = runs_;
+    for (RunInProgress* run : runs)
+      if (run->requestStop_) run->requestStop_();
+    return;
+  }
+  // After the update hand-over the close handler is gone: no settings are saved.
+  if (!closeHandlerCleared_) Guarded([this] { FormClose(); });
+  DestroyWindow(hwnd_);
+}
+
+TForm1::RunInProgress::RunInProgress(TForm1& form, std::function<void()> requestStop)
+    : form_(form), requestStop_(std::move(requestStop)) {
+  form_.runs_.push_back(this);
+  if (form_.closePending_ && requestStop_) requestStop_();  // the program is closing: stop at once
+}
+
+TForm1::RunInProgress::~RunInProgress() {
+  std::erase(form_.runs_, this);
+  // The close goes on from the message loop, after the run's handler has returned.
+  if (form_.runs_.empty() && form_.closePending_ && form_.hwnd()) PostMessageW(form_.hwnd(), WM_CLOSE, 0, 0);
+}
+
+}  // namespace sk::ui
