@@ -106,6 +106,7 @@ HMENU TForm1::BuildMenu() {
 }
 
 void TForm1::OnCommand(const std::string& name, int /*code*/) {
+  if (HeldOffDuringSearch(name)) return;
   for (const auto& c : kCommands) {
     if (name == c.name) {
       (this->*c.handler)();
