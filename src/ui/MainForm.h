@@ -90,6 +90,7 @@ class TForm1 : public Window {
   bool HandleListMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
   // A command that must wait while a folder search runs.
   bool HeldOffDuringSearch(const std::string& command) const;
+  void SetWaitPointer(bool wait);
 
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;
@@ -103,11 +104,9 @@ class TForm1 : public Window {
   bool listHints_ = true;
 
  public:
+  // The list's two components (after directory_, which the finder reads).
   FileFinder FileFinder1{directory_, [] { PumpMessages(); }, [this](bool wait) { SetWaitPointer(wait); }};
   FolderBrowseDialog FolderBrowseDialog1{this};
-
- private:
-  void SetWaitPointer(bool wait);
 };
 
 }  // namespace sk::ui
