@@ -170,18 +170,6 @@ TEST_F(FinderTest, ReparsePointFoldersAreListedThroughRealPathsOnly) {
                                    "R\\S\\back\\S\\T\\d", "R\\S\\back\\U\\e"}));
 }
 
-TEST_F(FinderTest, FilesFoundIsAPlainListThatAssignmentCopies) {
-  std::vector<std::string> mine = {"x", "x"};
-  finder.FilesFound = mine;
-  mine.push_back("y");
-  EXPECT_EQ(finder.FilesFound, (Paths{"x", "x"}));
-  EXPECT_EQ(finder.FileMask, "*.*");
-  FakeDirectory other;
-  FileFinder fresh(other, {});
-  EXPECT_EQ(fresh.Path, "C:\\");
-  EXPECT_TRUE(fresh.FilesFound.empty());
-}
-
 TEST(FileListText, InfoTipLinesAreSeparatedByLfCr) {
   EXPECT_EQ(FileInfoTip("C:\\a\\b.txt", "12 B"), "Nazwa pliku: b.txt\n\rFolder: C:\\a\\\n\rRozmiar: 12 B");
   EXPECT_EQ(FileInfoTip("D:plik", " B"), "Nazwa pliku: plik\n\rFolder: D:\n\rRozmiar:  B");

@@ -406,14 +406,5 @@ TEST_F(FileList, ListCommandsAndStartWaitWhileAFolderSearchRuns) {
   EXPECT_EQ(form.ListCount(), 0);
 }
 
-TEST_F(FileList, ListControlsSwitchOffAndOnTogether) {
-  form.EnableListControls(false);
-  for (const char* name : {"ListView1", "Button1", "Button2", "Button3", "Button4", "Button8", "Edit1", "Button5"})
-    EXPECT_FALSE(form.Enabled(name)) << name;
-  form.EnableListControls(true);
-  for (const char* name : {"ListView1", "Button1", "Button2", "Button3", "Button4", "Button8", "Edit1", "Button5"})
-    EXPECT_TRUE(form.Enabled(name)) << name;
-}
-
 }  // namespace
 }  // namespace sk::ui
