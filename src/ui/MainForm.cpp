@@ -96,10 +96,12 @@ void TForm1::Create() {
               .clientHeight = 497,
               .style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX},
              Controls(), menu_);
+  SetUpFileList();
   Guarded([this] { FormCreate(); });
 }
 
 LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (LRESULT result = 0; HandleListMessage(msg, wp, lp, result)) return result;
   switch (msg) {
     case WM_CLOSE:
       CloseRequested();

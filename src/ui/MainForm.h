@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "core/EventLog.h"
+#include "core/FileFinder.h"
+#include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
 #include "ui/Window.h"
+#include "win/WinDirectory.h"
 
 namespace sk::win {
 class IProcessList;
@@ -84,12 +87,33 @@ class TForm1 : public Window {
   void Oprogramie1Click();   // "O programie"
 
   // ---- file list ----
-  void Button1Click();
-  void Wpiszciekfolderu1Click();
-  void Wybierzfolder1Click();
-  void Button3Click();
-  void Button4Click();
-  void Button5Click();
+  void Button1Click();             // "Dodaj plik(i)"
+  void Wpiszciekfolderu1Click();   // "Dodaj pliki z wpisanej ścieżki"
+  void Wybierzfolder1Click();      // "Dodaj pliki z wybranej ścieżki"
+  void Button3Click();             // "Usuń z listy zaznaczone"
+  void Button4Click();             // "Wyczyść listę"
+  void Button5Click();             // "..." (destination folder)
+
+  // The list in order: the captions are the source paths a copy run opens.
+  int ListCount() const;
+  std::string ListCaption(int index) const;
+  std::vector<std::string> ListCaptions() const;
+  std::string ListSizeText(int index) const;
+  // The destination folder as typed (Edit1).
+  std::string Destination() const { return Text("Edit1"); }
+  // The list's hint switch (its info tips); on by default, off during a copy run.
+  void SetListHints(bool on);
+  bool ListHints() const { return listHints_; }
+  // Switch the list, its buttons and the destination field on or off.
+  void EnableListControls(bool on);
+  // Append one file: caption `path` as given, size text computed now.
+  void AddFileToList(const std::string& path);
+  // Search `root` with FileFinder1 and append every file found, in order.
+  // Nothing happens while another search runs.
+  void AddFolderToList(const std::string& root);
+  // A folder search is running: its message pump lets user input through,
+  // and the list commands, Start and a second search are held off meanwhile.
+  bool SearchRunning() const { return searching_; }
 
   // ---- copy run ----
   void Button8Click();   // Start ("Rozpocznij", Button7)
@@ -133,6 +157,11 @@ class TForm1 : public Window {
   // Every close of the main window comes here (WM_CLOSE).
   void CloseRequested();
   HMENU BuildMenu();
+  void SetUpFileList();
+  bool HandleListMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+  // A command that must wait while a folder search runs.
+  bool HeldOffDuringSearch(const std::string& command) const;
+  void SetWaitPointer(bool wait);
 
   void DesignHttpFetch1();
   void EnableUpdateControls(bool on);
@@ -154,6 +183,17 @@ class TForm1 : public Window {
   std::unique_ptr<SettingsStore> settings_;
   std::vector<RunInProgress*> runs_;
   bool closePending_ = false;
+
+  // ---- file list ----
+  win::WinDirectory directory_;
+  bool searching_ = false;
+  bool waitPointer_ = false;
+  bool listHints_ = true;
+
+ public:
+  // The list's two components (after directory_, which the finder reads).
+  FileFinder FileFinder1{directory_, [] { PumpMessages(); }, [this](bool wait) { SetWaitPointer(wait); }};
+  FolderBrowseDialog FolderBrowseDialog1{this};
 };
 
 }  // namespace sk::ui

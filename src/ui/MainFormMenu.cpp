@@ -128,6 +128,7 @@ bool TForm1::TopMenuEnabled(std::string_view name) const {
 }
 
 void TForm1::OnCommand(const std::string& name, int /*code*/) {
+  if (HeldOffDuringSearch(name)) return;
   for (const auto& c : kCommands) {
     if (name == c.name) {
       (this->*c.handler)();

@@ -7,12 +7,6 @@ void TForm1::LogEvent(const std::string&, EventKind) {}
 void TForm1::RewriteNewestEntry(const std::string&) {}
 void TForm1::SpeedButton4Click() {}
 void TForm1::SpeedButton2Click() {}
-void TForm1::Button1Click() {}
-void TForm1::Wpiszciekfolderu1Click() {}
-void TForm1::Wybierzfolder1Click() {}
-void TForm1::Button3Click() {}
-void TForm1::Button4Click() {}
-void TForm1::Button5Click() {}
 void TForm1::Button8Click() {}
 void TForm1::Button65Click() {}
 
