@@ -49,6 +49,9 @@ class FolderLink {
         std::string target = relativeTarget;
         std::replace(target.begin(), target.end(), '\\', '/');
         RunToEnd(ln_, L"ln -s \"" + Widen(target) + L"\" \"" + Widen(unixLink_) + L"\"");
+        // Wine does not track a Unix program it starts: its process handle may
+        // be signalled before `ln` has run. Wait (bounded) for the link itself.
+        for (int i = 0; i < 250 && !Made(); ++i) Sleep(20);
       }
       for (void* p : {static_cast<void*>(u), static_cast<void*>(ln), static_cast<void*>(rm)})
         if (p) HeapFree(GetProcessHeap(), 0, p);
