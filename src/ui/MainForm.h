@@ -12,6 +12,7 @@
 
 #include "core/EventLog.h"
 #include "ui/HttpFetch.h"
+#include "ui/TrayIcon.h"
 #include "ui/Window.h"
 
 namespace sk::win {
@@ -123,6 +124,21 @@ class TForm1 : public Window {
   void EnableTopMenu(std::string_view name, bool on);
   bool TopMenuEnabled(std::string_view name) const;
 
+  // ---- tray ----
+  // The tray icon, created with the window; its pop-up menu PopupMenu1 holds
+  // "&Pokaż" (Poka1) and "&Schowaj do traya" (Schowajdotraya1).
+  std::unique_ptr<TTrayIcon> TrayIcon1;
+  HMENU PopupMenu1() const { return popupMenu1_; }
+  void TrayIcon1MinimizeToTray();
+  void Poka1Click();
+  void Schowajdotraya1Click();
+  // Minimise the application (the after-copy action "Zminimalizuj do
+  // traya"): the window goes to the tray as by its minimise button.
+  void MinimizeApplication();
+  // Build the tray icon again on `shell` (null: the system's), so that tests
+  // can read every record it sends. Its icon leaves the tray.
+  void SetTrayShell(ITrayShell* shell);
+
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   void OnCommand(const std::string& name, int code) override;
@@ -133,6 +149,11 @@ class TForm1 : public Window {
   // Every close of the main window comes here (WM_CLOSE).
   void CloseRequested();
   HMENU BuildMenu();
+  // A command of a main-menu item runs only while its top menu is enabled
+  // (this holds its shortcut too); a tray-menu command only from an enabled item.
+  bool MenuCommandAllowed(const std::string& name) const;
+  void BuildTrayMenu();
+  void CreateTrayIcon1(ITrayShell* shell);
 
   void DesignHttpFetch1();
   void EnableUpdateControls(bool on);
@@ -150,6 +171,7 @@ class TForm1 : public Window {
   TForm3* form3_ = nullptr;
   HMENU menu_ = nullptr;
   HACCEL accel_ = nullptr;
+  HMENU popupMenu1_ = nullptr;
   std::unique_ptr<ISettingsControls> settingsControls_;
   std::unique_ptr<SettingsStore> settings_;
   std::vector<RunInProgress*> runs_;
