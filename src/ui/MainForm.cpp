@@ -85,6 +85,8 @@ const std::vector<ControlSpec>& Controls() {
 
 TForm1::TForm1() { DesignHttpFetch1(); }
 TForm1::~TForm1() {
+  TrayIcon1.reset();  // removes its icon and gives the window back its procedure
+  if (popupMenu1_) DestroyMenu(popupMenu1_);
   if (accel_) DestroyAcceleratorTable(accel_);
 }
 
@@ -97,6 +99,8 @@ void TForm1::Create() {
               .style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX},
              Controls(), menu_);
   SetUpFileList();
+  BuildTrayMenu();
+  CreateTrayIcon1(nullptr);
   Guarded([this] { FormCreate(); });
 }
 

@@ -14,6 +14,7 @@
 #include "core/FileFinder.h"
 #include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
+#include "ui/TrayIcon.h"
 #include "ui/Window.h"
 #include "win/WinDirectory.h"
 
@@ -147,6 +148,21 @@ class TForm1 : public Window {
   void EnableTopMenu(std::string_view name, bool on);
   bool TopMenuEnabled(std::string_view name) const;
 
+  // ---- tray ----
+  // The tray icon, created with the window; its pop-up menu PopupMenu1 holds
+  // "&Pokaż" (Poka1) and "&Schowaj do traya" (Schowajdotraya1).
+  std::unique_ptr<TTrayIcon> TrayIcon1;
+  HMENU PopupMenu1() const { return popupMenu1_; }
+  void TrayIcon1MinimizeToTray();
+  void Poka1Click();
+  void Schowajdotraya1Click();
+  // Minimise the application (the after-copy action "Zminimalizuj do
+  // traya"): the window goes to the tray as by its minimise button.
+  void MinimizeApplication();
+  // Build the tray icon again on `shell` (null: the system's), so that tests
+  // can read every record it sends. Its icon leaves the tray.
+  void SetTrayShell(ITrayShell* shell);
+
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   void OnCommand(const std::string& name, int code) override;
@@ -162,6 +178,11 @@ class TForm1 : public Window {
   // A command that must wait while a folder search runs.
   bool HeldOffDuringSearch(const std::string& command) const;
   void SetWaitPointer(bool wait);
+  // A command of a main-menu item runs only while its top menu is enabled
+  // (this holds its shortcut too); a tray-menu command only from an enabled item.
+  bool MenuCommandAllowed(const std::string& name) const;
+  void BuildTrayMenu();
+  void CreateTrayIcon1(ITrayShell* shell);
 
   void DesignHttpFetch1();
   void EnableUpdateControls(bool on);
@@ -179,6 +200,7 @@ class TForm1 : public Window {
   TForm3* form3_ = nullptr;
   HMENU menu_ = nullptr;
   HACCEL accel_ = nullptr;
+  HMENU popupMenu1_ = nullptr;
   std::unique_ptr<ISettingsControls> settingsControls_;
   std::unique_ptr<SettingsStore> settings_;
   std::vector<RunInProgress*> runs_;

@@ -3,6 +3,8 @@
 #include <shellapi.h>
 
 #include "ui/MainForm.h"
+#include "ui/ResumeForm.h"
+#include "ui/SettingsForm.h"
 #include "win/Utf.h"
 
 namespace sk::ui {
@@ -75,6 +77,8 @@ constexpr CommandSpec kCommands[] = {
     {"Ustawieniaprogramu1", &TForm1::SpeedButton2Click},
     {"StronaWWW1", &TForm1::SpeedButton3Click},
     {"Oprogramie1", &TForm1::Oprogramie1Click},
+    {"Poka1", &TForm1::Poka1Click},
+    {"Schowajdotraya1", &TForm1::Schowajdotraya1Click},
 };
 
 }  // namespace
@@ -127,8 +131,22 @@ bool TForm1::TopMenuEnabled(std::string_view name) const {
   return !(GetMenuState(menu_, static_cast<UINT>(pos), MF_BYPOSITION) & (MF_GRAYED | MF_DISABLED));
 }
 
+bool TForm1::MenuCommandAllowed(const std::string& name) const {
+  for (const auto& item : kMenuItems) {
+    if (item.name && name == item.name) return TopMenuEnabled(item.menu);
+  }
+  if (popupMenu1_ && (name == "Poka1" || name == "Schowajdotraya1")) {
+    const UINT state = GetMenuState(popupMenu1_, static_cast<UINT>(ControlId(name)), MF_BYCOMMAND);
+    return state != static_cast<UINT>(-1) && !(state & (MF_GRAYED | MF_DISABLED));
+  }
+  return true;
+}
+
 void TForm1::OnCommand(const std::string& name, int /*code*/) {
   if (HeldOffDuringSearch(name)) return;
+  // While a copy run or an update check has the top menus off, their
+  // shortcuts do nothing either.
+  if (!MenuCommandAllowed(name)) return;
   for (const auto& c : kCommands) {
     if (name == c.name) {
       (this->*c.handler)();
@@ -138,6 +156,15 @@ void TForm1::OnCommand(const std::string& name, int /*code*/) {
 }
 
 void TForm1::Zamknij1Click() { SendMessageW(hwnd_, WM_CLOSE, 0, 0); }
+
+// Both windows exist for the whole run; showing them again only brings them forward.
+void TForm1::SpeedButton2Click() {
+  if (form2_) form2_->ShowModeless();
+}
+
+void TForm1::SpeedButton4Click() {
+  if (form3_) form3_->ShowModeless();
+}
 
 void TForm1::SpeedButton3Click() {
   ShellExecuteW(hwnd_, L"open", kHomePage, nullptr, nullptr, SW_SHOWNORMAL);

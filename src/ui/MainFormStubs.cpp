@@ -5,8 +5,6 @@ namespace sk::ui {
 
 void TForm1::LogEvent(const std::string&, EventKind) {}
 void TForm1::RewriteNewestEntry(const std::string&) {}
-void TForm1::SpeedButton4Click() {}
-void TForm1::SpeedButton2Click() {}
 void TForm1::Button8Click() {}
 void TForm1::Button65Click() {}
 
