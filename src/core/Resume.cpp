@@ -21,6 +21,14 @@ void CloseAfterFailure(IFile* file, std::vector<std::string>& errors) {
 
 }  // namespace
 
+std::string ResumeStatus::ElapsedText() const {
+  return elapsedSeconds ? FormatElapsed(*elapsedSeconds) : "0 sek";
+}
+
+std::string ResumeStatus::RemainingText() const {
+  return remainingBytes ? FormatByteCount(*remainingBytes) : "0B";
+}
+
 Resumer::Resumer(IFileSystem& files, IClock& clock, IResumeView& view)
     : files_(files), clock_(clock), view_(view), pacer_(clock) {}
 
@@ -100,8 +108,8 @@ void Resumer::CopyRest(const std::string& sourcePath, IFile& source, IFile& dest
     const unsigned due = pacer_.Tick();
     if (due & Pacer::kPump) view_.Pump();
     status_.progressPosition = destination.Size();
-    status_.elapsed = FormatElapsed(ElapsedSeconds(clock_.Now(), startTime));
-    status_.remaining = FormatByteCount(source.Size() - status_.progressPosition);
+    status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), startTime);
+    status_.remainingBytes = source.Size() - status_.progressPosition;
     if (due & Pacer::kRefresh) view_.Show(status_);
     if (view_.StopRequested()) break;
   }

@@ -3,6 +3,7 @@
 // source is appended one byte at a time.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,13 +14,19 @@
 namespace sk {
 
 // What the resume window shows. The copy keeps it up to date after every byte;
-// the window shows it when the loop asks (paced by time).
+// the window shows it when the loop asks (paced by time). The two counts are
+// kept as numbers and written as text only when shown: the texts cost more
+// than a byte's file calls.
 struct ResumeStatus {
-  std::string elapsed = "0 sek";     // time since the run began
-  std::string currentFile = "Brak";  // file-name part of the source in hand
-  std::string remaining = "0B";      // bytes of the source still to copy
-  int64_t progressMax = 0;           // the source's size
-  int64_t progressPosition = 0;      // the destination's size
+  std::string currentFile = "Brak";      // file-name part of the source in hand
+  std::optional<int64_t> elapsedSeconds;  // since the run began; none before the first byte
+  std::optional<int64_t> remainingBytes;  // of the source, still to copy; none before the first byte
+  int64_t progressMax = 0;                // the source's size
+  int64_t progressPosition = 0;           // the destination's size
+
+  // The label texts: "0 sek" and "0B" until a byte has been copied.
+  std::string ElapsedText() const;
+  std::string RemainingText() const;
 };
 
 // The window side of a resume run.

@@ -180,12 +180,12 @@ TEST_F(ResumeTest, ShortDestinationEndsIdenticalToSource) {
 
   const ResumeStatus& s = resumer.Status();
   EXPECT_EQ(s.currentFile, "film.avi");
-  EXPECT_EQ(s.remaining, "0 B");
+  EXPECT_EQ(s.RemainingText(), "0 B");
   EXPECT_EQ(s.progressMax, 5000);
   EXPECT_EQ(s.progressPosition, 5000);
   // The window was shown the end of the pair.
   ASSERT_FALSE(view.shown.empty());
-  EXPECT_EQ(view.shown.back().remaining, "0 B");
+  EXPECT_EQ(view.shown.back().RemainingText(), "0 B");
   EXPECT_EQ(view.shown.back().progressPosition, 5000);
 }
 
@@ -215,6 +215,9 @@ TEST_F(ResumeTest, DestinationAsLongOrLongerReadsAndWritesNothing) {
   EXPECT_EQ(longDst->bytes, Pattern(80));
   EXPECT_EQ(resumer.Status().currentFile, "dlugi.bin");
   EXPECT_EQ(resumer.Status().progressMax, 50);
+  // No byte copied: the labels keep their first texts.
+  EXPECT_EQ(resumer.Status().ElapsedText(), "0 sek");
+  EXPECT_EQ(resumer.Status().RemainingText(), "0B");
   EXPECT_TRUE(view.errors.empty());
 }
 
@@ -344,17 +347,17 @@ TEST_F(ResumeTest, LabelTextsDuringTheRun) {
     if (s.progressPosition == 3500) clock.now = view.start + 3600.5 / 86400;
   };
   resumer.Start({{"C:\\a:b\\dane.iso", "d"}});
-  EXPECT_EQ(seen[1025].elapsed, "0 sek");
-  EXPECT_EQ(seen[1025].remaining, "2,99 KB");
-  EXPECT_EQ(seen[2560].remaining, "1,5 KB");
-  EXPECT_EQ(seen[2501].elapsed, "59 min");
-  EXPECT_EQ(seen[3071].remaining, "1,00 KB");
-  EXPECT_EQ(seen[3072].remaining, "1 KB");
-  EXPECT_EQ(seen[3073].remaining, "1023 B");
-  EXPECT_EQ(seen[3501].elapsed, "1 godz");
+  EXPECT_EQ(seen[1025].ElapsedText(), "0 sek");
+  EXPECT_EQ(seen[1025].RemainingText(), "2,99 KB");
+  EXPECT_EQ(seen[2560].RemainingText(), "1,5 KB");
+  EXPECT_EQ(seen[2501].ElapsedText(), "59 min");
+  EXPECT_EQ(seen[3071].RemainingText(), "1,00 KB");
+  EXPECT_EQ(seen[3072].RemainingText(), "1 KB");
+  EXPECT_EQ(seen[3073].RemainingText(), "1023 B");
+  EXPECT_EQ(seen[3501].ElapsedText(), "1 godz");
   const ResumeStatus& end = resumer.Status();
   EXPECT_EQ(end.currentFile, "dane.iso");
-  EXPECT_EQ(end.remaining, "0 B");
+  EXPECT_EQ(end.RemainingText(), "0 B");
 }
 
 TEST_F(ResumeTest, ResumeCopyAloneThrowsAndLeavesTheFilesClosed) {
