@@ -33,13 +33,18 @@ Resumer::Resumer(IFileSystem& files, IClock& clock, IResumeView& view)
     : files_(files), clock_(clock), view_(view), pacer_(clock) {}
 
 void Resumer::Start(const std::vector<ResumePair>& pairs) {
-  view_.SetRunning(true);
   // The controls come back however the run ends.
-  struct Restore {
-    IResumeView& view;
-    ~Restore() { view.SetRunning(false); }
-  } restore{view_};
+  try {
+    view_.SetRunning(true);
+    RunList(pairs);
+  } catch (...) {
+    view_.SetRunning(false);
+    throw;
+  }
+  view_.SetRunning(false);
+}
 
+void Resumer::RunList(const std::vector<ResumePair>& pairs) {
   view_.SetStartTime(clock_.Now());
   pacer_.Restart();
   for (const ResumePair& pair : pairs) {

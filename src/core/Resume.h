@@ -74,6 +74,7 @@ class Resumer {
   const ResumeStatus& Status() const { return status_; }
 
  private:
+  void RunList(const std::vector<ResumePair>& pairs);
   void CopyRest(const std::string& sourcePath, IFile& source, IFile& destination);
 
   IFileSystem& files_;
