@@ -222,18 +222,6 @@ TEST_F(ResumeWindow, MissingDestinationIsReportedAndNotCreated) {
   ExpectIdle();
 }
 
-TEST_F(ResumeWindow, MissingDestinationShownInTheErrorBox) {
-  SetErrorSink(nullptr);
-  test::WriteFile(dir / "a.bin", test::Pattern(10));
-  form.AddPair(dir / "a.bin", dir / "brak.bin");
-  test::MessageBoxAnswerer box;
-  form.Button1Click();
-  ASSERT_TRUE(box.Answered());
-  EXPECT_EQ(box.Caption(), "Sektorian");
-  EXPECT_EQ(box.Text(), "File not found.");
-  EXPECT_FALSE(test::FileExists(dir / "brak.bin"));
-}
-
 TEST_F(ResumeWindow, OneFileNamedTwiceIsRefused) {
   test::WriteFile(dir / "plik.bin", test::Pattern(64));
   // The same file under another spelling of its path.
