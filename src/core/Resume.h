@@ -1,0 +1,90 @@
+// The resume tool's copy: for each pair of a source file and its partial
+// destination, both are placed at the destination's length and the rest of the
+// source is appended one byte at a time.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Clock.h"
+#include "core/FileApi.h"
+#include "core/Pacer.h"
+
+namespace sk {
+
+// What the resume window shows. The copy keeps it up to date after every byte;
+// the window shows it when the loop asks (paced by time). The two counts are
+// kept as numbers and written as text only when shown: the texts cost more
+// than a byte's file calls.
+struct ResumeStatus {
+  std::string currentFile = "Brak";      // file-name part of the source in hand
+  std::optional<int64_t> elapsedSeconds;  // since the run began; none before the first byte
+  std::optional<int64_t> remainingBytes;  // of the source, still to copy; none before the first byte
+  int64_t progressMax = 0;                // the source's size
+  int64_t progressPosition = 0;           // the destination's size
+
+  // The label texts: "0 sek" and "0B" until a byte has been copied.
+  std::string ElapsedText() const;
+  std::string RemainingText() const;
+};
+
+// The window side of a resume run.
+class IResumeView {
+ public:
+  virtual ~IResumeView() = default;
+  // Switch the controls for a run (list and its buttons off, "Zatrzymaj" on,
+  // "Rozpocznij" off) and back.
+  virtual void SetRunning(bool running) = 0;
+  // Bring the displayed labels and progress bar up to `status`.
+  virtual void Show(const ResumeStatus& status) = 0;
+  // Process every pending window message, then return.
+  virtual void Pump() = 0;
+  // The stop flag set by "Zatrzymaj".
+  virtual bool StopRequested() = 0;
+  virtual void ClearStopRequested() = 0;
+  // The local date-time (days) at which the run began.
+  virtual double StartTime() = 0;
+  virtual void SetStartTime(double days) = 0;
+  // Show an error in the application's error report.
+  virtual void ReportError(const std::string& text) = 0;
+};
+
+struct ResumePair {
+  std::string source;
+  std::string destination;
+};
+
+// The refusal of a pair whose destination is its source.
+inline constexpr const char* kSameFileText = "Plik docelowy jest tym samym plikiem co źródłowy";
+
+class Resumer {
+ public:
+  Resumer(IFileSystem& files, IClock& clock, IResumeView& view);
+
+  // The run over the list ("Rozpocznij"): every pair in order, until the end
+  // of the list or a stop. A failed pair is reported and the run goes on with
+  // the next one; the controls are switched back in every case.
+  void Start(const std::vector<ResumePair>& pairs);
+
+  // Continue one pair. Both files are closed before it returns, also when it
+  // fails; the bytes written stay in the destination. Throws FileError.
+  void ResumeCopy(const std::string& sourcePath, const std::string& destinationPath);
+
+  const ResumeStatus& Status() const { return status_; }
+
+ private:
+  void RunList(const std::vector<ResumePair>& pairs);
+  void CopyRest(const std::string& sourcePath, IFile& source, IFile& destination);
+
+  IFileSystem& files_;
+  IClock& clock_;
+  IResumeView& view_;
+  Pacer pacer_;
+  ResumeStatus status_;
+  // Failures to close the files of a pair that had already failed: reported
+  // after the failure that ended the pair.
+  std::vector<std::string> closeErrors_;
+};
+
+}  // namespace sk
