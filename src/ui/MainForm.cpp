@@ -95,6 +95,7 @@ void TForm1::Create() {
               .clientHeight = 497,
               .style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX},
              Controls(), menu_);
+  SetUpStatusArea();
   Guarded([this] { FormCreate(); });
 }
 
@@ -104,6 +105,11 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       FormClose();
       DestroyWindow(hwnd_);
       return 0;
+    case WM_NOTIFY: {
+      LRESULT result = 0;
+      if (NotifyStatusArea(*reinterpret_cast<const NMHDR*>(lp), result)) return result;
+      return Window::HandleMessage(msg, wp, lp);
+    }
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;

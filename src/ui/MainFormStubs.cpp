@@ -4,8 +4,6 @@
 namespace sk::ui {
 
 void TForm1::FormCreate() {}
-void TForm1::LogEvent(const std::string&, EventKind) {}
-void TForm1::RewriteNewestEntry(const std::string&) {}
 void TForm1::FormClose() {}
 void TForm1::SpeedButton4Click() {}
 void TForm1::Button6Click() {}
@@ -17,6 +15,5 @@ void TForm1::Button3Click() {}
 void TForm1::Button4Click() {}
 void TForm1::Button5Click() {}
 void TForm1::Button8Click() {}
-void TForm1::Button65Click() {}
 
 }  // namespace sk::ui
