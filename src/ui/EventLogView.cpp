@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "ui/EventLogView.h"
 
 #include "ui/Resources.h"
@@ -61,8 +63,14 @@ void EventLogView::Show() {
     ListView_SetItemCountEx(list_, static_cast<int>(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     shownCount_ = count;
   }
-  // The newest entry shown so far may have been rewritten since.
-  if (count > 0) ListView_RedrawItems(list_, before > 0 ? static_cast<int>(before - 1) : 0, static_cast<int>(count - 1));
+  // The newest entry shown so far may have been rewritten since; the rows
+  // after it are new. Only those in view are redrawn (each costs).
+  if (count > 0) {
+    const int top = ListView_GetTopIndex(list_);
+    const int first = std::max(before > 0 ? static_cast<int>(before - 1) : 0, top);
+    const int last = std::min(static_cast<int>(count - 1), top + ListView_GetCountPerPage(list_));
+    if (first <= last) ListView_RedrawItems(list_, first, last);
+  }
   shownRevision_ = model_.Revision();
   ListView2Change();  // the new text and image are a change of the list
 }
