@@ -101,6 +101,7 @@ void TForm1::Create() {
   SetUpFileList();
   BuildTrayMenu();
   CreateTrayIcon1(nullptr);
+  SetUpStatusArea();
   Guarded([this] { FormCreate(); });
 }
 
@@ -110,6 +111,11 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       CloseRequested();
       return 0;
+    case WM_NOTIFY: {
+      LRESULT result = 0;
+      if (NotifyStatusArea(*reinterpret_cast<const NMHDR*>(lp), result)) return result;
+      return Window::HandleMessage(msg, wp, lp);
+    }
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;

@@ -15,6 +15,7 @@
 #include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
 #include "ui/TrayIcon.h"
+#include "core/EventLogModel.h"
 #include "ui/Window.h"
 #include "win/WinDirectory.h"
 
@@ -162,6 +163,28 @@ class TForm1 : public Window {
   // Build the tray icon again on `shell` (null: the system's), so that tests
   // can read every record it sends. Its icon leaves the tray.
   void SetTrayShell(ITrayShell* shell);
+  // ---- copy status area and the copy of one file (MainFormCopy.cpp) ----
+  // Copy one file at a level (0..4) with this window as the copy's view; a
+  // failure that ends the copy is thrown (a FileError) after it was logged.
+  void CopyFileAtLevel(const std::string& source, const std::string& destination, int level);
+  // A run brackets its files with these: in between, the status area and the
+  // log show at paced moments; EndCopy shows them at once. A file copied
+  // outside a run is bracketed by itself.
+  void BeginCopy();
+  void EndCopy();
+  bool Copying() const;
+  // ProgressBar2: the total size of all listed files and the bytes done of it.
+  void SetOverallProgress(int64_t maximum, int64_t position);
+  // Bring the status area and the event log up to date now.
+  void ShowCopyStatus();
+  const EventLogModel& EventLog() const;
+  bool StopRequested() const { return stopRequested_; }
+  void SetStopRequested(bool on) { stopRequested_ = on; }
+  double CopyStartTime() const { return copyStartTime_; }  // local date-time, days
+  void SetCopyStartTime(double days) { copyStartTime_ = days; }
+  // Whether a copied file's size is compared with its source's (the settings
+  // dialog's CheckBox1, wired by the run).
+  void SetSizeCheckSource(std::function<bool()> source) { sizeCheck_ = std::move(source); }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -195,6 +218,18 @@ class TForm1 : public Window {
   win::IProcessList* processList_ = nullptr;
   bool updateRunning_ = false;
   bool closeHandlerCleared_ = false;
+
+  struct CopyArea;
+  struct CopyAreaDeleter {
+    void operator()(CopyArea* area) const;
+  };
+  CopyArea& Copy() const;
+  void SetUpStatusArea();
+  bool NotifyStatusArea(const NMHDR& hdr, LRESULT& result);
+  mutable std::unique_ptr<CopyArea, CopyAreaDeleter> copy_;
+  bool stopRequested_ = false;
+  double copyStartTime_ = 0;
+  std::function<bool()> sizeCheck_ = [] { return false; };
 
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;

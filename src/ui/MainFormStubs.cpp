@@ -3,9 +3,6 @@
 
 namespace sk::ui {
 
-void TForm1::LogEvent(const std::string&, EventKind) {}
-void TForm1::RewriteNewestEntry(const std::string&) {}
 void TForm1::Button8Click() {}
-void TForm1::Button65Click() {}
 
 }  // namespace sk::ui

@@ -113,14 +113,44 @@ TempDir::TempDir() {
   }
 }
 
+namespace {
+
+// Delete a folder and everything in it through absolute "\\?\" paths. (The
+// shell's delete, given paths longer than MAX_PATH under Wine, has gone on
+// to delete in the current folder instead.)
+void RemoveTree(const std::wstring& folder) {
+  if (folder.rfind(L"\\\\?\\", 0) != 0 || folder.size() < 10) return;  // never a relative or root path
+  WIN32_FIND_DATAW data{};
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = folder + L"\\" + name;
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        RemoveTree(path);
+      } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveDirectoryW(path.c_str());  // a link to a folder: only the link goes
+      } else {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
 TempDir::~TempDir() {
-  std::wstring from = win::Widen(path_.substr(0, path_.size() - 1));
-  from.push_back(L'\0');
-  SHFILEOPSTRUCTW op{};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NO_UI;
-  SHFileOperationW(&op);
+  const std::wstring folder = win::Widen(path_.substr(0, path_.size() - 1));
+  wchar_t full[MAX_PATH];
+  const DWORD n = GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr);
+  wchar_t temp[MAX_PATH];
+  const DWORD t = GetTempPathW(MAX_PATH, temp);
+  if (n == 0 || n >= MAX_PATH || t == 0 || t >= MAX_PATH || _wcsnicmp(full, temp, t) != 0) return;  // only our own
+  RemoveTree(L"\\\\?\\" + std::wstring(full));
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

@@ -1,0 +1,72 @@
+// The level copy routine: one file copied in fixed-size blocks, every step
+// announced in the event log, the copy's progress kept in a status model that
+// the window shows at paced moments.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/Clock.h"
+#include "core/EventLog.h"
+#include "core/FileApi.h"
+#include "core/Pacer.h"
+
+namespace sk {
+
+// What the main window's status area shows, kept up to date by the copy
+// loops on every step; the window shows it when it refreshes.
+struct CopyStatus {
+  std::string elapsed = "0 sek";     // Label3, after "Upłynęło:"
+  std::string remaining = "0 sek";   // Label5, after "Pozostało:"
+  std::string fileName = "Brak";     // Label7, after "Aktualny plik:"
+  std::string copied = "0 B / 0 B";  // Label9, after "Skopiowano:"
+  int64_t fileMax = 0, filePosition = 0;    // ProgressBar1: the current file
+  int64_t totalMax = 0, totalPosition = 0;  // ProgressBar2: all listed files
+};
+
+// The window the routine works for.
+class ICopyView {
+ public:
+  virtual ~ICopyView() = default;
+  virtual void LogEvent(const std::string& text, EventKind kind) = 0;
+  virtual CopyStatus& Status() = 0;
+  // Show the status model and the log's newest entries now.
+  virtual void ShowStatus() = 0;
+  // Process every pending window message, then return.
+  virtual void PumpMessages() = 0;
+  virtual bool StopRequested() = 0;
+  // The local date-time (days) at which the run began copying.
+  virtual double CopyStartTime() = 0;
+  // Whether the sizes of source and destination are compared after the copy.
+  virtual bool CheckSizes() = 0;
+  // The decimal separator of the size texts.
+  virtual std::string DecimalSeparator() { return ","; }
+};
+
+// Bytes moved by one step at copy level 0..4: 1, 21, 129, 513, 1025.
+size_t BlockSize(int level);
+
+// Where the copy routine reaches the world: files, time, the window, and the
+// pacing of window work (shared by the files of one run).
+struct CopyEnvironment {
+  IFileSystem& files;
+  IClock& clock;
+  ICopyView& view;
+  Pacer& pacer;
+};
+
+// Copy `source` to `destination` at `level`. Failures while opening and
+// closing are logged and the routine carries on; any other failure is logged
+// too, closes both files and is thrown to the caller (a FileError).
+void CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
+                     int level);
+
+// A progress bar's range is a 32-bit int: a 64-bit maximum and position are
+// scaled down by the same power of two until the maximum fits.
+struct BarRange {
+  int max;
+  int position;
+};
+BarRange ScaleBar(int64_t max, int64_t position);
+
+}  // namespace sk

@@ -1,0 +1,131 @@
+// The main window's copy status area and event log: the view of the level
+// copy routine. The routine keeps the status model up to date on every step;
+// the controls show it when the copy's pacing says so, and at once outside a
+// copy.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "core/LevelCopy.h"
+#include "core/Pacer.h"
+#include "ui/EventLogView.h"
+#include "ui/MainForm.h"
+#include "win/Utf.h"
+#include "win/WinFile.h"
+
+namespace sk::ui {
+
+struct TForm1::CopyArea : ICopyView {
+  explicit CopyArea(TForm1& f) : form(f), pacer(clock), logView(log) {}
+
+  TForm1& form;
+  win::WinFileSystem files;
+  win::WinClock clock;
+  Pacer pacer;
+  EventLogModel log;
+  EventLogView logView;
+  CopyStatus status;
+  CopyStatus shown;  // what the labels show now (their texts at start)
+  BarRange shownBar1{-1, -1}, shownBar2{-1, -1};
+  bool copying = false;
+  std::string separator = win::DecimalSeparator();
+
+  void LogEvent(const std::string& text, EventKind kind) override { form.LogEvent(text, kind); }
+  CopyStatus& Status() override { return status; }
+  void ShowStatus() override { form.ShowCopyStatus(); }
+  void PumpMessages() override { ui::PumpMessages(); }
+  bool StopRequested() override { return form.stopRequested_; }
+  double CopyStartTime() override { return form.copyStartTime_; }
+  bool CheckSizes() override { return form.sizeCheck_ && form.sizeCheck_(); }
+  std::string DecimalSeparator() override { return separator; }
+};
+
+void TForm1::CopyAreaDeleter::operator()(CopyArea* area) const { delete area; }
+
+TForm1::CopyArea& TForm1::Copy() const {
+  if (!copy_) copy_.reset(new CopyArea(const_cast<TForm1&>(*this)));
+  return *copy_;
+}
+
+void TForm1::SetUpStatusArea() {
+  Copy().logView.Attach(Control("ListView2"), Control("CheckBox1"));
+  Check("CheckBox1", true);
+}
+
+bool TForm1::NotifyStatusArea(const NMHDR& hdr, LRESULT& result) { return Copy().logView.OnNotify(hdr, result); }
+
+const EventLogModel& TForm1::EventLog() const { return Copy().log; }
+
+void TForm1::LogEvent(const std::string& text, EventKind kind) {
+  CopyArea& a = Copy();
+  a.log.Add(text, kind);
+  if (!a.copying) a.logView.Show();
+}
+
+void TForm1::RewriteNewestEntry(const std::string& text) {
+  CopyArea& a = Copy();
+  a.log.RewriteNewest(text);
+  if (!a.copying) a.logView.Show();
+}
+
+void TForm1::Button65Click() { stopRequested_ = true; }
+
+bool TForm1::Copying() const { return Copy().copying; }
+
+void TForm1::BeginCopy() {
+  CopyArea& a = Copy();
+  a.copying = true;
+  a.pacer.Restart();
+}
+
+void TForm1::EndCopy() {
+  Copy().copying = false;
+  ShowCopyStatus();
+}
+
+void TForm1::SetOverallProgress(int64_t maximum, int64_t position) {
+  CopyArea& a = Copy();
+  a.status.totalMax = maximum;
+  a.status.totalPosition = position;
+  if (!a.copying) ShowCopyStatus();
+}
+
+void TForm1::ShowCopyStatus() {
+  CopyArea& a = Copy();
+  if (!hwnd_) return;
+  // Only what changed is touched: every label text and bar position costs a
+  // repaint.
+  auto label = [&](const char* name, const std::string& text, std::string& shown) {
+    if (text == shown) return;
+    SetText(name, text);
+    shown = text;
+  };
+  label("Label3", a.status.elapsed, a.shown.elapsed);
+  label("Label5", a.status.remaining, a.shown.remaining);
+  label("Label7", a.status.fileName, a.shown.fileName);
+  label("Label9", a.status.copied, a.shown.copied);
+  auto bar = [&](const char* name, int64_t max, int64_t position, BarRange& shown) {
+    const BarRange now = ScaleBar(max, position);
+    HWND h = Control(name);
+    if (now.max != shown.max) SendMessageW(h, PBM_SETRANGE32, 0, now.max);
+    if (now.position != shown.position || now.max != shown.max) SendMessageW(h, PBM_SETPOS, now.position, 0);
+    shown = now;
+  };
+  bar("ProgressBar1", a.status.fileMax, a.status.filePosition, a.shownBar1);
+  bar("ProgressBar2", a.status.totalMax, a.status.totalPosition, a.shownBar2);
+  a.logView.Show();
+}
+
+void TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level) {
+  CopyArea& a = Copy();
+  const bool alone = !a.copying;
+  if (alone) BeginCopy();
+  try {
+    sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level);
+  } catch (...) {
+    if (alone) EndCopy();
+    throw;
+  }
+  if (alone) EndCopy();
+}
+
+}  // namespace sk::ui

@@ -1,0 +1,228 @@
+// Files that fail where a test wants them to, a hand-driven clock and a view
+// that records what the copy routine tells it.
+#pragma once
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/Clock.h"
+#include "core/FileApi.h"
+#include "core/LevelCopy.h"
+
+namespace sk::fake {
+
+struct Content {
+  std::string bytes;
+  int64_t virtualSize = -1;  // >= 0: a file this long whose bytes beyond `bytes` are (offset & 0xFF)
+  int64_t Size() const { return virtualSize >= 0 ? virtualSize : static_cast<int64_t>(bytes.size()); }
+};
+
+struct Disk;
+
+class File : public IFile {
+ public:
+  File(Disk& disk, std::string path, std::shared_ptr<Content> content, bool writable)
+      : disk_(disk), path_(std::move(path)), content_(std::move(content)), writable_(writable) {}
+  const std::string& path() const { return path_; }
+  int64_t Position() override;
+  void Seek(int64_t position) override;
+  int64_t Size() override;
+  size_t Read(void* buffer, size_t count) override;
+  size_t Write(const void* buffer, size_t count) override;
+  void Close() override;
+
+ private:
+  void Check(const char* op);
+  Disk& disk_;
+  std::string path_;
+  std::shared_ptr<Content> content_;
+  bool writable_;
+  bool closed_ = false;
+  int64_t position_ = 0;
+};
+
+struct Disk : IFileSystem {
+  std::map<std::string, std::shared_ptr<Content>> files;
+  std::map<std::string, std::string> openErrors;  // path -> error text of its open
+  std::map<std::string, std::string> aliases;     // another spelling -> the path it names
+  int64_t unreadableAt = -1;  // a read covering this source offset fails
+  std::string readError = "I/O error 23";
+  int64_t writeLimit = -1;    // a write that would grow a file past this fails
+  std::string writeError = "I/O error 112";
+  bool shortWrites = false;   // a write takes one byte less than it is given
+  std::map<std::string, std::string> closeErrors;  // path -> error text of its close
+  std::vector<std::string> opened;                 // "R path" / "W path", in order
+  int openNow = 0;                                 // files open at the moment
+
+  void Put(const std::string& path, std::string bytes) {
+    files[path] = std::make_shared<Content>(Content{std::move(bytes)});
+  }
+  const std::string& Bytes(const std::string& path) { return files.at(path)->bytes; }
+  bool Exists(const std::string& path) const { return files.count(path) != 0; }
+  std::string Resolve(const std::string& path) const {
+    auto a = aliases.find(path);
+    return a == aliases.end() ? path : a->second;
+  }
+
+  std::unique_ptr<IFile> Open(const std::string& spelt, OpenMode mode) override {
+    const std::string path = Resolve(spelt);
+    auto err = openErrors.find(path);
+    if (err != openErrors.end()) throw FileError(err->second);
+    if (mode == OpenMode::CreateReadWrite) {
+      files[path] = std::make_shared<Content>();
+    } else if (!files.count(path)) {
+      throw FileError("File not found", 2);
+    }
+    opened.push_back((mode == OpenMode::ReadShared ? "R " : "W ") + path);
+    ++openNow;
+    return std::make_unique<File>(*this, path, files[path], mode != OpenMode::ReadShared);
+  }
+  bool IsSameFile(IFile& file, const std::string& path) override {
+    const std::string resolved = Resolve(path);
+    return files.count(resolved) && static_cast<File&>(file).path() == resolved;
+  }
+  int64_t FileSizeByName(const std::string& path) override {
+    auto f = files.find(Resolve(path));
+    return f == files.end() ? 0 : f->second->Size();
+  }
+};
+
+inline void File::Check(const char* op) {
+  if (closed_) throw FileError(std::string("closed file: ") + op);
+}
+inline int64_t File::Position() {
+  Check("Position");
+  return position_;
+}
+inline void File::Seek(int64_t position) {
+  Check("Seek");
+  position_ = position;
+}
+inline int64_t File::Size() {
+  Check("Size");
+  return content_->Size();
+}
+inline size_t File::Read(void* buffer, size_t count) {
+  Check("Read");
+  const int64_t size = content_->Size();
+  const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), size - position_));
+  if (disk_.unreadableAt >= 0 && disk_.unreadableAt >= position_ && disk_.unreadableAt < position_ + n)
+    throw FileError(disk_.readError);
+  auto* out = static_cast<unsigned char*>(buffer);
+  for (int64_t i = 0; i < n; ++i) {
+    const int64_t at = position_ + i;
+    out[i] = at < static_cast<int64_t>(content_->bytes.size()) ? static_cast<unsigned char>(content_->bytes[at])
+                                                                : static_cast<unsigned char>(at & 0xFF);
+  }
+  position_ += n;
+  return static_cast<size_t>(n);
+}
+inline size_t File::Write(const void* buffer, size_t count) {
+  Check("Write");
+  if (!writable_) throw FileError("File access denied", 5);
+  if (disk_.writeLimit >= 0 && position_ + static_cast<int64_t>(count) > disk_.writeLimit)
+    throw FileError(disk_.writeError);
+  if (disk_.shortWrites && count > 0) --count;
+  auto& bytes = content_->bytes;
+  if (static_cast<int64_t>(bytes.size()) < position_ + static_cast<int64_t>(count))
+    bytes.resize(static_cast<size_t>(position_) + count);
+  bytes.replace(static_cast<size_t>(position_), count, static_cast<const char*>(buffer), count);
+  position_ += static_cast<int64_t>(count);
+  return count;
+}
+inline void File::Close() {
+  Check("Close");
+  closed_ = true;
+  --disk_.openNow;
+  auto err = disk_.closeErrors.find(path_);
+  if (err != disk_.closeErrors.end()) throw FileError(err->second);
+}
+
+// The counter moves by `step` ticks on every reading (1 MHz); Now() is set by
+// hand.
+struct Clock : IClock {
+  bool hasCounter = true;
+  int64_t ticks = 0, step = 1000;
+  int64_t ms = 0, msStep = 1;
+  double now = 40000.5;
+  int counterReads = 0, msReads = 0;
+  double Now() override { return now; }
+  bool CounterFrequency(int64_t& f) override {
+    f = 1000000;
+    return hasCounter;
+  }
+  int64_t Counter() override {
+    ++counterReads;
+    return ticks += step;
+  }
+  int64_t Milliseconds() override {
+    ++msReads;
+    return ms += msStep;
+  }
+};
+
+struct Entry {
+  std::string text;
+  int kind;
+  bool operator==(const Entry&) const = default;
+};
+
+struct View : ICopyView {
+  CopyStatus status;
+  std::vector<Entry> log;
+  bool checkSizes = false;
+  int stopAtStep = 0;   // StopRequested answers true from this step on (0: never)
+  int steps = 0;        // StopRequested calls so far: one per block written
+  int pumps = 0, shows = 0;
+  double startTime = 40000.5;
+  std::vector<CopyStatus> afterStep;  // the status after 0, 1, 2, ... steps
+  std::function<void(int step)> onStep;
+
+  void LogEvent(const std::string& text, EventKind kind) override { log.push_back({text, kind}); }
+  CopyStatus& Status() override { return status; }
+  void ShowStatus() override { ++shows; }
+  void PumpMessages() override { ++pumps; }
+  bool StopRequested() override {
+    afterStep.push_back(status);
+    ++steps;
+    if (onStep) onStep(steps);
+    return stopAtStep > 0 && steps >= stopAtStep;
+  }
+  double CopyStartTime() override { return startTime; }
+  bool CheckSizes() override { return checkSizes; }
+};
+
+// One routine's world, ready to copy.
+struct Rig {
+  Disk disk;
+  Clock clock;
+  View view;
+  std::unique_ptr<Pacer> pacer;
+  // Copies, and returns the error text that came out of the routine ("" when none).
+  std::string Copy(const std::string& from, const std::string& to, int level) {
+    if (!pacer) pacer = std::make_unique<Pacer>(clock);
+    try {
+      CopyFileAtLevel({disk, clock, view, *pacer}, from, to, level);
+    } catch (const FileError& e) {
+      return e.what();
+    }
+    return "";
+  }
+};
+
+inline std::string Pattern(size_t size, unsigned seed = 7) {
+  std::string s(size, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& c : s) {
+    x = x * 1664525u + 1013904223u;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+}  // namespace sk::fake

@@ -1,0 +1,368 @@
+#include "core/LevelCopy.h"
+
+#include <gtest/gtest.h>
+
+#include "core/EventLogModel.h"
+#include "core/Formats.h"
+#include "core/CopyFakes.h"
+
+namespace sk {
+namespace {
+
+using fake::Entry;
+using fake::Pattern;
+using fake::Rig;
+
+const std::string kSrc = "D:\\PLYTA\\dane\\plik.bin";
+const std::string kDst = "C:\\Odzysk\\plik.bin";
+
+std::vector<Entry> Opening() {
+  return {{"Rozpoczynanie kopiowania pliku plik.bin", ekInfo},
+          {"Powiązywanie plików", ekInfo},
+          {"Przygotowywanie plików do kopiowania", ekInfo}};
+}
+
+std::vector<Entry> Error(const std::string& message) { return {{"Błąd: " + message, ekError}}; }
+
+std::vector<Entry> operator+(std::vector<Entry> a, const std::vector<Entry>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const std::vector<Entry> kLoop = {{"Czytanie i zapisywanie bajtów", ekInfo}};
+const std::vector<Entry> kLoopDone = {{"Zakończono czytanie i zapisywanie bajtów", ekInfo}};
+const std::vector<Entry> kClosing = {{"Zamykanie plików", ekInfo}, {"Zakończono kopiowanie pliku plik.bin", ekInfo}};
+std::vector<Entry> Check(bool same) {
+  return {{"Sprawdzanie rozmiaru pliku", ekInfo},
+          same ? Entry{"Rozmiar plików jest taki sam - sukces", ekSuccess}
+               : Entry{"Rozmiar plików jest różny - błąd", ekError},
+          {"Zakończono sprawdzanie rozmiaru plików", ekInfo}};
+}
+
+TEST(LevelCopy, BlockSizesOfTheFiveLevels) {
+  EXPECT_EQ(BlockSize(0), 1u);
+  EXPECT_EQ(BlockSize(1), 21u);
+  EXPECT_EQ(BlockSize(2), 129u);
+  EXPECT_EQ(BlockSize(3), 513u);
+  EXPECT_EQ(BlockSize(4), 1025u);
+}
+
+TEST(LevelCopy, CompleteCopyAtEveryLevelAndSizeWithItsEntries) {
+  for (int level = 0; level <= 4; ++level) {
+    const size_t bs = BlockSize(level);
+    for (size_t size : {size_t{1}, bs - 1, bs, bs + 1, 3 * bs + 7, size_t{5000}}) {
+      for (bool check : {false, true}) {
+        SCOPED_TRACE("level " + std::to_string(level) + " size " + std::to_string(size) + (check ? " check" : ""));
+        Rig rig;
+        rig.view.checkSizes = check;
+        const std::string data = Pattern(size, static_cast<unsigned>(size));
+        rig.disk.Put(kSrc, data);
+        rig.disk.Put(kDst, "old contents, longer than some of the copies: " + std::string(6000, 'x'));
+        ASSERT_EQ(rig.Copy(kSrc, kDst, level), "");
+        EXPECT_EQ(rig.disk.Bytes(kDst), data);
+        EXPECT_EQ(rig.disk.Bytes(kSrc), data);
+        EXPECT_EQ(rig.disk.openNow, 0);
+        EXPECT_EQ(rig.view.steps, static_cast<int>((size + bs - 1) / bs));
+        auto expected = Opening() + kLoop + kLoopDone;
+        if (check) expected = expected + Check(true);
+        EXPECT_EQ(rig.view.log, expected + kClosing);
+        EXPECT_EQ(rig.view.status.fileName, "plik.bin");
+        EXPECT_EQ(rig.view.status.fileMax, static_cast<int64_t>(size));
+        EXPECT_EQ(rig.view.status.filePosition, static_cast<int64_t>(size));
+        EXPECT_EQ(rig.view.status.totalPosition, static_cast<int64_t>(size));
+        EXPECT_EQ(rig.view.status.remaining, "0 sek");
+        EXPECT_EQ(rig.view.status.copied, FormatSize(size) + " / " + FormatSize(size));
+      }
+    }
+  }
+}
+
+TEST(LevelCopy, EmptySource) {
+  Rig rig;
+  rig.view.checkSizes = true;
+  rig.view.status.elapsed = "7 sek";
+  rig.disk.Put(kSrc, "");
+  ASSERT_EQ(rig.Copy(kSrc, kDst, 4), "");
+  ASSERT_TRUE(rig.disk.Exists(kDst));
+  EXPECT_EQ(rig.disk.Bytes(kDst), "");
+  EXPECT_EQ(rig.view.steps, 0);
+  EXPECT_EQ(rig.view.log, Opening() + kLoop + kLoopDone + Check(true) + kClosing);
+  EXPECT_EQ(rig.view.status.remaining, "0 sek");
+  EXPECT_EQ(rig.view.status.copied, " B /  B");
+  EXPECT_EQ(rig.view.status.elapsed, "7 sek");  // never refreshed by a short file
+}
+
+TEST(LevelCopy, OverallBarAddsEveryStepToWhatTheRunSet) {
+  Rig rig;
+  rig.view.status.totalMax = 100000;
+  rig.view.status.totalPosition = 4000;
+  rig.disk.Put(kSrc, Pattern(3000));
+  ASSERT_EQ(rig.Copy(kSrc, kDst, 2), "");
+  EXPECT_EQ(rig.view.status.totalPosition, 7000);
+  EXPECT_EQ(rig.view.status.totalMax, 100000);
+}
+
+TEST(LevelCopy, StopWritesTheBlockInHandAndStillClosesAndReports) {
+  for (int level = 0; level <= 4; ++level) {
+    SCOPED_TRACE(level);
+    const size_t bs = BlockSize(level);
+    Rig rig;
+    rig.view.checkSizes = true;
+    rig.view.stopAtStep = 5;
+    const std::string data = Pattern(20 * bs + 3);
+    rig.disk.Put(kSrc, data);
+    ASSERT_EQ(rig.Copy(kSrc, kDst, level), "");
+    EXPECT_EQ(rig.view.steps, 5);
+    EXPECT_EQ(rig.disk.Bytes(kDst), data.substr(0, 5 * bs));
+    EXPECT_EQ(rig.view.log, Opening() + kLoop + kLoopDone + Check(false) + kClosing);
+    EXPECT_EQ(rig.disk.openNow, 0);
+    // The stopping step moves neither bar; the end texts are set.
+    EXPECT_EQ(rig.view.status.filePosition, static_cast<int64_t>(4 * bs));
+    EXPECT_EQ(rig.view.status.totalPosition, static_cast<int64_t>(4 * bs));
+    EXPECT_EQ(rig.view.status.remaining, "0 sek");
+    EXPECT_EQ(rig.view.status.copied, FormatSize(5 * bs) + " / " + FormatSize(data.size()));
+    EXPECT_GE(rig.view.shows, 1);  // a stop shows at once
+    EXPECT_TRUE(rig.view.StopRequested());  // still set for the run
+  }
+}
+
+TEST(LevelCopy, StopWithTheLastBlockPassesTheSizeCheck) {
+  Rig rig;
+  rig.view.checkSizes = true;
+  rig.view.stopAtStep = 3;
+  rig.disk.Put(kSrc, Pattern(3 * 129));
+  ASSERT_EQ(rig.Copy(kSrc, kDst, 2), "");
+  EXPECT_EQ(rig.view.log, Opening() + kLoop + kLoopDone + Check(true) + kClosing);
+}
+
+TEST(LevelCopy, ReadFailureKeepsTheExactPrefixAndIsReported) {
+  for (int level = 0; level <= 4; ++level) {
+    const size_t bs = BlockSize(level);
+    for (int64_t bad : {int64_t{0}, int64_t{1}, static_cast<int64_t>(bs), static_cast<int64_t>(7 * bs + bs / 2)}) {
+      SCOPED_TRACE("level " + std::to_string(level) + " unreadable at " + std::to_string(bad));
+      Rig rig;
+      rig.view.checkSizes = true;
+      const std::string data = Pattern(10 * bs);
+      rig.disk.Put(kSrc, data);
+      rig.disk.unreadableAt = bad;
+      rig.disk.readError = "I/O error 21";
+      EXPECT_EQ(rig.Copy(kSrc, kDst, level), "I/O error 21");
+      const size_t good = static_cast<size_t>(bad) / bs * bs;  // whole blocks before the bad one
+      EXPECT_EQ(rig.disk.Bytes(kDst), data.substr(0, good));
+      EXPECT_EQ(rig.view.log, Opening() + kLoop + Error("I/O error 21"));
+      EXPECT_EQ(rig.disk.openNow, 0);
+      EXPECT_EQ(rig.view.status.filePosition, static_cast<int64_t>(good));
+    }
+  }
+}
+
+TEST(LevelCopy, WriteFailuresAreReportedAndLeaveWhatWasWritten) {
+  {
+    Rig rig;
+    rig.disk.Put(kSrc, Pattern(5000));
+    rig.disk.writeLimit = 2100;
+    EXPECT_EQ(rig.Copy(kSrc, kDst, 4), "I/O error 112");
+    EXPECT_EQ(rig.disk.Bytes(kDst), Pattern(5000).substr(0, 2050));
+    EXPECT_EQ(rig.view.log, Opening() + kLoop + Error("I/O error 112"));
+    EXPECT_EQ(rig.disk.openNow, 0);
+  }
+  {
+    // A write that takes fewer bytes than it was given would shift every
+    // later byte: it ends the copy like a full disk.
+    Rig rig;
+    rig.disk.Put(kSrc, Pattern(5000));
+    rig.disk.shortWrites = true;
+    EXPECT_EQ(rig.Copy(kSrc, kDst, 3), "I/O error 112");
+    EXPECT_EQ(rig.disk.Bytes(kDst), Pattern(5000).substr(0, 512));
+    EXPECT_EQ(rig.view.log.back(), (Entry{"Błąd: I/O error 112", ekError}));
+    EXPECT_EQ(rig.view.steps, 0);
+  }
+}
+
+TEST(LevelCopy, SourceThatDoesNotOpen) {
+  Rig rig;
+  rig.view.checkSizes = true;
+  EXPECT_NE(rig.Copy(kSrc, kDst, 0), "");
+  EXPECT_EQ(rig.view.log, Opening() + Error("File not found"));
+  EXPECT_EQ(rig.view.status.fileName, "plik.bin");
+  EXPECT_FALSE(rig.disk.Exists(kDst));
+  EXPECT_TRUE(rig.disk.opened.empty());
+}
+
+TEST(LevelCopy, DestinationThatDoesNotOpen) {
+  for (size_t size : {size_t{3000}, size_t{0}}) {
+    SCOPED_TRACE(size);
+    Rig rig;
+    rig.view.checkSizes = true;
+    rig.view.status.remaining = "5 min";
+    rig.disk.Put(kSrc, Pattern(size));
+    rig.disk.openErrors[kDst] = "Invalid filename";
+    EXPECT_NE(rig.Copy(kSrc, kDst, 4), "");
+    // Only the open failure is logged; the copy then ends at the first write
+    // (at the destination's size for an empty source), with nothing more.
+    EXPECT_EQ(rig.view.log, Opening() + Error("Invalid filename") + kLoop);
+    EXPECT_EQ(rig.view.status.fileName, "plik.bin");
+    EXPECT_EQ(rig.view.status.fileMax, static_cast<int64_t>(size));
+    EXPECT_EQ(rig.view.status.remaining, size == 0 ? "0 sek" : "5 min");
+    EXPECT_EQ(rig.view.steps, 0);
+    EXPECT_EQ(rig.disk.openNow, 0);
+    EXPECT_EQ(rig.disk.Bytes(kSrc), Pattern(size));
+  }
+}
+
+TEST(LevelCopy, DestinationThatDoesNotOpenStillReadsTheFirstBlock) {
+  Rig rig;
+  rig.disk.Put(kSrc, Pattern(3000));
+  rig.disk.openErrors[kDst] = "File access denied";
+  rig.disk.unreadableAt = 10;
+  EXPECT_EQ(rig.Copy(kSrc, kDst, 4), "I/O error 23");
+  EXPECT_EQ(rig.view.log,
+            Opening() + Error("File access denied") + kLoop +
+                Error("I/O error 23"));
+}
+
+TEST(LevelCopy, RefusesToCopyAFileOntoItself) {
+  Rig rig;
+  rig.view.checkSizes = true;
+  const std::string data = Pattern(4000);
+  rig.disk.Put(kSrc, data);
+  rig.disk.aliases["d:\\plyta\\DANE\\..\\dane\\PLIK.BIN"] = kSrc;
+  EXPECT_NE(rig.Copy(kSrc, "d:\\plyta\\DANE\\..\\dane\\PLIK.BIN", 4), "");
+  EXPECT_EQ(rig.disk.Bytes(kSrc), data);
+  EXPECT_EQ(rig.disk.opened, std::vector<std::string>{"R " + kSrc});
+  EXPECT_EQ(rig.disk.openNow, 0);
+  EXPECT_EQ(rig.view.log,
+            Opening() + Error("Plik docelowy jest tym samym plikiem co źródłowy"));
+}
+
+TEST(LevelCopy, CloseFailuresAreLoggedAndTheCopyEnds) {
+  Rig rig;
+  rig.disk.Put(kSrc, Pattern(100));
+  rig.disk.closeErrors[kSrc] = "I/O error 6";
+  rig.disk.closeErrors[kDst] = "I/O error 112";
+  ASSERT_EQ(rig.Copy(kSrc, kDst, 1), "");
+  const std::vector<Entry> closing = {{"Zamykanie plików", ekInfo},
+                                      {"Błąd: I/O error 6", ekError},
+                                      {"Błąd: I/O error 112", ekError},
+                                      {"Zakończono kopiowanie pliku plik.bin", ekInfo}};
+  EXPECT_EQ(rig.view.log, Opening() + kLoop + kLoopDone + closing);
+  EXPECT_EQ(rig.disk.openNow, 0);
+}
+
+TEST(LevelCopy, LabelsRefreshOnTheHundredAndFirstStepAndEveryHundredAndFirstAfter) {
+  Rig rig;
+  rig.clock.step = 50000;  // every counter reading is 50 ms later
+  rig.view.status = {.elapsed = "E", .remaining = "R", .fileName = "F", .copied = "C"};
+  rig.view.onStep = [&](int step) { rig.clock.now = rig.view.startTime + step / 86400.0; };
+  rig.disk.Put(kSrc, Pattern(2000));
+  ASSERT_EQ(rig.Copy(kSrc, kDst, 0), "");
+  const auto& after = rig.view.afterStep;  // after[k]: the status after k steps
+  ASSERT_EQ(after.size(), 2000u);
+  for (int k : {1, 50, 100}) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(after[k].elapsed, "E");
+    EXPECT_EQ(after[k].remaining, "R");
+    EXPECT_EQ(after[k].copied, "C");
+    EXPECT_EQ(after[k].fileName, "plik.bin");
+    EXPECT_EQ(after[k].filePosition, k);
+  }
+  // The write and the pump after it take two readings: 0.1 s for one byte.
+  EXPECT_EQ(after[101].elapsed, "1 min");  // 101 s since the run began
+  EXPECT_EQ(after[101].remaining, "3 min");  // 1899 bytes x 0.1 s
+  EXPECT_EQ(after[101].copied, "101 B / 1,95 kB");
+  EXPECT_EQ(after[201].copied, "101 B / 1,95 kB");
+  EXPECT_EQ(after[202].elapsed, "3 min");
+  EXPECT_EQ(after[202].remaining, "2 min");  // 1798 x 0.1 s
+  EXPECT_EQ(after[202].copied, "202 B / 1,95 kB");
+  EXPECT_EQ(after[303].copied, "303 B / 1,95 kB");
+}
+
+TEST(LevelCopy, SizesBeyondFourGibibytes) {
+  Rig rig;
+  const int64_t size = (5LL << 30) + 12345;
+  rig.disk.files[kSrc] = std::make_shared<fake::Content>(fake::Content{"", size});
+  rig.view.stopAtStep = 102;
+  ASSERT_EQ(rig.Copy(kSrc, kDst, 4), "");
+  EXPECT_EQ(rig.view.status.fileMax, size);
+  EXPECT_EQ(rig.view.afterStep[101].copied, "101,1 kB / 5 GB");
+  EXPECT_EQ(rig.view.status.copied, "102,1 kB / 5 GB");
+  EXPECT_EQ(rig.view.status.filePosition, 101 * 1025);
+  const BarRange bar = ScaleBar(size, 101 * 1025);
+  EXPECT_LE(bar.max, INT32_MAX);
+  EXPECT_GT(bar.max, INT32_MAX / 2);
+  EXPECT_EQ(bar.position, (101 * 1025) >> 2);
+}
+
+TEST(LevelCopy, ScaleBarKeepsSmallRangesAndClampsPositions) {
+  EXPECT_EQ(ScaleBar(0, 0).max, 0);
+  EXPECT_EQ(ScaleBar(1000, 400).position, 400);
+  EXPECT_EQ(ScaleBar(INT32_MAX, INT32_MAX).max, INT32_MAX);
+  EXPECT_EQ(ScaleBar(1000, 5000).position, 1000);  // a source that grew while copied
+  EXPECT_EQ(ScaleBar(1000, -5).position, 0);
+  const BarRange big = ScaleBar(INT64_MAX, INT64_MAX / 2);
+  EXPECT_GT(big.max, 0);
+  EXPECT_EQ(big.position, big.max / 2);
+}
+
+TEST(LevelCopy, WindowWorkIsPacedByTimeNotBySteps) {
+  {
+    // A fast copy: no message pump, no refresh within 10 ms.
+    Rig rig;
+    rig.clock.step = 1;  // 1 us a reading, four readings a step: 8 ms in all
+    rig.disk.Put(kSrc, Pattern(2000));
+    ASSERT_EQ(rig.Copy(kSrc, kDst, 0), "");
+    EXPECT_EQ(rig.view.pumps, 0);
+    EXPECT_EQ(rig.view.shows, 0);
+  }
+  {
+    // Each reading 1 ms later: four readings a step, a pump every 10 ms, a
+    // refresh every 100 ms.
+    Rig rig;
+    rig.clock.step = 1000;
+    rig.disk.Put(kSrc, Pattern(1000));
+    ASSERT_EQ(rig.Copy(kSrc, kDst, 0), "");
+    EXPECT_NEAR(rig.view.pumps, 4000 / 10, 5);
+    EXPECT_NEAR(rig.view.shows, 4000 / 100, 2);
+  }
+}
+
+TEST(LevelCopy, WithoutAHighResolutionCounterTheMillisecondClockTimesTheSteps) {
+  Rig rig;
+  rig.clock.hasCounter = false;
+  rig.clock.msStep = 0;  // a clock too coarse to see one step
+  rig.view.stopAtStep = 150;
+  rig.disk.Put(kSrc, Pattern(5000));
+  ASSERT_EQ(rig.Copy(kSrc, kDst, 0), "");
+  EXPECT_EQ(rig.clock.counterReads, 0);
+  EXPECT_GT(rig.clock.msReads, 0);
+  EXPECT_EQ(rig.view.afterStep[101].remaining, "0 sek");
+
+  Rig timed;
+  timed.clock.hasCounter = false;
+  timed.clock.msStep = 10;  // a write and its pump: 20 ms
+  timed.view.stopAtStep = 150;
+  timed.disk.Put(kSrc, Pattern(5000));
+  ASSERT_EQ(timed.Copy(kSrc, kDst, 0), "");
+  EXPECT_EQ(timed.view.afterStep[101].remaining, "1 min");  // 4899 x 0.02 s = 98 s
+  EXPECT_GT(timed.view.pumps, 0);
+}
+
+TEST(EventLogModel, AddsRewritesTheNewestAndCountsChanges) {
+  EventLogModel log;
+  log.RewriteNewest("nothing to rewrite");
+  EXPECT_EQ(log.Count(), 0u);
+  const uint64_t r0 = log.Revision();
+  log.Add("Pobieranie aktualizacji", ekInfo);
+  log.Add("Błąd: File not found", ekError);
+  EXPECT_GT(log.Revision(), r0);
+  const uint64_t r1 = log.Revision();
+  log.RewriteNewest("Pobieranie aktualizacji (1 kB / 2 kB)");
+  EXPECT_GT(log.Revision(), r1);
+  ASSERT_EQ(log.Count(), 2u);
+  EXPECT_EQ(log.At(0).text, "Pobieranie aktualizacji");
+  EXPECT_EQ(log.Newest().text, "Pobieranie aktualizacji (1 kB / 2 kB)");
+  EXPECT_EQ(log.Newest().kind, ekError);
+}
+
+}  // namespace
+}  // namespace sk
