@@ -17,28 +17,31 @@ namespace {
 struct Shown {
   TForm1 form;
   HWND list = nullptr;
+  int base = 0;  // entries of the window's start-up, before the test's own
   Shown() {
     form.Create();
     ShowWindow(form.hwnd(), SW_SHOWNORMAL);
     list = form.Control("ListView2");
     test::Flush();
+    base = ListView_GetItemCount(list);
   }
-  int Count() const { return ListView_GetItemCount(list); }
+  // The test's own entries, counted and indexed after the start-up ones.
+  int Count() const { return ListView_GetItemCount(list) - base; }
   std::string ItemText(int i) const {
     wchar_t buffer[512] = L"";
-    ListView_GetItemText(list, i, 0, buffer, 512);
+    ListView_GetItemText(list, i + base, 0, buffer, 512);
     return win::Narrow(buffer);
   }
   int ItemImage(int i) const {
     LVITEMW item{};
     item.mask = LVIF_IMAGE;
-    item.iItem = i;
+    item.iItem = i + base;
     ListView_GetItem(list, &item);
     return item.iImage;
   }
   bool NewestInView() const {
-    const int top = ListView_GetTopIndex(list);
-    return top + ListView_GetCountPerPage(list) >= Count() && top <= Count() - 1;
+    const int top = ListView_GetTopIndex(list), all = ListView_GetItemCount(list);
+    return top + ListView_GetCountPerPage(list) >= all && top <= all - 1;
   }
   COLORREF Pixel(int x, int y) const {
     RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -49,7 +52,7 @@ struct Shown {
   }
   RECT ItemRect(int i, int part) const {
     RECT r{};
-    ListView_GetItemRect(list, i, &r, part);
+    ListView_GetItemRect(list, i + base, &r, part);
     return r;
   }
   std::string Label(const char* name) const { return form.Text(name); }
@@ -99,6 +102,18 @@ int Dominant(COLORREF c) {
   if (g > r + 60 && g > b + 30) return 1;
   if (b > r + 60 && b > g + 20) return 2;
   return -1;
+}
+
+TEST(EventLog, FirstEntryOfEveryRunIsTheStartUpLine) {
+  Shown w;
+  ASSERT_GE(w.base, 1);
+  wchar_t buffer[128] = L"";
+  ListView_GetItemText(w.list, 0, 0, buffer, 128);
+  EXPECT_EQ(win::Narrow(buffer), "Uruchomiono Sektorian, wersja 1.1.0");
+  LVITEMW item{};
+  item.mask = LVIF_IMAGE;
+  ListView_GetItem(w.list, &item);
+  EXPECT_EQ(item.iImage, ekSuccess);
 }
 
 TEST(EventLog, EntriesShowWithTheirIconsAndRowColours) {
@@ -160,7 +175,7 @@ TEST(EventLog, DuringACopyEntriesWaitForTheNextRefresh) {
   w.form.BeginCopy();
   w.form.LogEvent("Rozpoczynanie kopiowania plików", ekInfo);
   EXPECT_EQ(w.Count(), 0);
-  EXPECT_EQ(w.form.EventLog().Count(), 1u);
+  EXPECT_EQ(w.form.EventLog().Count(), static_cast<size_t>(w.base) + 1);
   w.form.EndCopy();
   EXPECT_EQ(w.Count(), 1);
 }

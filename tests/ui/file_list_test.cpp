@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <functional>
 
 #include "core/Formats.h"
@@ -358,13 +360,23 @@ TEST_F(FileList, OpenDialogAddsChosenFilesInOrderAndCancelChangesNothing) {
   SetCurrentDirectoryW(win::Widen(tmp.path()).c_str());
   std::string title;
   auto answer = [&](const wchar_t* names, int button) {
-    return [&, names, button] {
+    auto navigated = std::make_shared<bool>(false);
+    return [&, names, button, navigated] {
       HWND w = WhileModal::OwnedWindow(form.hwnd(), L"#32770");
       if (!w || !GetDlgItem(w, button)) return false;
       title = test::WindowText(w);
       if (names) {
         HWND name = GetDlgItem(w, cmb13);
         if (!name) name = GetDlgItem(w, edt1);
+        if (!*navigated) {
+          // The dialog may open in the folder chosen last by another test:
+          // go to this test's folder first by typing it.
+          *navigated = true;
+          SetWindowTextW(name, win::Widen(tmp.path()).c_str());
+          PostMessageW(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(w, IDOK)));
+          return false;
+        }
+        Sleep(200);  // let the folder change settle
         SetWindowTextW(name, names);
       }
       PostMessageW(w, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(w, button)));
