@@ -10,6 +10,7 @@
 #include "core/Formats.h"
 #include "ui/InputPrompt.h"
 #include "ui/MainForm.h"
+#include "ui/CommonControls.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
 
@@ -116,21 +117,7 @@ void TForm1::SetUpFileList() {
   HWND list = Control(kList);
   const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP;
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
-  struct Column {
-    const char* header;
-    int width;
-  };
-  const Column columns[] = {{"Nazwa pliku", 550}, {"Rozmiar pliku", 99}};
-  int i = 0;
-  for (const auto& c : columns) {
-    std::wstring header = win::Widen(c.header);
-    LVCOLUMNW col{};
-    col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    col.pszText = header.data();
-    col.cx = Dpi(c.width);
-    col.iSubItem = i;
-    SendMessageW(list, LVM_INSERTCOLUMNW, i++, reinterpret_cast<LPARAM>(&col));
-  }
+  AddListColumns(list, {{"Nazwa pliku", 550}, {"Rozmiar pliku", 99}});
   // The info tip has three lines: let its window break them.
   if (HWND tip = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETTOOLTIPS, 0, 0)))
     SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, GetSystemMetrics(SM_CXSCREEN));
@@ -231,21 +218,7 @@ void TForm1::Button1Click() {
   if (searching_) return;
   // Room for many long names: the folder and every chosen name, NUL-separated.
   std::wstring buffer(1 << 20, L'\0');
-  OPENFILENAMEW ofn{};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = hwnd_;
-  ofn.lpstrFilter = L"Wszystkie pliki (*.*)\0*.*\0";
-  ofn.nFilterIndex = 1;
-  ofn.lpstrFile = buffer.data();
-  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-  ofn.lpstrTitle = L"Dodaj plik(i)";
-  ofn.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY |
-              OFN_ENABLESIZING;
-  if (!GetOpenFileNameW(&ofn)) {
-    if (const DWORD error = CommDlgExtendedError())
-      throw std::runtime_error("Nie można otworzyć okna wyboru plików (błąd " + std::to_string(error) + ")");
-    return;  // cancelled
-  }
+  if (!RunFileDialog(hwnd_, {.title = "Dodaj plik(i)", .multiSelect = true}, buffer)) return;  // cancelled
   AppendFiles(Control(kList), ChosenFilePaths(SplitChosen(buffer)));
 }
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "ui/ResumeForm.h"
+#include "ui/CommonControls.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -77,41 +78,6 @@ const std::vector<ControlSpec>& Controls() {
   return table;
 }
 
-// The file dialogs' common frame: one filter, the read-only box hidden, a
-// resizable frame. Returns false when the user cancels.
-bool RunFileDialog(HWND owner, bool save, const char* title, std::wstring& choice) {
-  std::vector<wchar_t> buffer(32768, L'\0');
-  std::copy_n(choice.c_str(), std::min(choice.size(), buffer.size() - 1), buffer.begin());
-  const std::wstring wideTitle = win::Widen(title);
-  OPENFILENAMEW ofn{};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = owner;
-  ofn.lpstrFilter = L"Wszystkie pliki (*.*)\0*.*\0";
-  ofn.nFilterIndex = 1;
-  ofn.lpstrFile = buffer.data();
-  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-  ofn.lpstrTitle = wideTitle.c_str();
-  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-  if (save)
-    // No overwrite question, no existence check, and no trial file made to
-    // test the name: a partial file is taken as it is, and nothing is created.
-    ofn.Flags |= OFN_NOTESTFILECREATE;
-  else
-    ofn.Flags |= OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-  const BOOL ok = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
-  if (!ok) {
-    const DWORD error = CommDlgExtendedError();
-    if (error != 0) {
-      char text[64];
-      std::snprintf(text, sizeof text, "Common dialog error %lu", static_cast<unsigned long>(error));
-      throw std::runtime_error(text);
-    }
-    return false;
-  }
-  choice = buffer.data();
-  return true;
-}
-
 std::string ItemText(HWND list, int item, int column) {
   std::vector<wchar_t> buffer(32768, L'\0');
   LVITEMW lv{};
@@ -151,21 +117,7 @@ void TForm3::SetUpList() {
   HWND list = Control("ListView1");
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_FLATSB,
                LVS_EX_FULLROWSELECT | LVS_EX_FLATSB);
-  const struct {
-    const char* caption;
-    int width;
-  } columns[] = {{"Plik źródłowy", 320}, {"Plik docelowy", 337}};
-  int index = 0;
-  for (const auto& c : columns) {
-    std::wstring caption = win::Widen(c.caption);
-    LVCOLUMNW col{};
-    col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    col.pszText = caption.data();
-    col.cx = Dpi(c.width);
-    col.iSubItem = index;
-    SendMessageW(list, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&col));
-    ++index;
-  }
+  AddListColumns(list, {{"Plik źródłowy", 320}, {"Plik docelowy", 337}});
 }
 
 void TForm3::FormCreate() { stopRequested_ = false; }
@@ -245,8 +197,16 @@ std::vector<ResumePair> TForm3::Pairs() const {
 }
 
 void TForm3::Button3Click() {
-  if (!RunFileDialog(hwnd_, false, "Wskaż plik źródłowy", openChoice_)) return;
-  if (!RunFileDialog(hwnd_, true, "Wskaż plik docelowy", saveChoice_)) return;
+  // Each dialog opens with its own previous choice.
+  auto choose = [this](const FileDialogSpec& spec, std::wstring& choice) {
+    std::wstring buffer = choice;
+    buffer.resize(32768, L'\0');
+    if (!RunFileDialog(hwnd_, spec, buffer)) return false;
+    choice = buffer.c_str();
+    return true;
+  };
+  if (!choose({.title = "Wskaż plik źródłowy"}, openChoice_)) return;
+  if (!choose({.title = "Wskaż plik docelowy", .save = true}, saveChoice_)) return;
   AddPair(win::Narrow(openChoice_), win::Narrow(saveChoice_));
 }
 

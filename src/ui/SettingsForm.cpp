@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include "ui/SettingsForm.h"
+#include "ui/CommonControls.h"
 
 #include <vector>
 
@@ -141,17 +142,8 @@ void TForm2::FormCreate() { main_.Settings().DialogCreated(); }
 void TForm2::TrackBar1Change() { SetText("Label6", "Poziom " + std::to_string(Level() + 1)); }
 
 void TForm2::Button1Click() {
-  std::vector<wchar_t> file(32768, L'\0');
-  OPENFILENAMEW ofn{};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = hwnd_;
-  ofn.lpstrFilter = L"Wszystkie pliki (*.*)\0*.*\0";
-  ofn.nFilterIndex = 1;
-  ofn.lpstrFile = file.data();
-  ofn.nMaxFile = static_cast<DWORD>(file.size());
-  ofn.lpstrTitle = L"Dodaj plik(i)";
-  ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-  if (GetOpenFileNameW(&ofn)) SetText("Edit1", win::Narrow(file.data()));
+  std::wstring file(32768, L'\0');
+  if (RunFileDialog(hwnd_, {.title = "Dodaj plik(i)"}, file)) SetText("Edit1", win::Narrow(file.c_str()));
 }
 
 void TForm2::Button2Click() {

@@ -1,0 +1,29 @@
+// Small helpers around the common controls and dialogs the forms share.
+#pragma once
+#include <windows.h>
+
+#include <initializer_list>
+#include <string>
+
+namespace sk::ui {
+
+// Report-view columns, left to right; widths in 96-DPI pixels.
+struct ColumnSpec {
+  const char* header;  // UTF-8
+  int width;
+};
+void AddListColumns(HWND list, std::initializer_list<ColumnSpec> columns);
+
+// The program's file dialogs: one filter "Wszystkie pliki (*.*)", the
+// read-only box hidden, a resizable frame.
+struct FileDialogSpec {
+  const char* title;  // UTF-8
+  bool save = false;  // the save dialog: no overwrite question, no existence check, no trial file
+  bool multiSelect = false;
+};
+// `buffer` holds the preselected name on entry (its size is the room for the
+// answer) and the chosen name(s) on return. False when the user cancelled;
+// a dialog that cannot be shown throws with the program's text.
+bool RunFileDialog(HWND owner, const FileDialogSpec& spec, std::wstring& buffer);
+
+}  // namespace sk::ui
