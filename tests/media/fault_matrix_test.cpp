@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -299,51 +300,74 @@ TEST_F(FaultMatrix, ReadErrorsEndEachFileAtTheFailingBlock) {
             << " failing\n";
 }
 
-// Each prefix left by the read-error table, once its range reads again, is
-// resumed to a byte-identical copy: levels 0 to 3 through the resume loop on
-// Windows files, level 4 through the resume window itself.
-TEST_F(FaultMatrix, PrefixesResumeToTheSourceOnceHealed) {
+// Each prefix left by the read-error table is resumed twice: first with the
+// damage still there, which appends exactly the readable bytes up to the
+// unreadable one, reports "I/O error 21" and goes on with the next pair; then,
+// the ranges readable again, to a byte-identical copy. Levels 0 to 3 run
+// through the resume loop on Windows files, level 4 through the resume window.
+TEST_F(FaultMatrix, PrefixesResumeUpToTheDamageThenWholeOnceHealed) {
   auto& cases = ReadErrorCases();
-  for (const auto& c : cases) media_->Heal(c.file);
-
   std::vector<ResumePair> corePairs;
   ui::TForm3 window;
   window.Create();
   window.ShowModeless();
+  size_t coreFailing = 0, windowFailing = 0;
   for (const auto& c : cases) {
-    if (c.level < 4)
+    const bool damaged = c.badByte < kSize;
+    if (c.level < 4) {
       corePairs.push_back({media_->Source(c.file), c.destination});
-    else
+      coreFailing += damaged;
+    } else {
       window.AddPair(media_->Source(c.file), c.destination);
+      windowFailing += damaged;
+    }
   }
   win::WinFileSystem files;
   win::WinClock clock;
-  ResumeView view;
-  Resumer(files, clock, view).Start(corePairs);
-  EXPECT_TRUE(view.errors.empty()) << view.errors.front();
+  Failures failures;
+  auto check = [&](const std::string& when, bool healed) {
+    for (const auto& c : cases) {
+      const uint64_t expected = healed ? kSize : std::min(c.badByte, kSize);
+      if (const std::string p = PrefixProblem(ReadFile(c.destination), c.file.Bytes(0, kSize), expected); !p.empty())
+        failures.Add(when + ", " + c.Name() + (c.level == 4 ? ", in the window" : ""), p);
+    }
+  };
+  // The error box of the application ends its text with a full stop.
+  auto expectReports = [&](const std::string& when, const std::vector<std::string>& got, size_t count,
+                           const std::string& text) {
+    if (got != std::vector<std::string>(count, text))
+      failures.Add(when, std::to_string(got.size()) + " error reports, expected " + std::to_string(count) +
+                             " times \"" + text + "\"" + (got.empty() ? "" : ", the first \"" + got.front() + "\""));
+  };
 
+  // Damaged: each pair stops at its unreadable byte, and the run goes on.
+  ResumeView damagedView;
+  Resumer(files, clock, damagedView).Start(corePairs);
+  expectReports("resume loop, damaged", damagedView.errors, coreFailing, "I/O error 21");
   g_reported.clear();
   window.Button1Click();
-  EXPECT_TRUE(g_reported.empty()) << g_reported.front();
-  // The window shows the end of its last pair.
+  expectReports("resume window, damaged", g_reported, windowFailing, "I/O error 21.");
+  check("damaged", false);
+
+  // Healed: every pair is completed.
+  for (const auto& c : cases) media_->Heal(c.file);
+  ResumeView healedView;
+  Resumer(files, clock, healedView).Start(corePairs);
+  expectReports("resume loop, healed", healedView.errors, 0, "");
+  g_reported.clear();
+  window.Button1Click();
+  expectReports("resume window, healed", g_reported, 0, "");
+  check("healed", true);
+  media_->Unheal();
+
+  // The window shows the end of its last pair and is idle again.
   EXPECT_EQ(window.Text("Label7"), cases.back().file.Name());
   EXPECT_EQ(window.Text("Label9"), "0 B");
-  HWND bar = window.Control("ProgressBar1");
-  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), static_cast<LRESULT>(kSize));
+  EXPECT_EQ(SendMessageW(window.Control("ProgressBar1"), PBM_GETPOS, 0, 0), static_cast<LRESULT>(kSize));
   EXPECT_TRUE(window.Enabled("Button1") && !window.Enabled("Button2"));
-
-  Failures failures;
-  size_t resumed = 0;
-  for (const auto& c : cases) {
-    if (c.badByte >= kSize) continue;
-    ++resumed;
-    const std::string got = ReadFile(c.destination);
-    if (const std::string p = PrefixProblem(got, c.file.Bytes(0, kSize), kSize); !p.empty())
-      failures.Add(c.Name() + (c.level == 4 ? ", resumed in the window" : ""), p);
-  }
-  media_->Unheal();
   EXPECT_TRUE(failures.lines.empty()) << failures.Text();
-  std::cout << "[ matrix   ] resumes after healing: " << resumed << ", " << failures.lines.size() << " failing\n";
+  std::cout << "[ matrix   ] resumes: " << cases.size() << " pairs damaged, then healed; " << failures.lines.size()
+            << " failing\n";
 }
 
 // The destination folder runs out of space mid-file (the fixture's writable
@@ -583,6 +607,7 @@ TEST_F(FaultMatrix, AResumeBeyondFourGibLandsAtTheRightOffset) {
       {0, 4096}, {2 * kGiB - 2048, 4096}, {4 * kGiB - 3000, 4000}};
   for (const auto& [at, n] : samples) WriteAt(dst, at, big.Bytes(at, n));
   ASSERT_EQ(SizeOf(dst), start);
+  EXPECT_GT(DiskUse(dst), 0);  // the samples take room, the hole none
   EXPECT_LT(DiskUse(dst), 1 << 20) << "the destination is not sparse";
 
   ui::TForm3 window;
