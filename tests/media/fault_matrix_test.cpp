@@ -373,7 +373,11 @@ TEST_F(FaultMatrix, PrefixesResumeUpToTheDamageThenWholeOnceHealed) {
 // The destination folder runs out of space mid-file (the fixture's writable
 // folder with a byte budget): the file ends with the error entry, keeps every
 // block that fitted, and the next file is still copied (into what is left).
+// Resumed onto the same full disk, it takes what fits, the error is reported,
+// and the next pair is still done.
 TEST_F(FaultMatrix, AFullDiskEndsTheFileAndTheRunGoesOn) {
+  win::WinFileSystem files;
+  win::WinClock clock;
   Failures failures;
   size_t count = 0;
   for (int level = 0; level <= 4; ++level) {
@@ -405,6 +409,22 @@ TEST_F(FaultMatrix, AFullDiskEndsTheFileAndTheRunGoesOn) {
           results[1].entries.front().text != "Rozpoczynanie kopiowania pliku " + next.Name() ||
           results[1].entries.back().text != "Zakończono kopiowanie pliku " + next.Name())
         failures.Add(name + ", next file", "log entries:" + Describe(results[1].entries));
+
+      // The resume of that file onto the same full disk: every byte that fits
+      // is appended, the error is reported, and the next pair is completed.
+      const uint64_t room = 100 + level;
+      const std::string otherDst = *dir_ / ("resumed_" + tag + ".bin");
+      WriteFile(otherDst, "");
+      ResumeView view;
+      media_->SetBudget(room);
+      Resumer(files, clock, view).Start({{media_->Source(full), fullDst}, {media_->Source(next), otherDst}});
+      media_->ClearBudget();
+      if (const std::string p = PrefixProblem(ReadFile(fullDst), full.Bytes(0, full.size), kept + room); !p.empty())
+        failures.Add(name + ", resumed", p);
+      if (view.errors != std::vector<std::string>{"I/O error 112"})
+        failures.Add(name + ", resumed", std::to_string(view.errors.size()) + " error reports" +
+                                             (view.errors.empty() ? "" : ", the first \"" + view.errors[0] + "\""));
+      if (ReadFile(otherDst) != next.Bytes(0, next.size)) failures.Add(name + ", resumed", "the next pair differs");
     }
   }
   EXPECT_TRUE(failures.lines.empty()) << failures.Text();
