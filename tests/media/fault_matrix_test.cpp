@@ -1,0 +1,727 @@
+// The fault matrix: every way a damaged disc, a full disk or the user's Stop
+// can end a copy or a resume, at every copy level, on the badmedia fixture.
+// Whatever happens, a destination holds exactly a prefix of its source, the
+// log tells what ended it, the run goes on, and the disc is only ever read.
+//
+// The cases of one dimension run as one table; a failing case is named in the
+// failure message ("level 2 (129-byte blocks), unreadable byte 258: ...").
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/Formats.h"
+#include "core/LevelCopy.h"
+#include "core/Resume.h"
+#include "support/Media.h"
+#include "support/UiTest.h"
+#include "ui/MainForm.h"
+#include "ui/ResumeForm.h"
+#include "ui/Window.h"
+#include "win/Utf.h"
+#include "win/WinFile.h"
+
+namespace sk::test {
+namespace {
+
+// Small enough for level 0 on the fixture (about 22 us a byte), large enough
+// for two blocks of every level.
+constexpr uint64_t kSize = 2600;
+
+std::string LevelName(int level) {
+  return "level " + std::to_string(level) + " (" + std::to_string(BlockSize(level)) + "-byte blocks)";
+}
+
+// The bytes a copy keeps when the read of `failingByte` fails: every block
+// before the one holding it.
+uint64_t BlocksBefore(uint64_t failingByte, int level) {
+  return failingByte / BlockSize(level) * BlockSize(level);
+}
+
+struct Entry {
+  std::string text;
+  int kind;
+  bool operator==(const Entry&) const = default;
+};
+
+std::string Describe(const std::vector<Entry>& entries) {
+  std::string s;
+  for (const auto& e : entries) s += "\n    [" + std::to_string(e.kind) + "] " + e.text;
+  return s;
+}
+
+// Collects what went wrong over a table of cases, one line per failing case.
+struct Failures {
+  std::vector<std::string> lines;
+  void Add(const std::string& caseName, const std::string& what) { lines.push_back(caseName + ": " + what); }
+  std::string Text() const {
+    std::string s = std::to_string(lines.size()) + " failing case(s):";
+    for (const auto& l : lines) s += "\n  " + l;
+    return s;
+  }
+};
+
+// Whether `got` is the start of `source` of exactly `length` bytes; else what is wrong.
+std::string PrefixProblem(const std::string& got, const std::string& source, uint64_t length) {
+  if (got.size() != length)
+    return "destination holds " + std::to_string(got.size()) + " bytes, expected " + std::to_string(length);
+  if (source.compare(0, got.size(), got) != 0) {
+    size_t i = 0;
+    while (i < got.size() && got[i] == source[i]) ++i;
+    return "destination differs from the source at byte " + std::to_string(i);
+  }
+  return "";
+}
+
+// The seed of the random cases: SEKTORIAN_SEED when set, else the time.
+unsigned MatrixSeed() {
+  static const unsigned seed = [] {
+    if (const char* s = std::getenv("SEKTORIAN_SEED"); s && *s) return static_cast<unsigned>(std::strtoul(s, nullptr, 10));
+    return static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count() % 1000000007);
+  }();
+  return seed;
+}
+
+// ---- views of the core loops, for the cases that need a chosen stop step ----
+
+// The copy routine's view: records the log; asks to stop at its `stopAt`-th
+// step (the routine asks once a step, after the write).
+struct CopyView : ICopyView {
+  CopyStatus status;
+  std::vector<Entry> log;
+  int64_t stopAt = -1, steps = 0;
+  void LogEvent(const std::string& text, EventKind kind) override { log.push_back({text, kind}); }
+  CopyStatus& Status() override { return status; }
+  void ShowStatus() override {}
+  void PumpMessages() override {}
+  bool StopRequested() override { return ++steps >= stopAt && stopAt > 0; }
+  double CopyStartTime() override { return 0; }
+  bool CheckSizes() override { return true; }
+};
+
+// The resume run's view: errors recorded; the stop flag is set at the
+// `stopAt`-th time the loop looks at it and stays set until the loop clears it.
+struct ResumeView : IResumeView {
+  std::vector<std::string> errors;
+  int64_t stopAt = -1, looks = 0;
+  bool stop = false;
+  double start = 0;
+  void SetRunning(bool) override {}
+  void Show(const ResumeStatus&) override {}
+  void Pump() override {}
+  bool StopRequested() override {
+    if (++looks == stopAt) stop = true;
+    return stop;
+  }
+  void ClearStopRequested() override { stop = false; }
+  double StartTime() override { return start; }
+  void SetStartTime(double days) override { start = days; }
+  void ReportError(const std::string& text) override { errors.push_back(text); }
+};
+
+std::vector<std::string> g_reported;  // the application's error report, captured
+void CaptureReport(const std::string& text) { g_reported.push_back(text); }
+
+// ---- the suite: one mount state, one main window, one destination folder ----
+
+// One file of the read-error table and what its copy left.
+struct ReadErrorCase {
+  int level;
+  uint64_t badByte;
+  VirtualFile file;
+  std::string destination;
+  std::string error;          // what the routine threw ("" when nothing)
+  std::string kept;           // the destination's bytes right after the copy
+  std::vector<Entry> entries;  // the log entries of this file's copy
+  std::string Name() const { return LevelName(level) + ", unreadable byte " + std::to_string(badByte); }
+};
+
+class FaultMatrix : public testing::Test {
+ public:
+  static void SetUpTestSuite() {
+    try {
+      media_ = new Media();
+    } catch (const std::exception& e) {
+      mediaError_ = e.what();
+      return;
+    }
+    dir_ = new TempDir();
+    form_ = new ui::TForm1();
+    form_->Create();
+    form_->SetSizeCheckSource([] { return true; });
+    ui::SetErrorSink(CaptureReport);
+  }
+  static void TearDownTestSuite() {
+    ui::SetErrorSink(nullptr);
+    delete form_;
+    delete dir_;
+    delete media_;
+    form_ = nullptr;
+    dir_ = nullptr;
+    media_ = nullptr;
+    copied_.reset();
+  }
+
+ protected:
+  void SetUp() override { ASSERT_NE(media_, nullptr) << mediaError_; }
+
+  // Copies every file of a case list one after another through the main
+  // window, as a run does: the error that ends a file is ignored and the
+  // next file is copied. Returns each file's log entries and error.
+  struct Copied {
+    std::string error;
+    std::vector<Entry> entries;
+  };
+  static std::vector<Copied> RunFiles(const std::vector<std::pair<std::string, std::string>>& files, int level) {
+    form_->SetCopyStartTime(win::WinClock().Now());
+    form_->BeginCopy();
+    std::vector<size_t> starts;
+    std::vector<Copied> out(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+      starts.push_back(form_->EventLog().Count());
+      try {
+        form_->CopyFileAtLevel(files[i].first, files[i].second, level);
+      } catch (const FileError& e) {
+        out[i].error = e.what();
+      }
+    }
+    form_->EndCopy();
+    starts.push_back(form_->EventLog().Count());
+    for (size_t i = 0; i < files.size(); ++i)
+      for (size_t k = starts[i]; k < starts[i + 1]; ++k)
+        out[i].entries.push_back({form_->EventLog().At(k).text, form_->EventLog().At(k).kind});
+    return out;
+  }
+
+  // The read-error table, copied once for the tests that need it: every
+  // offset at every level, then an intact file after each level's run.
+  static std::vector<ReadErrorCase>& ReadErrorCases() {
+    if (copied_) return *copied_;
+    copied_ = std::make_unique<std::vector<ReadErrorCase>>();
+    std::set<uint64_t> offsets{0, kSize / 2, kSize - 1};
+    for (int level = 0; level <= 4; ++level)
+      for (uint64_t m : {1, 2})
+        for (int d : {-1, 0, 1}) offsets.insert(m * BlockSize(level) + d);
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<ReadErrorCase> cases;
+      std::vector<std::pair<std::string, std::string>> files;
+      for (uint64_t bad : offsets) {
+        ReadErrorCase c{.level = level, .badByte = bad};
+        c.file = VirtualFile{.size = kSize, .seed = 1000u * level + bad + 1, .id = "L" + std::to_string(level)};
+        c.file.Bad(bad, bad);
+        c.destination = *dir_ / c.file.Name();
+        files.emplace_back(media_->Source(c.file), c.destination);
+        cases.push_back(c);
+      }
+      const VirtualFile after{.size = kSize, .seed = 77, .id = "after_L" + std::to_string(level)};
+      files.emplace_back(media_->Source(after), *dir_ / after.Name());
+      const auto results = RunFiles(files, level);
+      for (size_t i = 0; i < cases.size(); ++i) {
+        cases[i].error = results[i].error;
+        cases[i].entries = results[i].entries;
+        cases[i].kept = ReadFile(cases[i].destination);
+      }
+      // The intact file after the last unreadable one is copied whole.
+      ReadErrorCase last{.level = level, .badByte = kSize, .file = after, .destination = files.back().second};
+      last.error = results.back().error;
+      last.entries = results.back().entries;
+      last.kept = ReadFile(last.destination);
+      cases.push_back(last);
+      copied_->insert(copied_->end(), cases.begin(), cases.end());
+    }
+    return *copied_;
+  }
+
+  static Media* media_;
+  static std::string mediaError_;
+  static TempDir* dir_;
+  static ui::TForm1* form_;
+  static std::unique_ptr<std::vector<ReadErrorCase>> copied_;
+};
+
+Media* FaultMatrix::media_ = nullptr;
+std::string FaultMatrix::mediaError_;
+TempDir* FaultMatrix::dir_ = nullptr;
+ui::TForm1* FaultMatrix::form_ = nullptr;
+std::unique_ptr<std::vector<ReadErrorCase>> FaultMatrix::copied_;
+
+// An unreadable byte at the first and last byte, on both sides of the first
+// two block boundaries of every level and in the middle, at each of the five
+// levels: the destination is exactly the blocks before the failing one, the
+// log ends the file with the error entry and no closing entries, and the next
+// file is copied.
+TEST_F(FaultMatrix, ReadErrorsEndEachFileAtTheFailingBlock) {
+  const auto& cases = ReadErrorCases();
+  Failures failures;
+  size_t failingFiles = 0;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const ReadErrorCase& c = cases[i];
+    const std::string n = c.file.Name();
+    const std::string source = c.file.Bytes(0, kSize);
+    const bool intact = c.badByte >= kSize;
+    if (const std::string p = PrefixProblem(c.kept, source, intact ? kSize : BlocksBefore(c.badByte, c.level));
+        !p.empty())
+      failures.Add(c.Name(), p);
+    std::vector<Entry> expected = {{"Rozpoczynanie kopiowania pliku " + n, ekInfo},
+                                   {"Powiązywanie plików", ekInfo},
+                                   {"Przygotowywanie plików do kopiowania", ekInfo},
+                                   {"Czytanie i zapisywanie bajtów", ekInfo}};
+    if (intact) {
+      expected.insert(expected.end(), {{"Zakończono czytanie i zapisywanie bajtów", ekInfo},
+                                       {"Sprawdzanie rozmiaru pliku", ekInfo},
+                                       {"Rozmiar plików jest taki sam - sukces", ekSuccess},
+                                       {"Zakończono sprawdzanie rozmiaru plików", ekInfo},
+                                       {"Zamykanie plików", ekInfo},
+                                       {"Zakończono kopiowanie pliku " + n, ekInfo}});
+    } else {
+      ++failingFiles;
+      expected.push_back({"Błąd: I/O error 21", ekError});
+    }
+    // Each file's entries run up to the next file's first entry: an exact
+    // match also says that the next file was started.
+    if (c.entries != expected) failures.Add(c.Name(), "log entries:" + Describe(c.entries));
+    if (c.error != (intact ? "" : "I/O error 21")) failures.Add(c.Name(), "the copy ended with \"" + c.error + "\"");
+  }
+  EXPECT_GE(failingFiles, 5u * 20u);
+  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
+  std::cout << "[ matrix   ] read errors: " << failingFiles << " files at 5 levels, " << failures.lines.size()
+            << " failing\n";
+}
+
+// Each prefix left by the read-error table is resumed twice: first with the
+// damage still there, which appends exactly the readable bytes up to the
+// unreadable one, reports "I/O error 21" and goes on with the next pair; then,
+// the ranges readable again, to a byte-identical copy. Levels 0 to 3 run
+// through the resume loop on Windows files, level 4 through the resume window.
+TEST_F(FaultMatrix, PrefixesResumeUpToTheDamageThenWholeOnceHealed) {
+  auto& cases = ReadErrorCases();
+  std::vector<ResumePair> corePairs;
+  ui::TForm3 window;
+  window.Create();
+  window.ShowModeless();
+  size_t coreFailing = 0, windowFailing = 0;
+  for (const auto& c : cases) {
+    const bool damaged = c.badByte < kSize;
+    if (c.level < 4) {
+      corePairs.push_back({media_->Source(c.file), c.destination});
+      coreFailing += damaged;
+    } else {
+      window.AddPair(media_->Source(c.file), c.destination);
+      windowFailing += damaged;
+    }
+  }
+  win::WinFileSystem files;
+  win::WinClock clock;
+  Failures failures;
+  auto check = [&](const std::string& when, bool healed) {
+    for (const auto& c : cases) {
+      const uint64_t expected = healed ? kSize : std::min(c.badByte, kSize);
+      if (const std::string p = PrefixProblem(ReadFile(c.destination), c.file.Bytes(0, kSize), expected); !p.empty())
+        failures.Add(when + ", " + c.Name() + (c.level == 4 ? ", in the window" : ""), p);
+    }
+  };
+  // The error box of the application ends its text with a full stop.
+  auto expectReports = [&](const std::string& when, const std::vector<std::string>& got, size_t count,
+                           const std::string& text) {
+    if (got != std::vector<std::string>(count, text))
+      failures.Add(when, std::to_string(got.size()) + " error reports, expected " + std::to_string(count) +
+                             " times \"" + text + "\"" + (got.empty() ? "" : ", the first \"" + got.front() + "\""));
+  };
+
+  // Damaged: each pair stops at its unreadable byte, and the run goes on.
+  ResumeView damagedView;
+  Resumer(files, clock, damagedView).Start(corePairs);
+  expectReports("resume loop, damaged", damagedView.errors, coreFailing, "I/O error 21");
+  g_reported.clear();
+  window.Button1Click();
+  expectReports("resume window, damaged", g_reported, windowFailing, "I/O error 21.");
+  check("damaged", false);
+
+  // Healed: every pair is completed.
+  for (const auto& c : cases) media_->Heal(c.file);
+  ResumeView healedView;
+  Resumer(files, clock, healedView).Start(corePairs);
+  expectReports("resume loop, healed", healedView.errors, 0, "");
+  g_reported.clear();
+  window.Button1Click();
+  expectReports("resume window, healed", g_reported, 0, "");
+  check("healed", true);
+  media_->Unheal();
+
+  // The window shows the end of its last pair and is idle again.
+  EXPECT_EQ(window.Text("Label7"), cases.back().file.Name());
+  EXPECT_EQ(window.Text("Label9"), "0 B");
+  EXPECT_EQ(SendMessageW(window.Control("ProgressBar1"), PBM_GETPOS, 0, 0), static_cast<LRESULT>(kSize));
+  EXPECT_TRUE(window.Enabled("Button1") && !window.Enabled("Button2"));
+  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
+  std::cout << "[ matrix   ] resumes: " << cases.size() << " pairs damaged, then healed; " << failures.lines.size()
+            << " failing\n";
+}
+
+// The destination folder runs out of space mid-file (the fixture's writable
+// folder with a byte budget): the file ends with the error entry, keeps every
+// block that fitted, and the next file is still copied (into what is left).
+// Resumed onto the same full disk, it takes what fits, the error is reported,
+// and the next pair is still done.
+TEST_F(FaultMatrix, AFullDiskEndsTheFileAndTheRunGoesOn) {
+  win::WinFileSystem files;
+  win::WinClock clock;
+  Failures failures;
+  size_t count = 0;
+  for (int level = 0; level <= 4; ++level) {
+    for (uint64_t budget : {uint64_t{0}, uint64_t{1000}, uint64_t{2050}, uint64_t{2051}}) {
+      ++count;
+      const std::string name = LevelName(level) + ", " + std::to_string(budget) + " bytes free";
+      const std::string tag = std::to_string(level) + "_" + std::to_string(budget);
+      const uint64_t kept = BlocksBefore(budget, level);  // whole blocks that fit
+      const VirtualFile full{.size = 5000, .seed = 300u + count, .id = "full" + tag};
+      const VirtualFile next{.size = budget - kept, .seed = 400u + count, .id = "next" + tag};
+      const std::string fullDst = media_->Disk() + full.Name(), nextDst = media_->Disk() + next.Name();
+      media_->SetBudget(budget);
+      const auto results = RunFiles({{media_->Source(full), fullDst}, {media_->Source(next), nextDst}}, level);
+      media_->ClearBudget();
+
+      if (const std::string p = PrefixProblem(ReadFile(fullDst), full.Bytes(0, full.size), kept); !p.empty())
+        failures.Add(name, p);
+      if (results[0].error != "I/O error 112") failures.Add(name, "the copy ended with \"" + results[0].error + "\"");
+      const std::vector<Entry> expected = {{"Rozpoczynanie kopiowania pliku " + full.Name(), ekInfo},
+                                           {"Powiązywanie plików", ekInfo},
+                                           {"Przygotowywanie plików do kopiowania", ekInfo},
+                                           {"Czytanie i zapisywanie bajtów", ekInfo},
+                                           {"Błąd: I/O error 112", ekError}};
+      if (results[0].entries != expected) failures.Add(name, "log entries:" + Describe(results[0].entries));
+      // The next file fits in what is left and is copied whole.
+      if (const std::string p = PrefixProblem(ReadFile(nextDst), next.Bytes(0, next.size), next.size); !p.empty())
+        failures.Add(name + ", next file", p);
+      if (!results[1].error.empty() || results[1].entries.empty() ||
+          results[1].entries.front().text != "Rozpoczynanie kopiowania pliku " + next.Name() ||
+          results[1].entries.back().text != "Zakończono kopiowanie pliku " + next.Name())
+        failures.Add(name + ", next file", "log entries:" + Describe(results[1].entries));
+
+      // The resume of that file onto the same full disk: every byte that fits
+      // is appended, the error is reported, and the next pair is completed.
+      const uint64_t room = 100 + level;
+      const std::string otherDst = *dir_ / ("resumed_" + tag + ".bin");
+      WriteFile(otherDst, "");
+      ResumeView view;
+      media_->SetBudget(room);
+      Resumer(files, clock, view).Start({{media_->Source(full), fullDst}, {media_->Source(next), otherDst}});
+      media_->ClearBudget();
+      if (const std::string p = PrefixProblem(ReadFile(fullDst), full.Bytes(0, full.size), kept + room); !p.empty())
+        failures.Add(name + ", resumed", p);
+      if (view.errors != std::vector<std::string>{"I/O error 112"})
+        failures.Add(name + ", resumed", std::to_string(view.errors.size()) + " error reports" +
+                                             (view.errors.empty() ? "" : ", the first \"" + view.errors[0] + "\""));
+      if (ReadFile(otherDst) != next.Bytes(0, next.size)) failures.Add(name + ", resumed", "the next pair differs");
+    }
+  }
+  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
+  std::cout << "[ matrix   ] full disk: " << count << " cases, " << failures.lines.size() << " failing\n";
+}
+
+// Stop at random steps (seeded; the seed is printed, SEKTORIAN_SEED repeats
+// it): a copy stopped at step s keeps exactly its first s blocks (or what an
+// unreadable byte before them left) and ends with its closing entries; the
+// resume of those prefixes, stopped at a random byte, leaves every
+// destination a prefix of its source, the stopped pair grown by exactly the
+// bytes before the stop and the later pairs untouched; a last resume
+// completes them all.
+TEST_F(FaultMatrix, StopAtRandomStepsLeavesPrefixes) {
+  const unsigned seed = MatrixSeed();
+  std::cout << "[ matrix   ] stop cases seeded with " << seed << " (SEKTORIAN_SEED=" << seed << " repeats them)\n";
+  RecordProperty("seed", std::to_string(seed));
+  std::mt19937 rng(seed);
+  auto pick = [&](uint64_t lo, uint64_t hi) { return std::uniform_int_distribution<uint64_t>(lo, hi)(rng); };
+
+  win::WinFileSystem files;
+  win::WinClock clock;
+  Pacer pacer(clock);
+  Failures failures;
+  struct Trial {
+    VirtualFile file;
+    std::string destination, name;
+    uint64_t length = 0;  // what the destination holds now
+  };
+  std::vector<Trial> trials;
+  constexpr int kTrials = 30;
+  for (int t = 0; t < kTrials; ++t) {
+    const int level = static_cast<int>(pick(0, 4));
+    const uint64_t bs = BlockSize(level);
+    Trial trial;
+    trial.file = VirtualFile{.size = pick(1, level == 0 ? 1500 : 6000), .seed = seed + t,
+                             .id = "stop" + std::to_string(seed) + "_" + std::to_string(t)};
+    const uint64_t steps = (trial.file.size + bs - 1) / bs;
+    const bool unreadable = pick(0, 1) == 1;
+    if (unreadable) {
+      const uint64_t at = pick(0, trial.file.size - 1);
+      trial.file.Bad(at, std::min(trial.file.size - 1, at + pick(0, 50)));
+    }
+    const int64_t stopStep = static_cast<int64_t>(pick(1, steps + 1));
+    trial.destination = *dir_ / trial.file.Name();
+    trial.name = "copy " + std::to_string(t) + ": " + LevelName(level) + ", " + std::to_string(trial.file.size) +
+                 " bytes, stop after step " + std::to_string(stopStep) +
+                 (unreadable ? ", unreadable from byte " + std::to_string(trial.file.FirstBad()) : "");
+    CopyView view;
+    view.stopAt = stopStep;
+    std::string error;
+    try {
+      CopyFileAtLevel({files, clock, view, pacer}, media_->Source(trial.file), trial.destination, level);
+    } catch (const FileError& e) {
+      error = e.what();
+    }
+    // The step that fails is the one whose block holds the first unreadable byte.
+    const uint64_t failingStep = unreadable ? trial.file.FirstBad() / bs + 1 : steps + 1;
+    const bool failed = failingStep <= static_cast<uint64_t>(stopStep) && failingStep <= steps;
+    trial.length = failed ? (failingStep - 1) * bs : std::min<uint64_t>(stopStep * bs, trial.file.size);
+    if (const std::string p = PrefixProblem(ReadFile(trial.destination), trial.file.Bytes(0, trial.file.size),
+                                            trial.length);
+        !p.empty())
+      failures.Add(trial.name, p);
+    if (error != (failed ? "I/O error 21" : "")) failures.Add(trial.name, "the copy ended with \"" + error + "\"");
+    const std::string closing = "Zakończono kopiowanie pliku " + trial.file.Name();
+    if (failed != (view.log.back().text != closing)) failures.Add(trial.name, "log entries:" + Describe(view.log));
+    trials.push_back(trial);
+  }
+
+  // The resumes: the ranges read again; three pairs a run, each run stopped
+  // at a random look at the stop flag (once a byte, and once after each pair).
+  for (const auto& t : trials) media_->Heal(t.file);
+  for (size_t first = 0; first < trials.size(); first += 3) {
+    const size_t end = std::min(trials.size(), first + 3);
+    std::vector<ResumePair> pairs;
+    uint64_t looks = 0;
+    for (size_t i = first; i < end; ++i) {
+      pairs.push_back({media_->Source(trials[i].file), trials[i].destination});
+      looks += trials[i].file.size - trials[i].length + 1;
+    }
+    ResumeView view;
+    view.stopAt = static_cast<int64_t>(pick(1, looks + 1));
+    Resumer(files, clock, view).Start(pairs);
+    const std::string run = "resume of copies " + std::to_string(first) + "-" + std::to_string(end - 1) +
+                            ", stop at look " + std::to_string(view.stopAt);
+    if (!view.errors.empty()) failures.Add(run, "error report \"" + view.errors.front() + "\"");
+    // Where the stop falls: every byte is one look, every pair's end one more.
+    int64_t left = view.stopAt;
+    bool stopped = false;
+    for (size_t i = first; i < end; ++i) {
+      Trial& t = trials[i];
+      const int64_t missing = static_cast<int64_t>(t.file.size - t.length);
+      if (!stopped) {
+        if (left <= missing) {
+          t.length += static_cast<uint64_t>(left);
+          stopped = true;
+        } else {
+          t.length = t.file.size;
+          left -= missing + 1;
+          stopped = left <= 0;
+        }
+      }
+      if (const std::string p = PrefixProblem(ReadFile(t.destination), t.file.Bytes(0, t.file.size), t.length);
+          !p.empty())
+        failures.Add(run + ", " + t.name, p);
+    }
+  }
+
+  // A last run without a stop completes every pair.
+  std::vector<ResumePair> all;
+  for (const auto& t : trials) all.push_back({media_->Source(t.file), t.destination});
+  ResumeView view;
+  Resumer(files, clock, view).Start(all);
+  media_->Unheal();
+  for (const auto& t : trials)
+    if (const std::string p = PrefixProblem(ReadFile(t.destination), t.file.Bytes(0, t.file.size), t.file.size);
+        !p.empty())
+      failures.Add("final resume, " + t.name, p);
+  EXPECT_TRUE(failures.lines.empty()) << "seed " << seed << ": " << failures.Text();
+  std::cout << "[ matrix   ] stops: " << kTrials << " copies and " << (kTrials + 2) / 3 << " resume runs, "
+            << failures.lines.size() << " failing\n";
+}
+
+// ---- files beyond 4 GiB ----
+
+constexpr uint64_t kGiB = 1ULL << 30;
+
+// What the file takes on the disk (sparse files take little).
+int64_t DiskUse(const std::string& path) {
+  HANDLE h = CreateFileW(win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  FILE_STANDARD_INFO info{};
+  const BOOL ok = GetFileInformationByHandleEx(h, FileStandardInfo, &info, sizeof info);
+  CloseHandle(h);
+  return ok ? info.AllocationSize.QuadPart : -1;
+}
+
+// Writes `bytes` at `offset` of an existing file; a write past the end leaves
+// a hole, which takes no disk space.
+void WriteAt(const std::string& path, uint64_t offset, const std::string& bytes) {
+  HANDLE h = CreateFileW(win::Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  DWORD done = 0;
+  EXPECT_TRUE(SetFilePointerEx(h, at, nullptr, FILE_BEGIN));
+  EXPECT_TRUE(::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+  EXPECT_EQ(done, bytes.size());
+  CloseHandle(h);
+}
+
+std::string ReadRange(const std::string& path, uint64_t offset, DWORD count) {
+  HANDLE h = CreateFileW(win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<cannot open>";
+  DWORD error = 0;
+  std::string got = ReadAt(h, offset, count, &error);
+  CloseHandle(h);
+  return error ? "<read error " + std::to_string(error) + ">" : got;
+}
+
+uint64_t SizeOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA a{};
+  if (!GetFileAttributesExW(win::Widen(path).c_str(), GetFileExInfoStandard, &a)) return 0;
+  return (static_cast<uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+}
+
+std::pair<LRESULT, LRESULT> BarOf(HWND bar) {
+  return {SendMessageW(bar, PBM_GETRANGE, FALSE, 0), SendMessageW(bar, PBM_GETPOS, 0, 0)};
+}
+
+ui::TForm3* g_resumeWindow = nullptr;
+void CALLBACK StopResume(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (g_resumeWindow) g_resumeWindow->Button2Click();
+}
+ui::TForm1* g_mainWindow = nullptr;
+void CALLBACK StopCopy(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (g_mainWindow) g_mainWindow->Button65Click();
+}
+
+// A 5 GiB source (computed by the fixture) and a sparse destination of
+// 4 GiB + 1000 bytes in the resume window: the bytes go on at 4 GiB + 1000
+// (not at 1000), the texts and the bar show the 64-bit figures; stopped, and
+// continued from 5 GiB - 2000, the pair ends exactly as long as its source
+// with the source's bytes. One byte a step makes a whole gigabyte a matter of
+// hours, so the middle is left as a hole and only written samples, the part
+// around 4 GiB and the tail are compared.
+TEST_F(FaultMatrix, AResumeBeyondFourGibLandsAtTheRightOffset) {
+  const VirtualFile big{.size = 5 * kGiB, .seed = 51, .id = "big"};
+  const uint64_t start = 4 * kGiB + 1000;
+  TempDir dir;
+  const std::string dst = dir / "duzy.iso";
+  // Samples of the source where a 32-bit slip would land, the rest a hole.
+  const std::vector<std::pair<uint64_t, DWORD>> samples = {
+      {0, 4096}, {2 * kGiB - 2048, 4096}, {4 * kGiB - 3000, 4000}};
+  for (const auto& [at, n] : samples) WriteAt(dst, at, big.Bytes(at, n));
+  ASSERT_EQ(SizeOf(dst), start);
+  EXPECT_GT(DiskUse(dst), 0);  // the samples take room, the hole none
+  EXPECT_LT(DiskUse(dst), 1 << 20) << "the destination is not sparse";
+
+  ui::TForm3 window;
+  window.Create();
+  window.ShowModeless();
+  window.AddPair(media_->Source(big), dst);
+  g_resumeWindow = &window;
+  g_reported.clear();
+  SetTimer(nullptr, 0, 100, StopResume);
+  window.Button1Click();
+  g_resumeWindow = nullptr;
+  EXPECT_TRUE(g_reported.empty()) << g_reported.front();
+  const uint64_t reached = SizeOf(dst);
+  ASSERT_GT(reached, start);
+  ASSERT_LT(reached, start + 1000000);
+  EXPECT_TRUE(ReadRange(dst, start - 1000, static_cast<DWORD>(reached - start + 1000)) ==
+              big.Bytes(start - 1000, reached - start + 1000));
+  EXPECT_EQ(window.Text("Label7"), big.Name());
+  EXPECT_EQ(window.Text("Label9"), FormatByteCount(static_cast<int64_t>(big.size - reached)));
+  EXPECT_EQ(window.Text("Label9").substr(0, 8), "1023,99 ");  // just under 1 GB still to copy
+  // The bar's range is the size shifted down to fit 31 bits: 5 GiB / 4.
+  auto [range, pos] = BarOf(window.Control("ProgressBar1"));
+  EXPECT_EQ(range, static_cast<LRESULT>(big.size >> 2));
+  EXPECT_EQ(pos, static_cast<LRESULT>(reached >> 2));
+
+  // The rest, from 5 GiB - 2000 on (the source's bytes just before it written).
+  const uint64_t resumeAt = big.size - 2000;
+  WriteAt(dst, resumeAt - 3000, big.Bytes(resumeAt - 3000, 3000));
+  ASSERT_EQ(SizeOf(dst), resumeAt);
+  window.Button1Click();
+  EXPECT_TRUE(g_reported.empty()) << g_reported.front();
+  EXPECT_EQ(SizeOf(dst), big.size);
+  EXPECT_TRUE(ReadRange(dst, resumeAt - 3000, 5000) == big.Bytes(resumeAt - 3000, 5000)) << "the tail differs";
+  EXPECT_TRUE(ReadRange(dst, start - 1000, static_cast<DWORD>(reached - start + 1000)) ==
+              big.Bytes(start - 1000, reached - start + 1000));
+  for (const auto& [at, n] : samples)
+    EXPECT_TRUE(ReadRange(dst, at, n) == big.Bytes(at, n)) << "the sample at " << at << " changed";
+  EXPECT_EQ(window.Text("Label9"), "0 B");
+  std::tie(range, pos) = BarOf(window.Control("ProgressBar1"));
+  EXPECT_EQ(pos, range);
+  EXPECT_LT(DiskUse(dst), 1 << 20);
+}
+
+// The main window on a 5 GiB file: its size as the directory entry gives it
+// (the list's size text), and a level-4 copy stopped after some blocks shows
+// "... / 5 GB" and bars scaled to their 31-bit range.
+TEST_F(FaultMatrix, TheMainWindowShowsSizesBeyondFourGib) {
+  const VirtualFile big{.size = 5 * kGiB, .seed = 52, .id = "big_main"};
+  const std::string src = media_->Source(big);
+  EXPECT_EQ(win::FileSizeByName(src), static_cast<int64_t>(big.size));
+  form_->AddFileToList(src);
+  const std::string separator = win::DecimalSeparator();
+  EXPECT_EQ(form_->ListSizeText(form_->ListCount() - 1), "5 GB");
+
+  TempDir dir;
+  const std::string dst = dir / "obraz.iso";
+  form_->SetCopyStartTime(win::WinClock().Now());
+  form_->SetOverallProgress(2 * big.size, 0);  // as if a second file of 5 GiB were listed
+  g_mainWindow = form_;
+  SetTimer(nullptr, 0, 300, StopCopy);
+  form_->CopyFileAtLevel(src, dst, 4);
+  g_mainWindow = nullptr;
+  ASSERT_TRUE(form_->StopRequested());
+  form_->SetStopRequested(false);
+  const uint64_t copied = SizeOf(dst);
+  ASSERT_GT(copied, 0u);
+  EXPECT_EQ(copied % 1025, 0u);
+  EXPECT_TRUE(ReadRange(dst, 0, static_cast<DWORD>(copied)) == big.Bytes(0, copied));
+  EXPECT_EQ(form_->Text("Label9"), FormatSize(static_cast<int64_t>(copied), separator) + " / 5 GB");
+  EXPECT_EQ(form_->Text("Label7"), big.Name());
+  // The bars stay at the step before the stop (the stopped step does not move them).
+  const uint64_t shown = copied - 1025;
+  auto [range1, pos1] = BarOf(form_->Control("ProgressBar1"));
+  EXPECT_EQ(range1, static_cast<LRESULT>(big.size >> 2));
+  EXPECT_EQ(pos1, static_cast<LRESULT>(shown >> 2));
+  auto [range2, pos2] = BarOf(form_->Control("ProgressBar2"));
+  EXPECT_EQ(range2, static_cast<LRESULT>((2 * big.size) >> 3));
+  EXPECT_EQ(pos2, static_cast<LRESULT>(shown >> 3));
+}
+
+// After everything above: the disc was only ever opened for reading.
+TEST_F(FaultMatrix, TheDiscIsNeverOpenedForWriting) {
+  ReadErrorCases();  // at least the read-error table has run
+  size_t discOpens = 0;
+  std::string offending;
+  for (const auto& r : media_->OpenLog()) {
+    if (r.path.rfind("/v/", 0) != 0) continue;
+    ++discOpens;
+    if (r.write || r.trunc) offending += "\n  " + r.op + " " + r.path;
+  }
+  EXPECT_GE(discOpens, 100u);
+  EXPECT_TRUE(offending.empty()) << "opened with write access:" << offending;
+  std::cout << "[ matrix   ] opens of the disc: " << discOpens << ", none for writing: " << offending.empty() << "\n";
+}
+
+}  // namespace
+}  // namespace sk::test
