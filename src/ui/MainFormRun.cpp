@@ -108,8 +108,9 @@ void TForm1::SetRunControls(bool running) {
 }
 
 void TForm1::Button8Click() {
-  // One run at a time, never beside a resume run, an update check or a search.
-  if (copyRunning_ || resumeRunning_ || updateRunning_ || searching_) return;
+  // One run at a time, never beside a resume run, an update check or a
+  // search, and none once the program is closing.
+  if (copyRunning_ || resumeRunning_ || updateRunning_ || searching_ || closePending_) return;
   CopyRunWindow window(*this);
   // Closing the window meanwhile stops the run after the block in hand; the
   // close then completes when this handler has returned.

@@ -155,6 +155,7 @@ TEST_F(CopyRun, FilesWithOneNameVanishedSourcesAndANewFolder) {
             (std::vector<std::string>{std::string(kShortfall) + " (3 z 4)", "Zakończono kopiowanie plików",
                                       "Włączanie komponentów"}));
   EXPECT_EQ(CountOf("Zakończono kopiowanie pliku ostatni.bin"), 1);
+  EXPECT_EQ(CountOf("Rozmiar plików jest taki sam - sukces"), 3);  // the dialog's size check is on
   ExpectIdle();
   // The overall bar reached the total of the files that were there.
   HWND bar2 = Main().Control("ProgressBar2");
