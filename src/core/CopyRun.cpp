@@ -77,9 +77,11 @@ void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
   for (size_t i = 0; i < count; ++i) {
     const std::string source = view.EntryPath(i);
     const int level = view.Level();
+    const std::string destination = DestinationPath(view.Destination(), source);
     try {
-      if (view.CopyFile(source, DestinationPath(view.Destination(), source), level) == CopyOutcome::Complete)
-        ++complete;
+      view.CopyFile(source, destination, level);
+      // Both files are closed now, so their directory entries hold their sizes.
+      if (system.FileSizeByName(destination) == system.FileSizeByName(source)) ++complete;
     } catch (...) {
       // A file that fails never ends the run; the routine has logged it.
     }

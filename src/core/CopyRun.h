@@ -9,12 +9,6 @@
 
 namespace sk {
 
-// How the copy of one file ended.
-enum class CopyOutcome {
-  Complete,    // every byte of the source is in the destination
-  Incomplete,  // ended early: a stop, an open failure, a refusal
-};
-
 // After-copy actions, the settings dialog's radio item index.
 enum AfterCopyAction : int {
   kActionNone = 0,
@@ -43,7 +37,7 @@ class ICopyRunView {
   virtual int Level() = 0;  // read anew for every file
   // Copy one file with the level copy routine; a failure comes out as an
   // exception, which the run ignores.
-  virtual CopyOutcome CopyFile(const std::string& source, const std::string& destination, int level) = 0;
+  virtual void CopyFile(const std::string& source, const std::string& destination, int level) = 0;
   virtual bool StopRequested() = 0;
   virtual void ClearStopRequest() = 0;
   virtual void Repaint() = 0;
@@ -60,6 +54,7 @@ class ICopyRunSystem {
   virtual ~ICopyRunSystem() = default;
   virtual bool FolderExists(const std::string& path) = 0;
   virtual void CreateFolder(const std::string& path) = 0;  // throws FileError
+  // The size in the file's directory entry, 0 when there is none.
   virtual int64_t FileSizeByName(const std::string& path) = 0;
   virtual double Now() = 0;
   virtual void ShowFinishedMessage() = 0;  // "Zakończono kopiowanie wszystkich plików!"
@@ -71,6 +66,9 @@ class ICopyRunSystem {
 
 // Start: the whole run. An error while creating the destination folder comes
 // out of it (for the application's error report) with nothing copied.
+// A file counts as copied completely when the routine returned and the
+// destination then holds as many bytes as the source: a routine that returns
+// after a stop may have stopped anywhere, also after the file's last block.
 void RunCopy(ICopyRunView& view, ICopyRunSystem& system);
 
 // The destination path of a listed file: the folder as typed, "\", and the

@@ -80,6 +80,7 @@ void StartUp() {
   App().form3 = f.form3.get();
   f.form1->SetForms(f.form2.get(), f.form3.get());
   f.form3->Create();
+  f.form1->ConnectForms();
 }
 
 void ShutDown() {

@@ -21,6 +21,7 @@
 
 namespace sk::win {
 class IProcessList;
+class TWinReboot;
 }
 namespace sk {
 class SettingsStore;
@@ -117,9 +118,21 @@ class TForm1 : public Window {
   // and the list commands, Start and a second search are held off meanwhile.
   bool SearchRunning() const { return searching_; }
 
-  // ---- copy run ----
+  // ---- copy run (MainFormRun.cpp) ----
   void Button8Click();   // Start ("Rozpocznij", Button7)
   void Button65Click();  // Stop ("Zatrzymaj")
+  // A copy run is under way (from the controls going off to their coming back).
+  bool CopyRunning() const { return copyRunning_; }
+  // The shut-down component of the after-copy action "Wyłącz komputer"
+  // (null: the program's own); tests give one that shuts nothing down.
+  void SetWinReboot(win::TWinReboot* reboot) { winReboot_ = reboot; }
+  // Called inside a copy run just before each file is copied, with its list
+  // index; tests act from it while the run is under way.
+  std::function<void(int index)> CopyRunFileHook;
+  // Ties this window to the other two forms once all three exist: the size
+  // check and the action choice of the settings dialog, and the resume tool's
+  // runs (never beside a copy run, and stopped by a close like one).
+  void ConnectForms();
 
   // ---- update check ----
   // The address of the update server's folder (ends with "/").
@@ -231,6 +244,14 @@ class TForm1 : public Window {
   double copyStartTime_ = 0;
   std::function<bool()> sizeCheck_ = [] { return false; };
 
+  // Start is on unless a copy run, a resume run or the update check is under way.
+  void UpdateStartButton();
+  void SetRunControls(bool running);
+  struct CopyRunWindow;
+  bool copyRunning_ = false;
+  bool resumeRunning_ = false;
+  win::TWinReboot* winReboot_ = nullptr;
+
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;
   HMENU menu_ = nullptr;
@@ -240,6 +261,7 @@ class TForm1 : public Window {
   std::unique_ptr<SettingsStore> settings_;
   std::vector<RunInProgress*> runs_;
   bool closePending_ = false;
+  std::unique_ptr<RunInProgress> resumeRun_;  // held while the resume tool runs (after runs_, which it leaves)
 
   // ---- file list ----
   win::WinDirectory directory_;

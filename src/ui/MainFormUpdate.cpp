@@ -68,17 +68,15 @@ void TForm1::EnableUpdateControls(bool on) {
 void TForm1::Button6Click() {
   if (updateRunning_) return;  // a check is under way already
   updateRunning_ = true;
-  const bool startEnabled = Enabled("Button7");
   struct Restore {
     TForm1& form;
-    bool startEnabled;
     ~Restore() {
-      form.Enable("Button7", startEnabled);
-      form.EnableUpdateControls(true);
       form.updateRunning_ = false;
+      form.UpdateStartButton();  // stays off while a resume run goes on
+      form.EnableUpdateControls(true);
     }
-  } restore{*this, startEnabled};
-  Enable("Button7", false);
+  } restore{*this};
+  UpdateStartButton();
   EnableUpdateControls(false);
 
   const std::string folder = UpdateFolder();

@@ -41,6 +41,7 @@ class TForm3 : public Window, public IResumeView {
   bool StartHeld() const { return held_; }
   // Told when a resume run begins (true) and when it has ended (false).
   void SetRunHook(std::function<void(bool running)> hook) { runHook_ = std::move(hook); }
+  const std::function<void(bool running)>& RunHook() const { return runHook_; }
 
   // What the run keeps for the labels and the bar (the window may show it up
   // to 100 ms later, and always at the end of a pair).

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -18,8 +20,10 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
   std::vector<std::string> trail;
   int level = 4;
   int action = kActionNone;
-  bool stop = false, closing = false, folderExists = true;
-  std::function<void(size_t)> onCopy;  // lets a test act in the middle of file i
+  bool stop = false, stopAtEnd = false, closing = false, folderExists = true;
+  std::map<std::string, int64_t> sizes;  // directory entries; sources not in it: 10^9 per path character
+  std::function<void(size_t)> onCopy;     // lets a test act in the middle of file i
+  std::function<void(size_t)> afterCopy;  // ... and once file i has returned
   std::vector<size_t> failing;         // files whose copy throws
   size_t copied = 0;
 
@@ -39,13 +43,18 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
   }
   void SetCopyStartTime(double) override { Note("start time"); }
   int Level() override { return level; }
-  CopyOutcome CopyFile(const std::string& s, const std::string& d, int lvl) override {
+  // A copy writes the whole source, or half of it when a stop comes during
+  // the file (unless `stopAtEnd`: the stop came with the last block).
+  void CopyFile(const std::string& s, const std::string& d, int lvl) override {
     const size_t i = copied++;
     Note("copy " + s + " -> " + d + " at " + std::to_string(lvl));
+    sizes[d] = 0;
     if (onCopy) onCopy(i);
     for (size_t f : failing)
       if (f == i) throw FileError("I/O error 21", 21);
-    return stop ? CopyOutcome::Incomplete : CopyOutcome::Complete;
+    sizes[d] = stop && !stopAtEnd ? FileSizeByName(s) / 2 : FileSizeByName(s);
+    sizes[s] = FileSizeByName(s);
+    if (afterCopy) afterCopy(i);
   }
   bool StopRequested() override { return stop; }
   void ClearStopRequest() override { stop = false; }
@@ -59,7 +68,10 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
     Note("mkdir " + p);
     if (p.find("missing") != std::string::npos) throw FileError("Invalid filename", 3);
   }
-  int64_t FileSizeByName(const std::string& p) override { return static_cast<int64_t>(p.size()) * 1000000000; }
+  int64_t FileSizeByName(const std::string& p) override {
+    const auto it = sizes.find(p);
+    return it != sizes.end() ? it->second : static_cast<int64_t>(p.size()) * 1000000000;
+  }
   double Now() override { return 1.0; }
   void ShowFinishedMessage() override { Note("box: finished"); }
   void MinimizeApplication() override { Note("minimise"); }
@@ -131,6 +143,32 @@ TEST(CopyRun, StopDuringTheSecondOfThreeEndsAfterItAndStillActs) {
       "hints on",
   };
   EXPECT_EQ(tail, expected);
+}
+
+// Whether a file is complete is told by the sizes, not by how the routine
+// ended: a stop that came with the last block leaves a whole file, a routine
+// that returned with a shorter destination (the source grew meanwhile) does not.
+TEST(CopyRun, CompletenessIsJudgedByTheSizesAfterTheCopy) {
+  FakeRun run;
+  run.files = {"E:\\a", "E:\\b", "E:\\c"};
+  run.stopAtEnd = true;
+  run.onCopy = [&](size_t i) {
+    if (i == 1) run.stop = true;
+  };
+  RunCopy(run, run);
+  EXPECT_EQ(run.copied, 2u);
+  EXPECT_NE(std::find(run.trail.begin(), run.trail.end(), "log 0: Błąd: Nie wszystkie pliki zostały skopiowane (2 z 3)"),
+            run.trail.end());
+
+  FakeRun grown;
+  grown.files = {"E:\\a", "E:\\b"};
+  grown.afterCopy = [&](size_t i) {
+    if (i == 0) grown.sizes["E:\\a"] += 1;  // the source grew during its copy
+  };
+  RunCopy(grown, grown);
+  EXPECT_NE(std::find(grown.trail.begin(), grown.trail.end(),
+                      "log 0: Błąd: Nie wszystkie pliki zostały skopiowane (1 z 2)"),
+            grown.trail.end());
 }
 
 TEST(CopyRun, ClosingTheWindowEndsTheRunWithoutTheAction) {

@@ -1,0 +1,423 @@
+// The copy run on the program's own forms with real files: Start, the locked
+// window, the after-copy actions, closing during a run, and never a copy run
+// beside a resume run.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/SettingsKey.h"
+#include "support/UiTest.h"
+#include "ui/Application.h"
+#include "ui/MainForm.h"
+#include "ui/ResumeForm.h"
+#include "ui/SettingsForm.h"
+#include "win/Utf.h"
+#include "win/WinFile.h"
+#include "win/WinReboot.h"
+
+namespace sk::ui {
+namespace {
+
+std::vector<std::string>* g_reports = nullptr;
+void CollectReport(const std::string& text) {
+  if (g_reports) g_reports->push_back(text);
+}
+
+// Records the shut-down calls instead of making them.
+class FakeReboot : public win::TWinReboot {
+ public:
+  std::vector<unsigned> calls;
+
+ protected:
+  bool CallExitWindowsEx(unsigned flags) override {
+    calls.push_back(flags);
+    return true;
+  }
+};
+
+class NoTray : public ITrayShell {
+ public:
+  bool Notify(DWORD, const NOTIFYICONDATAW&) override { return true; }
+  UINT TrackPopup(HMENU, POINT, HWND) override { return 0; }
+  void SetTaskbarButton(HWND, bool) override {}
+};
+
+constexpr const char* kRunControls[] = {"ListView1", "Button1", "Button2", "Button3", "Button4",
+                                        "Button8",   "Edit1",   "Button5", "Button7"};
+constexpr const char* kTopMenus[] = {"Plik1", "Lista1", "Narzdzia1", "Pomoc1"};
+constexpr const char* kShortfall = "Błąd: Nie wszystkie pliki zostały skopiowane";
+
+class CopyRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    test::Flush();
+    test::DeleteSettingsKey();
+    test::PutSettingsDword(L"Level", 1);
+    test::PutSettingsDword(L"EndAction", 0);
+    test::PutSettingsString(L"LastCopyToFolder", L"");
+    test::PutSettingsDword(L"CheckFiles", 1);
+    test::PutSettingsString(L"RunAfter", L"");
+    g_reports = &reports;
+    SetErrorSink(CollectReport);
+    StartUp();
+    Main().SetTrayShell(&tray);
+    Main().SetWinReboot(&reboot);
+    Dialog().SetLevel(4);
+    ShowWindow(Main().hwnd(), SW_SHOWNORMAL);
+    test::Flush();
+    firstEntry = Main().EventLog().Count();
+  }
+  void TearDown() override {
+    ShutDown();
+    SetErrorSink(nullptr);
+    g_reports = nullptr;
+    test::Flush();  // a closed main window leaves a quit message behind
+  }
+
+  TForm1& Main() { return *App().form1; }
+  TForm2& Dialog() { return *App().form2; }
+  TForm3& Resumak() { return *App().form3; }
+
+  // The log's entries since the test began.
+  std::vector<std::string> Entries() {
+    std::vector<std::string> texts;
+    for (size_t i = firstEntry; i < Main().EventLog().Count(); ++i) texts.push_back(Main().EventLog().At(i).text);
+    return texts;
+  }
+  bool Logged(const std::string& text) {
+    const auto e = Entries();
+    return std::find(e.begin(), e.end(), text) != e.end();
+  }
+  int CountOf(const std::string& text) {
+    const auto e = Entries();
+    return static_cast<int>(std::count(e.begin(), e.end(), text));
+  }
+  std::string Source(const std::string& name, size_t size, unsigned seed) {
+    test::WriteFile(dir / name, test::Pattern(size, seed));
+    return dir / name;
+  }
+  // Start pressed as the user presses it: errors reach the error report.
+  void PressStart() { SendMessageW(Main().Control("Button7"), BM_CLICK, 0, 0); }
+  void CloseMain() {
+    HWND main = Main().hwnd();
+    SendMessageW(main, WM_CLOSE, 0, 0);
+  }
+  void ExpectIdle() {
+    for (const char* c : kRunControls) EXPECT_TRUE(Main().Enabled(c)) << c;
+    for (const char* m : kTopMenus) EXPECT_TRUE(Main().TopMenuEnabled(m)) << m;
+    EXPECT_FALSE(Main().Enabled("Button65"));
+    EXPECT_TRUE(Dialog().ActionChoiceEnabled());
+    EXPECT_TRUE(Main().ListHints());
+    EXPECT_FALSE(Resumak().StartHeld());
+    EXPECT_FALSE(Main().CopyRunning());
+    EXPECT_FALSE(Main().StopRequested());
+  }
+
+  test::SettingsKeyBackup backup;  // outlives the forms, which save at close
+  test::TempDir dir;
+  NoTray tray;
+  FakeReboot reboot;
+  std::vector<std::string> reports;
+  size_t firstEntry = 0;
+};
+
+TEST_F(CopyRun, FilesWithOneNameVanishedSourcesAndANewFolder) {
+  CreateDirectoryW(win::Widen(dir / "a").c_str(), nullptr);
+  CreateDirectoryW(win::Widen(dir / "b").c_str(), nullptr);
+  const std::string first = Source("a\\plik.bin", 5000, 1);
+  const std::string second = Source("b\\plik.bin", 3001, 2);
+  const std::string gone = Source("zniknie.bin", 100, 3);
+  const std::string last = Source("ostatni.bin", 70000, 4);
+  for (const auto& path : {first, gone, second, last}) Main().AddFileToList(path);
+  DeleteFileW(win::Widen(gone).c_str());
+  const std::string out = dir / "wynik";
+  Main().SetText("Edit1", out);
+
+  PressStart();
+  EXPECT_TRUE(reports.empty());
+  // The later file of one name replaces the earlier one.
+  EXPECT_EQ(test::ReadFile(out + "\\plik.bin"), test::Pattern(3001, 2));
+  EXPECT_EQ(test::ReadFile(out + "\\ostatni.bin"), test::Pattern(70000, 4));
+  EXPECT_FALSE(test::FileExists(out + "\\zniknie.bin"));
+  const auto e = Entries();
+  ASSERT_GE(e.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(e.begin(), e.begin() + 4),
+            (std::vector<std::string>{"Tworzenie folderu docelowego", "Wyłączanie komponentów",
+                                      "Liczenie rozmiaru plików", "Rozpoczynanie kopiowania plików"}));
+  EXPECT_TRUE(Logged("Błąd: File not found"));
+  // The vanished file is the one not copied, and the run went on past it.
+  EXPECT_EQ(std::vector<std::string>(e.end() - 3, e.end()),
+            (std::vector<std::string>{std::string(kShortfall) + " (3 z 4)", "Zakończono kopiowanie plików",
+                                      "Włączanie komponentów"}));
+  EXPECT_EQ(CountOf("Zakończono kopiowanie pliku ostatni.bin"), 1);
+  EXPECT_EQ(CountOf("Rozmiar plików jest taki sam - sukces"), 3);  // the dialog's size check is on
+  ExpectIdle();
+  // The overall bar reached the total of the files that were there.
+  HWND bar2 = Main().Control("ProgressBar2");
+  EXPECT_EQ(SendMessageW(bar2, PBM_GETRANGE, FALSE, 0), 5000 + 3001 + 70000);
+  EXPECT_EQ(SendMessageW(bar2, PBM_GETPOS, 0, 0), 5000 + 3001 + 70000);
+
+  // A second run over an existing folder: everything copied, no shortfall.
+  DeleteFileW(win::Widen(out + "\\plik.bin").c_str());
+  SendMessageW(Main().Control("ListView1"), LVM_DELETEITEM, 1, 0);  // the vanished one
+  firstEntry = Main().EventLog().Count();
+  PressStart();
+  EXPECT_FALSE(Logged("Tworzenie folderu docelowego"));
+  EXPECT_EQ(CountOf(std::string(kShortfall) + " (3 z 3)"), 0);
+  EXPECT_EQ(Entries().back(), "Włączanie komponentów");
+  EXPECT_EQ(test::ReadFile(out + "\\plik.bin"), test::Pattern(3001, 2));
+}
+
+TEST_F(CopyRun, EmptyListEmptyDestinationAndAMissingParent) {
+  PressStart();  // nothing listed: nothing at all
+  EXPECT_TRUE(Entries().empty());
+
+  Main().AddFileToList(Source("a.bin", 10, 1));
+  Main().SetText("Edit1", "");
+  {
+    test::MessageBoxAnswerer box;
+    PressStart();
+    ASSERT_TRUE(box.Answered());
+    EXPECT_EQ(box.Caption(), "Błąd");
+    EXPECT_EQ(box.Text(), "Kopiowanie przerwane. Proszę uzupełnić pole 'Skopiuj pliki do katalogu'.");
+  }
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"Błąd: Nieuzupełnione pole folderu docelowego"}));
+  ExpectIdle();
+
+  // The parent of the destination is missing: the error report's own box.
+  firstEntry = Main().EventLog().Count();
+  Main().SetText("Edit1", dir / "nie-ma\\wynik");
+  SetErrorSink(nullptr);
+  {
+    test::MessageBoxAnswerer box;
+    PressStart();
+    ASSERT_TRUE(box.Answered());
+    EXPECT_EQ(box.Caption(), "Sektorian");
+    EXPECT_EQ(box.Text(), "Invalid filename.");
+  }
+  SetErrorSink(CollectReport);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"Tworzenie folderu docelowego"}));
+  EXPECT_FALSE(test::FileExists(dir / "nie-ma"));
+  ExpectIdle();
+}
+
+TEST_F(CopyRun, TheWindowIsLockedDuringARunAndItsShortcutsDoNothing) {
+  Main().AddFileToList(Source("a.bin", 20000, 1));
+  Main().AddFileToList(Source("b.bin", 20000, 2));
+  Main().SetText("Edit1", dir / "wynik");
+  test::WriteFile(dir / "r.bin", test::Pattern(50, 3));
+  test::WriteFile(dir / "r-kopia.bin", "");
+  Resumak().AddPair(dir / "r.bin", dir / "r-kopia.bin");
+  ShowWindow(Main().hwnd(), SW_SHOWNORMAL);
+  SetFocus(Main().Control("Button7"));
+  int calls = 0;
+  Main().CopyRunFileHook = [&](int index) {
+    ++calls;
+    EXPECT_EQ(index, calls - 1);
+    if (index != 0) return;
+    for (const char* c : kRunControls) EXPECT_FALSE(Main().Enabled(c)) << c;
+    for (const char* m : kTopMenus) EXPECT_FALSE(Main().TopMenuEnabled(m)) << m;
+    EXPECT_TRUE(Main().Enabled("Button65"));
+    EXPECT_EQ(GetFocus(), Main().Control("Button65"));  // the keyboard reaches Stop
+    EXPECT_FALSE(Dialog().ActionChoiceEnabled());
+    EXPECT_FALSE(Main().ListHints());
+    EXPECT_TRUE(Main().CopyRunning());
+    // The shortcuts of the locked menus, as the message loop meets them.
+    BYTE saved[256], keys[256];
+    GetKeyboardState(saved);
+    memcpy(keys, saved, sizeof keys);
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = 0x80;
+    SetKeyboardState(keys);
+    for (WORD key : {'C', 'U', 'F', 'Y', 'K'}) {  // clear the list, settings, resume tool, close, update
+      MSG msg{Main().hwnd(), WM_KEYDOWN, key, 1, GetTickCount(), {}};
+      FilterMessage(msg);
+    }
+    SetKeyboardState(saved);
+    // A second Start, and the resume tool's Start, do nothing.
+    Main().Button8Click();
+    EXPECT_TRUE(Resumak().StartHeld());
+    EXPECT_FALSE(Resumak().Enabled("Button1"));
+    Resumak().Button1Click();
+  };
+  Main().Button8Click();
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(Main().ListCount(), 2);
+  EXPECT_TRUE(IsWindow(Main().hwnd()));
+  EXPECT_FALSE(IsWindowVisible(Dialog().hwnd()));
+  EXPECT_FALSE(IsWindowVisible(Resumak().hwnd()));
+  EXPECT_EQ(CountOf("Wyłączanie komponentów"), 1);
+  EXPECT_EQ(test::ReadFile(dir / "r-kopia.bin"), "");
+  EXPECT_EQ(test::ReadFile(dir / "wynik\\b.bin"), test::Pattern(20000, 2));
+  ExpectIdle();
+  EXPECT_EQ(GetFocus(), Main().Control("Button7"));
+  // Unlocked, the resume tool runs again.
+  Resumak().Button1Click();
+  EXPECT_EQ(test::ReadFile(dir / "r-kopia.bin"), test::Pattern(50, 3));
+}
+
+TEST_F(CopyRun, StopEndsTheFileInHandAndTheRunStillActs) {
+  const std::string big = test::Pattern(300000, 1);
+  test::WriteFile(dir / "duzy.bin", big);
+  Main().AddFileToList(dir / "duzy.bin");
+  Main().AddFileToList(Source("b.bin", 10, 2));
+  Main().SetText("Edit1", dir / "wynik");
+  Dialog().SetLevel(0);
+  Dialog().SetActionIndex(1);
+  Main().CopyRunFileHook = [&](int index) {
+    if (index == 0) PostMessageW(Main().Control("Button65"), BM_CLICK, 0, 0);  // arrives in the copy's pump
+  };
+  {
+    test::MessageBoxAnswerer box;
+    Main().Button8Click();
+    ASSERT_TRUE(box.Answered());
+    EXPECT_EQ(box.Caption(), "Informacja");
+    EXPECT_EQ(box.Text(), "Zakończono kopiowanie wszystkich plików!");
+  }
+  const std::string copied = test::ReadFile(dir / "wynik\\duzy.bin");
+  EXPECT_LT(copied.size(), big.size());
+  EXPECT_EQ(copied, big.substr(0, copied.size()));
+  EXPECT_FALSE(test::FileExists(dir / "wynik\\b.bin"));
+  const auto e = Entries();
+  EXPECT_EQ(std::vector<std::string>(e.end() - 4, e.end()),
+            (std::vector<std::string>{std::string(kShortfall) + " (0 z 2)", "Zakończono kopiowanie plików",
+                                      "Włączanie komponentów", "Wyświetlanie komunikatu o skończonym kopiowaniu"}));
+  ExpectIdle();
+}
+
+TEST_F(CopyRun, MinimiseRunAProgramAndShutDown) {
+  Main().AddFileToList(Source("a.bin", 10, 1));
+  Main().SetText("Edit1", dir / "wynik");
+  ShowWindow(Main().hwnd(), SW_SHOWNORMAL);
+
+  Dialog().SetActionIndex(2);
+  Main().Button8Click();
+  EXPECT_TRUE(Logged("Minimalizowanie aplikacji"));
+  EXPECT_TRUE(test::PumpUntil([&] { return !IsWindowVisible(Main().hwnd()); }));
+
+  // The chosen program starts with its own folder as working folder.
+  const std::string folder = dir / "po kopiowaniu";
+  CreateDirectoryW(win::Widen(folder).c_str(), nullptr);
+  const std::string program = folder + "\\zapisz start.exe";
+  test::WriteFile(program, test::ReadFile(win::ExecutableFolder() + "record_start.exe"));
+  HANDLE started = CreateEventW(nullptr, TRUE, FALSE, L"SektorianTestUpdaterStarted");
+  Dialog().SetActionIndex(3);
+  Dialog().SetProgramToRun(program);
+  firstEntry = Main().EventLog().Count();
+  Main().Button8Click();
+  EXPECT_TRUE(Logged("Uruchamianie wybranej aplikacji"));
+  EXPECT_TRUE(test::PumpUntil([&] { return WaitForSingleObject(started, 0) == WAIT_OBJECT_0; }, 20000));
+  CloseHandle(started);
+  const std::string record = test::ReadFile(folder + "\\started.txt");
+  EXPECT_NE(record.find("dir=" + folder + "\n"), std::string::npos) << record;
+  EXPECT_NE(record.find("show=1\n"), std::string::npos) << record;
+  // Let the program end before its folder goes.
+  const auto pidAt = record.find("pid=");
+  if (pidAt != std::string::npos) {
+    const DWORD pid = std::stoul(record.substr(pidAt + 4));
+    if (HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
+      WaitForSingleObject(p, 10000);
+      CloseHandle(p);
+    }
+  }
+
+  Dialog().SetActionIndex(5);
+  firstEntry = Main().EventLog().Count();
+  Main().Button8Click();
+  EXPECT_TRUE(Logged("Zamykanie systemu"));
+  EXPECT_EQ(reboot.calls, std::vector<unsigned>{5u});
+}
+
+TEST_F(CopyRun, CloseActionClosesAfterTheRunAndSavesOnce) {
+  Main().AddFileToList(Source("a.bin", 10, 1));
+  Main().SetText("Edit1", dir / "wynik");
+  HWND main = Main().hwnd();
+  Dialog().SetActionIndex(4);
+  Dialog().SetLevel(3);
+  Main().Button8Click();
+  EXPECT_TRUE(Logged("Zamykanie aplikacji"));
+  // The close waits for the run's handler to return, then saves.
+  EXPECT_TRUE(IsWindow(main));
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 1u);
+  ASSERT_TRUE(test::PumpUntil([main] { return !IsWindow(main); }));
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
+  EXPECT_EQ(test::GetSettingsValue(L"EndAction").Dword(), 4u);
+  // Nothing saves again.
+  test::PutSettingsDword(L"Level", 9);
+  test::Flush();
+  Dialog().Button2Click();
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 9u);
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(CopyRun, ClosingDuringARunStopsItSavesOnceAndSkipsTheAction) {
+  const std::string big = test::Pattern(300000, 1);
+  test::WriteFile(dir / "duzy.bin", big);
+  Main().AddFileToList(dir / "duzy.bin");
+  Main().AddFileToList(Source("b.bin", 10, 2));
+  Main().SetText("Edit1", dir / "wynik");
+  Dialog().SetLevel(0);
+  Dialog().SetActionIndex(5);
+  HWND main = Main().hwnd();
+  Main().CopyRunFileHook = [&](int index) {
+    if (index == 0) PostMessageW(main, WM_CLOSE, 0, 0);
+  };
+  Main().Button8Click();
+  const std::string copied = test::ReadFile(dir / "wynik\\duzy.bin");
+  EXPECT_LT(copied.size(), big.size());
+  EXPECT_EQ(copied, big.substr(0, copied.size()));
+  EXPECT_FALSE(test::FileExists(dir / "wynik\\b.bin"));
+  EXPECT_TRUE(reboot.calls.empty());
+  EXPECT_FALSE(Logged("Zamykanie systemu"));
+  EXPECT_EQ(Entries().back(), "Włączanie komponentów");
+  EXPECT_FALSE(Main().StopRequested());
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 1u);
+  ASSERT_TRUE(test::PumpUntil([main] { return !IsWindow(main); }));
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 0u);
+  EXPECT_EQ(test::GetSettingsValue(L"EndAction").Dword(), 5u);
+}
+
+TEST_F(CopyRun, AResumeRunHoldsTheMainStartAndAClosingStopsIt) {
+  Main().AddFileToList(Source("a.bin", 10, 1));
+  Main().SetText("Edit1", dir / "wynik");
+  const std::string source = test::Pattern(60000, 5);
+  test::WriteFile(dir / "r.bin", source);
+  test::WriteFile(dir / "r-kopia.bin", source.substr(0, 100));
+  Resumak().AddPair(dir / "r.bin", dir / "r-kopia.bin");
+  const auto wired = Resumak().RunHook();
+  ASSERT_TRUE(wired);
+  HWND main = Main().hwnd();
+  bool checked = false, close = false;
+  Resumak().SetRunHook([&](bool running) {
+    wired(running);
+    if (!running) return;
+    checked = true;
+    EXPECT_FALSE(Main().Enabled("Button7"));
+    Main().Button8Click();  // does nothing
+    EXPECT_TRUE(Entries().empty());
+    if (close) PostMessageW(main, WM_CLOSE, 0, 0);
+  });
+  Resumak().Button1Click();
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(test::ReadFile(dir / "r-kopia.bin"), source);
+  EXPECT_TRUE(Main().Enabled("Button7"));
+  EXPECT_FALSE(Main().RunActive());
+
+  // Closing the main window during a resume run stops it, then the program ends.
+  test::WriteFile(dir / "r-kopia.bin", source.substr(0, 100));
+  close = true;
+  Resumak().Button1Click();
+  const std::string resumed = test::ReadFile(dir / "r-kopia.bin");
+  EXPECT_LT(resumed.size(), source.size());
+  EXPECT_EQ(resumed, source.substr(0, resumed.size()));
+  EXPECT_TRUE(IsWindow(main));
+  ASSERT_TRUE(test::PumpUntil([main] { return !IsWindow(main); }));
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 4u);
+}
+
+}  // namespace
+}  // namespace sk::ui
