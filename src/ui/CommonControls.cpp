@@ -24,9 +24,9 @@ void AddListColumns(HWND list, std::initializer_list<ColumnSpec> columns) {
   }
 }
 
-bool RunFileDialog(HWND owner, const FileDialogSpec& spec, std::wstring& buffer) {
+bool RunFileDialog(HWND owner, const FileDialogSpec& design, std::wstring& buffer) {
   if (buffer.size() < MAX_PATH) buffer.resize(MAX_PATH, L'\0');
-  const std::wstring title = win::Widen(spec.title);
+  const std::wstring title = win::Widen(design.title);
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = owner;
@@ -36,12 +36,12 @@ bool RunFileDialog(HWND owner, const FileDialogSpec& spec, std::wstring& buffer)
   ofn.nMaxFile = static_cast<DWORD>(buffer.size());
   ofn.lpstrTitle = title.c_str();
   ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-  if (spec.save)
+  if (design.save)
     ofn.Flags |= OFN_NOTESTFILECREATE;
   else
     ofn.Flags |= OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-  if (spec.multiSelect) ofn.Flags |= OFN_ALLOWMULTISELECT;
-  if (spec.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn)) return true;
+  if (design.multiSelect) ofn.Flags |= OFN_ALLOWMULTISELECT;
+  if (design.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn)) return true;
   if (const DWORD error = CommDlgExtendedError())
     throw std::runtime_error("Nie można otworzyć okna wyboru plików (błąd " + std::to_string(error) + ")");
   return false;

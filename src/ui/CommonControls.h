@@ -24,6 +24,6 @@ struct FileDialogSpec {
 // `buffer` holds the preselected name on entry (its size is the room for the
 // answer) and the chosen name(s) on return. False when the user cancelled;
 // a dialog that cannot be shown throws with the program's text.
-bool RunFileDialog(HWND owner, const FileDialogSpec& spec, std::wstring& buffer);
+bool RunFileDialog(HWND owner, const FileDialogSpec& design, std::wstring& buffer);
 
 }  // namespace sk::ui

@@ -198,10 +198,10 @@ std::vector<ResumePair> TForm3::Pairs() const {
 
 void TForm3::Button3Click() {
   // Each dialog opens with its own previous choice.
-  auto choose = [this](const FileDialogSpec& spec, std::wstring& choice) {
+  auto choose = [this](const FileDialogSpec& design, std::wstring& choice) {
     std::wstring buffer = choice;
     buffer.resize(32768, L'\0');
-    if (!RunFileDialog(hwnd_, spec, buffer)) return false;
+    if (!RunFileDialog(hwnd_, design, buffer)) return false;
     choice = buffer.c_str();
     return true;
   };

@@ -64,13 +64,13 @@ Window::~Window() {
   for (HFONT f : fonts_) DeleteObject(f);
 }
 
-HFONT Window::MakeFont(const FontSpec& spec) {
+HFONT Window::MakeFont(const FontSpec& design) {
   LOGFONTW lf{};
-  lf.lfHeight = spec.pixelHeight ? -Dpi(spec.pixelHeight) : -MulDiv(8, Dpi(96), 72);
-  lf.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
+  lf.lfHeight = design.pixelHeight ? -Dpi(design.pixelHeight) : -MulDiv(8, Dpi(96), 72);
+  lf.lfWeight = design.bold ? FW_BOLD : FW_NORMAL;
   lf.lfCharSet = EASTEUROPE_CHARSET;
   lf.lfQuality = DEFAULT_QUALITY;
-  lstrcpynW(lf.lfFaceName, spec.face ? spec.face : L"Tahoma", LF_FACESIZE);
+  lstrcpynW(lf.lfFaceName, design.face ? design.face : L"Tahoma", LF_FACESIZE);
   HFONT f = CreateFontIndirectW(&lf);
   fonts_.push_back(f);
   return f;
@@ -112,46 +112,46 @@ void Window::CreateForm(const FrameSpec& frame, const std::vector<ControlSpec>& 
     SetWindowPos(hwnd_, nullptr, 0, 0, w, h + Dpi(frame.clientHeight) - client.bottom,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  for (const auto& spec : controls) AddControl(spec);
+  for (const auto& design : controls) AddControl(design);
   // Boxes only frame their controls: keep them below every control, so that
   // they never paint over one.
   // Outer boxes go lowest, so a box inside another stays visible.
   for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
-    const ControlSpec& spec = *it;
-    if (spec.cls == std::wstring_view(WC_BUTTONW) && (spec.style & BS_TYPEMASK) == BS_GROUPBOX)
-      SetWindowPos(Control(spec.name), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    const ControlSpec& design = *it;
+    if (design.cls == std::wstring_view(WC_BUTTONW) && (design.style & BS_TYPEMASK) == BS_GROUPBOX)
+      SetWindowPos(Control(design.name), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
   OnCreate();
 }
 
-HWND Window::AddControl(const ControlSpec& spec) {
-  RECT box{spec.x, spec.y, spec.x + spec.w, spec.y + spec.h};
-  if (spec.parent) {
-    const Child* p = Find(spec.parent);
-    if (!p) throw std::logic_error(std::string("no enclosing box ") + spec.parent);
+HWND Window::AddControl(const ControlSpec& design) {
+  RECT box{design.x, design.y, design.x + design.w, design.y + design.h};
+  if (design.parent) {
+    const Child* p = Find(design.parent);
+    if (!p) throw std::logic_error(std::string("no enclosing box ") + design.parent);
     OffsetRect(&box, p->box.left, p->box.top);
   }
   const int id = nextId_++;
-  HWND h = CreateWindowExW(spec.exStyle, spec.cls, win::Widen(spec.caption ? spec.caption : "").c_str(),
-                           WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | spec.style, Dpi(box.left), Dpi(box.top),
+  HWND h = CreateWindowExW(design.exStyle, design.cls, win::Widen(design.caption ? design.caption : "").c_str(),
+                           WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | design.style, Dpi(box.left), Dpi(box.top),
                            Dpi(box.right - box.left), Dpi(box.bottom - box.top), hwnd_,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-  if (!h) throw std::runtime_error(std::string("cannot create control ") + spec.name);
-  const bool ownFont = spec.font.face || spec.font.pixelHeight || spec.font.bold;
-  HFONT font = ownFont ? MakeFont(spec.font) : font_;
+  if (!h) throw std::runtime_error(std::string("cannot create control ") + design.name);
+  const bool ownFont = design.font.face || design.font.pixelHeight || design.font.bold;
+  HFONT font = ownFont ? MakeFont(design.font) : font_;
   SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  if (spec.autoSize) {
-    const std::wstring text = win::Widen(spec.caption ? spec.caption : "");
+  if (design.autoSize) {
+    const std::wstring text = win::Widen(design.caption ? design.caption : "");
     HDC dc = GetDC(h);
     HGDIOBJ old = SelectObject(dc, font);
     SIZE extent{};
     GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
     SelectObject(dc, old);
     ReleaseDC(h, dc);
-    if (extent.cx > Dpi(spec.w))
-      SetWindowPos(h, nullptr, 0, 0, extent.cx, Dpi(spec.h), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (extent.cx > Dpi(design.w))
+      SetWindowPos(h, nullptr, 0, 0, extent.cx, Dpi(design.h), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  children_.push_back({spec.name, h, id, spec.color, box});
+  children_.push_back({design.name, h, id, design.color, box});
   return h;
 }
 

@@ -84,7 +84,7 @@ class Window {
   // with the form font, then its controls from the table, in table order
   // (which is also the tab order).
   void CreateForm(const FrameSpec& frame, const std::vector<ControlSpec>& controls, HMENU menu = nullptr);
-  HWND AddControl(const ControlSpec& spec);
+  HWND AddControl(const ControlSpec& design);
   // A named command without a window of its own (a menu item); returns its id.
   int RegisterCommand(const std::string& name);
 
@@ -94,7 +94,7 @@ class Window {
   virtual void OnCreate() {}
 
   HFONT FormFont() const { return font_; }
-  HFONT MakeFont(const FontSpec& spec);
+  HFONT MakeFont(const FontSpec& design);
 
   HWND hwnd_ = nullptr;
 

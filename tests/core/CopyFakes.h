@@ -215,9 +215,9 @@ struct Rig {
   }
 };
 
-inline std::string Pattern(size_t size, unsigned seed = 7) {
+inline std::string Pattern(size_t size, unsigned salt = 7) {
   std::string s(size, '\0');
-  uint32_t x = seed * 2654435761u + 1;
+  uint32_t x = salt * 2654435761u + 1;
   for (auto& c : s) {
     x = x * 1664525u + 1013904223u;
     c = static_cast<char>(x >> 24);

@@ -8,15 +8,15 @@
  * v/    Read-only virtual files. Any name made of items separated by ','
  *       followed by an extension (".bin", ".txt", ...) names a file:
  *         size=N        its size in bytes (required)
- *         seed=N        the content's seed (default 0)
+ *         salt=N        the content's salt (default 0)
  *         bad=A-B       bytes A to B inclusive cannot be read (any number of these)
  *         slow=MS       every read waits MS milliseconds
  *         stall=MS      a read that fails waits MS milliseconds first
  *         id=TEXT       a free tag (letters, digits, '_'), to make names differ
  *       Numbers are decimal and may end in K, M or G (times 1024, 1024^2, 1024^3).
- *       Example: "size=5000,seed=3,bad=100-199,bad=4000-4099.bin".
+ *       Example: "size=5000,salt=3,bad=100-199,bad=4000-4099.bin".
  *       The content is computed, so sizes of many GiB cost nothing:
- *         w(k)  = mix(k * 0x9E3779B97F4A7C15 + seed)   (64-bit arithmetic)
+ *         w(k)  = mix(k * 0x9E3779B97F4A7C15 + salt)   (64-bit arithmetic)
  *         mix(z): z ^= z >> 30; z *= 0xBF58476D1CE4E5B9; z ^= z >> 27;
  *                 z *= 0x94D049BB133111EB; z ^= z >> 31
  *         byte i = (w(i / 8) >> (8 * (i % 8))) & 0xFF
@@ -70,8 +70,8 @@
 
 #define MAX_BAD 64
 
-struct spec {
-  uint64_t size, seed;
+struct vfile {
+  uint64_t size, salt;
   unsigned slow_ms, stall_ms;
   int nbad;
   uint64_t bad_from[MAX_BAD], bad_to[MAX_BAD]; /* inclusive */
@@ -132,11 +132,11 @@ static uint64_t mix(uint64_t z) {
   return z;
 }
 
-static void fill(char* buf, uint64_t off, size_t n, uint64_t seed) {
+static void fill(char* buf, uint64_t off, size_t n, uint64_t salt) {
   size_t i = 0;
   while (i < n) {
     uint64_t pos = off + i;
-    uint64_t w = mix((pos / 8) * 0x9E3779B97F4A7C15ULL + seed);
+    uint64_t w = mix((pos / 8) * 0x9E3779B97F4A7C15ULL + salt);
     for (unsigned b = (unsigned)(pos % 8); b < 8 && i < n; ++b, ++i) buf[i] = (char)((w >> (8 * b)) & 0xFF);
   }
 }
@@ -163,7 +163,7 @@ static int parse_num(const char** p, uint64_t* out) {
 }
 
 /* Parses the last part of a path in v/; returns 0 when it names no file. */
-static int parse_name(const char* name, struct spec* sp) {
+static int parse_name(const char* name, struct vfile* sp) {
   memset(sp, 0, sizeof *sp);
   const char* dot = strrchr(name, '.');
   if (!dot || dot == name) return 0;
@@ -175,9 +175,9 @@ static int parse_name(const char* name, struct spec* sp) {
       p += 5;
       if (!parse_num(&p, &sp->size)) return 0;
       have_size = 1;
-    } else if (!strncmp(p, "seed=", 5)) {
+    } else if (!strncmp(p, "salt=", 5)) {
       p += 5;
-      if (!parse_num(&p, &sp->seed)) return 0;
+      if (!parse_num(&p, &sp->salt)) return 0;
     } else if (!strncmp(p, "bad=", 4)) {
       p += 4;
       if (!parse_num(&p, &a) || *p++ != '-' || !parse_num(&p, &b) || b < a || sp->nbad == MAX_BAD) return 0;
@@ -242,7 +242,7 @@ static int vparent_exists(const char* path) {
 
 /* Whether the virtual file `path` exists: any valid name directly in v/, a
    created one in a folder made in v/. Caller holds the lock. */
-static int vfile_exists(const char* path, struct spec* sp) {
+static int vfile_exists(const char* path, struct vfile* sp) {
   if (!parse_name(last_part(path), sp)) return 0;
   if (last_part(path) == path + 3) return 1; /* "/v/NAME" */
   char line[PATH_MAX + 3];
@@ -375,7 +375,7 @@ static int bm_getattr(const char* path, struct stat* st, struct fuse_file_info* 
       dir_stat(st);
       return 0;
     case V: {
-      struct spec sp;
+      struct vfile sp;
       pthread_mutex_lock(&g.lock);
       int is_dir = vdir_exists(path), is_file = !is_dir && vfile_exists(path, &sp);
       pthread_mutex_unlock(&g.lock);
@@ -488,7 +488,7 @@ static int bm_mkdir(const char* path, mode_t mode) {
 }
 
 static int bm_open_v(const char* path, struct fuse_file_info* fi, int creating) {
-  struct spec sp;
+  struct vfile sp;
   pthread_mutex_lock(&g.lock);
   int exists = vfile_exists(path, &sp);
   pthread_mutex_unlock(&g.lock);
@@ -499,7 +499,7 @@ static int bm_open_v(const char* path, struct fuse_file_info* fi, int creating) 
     rc = -EACCES;
   log_open(creating ? "create" : "open", path, fi->flags, rc);
   if (rc) return rc;
-  struct spec* copy = malloc(sizeof sp);
+  struct vfile* copy = malloc(sizeof sp);
   if (!copy) return -ENOMEM;
   *copy = sp;
   fi->fh = (uint64_t)(uintptr_t)copy;
@@ -550,7 +550,7 @@ static int bm_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
   if (a == V && *rest) {
     /* A valid name becomes an entry of its virtual folder; the file itself
        stays read-only, so it is opened for reading only. */
-    struct spec sp;
+    struct vfile sp;
     if (!parse_name(last_part(path), &sp)) {
       log_open("create", path, fi->flags, -EACCES);
       return -EACCES;
@@ -567,7 +567,7 @@ static int bm_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
     int rc = parent ? 0 : -ENOENT;
     log_open("create", path, fi->flags, rc);
     if (rc) return rc;
-    struct spec* copy = malloc(sizeof sp);
+    struct vfile* copy = malloc(sizeof sp);
     if (!copy) return -ENOMEM;
     *copy = sp;
     fi->fh = (uint64_t)(uintptr_t)copy;
@@ -602,7 +602,7 @@ static int bm_read(const char* path, char* buf, size_t size, off_t off, struct f
   const char* rest;
   switch (area_of(path, &rest)) {
     case V: {
-      const struct spec* sp = (const struct spec*)(uintptr_t)fi->fh;
+      const struct vfile* sp = (const struct vfile*)(uintptr_t)fi->fh;
       if (sp->slow_ms) sleep_ms(sp->slow_ms);
       uint64_t from = (uint64_t)off;
       if (from >= sp->size || size == 0) return 0;
@@ -615,7 +615,7 @@ static int bm_read(const char* path, char* buf, size_t size, off_t off, struct f
           }
         }
       }
-      fill(buf, from, (size_t)n, sp->seed);
+      fill(buf, from, (size_t)n, sp->salt);
       return (int)n;
     }
     case W: {

@@ -30,10 +30,10 @@ TEST(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
   SetErrorSink(IgnoreReport);
   StartUp();
   TForm1& main = *App().form1;
-  const test::VirtualFile first{.size = 40000, .seed = 11};
-  test::VirtualFile damaged{.size = 60000, .seed = 12};
+  const test::VirtualFile first{.size = 40000, .salt = 11};
+  test::VirtualFile damaged{.size = 60000, .salt = 12};
   damaged.Bad(30000, 30999);
-  const test::VirtualFile last{.size = 33333, .seed = 13};
+  const test::VirtualFile last{.size = 33333, .salt = 13};
   const std::string disc = media.MakeFolder("copy_run_disc", {first, damaged, last});
   for (const std::string& name : {first.Name(), damaged.Name(), last.Name()}) main.AddFileToList(disc + name);
   main.SetText("Edit1", dir / "wynik");

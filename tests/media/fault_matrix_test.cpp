@@ -85,13 +85,13 @@ std::string PrefixProblem(const std::string& got, const std::string& source, uin
   return "";
 }
 
-// The seed of the random cases: SEKTORIAN_SEED when set, else the time.
+// The salt of the random cases: SEKTORIAN_SEED when set, else the time.
 unsigned MatrixSeed() {
-  static const unsigned seed = [] {
+  static const unsigned salt = [] {
     if (const char* s = std::getenv("SEKTORIAN_SEED"); s && *s) return static_cast<unsigned>(std::strtoul(s, nullptr, 10));
     return static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count() % 1000000007);
   }();
-  return seed;
+  return salt;
 }
 
 // ---- views of the core loops, for the cases that need a chosen stop step ----
@@ -219,13 +219,13 @@ class FaultMatrix : public testing::Test {
       std::vector<std::pair<std::string, std::string>> files;
       for (uint64_t bad : offsets) {
         ReadErrorCase c{.level = level, .badByte = bad};
-        c.file = VirtualFile{.size = kSize, .seed = 1000u * level + bad + 1, .id = "L" + std::to_string(level)};
+        c.file = VirtualFile{.size = kSize, .salt = 1000u * level + bad + 1, .id = "L" + std::to_string(level)};
         c.file.Bad(bad, bad);
         c.destination = *dir_ / c.file.Name();
         files.emplace_back(media_->Source(c.file), c.destination);
         cases.push_back(c);
       }
-      const VirtualFile after{.size = kSize, .seed = 77, .id = "after_L" + std::to_string(level)};
+      const VirtualFile after{.size = kSize, .salt = 77, .id = "after_L" + std::to_string(level)};
       files.emplace_back(media_->Source(after), *dir_ / after.Name());
       const auto results = RunFiles(files, level);
       for (size_t i = 0; i < cases.size(); ++i) {
@@ -386,8 +386,8 @@ TEST_F(FaultMatrix, AFullDiskEndsTheFileAndTheRunGoesOn) {
       const std::string name = LevelName(level) + ", " + std::to_string(budget) + " bytes free";
       const std::string tag = std::to_string(level) + "_" + std::to_string(budget);
       const uint64_t kept = BlocksBefore(budget, level);  // whole blocks that fit
-      const VirtualFile full{.size = 5000, .seed = 300u + count, .id = "full" + tag};
-      const VirtualFile next{.size = budget - kept, .seed = 400u + count, .id = "next" + tag};
+      const VirtualFile full{.size = 5000, .salt = 300u + count, .id = "full" + tag};
+      const VirtualFile next{.size = budget - kept, .salt = 400u + count, .id = "next" + tag};
       const std::string fullDst = media_->Disk() + full.Name(), nextDst = media_->Disk() + next.Name();
       media_->SetBudget(budget);
       const auto results = RunFiles({{media_->Source(full), fullDst}, {media_->Source(next), nextDst}}, level);
@@ -431,7 +431,7 @@ TEST_F(FaultMatrix, AFullDiskEndsTheFileAndTheRunGoesOn) {
   std::cout << "[ matrix   ] full disk: " << count << " cases, " << failures.lines.size() << " failing\n";
 }
 
-// Stop at random steps (seeded; the seed is printed, SEKTORIAN_SEED repeats
+// Stop at random steps (seeded; the salt is printed, SEKTORIAN_SEED repeats
 // it): a copy stopped at step s keeps exactly its first s blocks (or what an
 // unreadable byte before them left) and ends with its closing entries; the
 // resume of those prefixes, stopped at a random byte, leaves every
@@ -439,10 +439,10 @@ TEST_F(FaultMatrix, AFullDiskEndsTheFileAndTheRunGoesOn) {
 // bytes before the stop and the later pairs untouched; a last resume
 // completes them all.
 TEST_F(FaultMatrix, StopAtRandomStepsLeavesPrefixes) {
-  const unsigned seed = MatrixSeed();
-  std::cout << "[ matrix   ] stop cases seeded with " << seed << " (SEKTORIAN_SEED=" << seed << " repeats them)\n";
-  RecordProperty("seed", std::to_string(seed));
-  std::mt19937 rng(seed);
+  const unsigned salt = MatrixSeed();
+  std::cout << "[ matrix   ] stop cases seeded with " << salt << " (SEKTORIAN_SEED=" << salt << " repeats them)\n";
+  RecordProperty("salt", std::to_string(salt));
+  std::mt19937 rng(salt);
   auto pick = [&](uint64_t lo, uint64_t hi) { return std::uniform_int_distribution<uint64_t>(lo, hi)(rng); };
 
   win::WinFileSystem files;
@@ -460,8 +460,8 @@ TEST_F(FaultMatrix, StopAtRandomStepsLeavesPrefixes) {
     const int level = static_cast<int>(pick(0, 4));
     const uint64_t bs = BlockSize(level);
     Trial trial;
-    trial.file = VirtualFile{.size = pick(1, level == 0 ? 1500 : 6000), .seed = seed + t,
-                             .id = "stop" + std::to_string(seed) + "_" + std::to_string(t)};
+    trial.file = VirtualFile{.size = pick(1, level == 0 ? 1500 : 6000), .salt = salt + t,
+                             .id = "stop" + std::to_string(salt) + "_" + std::to_string(t)};
     const uint64_t steps = (trial.file.size + bs - 1) / bs;
     const bool unreadable = pick(0, 1) == 1;
     if (unreadable) {
@@ -544,7 +544,7 @@ TEST_F(FaultMatrix, StopAtRandomStepsLeavesPrefixes) {
     if (const std::string p = PrefixProblem(ReadFile(t.destination), t.file.Bytes(0, t.file.size), t.file.size);
         !p.empty())
       failures.Add("final resume, " + t.name, p);
-  EXPECT_TRUE(failures.lines.empty()) << "seed " << seed << ": " << failures.Text();
+  EXPECT_TRUE(failures.lines.empty()) << "salt " << salt << ": " << failures.Text();
   std::cout << "[ matrix   ] stops: " << kTrials << " copies and " << (kTrials + 2) / 3 << " resume runs, "
             << failures.lines.size() << " failing\n";
 }
@@ -618,7 +618,7 @@ void CALLBACK StopCopy(HWND, UINT, UINT_PTR id, DWORD) {
 // hours, so the middle is left as a hole and only written samples, the part
 // around 4 GiB and the tail are compared.
 TEST_F(FaultMatrix, AResumeBeyondFourGibLandsAtTheRightOffset) {
-  const VirtualFile big{.size = 5 * kGiB, .seed = 51, .id = "big"};
+  const VirtualFile big{.size = 5 * kGiB, .salt = 51, .id = "big"};
   const uint64_t start = 4 * kGiB + 1000;
   TempDir dir;
   const std::string dst = dir / "duzy.iso";
@@ -675,7 +675,7 @@ TEST_F(FaultMatrix, AResumeBeyondFourGibLandsAtTheRightOffset) {
 // (the list's size text), and a level-4 copy stopped after some blocks shows
 // "... / 5 GB" and bars scaled to their 31-bit range.
 TEST_F(FaultMatrix, TheMainWindowShowsSizesBeyondFourGib) {
-  const VirtualFile big{.size = 5 * kGiB, .seed = 52, .id = "big_main"};
+  const VirtualFile big{.size = 5 * kGiB, .salt = 52, .id = "big_main"};
   const std::string src = media_->Source(big);
   EXPECT_EQ(win::FileSizeByName(src), static_cast<int64_t>(big.size));
   form_->AddFileToList(src);

@@ -34,7 +34,7 @@ class MediaFixture : public testing::Test {
 };
 
 TEST_F(MediaFixture, ContentFollowsTheDocumentedFormula) {
-  const VirtualFile f{.size = 70000, .seed = 7};
+  const VirtualFile f{.size = 70000, .salt = 7};
   Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
   ASSERT_TRUE(h.ok()) << GetLastError();
   DWORD err = 0;
@@ -45,14 +45,14 @@ TEST_F(MediaFixture, ContentFollowsTheDocumentedFormula) {
   EXPECT_EQ(ReadAt(h.h, 69990, 1025, &err), f.Bytes(69990, 10));
   EXPECT_EQ(ReadAt(h.h, 70000, 1025, &err), "");
   EXPECT_EQ(err, 0u);
-  // Another seed gives other content.
+  // Another salt gives other content.
   EXPECT_NE(MediaBytes(7, 0, 64), MediaBytes(8, 0, 64));
 }
 
 // A read fails, with Wine's error 21, exactly when it touches an unreadable
 // byte: at levels 0 (1 byte) and 4 (1025 bytes), before, on and after a range.
 TEST_F(MediaFixture, ReadsFailExactlyAtTheUnreadableBytes) {
-  VirtualFile f{.size = 10000, .seed = 3};
+  VirtualFile f{.size = 10000, .salt = 3};
   f.Bad(5000, 5099).Bad(9999, 9999);
   Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
   ASSERT_TRUE(h.ok()) << GetLastError();
@@ -87,7 +87,7 @@ TEST_F(MediaFixture, ReadsFailExactlyAtTheUnreadableBytes) {
 }
 
 TEST_F(MediaFixture, AHealedRangeReadsAndOnlyThatFileHeals) {
-  VirtualFile f{.size = 3000, .seed = 4};
+  VirtualFile f{.size = 3000, .salt = 4};
   f.Bad(1000, 1999);
   VirtualFile other = f;
   other.id = "other";
@@ -159,7 +159,7 @@ TEST_F(MediaFixture, TheOpenLogShowsEachOpensAccess) {
 }
 
 TEST_F(MediaFixture, AFileOfFiveGibReportsItsSizeAndReadsPastFourGib) {
-  VirtualFile f{.size = 5ULL << 30, .seed = 9};
+  VirtualFile f{.size = 5ULL << 30, .salt = 9};
   f.Bad((4ULL << 30) + 1000, (4ULL << 30) + 1999);
   Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
   ASSERT_TRUE(h.ok()) << GetLastError();

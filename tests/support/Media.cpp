@@ -44,20 +44,20 @@ std::string ReadWhole(const std::string& path) {
 
 }  // namespace
 
-uint8_t MediaByte(uint64_t seed, uint64_t i) {
-  const uint64_t w = Mix((i / 8) * 0x9E3779B97F4A7C15ULL + seed);
+uint8_t MediaByte(uint64_t salt, uint64_t i) {
+  const uint64_t w = Mix((i / 8) * 0x9E3779B97F4A7C15ULL + salt);
   return static_cast<uint8_t>(w >> (8 * (i % 8)));
 }
 
-std::string MediaBytes(uint64_t seed, uint64_t offset, size_t count) {
+std::string MediaBytes(uint64_t salt, uint64_t offset, size_t count) {
   std::string s(count, '\0');
-  for (size_t k = 0; k < count; ++k) s[k] = static_cast<char>(MediaByte(seed, offset + k));
+  for (size_t k = 0; k < count; ++k) s[k] = static_cast<char>(MediaByte(salt, offset + k));
   return s;
 }
 
 std::string VirtualFile::Name() const {
   std::string n = "size=" + std::to_string(size);
-  if (seed) n += ",seed=" + std::to_string(seed);
+  if (salt) n += ",salt=" + std::to_string(salt);
   for (const auto& [first, last] : bad) n += ",bad=" + std::to_string(first) + "-" + std::to_string(last);
   if (slowMs) n += ",slow=" + std::to_string(slowMs);
   if (stallMs) n += ",stall=" + std::to_string(stallMs);
@@ -67,7 +67,7 @@ std::string VirtualFile::Name() const {
 
 std::string VirtualFile::Bytes(uint64_t offset, size_t count) const {
   if (offset >= size) return {};
-  return MediaBytes(seed, offset, static_cast<size_t>(std::min<uint64_t>(count, size - offset)));
+  return MediaBytes(salt, offset, static_cast<size_t>(std::min<uint64_t>(count, size - offset)));
 }
 
 uint64_t VirtualFile::FirstBad() const {

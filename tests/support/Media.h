@@ -13,15 +13,15 @@
 
 namespace sk::test {
 
-// Byte `i` of every virtual file with seed `seed`, and a run of them.
-uint8_t MediaByte(uint64_t seed, uint64_t i);
-std::string MediaBytes(uint64_t seed, uint64_t offset, size_t count);
+// Byte `i` of every virtual file with salt `salt`, and a run of them.
+uint8_t MediaByte(uint64_t salt, uint64_t i);
+std::string MediaBytes(uint64_t salt, uint64_t offset, size_t count);
 
 // A virtual file of the damaged disc, described by its name, e.g.
-// "size=5000,seed=3,bad=100-199,bad=4000-4099.bin".
+// "size=5000,salt=3,bad=100-199,bad=4000-4099.bin".
 struct VirtualFile {
   uint64_t size = 0;
-  uint64_t seed = 0;
+  uint64_t salt = 0;
   std::vector<std::pair<uint64_t, uint64_t>> bad;  // unreadable bytes, first and last (inclusive)
   unsigned slowMs = 0;   // every read waits this long
   unsigned stallMs = 0;  // a failing read waits this long first

@@ -190,9 +190,9 @@ bool FileExists(const std::string& path) {
   return GetFileAttributesW(win::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string Pattern(size_t size, unsigned seed) {
+std::string Pattern(size_t size, unsigned salt) {
   std::string s(size, '\0');
-  uint32_t x = seed * 2654435761u + 12345;
+  uint32_t x = salt * 2654435761u + 12345;
   for (size_t i = 0; i < size; ++i) {
     x = x * 1103515245u + 12345u;
     s[i] = static_cast<char>(x >> 24);

@@ -59,6 +59,6 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 // A deterministic pattern of `size` bytes.
-std::string Pattern(size_t size, unsigned seed = 1);
+std::string Pattern(size_t size, unsigned salt = 1);
 
 }  // namespace sk::test

@@ -97,8 +97,8 @@ class CopyRun : public testing::Test {
     const auto e = Entries();
     return static_cast<int>(std::count(e.begin(), e.end(), text));
   }
-  std::string Source(const std::string& name, size_t size, unsigned seed) {
-    test::WriteFile(dir / name, test::Pattern(size, seed));
+  std::string Source(const std::string& name, size_t size, unsigned salt) {
+    test::WriteFile(dir / name, test::Pattern(size, salt));
     return dir / name;
   }
   // Start pressed as the user presses it: errors reach the error report.
