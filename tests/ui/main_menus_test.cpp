@@ -12,6 +12,7 @@
 
 #include "support/HttpServer.h"
 #include "support/SettingsKey.h"
+#include "support/FakeTrayShell.h"
 #include "support/UiTest.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
@@ -21,34 +22,7 @@
 namespace sk::ui {
 namespace {
 
-// Records what the tray icon sends to the shell; the pop-up menu answers with
-// `answer` at once.
-class FakeShell : public ITrayShell {
- public:
-  struct Sent {
-    DWORD message;
-    NOTIFYICONDATAW data;
-  };
-  std::vector<Sent> sent;
-  std::vector<HMENU> popups;
-  std::vector<bool> buttons;  // taskbar button shown / hidden, in order
-  UINT answer = 0;
-
-  bool Notify(DWORD message, const NOTIFYICONDATAW& data) override {
-    sent.push_back({message, data});
-    return true;
-  }
-  UINT TrackPopup(HMENU menu, POINT, HWND) override {
-    popups.push_back(menu);
-    return answer;
-  }
-  void SetTaskbarButton(HWND, bool shown) override { buttons.push_back(shown); }
-  int Count(DWORD message) const {
-    int n = 0;
-    for (const auto& s : sent) n += s.message == message;
-    return n;
-  }
-};
+using FakeShell = test::FakeTrayShell;
 
 void IgnoreReport(const std::string&) {}
 
@@ -123,7 +97,7 @@ class MainMenus : public testing::Test {
     EXPECT_TRUE(ItemEnabled("Poka1"));
     EXPECT_FALSE(ItemEnabled("Schowajdotraya1"));
     ASSERT_FALSE(shell.buttons.empty());
-    EXPECT_FALSE(shell.buttons.back());
+    EXPECT_FALSE(shell.buttons.back().second);
   }
   void ExpectShownFromTray() {
     EXPECT_TRUE(IsWindowVisible(hwnd()));
@@ -133,7 +107,7 @@ class MainMenus : public testing::Test {
     EXPECT_FALSE(ItemEnabled("Poka1"));
     EXPECT_TRUE(ItemEnabled("Schowajdotraya1"));
     ASSERT_FALSE(shell.buttons.empty());
-    EXPECT_TRUE(shell.buttons.back());
+    EXPECT_TRUE(shell.buttons.back().second);
   }
   // A key press as the message loop meets it, with Ctrl held or not, through
   // the program's message filter; returns whether the filter took it.
@@ -214,7 +188,7 @@ TEST_F(MainMenus, MinimiseShowAndHideThroughTheTray) {
   // The right button opens the tray menu; dismissing it changes nothing.
   TrayMenu(nullptr);
   ASSERT_EQ(shell.popups.size(), 1u);
-  EXPECT_EQ(shell.popups[0], Main().PopupMenu1());
+  EXPECT_EQ(shell.popups[0].menu, Main().PopupMenu1());
   ExpectInTray();
 
   TrayMenu("Poka1");

@@ -6,46 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "support/FakeTrayShell.h"
 #include "support/UiTest.h"
 #include "ui/TrayIcon.h"
 
 namespace sk::ui {
 namespace {
 
-// Records every call the component makes into the shell; the pop-up menu
-// answers with `answer` at once instead of waiting for the user.
-class FakeShell : public ITrayShell {
- public:
-  struct Sent {
-    DWORD message;
-    NOTIFYICONDATAW data;
-  };
-  struct Popup {
-    HMENU menu;
-    POINT at;
-    HWND window;
-  };
-  std::vector<Sent> sent;
-  std::vector<Popup> popups;
-  std::vector<std::pair<HWND, bool>> buttons;
-  UINT answer = 0;
-
-  bool Notify(DWORD message, const NOTIFYICONDATAW& data) override {
-    sent.push_back({message, data});
-    return true;
-  }
-  UINT TrackPopup(HMENU menu, POINT at, HWND window) override {
-    popups.push_back({menu, at, window});
-    return answer;
-  }
-  void SetTaskbarButton(HWND window, bool shown) override { buttons.emplace_back(window, shown); }
-
-  int Count(DWORD message, UINT id) const {
-    int n = 0;
-    for (const auto& s : sent) n += s.message == message && s.data.uID == id;
-    return n;
-  }
-};
+using FakeShell = test::FakeTrayShell;
 
 // A plain top-level window standing in for the main form; it records the
 // commands it receives. Shown only where the test needs it (under Wine without
