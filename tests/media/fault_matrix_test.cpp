@@ -85,10 +85,10 @@ std::string PrefixProblem(const std::string& got, const std::string& source, uin
   return "";
 }
 
-// The salt of the random cases: SEKTORIAN_SEED when set, else the time.
+// The salt of the random cases: SEKTORIAN_SALT when set, else the time.
 unsigned MatrixSeed() {
   static const unsigned salt = [] {
-    if (const char* s = std::getenv("SEKTORIAN_SEED"); s && *s) return static_cast<unsigned>(std::strtoul(s, nullptr, 10));
+    if (const char* s = std::getenv("SEKTORIAN_SALT"); s && *s) return static_cast<unsigned>(std::strtoul(s, nullptr, 10));
     return static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count() % 1000000007);
   }();
   return salt;
@@ -431,7 +431,7 @@ TEST_F(FaultMatrix, AFullDiskEndsTheFileAndTheRunGoesOn) {
   std::cout << "[ matrix   ] full disk: " << count << " cases, " << failures.lines.size() << " failing\n";
 }
 
-// Stop at random steps (seeded; the salt is printed, SEKTORIAN_SEED repeats
+// Stop at random steps (seeded; the salt is printed, SEKTORIAN_SALT repeats
 // it): a copy stopped at step s keeps exactly its first s blocks (or what an
 // unreadable byte before them left) and ends with its closing entries; the
 // resume of those prefixes, stopped at a random byte, leaves every
@@ -440,7 +440,7 @@ TEST_F(FaultMatrix, AFullDiskEndsTheFileAndTheRunGoesOn) {
 // completes them all.
 TEST_F(FaultMatrix, StopAtRandomStepsLeavesPrefixes) {
   const unsigned salt = MatrixSeed();
-  std::cout << "[ matrix   ] stop cases seeded with " << salt << " (SEKTORIAN_SEED=" << salt << " repeats them)\n";
+  std::cout << "[ matrix   ] stop cases seeded with " << salt << " (SEKTORIAN_SALT=" << salt << " repeats them)\n";
   RecordProperty("salt", std::to_string(salt));
   std::mt19937 rng(salt);
   auto pick = [&](uint64_t lo, uint64_t hi) { return std::uniform_int_distribution<uint64_t>(lo, hi)(rng); };
