@@ -487,6 +487,26 @@ static int bm_mkdir(const char* path, mode_t mode) {
   return rc;
 }
 
+/* The handle of an open virtual file is a copy of its description. */
+static int attach_vfile(struct fuse_file_info* fi, const struct vfile* sp) {
+  struct vfile* copy = malloc(sizeof *copy);
+  if (!copy) return -ENOMEM;
+  *copy = *sp;
+  fi->fh = (uint64_t)(uintptr_t)copy;
+  fi->direct_io = 1;
+  return 0;
+}
+
+/* A file of the writable folder: its descriptor is the handle. */
+static int attach_store_file(const char* op, const char* path, struct fuse_file_info* fi, int fd) {
+  int rc = fd < 0 ? -errno : 0;
+  log_open(op, path, fi->flags, rc);
+  if (rc) return rc;
+  fi->fh = (uint64_t)fd;
+  fi->direct_io = 1;
+  return 0;
+}
+
 static int bm_open_v(const char* path, struct fuse_file_info* fi, int creating) {
   struct vfile sp;
   pthread_mutex_lock(&g.lock);
@@ -499,12 +519,7 @@ static int bm_open_v(const char* path, struct fuse_file_info* fi, int creating) 
     rc = -EACCES;
   log_open(creating ? "create" : "open", path, fi->flags, rc);
   if (rc) return rc;
-  struct vfile* copy = malloc(sizeof sp);
-  if (!copy) return -ENOMEM;
-  *copy = sp;
-  fi->fh = (uint64_t)(uintptr_t)copy;
-  fi->direct_io = 1;
-  return 0;
+  return attach_vfile(fi, &sp);
 }
 
 static int bm_open(const char* path, struct fuse_file_info* fi) {
@@ -515,13 +530,7 @@ static int bm_open(const char* path, struct fuse_file_info* fi) {
     case W: {
       char real[PATH_MAX];
       store_path(real, rest);
-      int fd = open(real, fi->flags & ~O_CREAT);
-      int rc = fd < 0 ? -errno : 0;
-      log_open("open", path, fi->flags, rc);
-      if (rc) return rc;
-      fi->fh = (uint64_t)fd;
-      fi->direct_io = 1;
-      return 0;
+      return attach_store_file("open", path, fi, open(real, fi->flags & ~O_CREAT));
     }
     case CTL:
       if (ctl_index(rest) < 0) return -ENOENT;
@@ -539,13 +548,7 @@ static int bm_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
   if (a == W) {
     char real[PATH_MAX];
     store_path(real, rest);
-    int fd = open(real, fi->flags | O_CREAT, mode);
-    int rc = fd < 0 ? -errno : 0;
-    log_open("create", path, fi->flags, rc);
-    if (rc) return rc;
-    fi->fh = (uint64_t)fd;
-    fi->direct_io = 1;
-    return 0;
+    return attach_store_file("create", path, fi, open(real, fi->flags | O_CREAT, mode));
   }
   if (a == V && *rest) {
     /* A valid name becomes an entry of its virtual folder; the file itself
@@ -567,12 +570,7 @@ static int bm_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
     int rc = parent ? 0 : -ENOENT;
     log_open("create", path, fi->flags, rc);
     if (rc) return rc;
-    struct vfile* copy = malloc(sizeof sp);
-    if (!copy) return -ENOMEM;
-    *copy = sp;
-    fi->fh = (uint64_t)(uintptr_t)copy;
-    fi->direct_io = 1;
-    return 0;
+    return attach_vfile(fi, &sp);
   }
   return -EACCES;
 }

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/UiTest.h"
 #include "win/Utf.h"
 
 namespace sk::test {
@@ -21,25 +22,6 @@ uint64_t Mix(uint64_t z) {
   z *= 0x94D049BB133111EBULL;
   z ^= z >> 31;
   return z;
-}
-
-std::string ReadWhole(const std::string& path) {
-  HANDLE h = CreateFileW(win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("badmedia: cannot open " + path);
-  std::string out;
-  char buf[65536];
-  DWORD got = 0;
-  for (;;) {
-    if (!::ReadFile(h, buf, sizeof buf, &got, nullptr)) {
-      CloseHandle(h);
-      throw std::runtime_error("badmedia: cannot read " + path);
-    }
-    if (!got) break;
-    out.append(buf, got);
-  }
-  CloseHandle(h);
-  return out;
 }
 
 }  // namespace
@@ -115,7 +97,7 @@ Media::~Media() {
   }
 }
 
-std::string Media::Control(const char* name) const { return ReadWhole(root_ + "ctl\\" + name); }
+std::string Media::Control(const char* name) const { return ReadFile(root_ + "ctl\\" + name); }
 
 void Media::SetControl(const char* name, const std::string& text, bool truncate) const {
   const std::string path = root_ + "ctl\\" + name;
