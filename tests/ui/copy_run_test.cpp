@@ -101,6 +101,27 @@ class CopyRun : public testing::Test {
     test::WriteFile(dir / name, test::Pattern(size, salt));
     return dir / name;
   }
+  // A level-0 run over a large file and a small one into dir\wynik, the
+  // after-copy action `action`; a test ends it early from the run's hook.
+  // Returns the large file's bytes.
+  std::string ListALongCopyThenAShortOne(int action) {
+    const std::string big = test::Pattern(300000, 1);
+    test::WriteFile(dir / "duzy.bin", big);
+    Main().AddFileToList(dir / "duzy.bin");
+    Main().AddFileToList(Source("b.bin", 10, 2));
+    Main().SetText("Edit1", dir / "wynik");
+    Dialog().SetLevel(0);
+    Dialog().SetActionIndex(action);
+    return big;
+  }
+  // The run ended inside the large file: its copy is a strict prefix and the
+  // small file was never started.
+  void ExpectEndedInsideTheLongCopy(const std::string& big) {
+    const std::string copied = test::ReadFile(dir / "wynik\\duzy.bin");
+    EXPECT_LT(copied.size(), big.size());
+    EXPECT_EQ(copied, big.substr(0, copied.size()));
+    EXPECT_FALSE(test::FileExists(dir / "wynik\\b.bin"));
+  }
   // Start pressed as the user presses it: errors reach the error report.
   void PressStart() { SendMessageW(Main().Control("Button7"), BM_CLICK, 0, 0); }
   void CloseMain() {
@@ -261,13 +282,7 @@ TEST_F(CopyRun, TheWindowIsLockedDuringARunAndItsShortcutsDoNothing) {
 }
 
 TEST_F(CopyRun, StopEndsTheFileInHandAndTheRunStillActs) {
-  const std::string big = test::Pattern(300000, 1);
-  test::WriteFile(dir / "duzy.bin", big);
-  Main().AddFileToList(dir / "duzy.bin");
-  Main().AddFileToList(Source("b.bin", 10, 2));
-  Main().SetText("Edit1", dir / "wynik");
-  Dialog().SetLevel(0);
-  Dialog().SetActionIndex(1);
+  const std::string big = ListALongCopyThenAShortOne(1);
   Main().CopyRunFileHook = [&](int index) {
     if (index == 0) PostMessageW(Main().Control("Button65"), BM_CLICK, 0, 0);  // arrives in the copy's pump
   };
@@ -278,10 +293,7 @@ TEST_F(CopyRun, StopEndsTheFileInHandAndTheRunStillActs) {
     EXPECT_EQ(box.Caption(), "Informacja");
     EXPECT_EQ(box.Text(), "Zakończono kopiowanie wszystkich plików!");
   }
-  const std::string copied = test::ReadFile(dir / "wynik\\duzy.bin");
-  EXPECT_LT(copied.size(), big.size());
-  EXPECT_EQ(copied, big.substr(0, copied.size()));
-  EXPECT_FALSE(test::FileExists(dir / "wynik\\b.bin"));
+  ExpectEndedInsideTheLongCopy(big);
   const auto e = Entries();
   EXPECT_EQ(std::vector<std::string>(e.end() - 4, e.end()),
             (std::vector<std::string>{std::string(kShortfall) + " (0 z 2)", "Zakończono kopiowanie plików",
@@ -355,22 +367,13 @@ TEST_F(CopyRun, CloseActionClosesAfterTheRunAndSavesOnce) {
 }
 
 TEST_F(CopyRun, ClosingDuringARunStopsItSavesOnceAndSkipsTheAction) {
-  const std::string big = test::Pattern(300000, 1);
-  test::WriteFile(dir / "duzy.bin", big);
-  Main().AddFileToList(dir / "duzy.bin");
-  Main().AddFileToList(Source("b.bin", 10, 2));
-  Main().SetText("Edit1", dir / "wynik");
-  Dialog().SetLevel(0);
-  Dialog().SetActionIndex(5);
+  const std::string big = ListALongCopyThenAShortOne(5);
   HWND main = Main().hwnd();
   Main().CopyRunFileHook = [&](int index) {
     if (index == 0) PostMessageW(main, WM_CLOSE, 0, 0);
   };
   Main().Button8Click();
-  const std::string copied = test::ReadFile(dir / "wynik\\duzy.bin");
-  EXPECT_LT(copied.size(), big.size());
-  EXPECT_EQ(copied, big.substr(0, copied.size()));
-  EXPECT_FALSE(test::FileExists(dir / "wynik\\b.bin"));
+  ExpectEndedInsideTheLongCopy(big);
   EXPECT_TRUE(reboot.calls.empty());
   EXPECT_FALSE(Logged("Zamykanie systemu"));
   EXPECT_EQ(Entries().back(), "Włączanie komponentów");
