@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include "core/Settings.h"
+#include "ui/ApplicationWindow.h"
 #include "win/Utf.h"
 
 namespace sk::ui {
@@ -90,16 +91,21 @@ TForm1::~TForm1() {
   if (popupMenu1_) DestroyMenu(popupMenu1_);
   if (popupMenu2_) DestroyMenu(popupMenu2_);
   if (accel_) DestroyAcceleratorTable(accel_);
+  DestroyForm();  // before the window that owns it
+  application_.reset();
 }
 
 void TForm1::Create() {
   menu_ = BuildMenu();
+  application_ = std::make_unique<ApplicationWindow>();
   CreateForm({.className = L"TForm1",
               .caption = kCaption,
               .clientWidth = 680,
               .clientHeight = 497,
-              .style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX},
+              .style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+              .owner = application_->hwnd()},
              Controls(), menu_);
+  application_->SetMainWindow(hwnd_);
   SetUpFileList();
   BuildTrayMenu();
   CreateTrayIcon1(nullptr);
@@ -122,6 +128,13 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
+    case WM_WINDOWPOSCHANGED: {
+      // The taskbar button is there exactly while this window is shown.
+      const auto* pos = reinterpret_cast<const WINDOWPOS*>(lp);
+      if (application_ && (pos->flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW)))
+        application_->FollowMainWindow((pos->flags & SWP_SHOWWINDOW) != 0);
+      return Window::HandleMessage(msg, wp, lp);
+    }
     case WM_DROPFILES:
       FormDropFiles(reinterpret_cast<HDROP>(wp));
       return 0;

@@ -31,6 +31,7 @@ class ISettingsControls;
 
 namespace sk::ui {
 
+class ApplicationWindow;
 class EventLogView;
 class TForm2;
 class TForm3;
@@ -180,6 +181,9 @@ class TForm1 : public Window {
   void SetTrayShell(ITrayShell* shell);
 
   // ---- the taskbar button (MainFormDesktop.cpp) ----
+  // The window that carries the program's taskbar button, with the
+  // application title as its text; it owns this window.
+  HWND TaskbarWindow() const;
   // A copy or resume run shows its overall progress on the button, at the
   // run's paced moments; `taskbar` null: the shell's own. Tests record it.
   void SetTaskbar(ITaskbar* taskbar) { taskbar_.SetTaskbar(taskbar); }
@@ -303,6 +307,7 @@ class TForm1 : public Window {
   HMENU popupMenu1_ = nullptr;
   HMENU popupMenu2_ = nullptr;
   TaskbarProgress taskbar_;
+  std::unique_ptr<ApplicationWindow> application_;
   HWND lastFocus_ = nullptr;  // the control that had the focus when the window was left
   std::unique_ptr<ISettingsControls> settingsControls_;
   std::unique_ptr<SettingsStore> settings_;

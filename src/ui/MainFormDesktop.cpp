@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "core/EventLogModel.h"
+#include "ui/ApplicationWindow.h"
 #include "ui/CommonControls.h"
 #include "ui/EventLogView.h"
 #include "ui/MainForm.h"
@@ -75,10 +76,9 @@ void CopyToClipboard(HWND owner, const std::wstring& text) {
 
 void TForm1::SetUpDesktop() {
   DragAcceptFiles(hwnd_, TRUE);
-  for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData,
-                       TaskbarButtonCreatedMessage()})
+  for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData})
     ChangeWindowMessageFilterEx(hwnd_, message, MSGFLT_ALLOW, nullptr);
-  taskbar_.SetWindow(hwnd_);
+  taskbar_.SetWindow(TaskbarWindow());
 
   popupMenu2_ = CreatePopupMenu();
   AppendMenuW(popupMenu2_, MF_STRING, static_cast<UINT_PTR>(RegisterCommand("Kopiuj1")), L"Kopiuj\tCtrl+C");
@@ -133,11 +133,13 @@ void TForm1::AddDroppedToList(const std::vector<std::string>& paths) {
 
 // ------------------------------------------------------------- the taskbar
 
+HWND TForm1::TaskbarWindow() const { return application_ ? application_->hwnd() : hwnd_; }
+
 bool TForm1::InBackground() const {
   HWND front = GetForegroundWindow();
   if (!front) return true;
   HWND owner = GetAncestor(front, GA_ROOTOWNER);
-  for (HWND own : {hwnd_, form2_ ? form2_->hwnd() : nullptr, form3_ ? form3_->hwnd() : nullptr})
+  for (HWND own : {TaskbarWindow(), hwnd_, form2_ ? form2_->hwnd() : nullptr, form3_ ? form3_->hwnd() : nullptr})
     if (own && (owner == own || front == own)) return false;
   return true;
 }

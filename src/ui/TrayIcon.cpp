@@ -254,11 +254,11 @@ void TTrayIcon::HideMainForm() {
 }
 
 void TTrayIcon::ShowTaskbarButton() {
-  if (owner_ && IsWindow(owner_)) shell_->SetTaskbarButton(owner_, true);
+  if (owner_ && IsWindow(owner_)) shell_->SetTaskbarButton(TaskbarWindow(), true);
 }
 
 void TTrayIcon::HideTaskbarButton() {
-  if (owner_ && IsWindow(owner_)) shell_->SetTaskbarButton(owner_, false);
+  if (owner_ && IsWindow(owner_)) shell_->SetTaskbarButton(TaskbarWindow(), false);
 }
 
 void TTrayIcon::DoMinimizeToTray() {

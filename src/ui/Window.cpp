@@ -56,12 +56,16 @@ void PumpMessages() {
 }
 
 Window::~Window() {
+  DestroyForm();
+  for (HFONT f : fonts_) DeleteObject(f);
+}
+
+void Window::DestroyForm() {
   if (hwnd_) {
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
     hwnd_ = nullptr;
   }
-  for (HFONT f : fonts_) DeleteObject(f);
 }
 
 HFONT Window::MakeFont(const FontSpec& design) {
@@ -103,7 +107,7 @@ void Window::CreateForm(const FrameSpec& frame, const std::vector<ControlSpec>& 
   const int x = work.left + ((work.right - work.left) - w) / 2;
   const int y = work.top + ((work.bottom - work.top) - h) / 2;
   CreateWindowExW(frame.exStyle, frame.className, win::Widen(frame.caption).c_str(), frame.style, x, y, w, h,
-                  nullptr, menu, instance, this);
+                  frame.owner, menu, instance, this);
   if (!hwnd_) throw std::runtime_error("CreateWindowEx failed");
   // A menu bar may wrap onto two lines; keep the client area as designed.
   RECT client{};

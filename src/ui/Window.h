@@ -79,12 +79,16 @@ class Window {
     int clientWidth, clientHeight;  // 96-DPI pixels
     DWORD style;
     DWORD exStyle = 0;
+    HWND owner = nullptr;  // the top-level window that owns the form
   };
   // Register the class (once), create the form hidden, centred on the screen,
   // with the form font, then its controls from the table, in table order
   // (which is also the tab order).
   void CreateForm(const FrameSpec& frame, const std::vector<ControlSpec>& controls, HMENU menu = nullptr);
   HWND AddControl(const ControlSpec& design);
+  // Destroy the form's window now (as the destructor would), before what
+  // owns it goes.
+  void DestroyForm();
   // A named command without a window of its own (a menu item); returns its id.
   int RegisterCommand(const std::string& name);
 

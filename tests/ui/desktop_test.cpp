@@ -267,7 +267,7 @@ TEST_F(Desktop, TaskbarButtonShowsARunsProgressAtItsPacedMoments) {
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(taskbar.states, c.states) << c.name;
     EXPECT_EQ(taskbar.flashes, c.flashes) << c.name;
-    for (HWND w : taskbar.windows) EXPECT_EQ(w, Main().hwnd()) << c.name;
+    for (HWND w : taskbar.windows) EXPECT_EQ(w, Main().TaskbarWindow()) << c.name;
     // One value at most per refresh (every 100 ms), none per step: the copy
     // made 60000 one-byte steps.
     EXPECT_LE(taskbar.values.size(), elapsed / 100 + 2) << c.name;
@@ -281,6 +281,30 @@ TEST_F(Desktop, TaskbarButtonShowsARunsProgressAtItsPacedMoments) {
   }
   DestroyWindow(other);
 
+  // The button belongs to the application's window: its text is the
+  // application title, the main window keeps its caption and is owned by it.
+  HWND button = Main().TaskbarWindow();
+  ASSERT_NE(button, Main().hwnd());
+  EXPECT_EQ(test::WindowText(button), "Sektorian");
+  EXPECT_EQ(test::WindowText(Main().hwnd()), "Sektorian 1.1.0 (2008-02-03)");
+  EXPECT_EQ(GetWindow(Main().hwnd(), GW_OWNER), button);
+  EXPECT_EQ(GetWindow(button, GW_OWNER), nullptr);
+  // The button is there while the main window is shown; its minimise sends
+  // the window to the tray, and activating it activates the main window.
+  EXPECT_TRUE(IsWindowVisible(button));
+  SendMessageW(button, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  test::Flush();
+  EXPECT_FALSE(IsWindowVisible(Main().hwnd()));
+  EXPECT_FALSE(IsWindowVisible(button));
+  EXPECT_TRUE(Main().TrayIcon1->IconVisible());
+  Main().Poka1Click();
+  test::Flush();
+  EXPECT_TRUE(IsWindowVisible(Main().hwnd()));
+  EXPECT_TRUE(IsWindowVisible(button));
+  EXPECT_FALSE(IsIconic(button));
+  SetForegroundWindow(button);
+  EXPECT_TRUE(test::PumpUntil([&] { return GetActiveWindow() == Main().hwnd(); }, 2000));
+
   // A resume run shows its own bar's range and position the same way.
   test::WriteFile(dir / "r.bin", test::Pattern(3000, 5));
   test::WriteFile(dir / "r-kopia.bin", test::Pattern(1000, 5));
@@ -293,6 +317,10 @@ TEST_F(Desktop, TaskbarButtonShowsARunsProgressAtItsPacedMoments) {
   EXPECT_EQ(taskbar.values.back().completed, 3000u);
   EXPECT_EQ(taskbar.values.back().total, 3000u);
   EXPECT_TRUE(reports.empty()) << reports.front();
+
+  // The button's Close closes the main window, which ends the program.
+  SendMessageW(button, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(Main().hwnd()));
 }
 
 TEST_F(Desktop, KeysActWhereTheFocusIsAndTabFollowsReadingOrder) {
