@@ -80,19 +80,7 @@ HBITMAP Picture(HWND window, int width, int height) {
 
 ApplicationWindow::ApplicationWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  if (!GetClassInfoExW(instance, kClassName, &wc)) {
-    wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = Proc;
-    wc.hInstance = instance;
-    wc.lpszClassName = kClassName;
-    wc.hIcon = LoadIconW(instance, L"MAINICON");
-    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, L"MAINICON", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                               GetSystemMetrics(SM_CYSMICON), 0));
-    if (!RegisterClassExW(&wc)) throw std::runtime_error("RegisterClassEx failed");
-  }
+  RegisterWindowClass(kClassName, Proc, true, false);
   // No size, in the middle of the work area: nothing of it is ever drawn.
   RECT work{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);

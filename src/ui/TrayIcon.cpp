@@ -130,16 +130,7 @@ HWND JoinHandler() {
   TrayHandler& h = Handler();
   if (h.refs == 0) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    if (!GetClassInfoExW(instance, kHandlerClass, &wc)) {
-      wc = {};
-      wc.cbSize = sizeof wc;
-      wc.lpfnWndProc = HandlerProc;
-      wc.hInstance = instance;
-      wc.lpszClassName = kHandlerClass;
-      if (!RegisterClassExW(&wc)) throw std::runtime_error("RegisterClassEx failed");
-    }
+    RegisterWindowClass(kHandlerClass, HandlerProc, false, false);
     h.hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, kHandlerClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                              instance, nullptr);
     if (!h.hwnd) throw std::runtime_error("CreateWindowEx failed");

@@ -118,6 +118,11 @@ class Window {
   int nextId_ = 100;
 };
 
+// Register a window class of the program once (a second call does nothing):
+// `proc` its procedure; with `programIcon` the program's icons, with
+// `formLook` the arrow pointer and the button-face background.
+void RegisterWindowClass(const wchar_t* name, WNDPROC proc, bool programIcon, bool formLook);
+
 // The application-wide error report: a modal box with the stop icon, caption
 // "Sektorian" and the text with "." appended by the program's rule.
 void ReportError(const std::string& message);
