@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FakeTrayShell.h"
 #include "support/SettingsKey.h"
 #include "support/UiTest.h"
 #include "ui/Application.h"
@@ -29,13 +30,6 @@ std::vector<std::string>* g_reports = nullptr;
 void CollectReport(const std::string& text) {
   if (g_reports) g_reports->push_back(text);
 }
-
-class NoTray : public ITrayShell {
- public:
-  bool Notify(DWORD, const NOTIFYICONDATAW&) override { return true; }
-  UINT TrackPopup(HMENU, POINT, HWND) override { return 0; }
-  void SetTaskbarButton(HWND, bool) override {}
-};
 
 // Records every call that would reach the shell's taskbar list.
 class RecordingTaskbar : public ITaskbar {
@@ -107,12 +101,7 @@ class Desktop : public testing::Test {
  protected:
   void SetUp() override {
     test::Flush();
-    test::DeleteSettingsKey();
-    test::PutSettingsDword(L"Level", 4);
-    test::PutSettingsDword(L"EndAction", 0);
-    test::PutSettingsString(L"LastCopyToFolder", L"");
-    test::PutSettingsDword(L"CheckFiles", 0);
-    test::PutSettingsString(L"RunAfter", L"");
+    test::PutCompleteSettings(4, false);
     g_reports = &reports;
     SetErrorSink(CollectReport);
     StartUp();
@@ -168,7 +157,7 @@ class Desktop : public testing::Test {
 
   test::SettingsKeyBackup backup;  // outlives the forms, which save at close
   std::vector<std::string> reports;
-  NoTray tray;
+  test::FakeTrayShell tray;
   RecordingTaskbar taskbar;
   test::TempDir dir;
 };
