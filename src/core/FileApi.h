@@ -70,11 +70,11 @@ class IFileSystem {
     (void)text;
     throw FileError("I/O error 50", 50);
   }
-  // Deletes the file; false when it could not be deleted. A file that does
-  // not exist counts as deleted.
-  virtual bool RemoveFile(const std::string& path) {
+  // Deletes the file; a file that does not exist counts as deleted. Throws
+  // FileError when it cannot be deleted.
+  virtual void RemoveFile(const std::string& path) {
     (void)path;
-    return false;
+    throw FileError("I/O error 50", 50);
   }
 };
 
