@@ -216,7 +216,7 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   }
   destination.reset();
   if (map.Unfinished() == 0) {
-    if (!files_.RemoveFile(mapPath)) throw FileError("File access denied", 5);
+    files_.RemoveFile(mapPath);
     return;
   }
   SaveMapFile(files_, mapPath, map);

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -24,6 +25,7 @@
 
 #include "core/Formats.h"
 #include "core/LevelCopy.h"
+#include "core/Rescue.h"
 #include "core/Resume.h"
 #include "support/Media.h"
 #include "support/UiTest.h"
@@ -129,6 +131,8 @@ struct ResumeView : IResumeView {
   double StartTime() override { return start; }
   void SetStartTime(double days) override { start = days; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
+  int level = 0;
+  int Level() override { return level; }
 };
 
 std::vector<std::string> g_reported;  // the application's error report, captured
@@ -546,6 +550,229 @@ TEST_F(FaultMatrix, StopAtRandomStepsLeavesPrefixes) {
       failures.Add("final resume, " + t.name, p);
   EXPECT_TRUE(failures.lines.empty()) << "salt " << salt << ": " << failures.Text();
   std::cout << "[ matrix   ] stops: " << kTrials << " copies and " << (kTrials + 2) / 3 << " resume runs, "
+            << failures.lines.size() << " failing\n";
+}
+
+// ---- rescued files finished through their read maps ----
+
+// What a copy run in rescue mode leaves: the destination at the source's full
+// length with zeros where nothing was read, and the map beside it.
+void RescueCopy(const std::string& source, const std::string& destination, int level) {
+  win::WinFileSystem files;
+  win::WinClock clock;
+  Pacer pacer(clock);
+  auto in = files.Open(source, OpenMode::ReadShared);
+  auto out = files.Open(destination, OpenMode::CreateReadWrite);
+  RescueMap map(in->Size());
+  struct View : IRescueView {
+    win::WinFileSystem& files;
+    std::string path;
+    View(win::WinFileSystem& f, std::string p) : files(f), path(std::move(p)) {}
+    void Advanced(const RescueMap&) override {}
+    void Pump() override {}
+    void Refresh() override {}
+    bool StopRequested() override { return false; }
+    void SaveMap(const RescueMap& m) override { SaveMapFile(files, path, m); }
+  } view(files, MapPathFor(destination));
+  RescueOptions options;
+  options.level = level;
+  RescueEngine(*in, *out, map, clock, pacer, view, options).Run();
+  in->Close();
+  out->Close();
+  if (map.Unfinished() > 0) SaveMapFile(files, MapPathFor(destination), map);
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesW(win::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// What is wrong with a rescued destination and its map at `level`: the map
+// must name every unreadable byte as missing and nothing further than the
+// level's edge allowance (one block less a byte) from one; what it names as
+// read must equal the source, and what it names as missing must be zeros.
+// `missing` gets the bytes the map names as missing.
+// Once healed (`healed`), only what the map names as read is checked.
+std::string RescueProblem(const VirtualFile& file, const std::string& destination, int level, int64_t& missing,
+                          bool healed = false) {
+  win::WinFileSystem files;
+  RescueMap map;
+  try {
+    map = LoadMapFile(files, MapPathFor(destination));
+  } catch (const std::exception& e) {
+    return std::string("its map cannot be read: ") + e.what();
+  }
+  missing = map.Unfinished();
+  if (map.Size() != static_cast<int64_t>(file.size)) return "the map is of " + std::to_string(map.Size()) + " bytes";
+  const std::string got = ReadFile(destination), source = file.Bytes(0, file.size);
+  if (got.size() != file.size) return "destination holds " + std::to_string(got.size()) + " bytes";
+  const uint64_t allowance = BlockSize(level) - 1;
+  std::vector<bool> nearBad(file.size, false);
+  for (const auto& [first, last] : file.BadRanges())
+    for (uint64_t i = first > allowance ? first - allowance : 0; i <= std::min(file.size - 1, last + allowance); ++i)
+      nearBad[i] = true;
+  for (const MapArea& a : map.Areas()) {
+    for (int64_t i = a.pos; i < a.end(); ++i) {
+      const auto u = static_cast<uint64_t>(i);
+      const std::string at = " at byte " + std::to_string(i);
+      if (a.status == kFinished) {
+        if (file.IsBad(u)) return "the map names the unreadable byte" + at + " as read";
+        if (got[u] != source[u]) return "a byte named as read differs" + at;
+      } else if (!healed) {
+        if (!nearBad[u]) return "the map names the readable byte" + at + " as missing ('" + a.status + "')";
+        if (got[u] != 0) return "a missing byte is not zero" + at;
+      }
+    }
+  }
+  return "";
+}
+
+// Rescued copies of damaged files, resumed through their maps at their level:
+// first with the damage still there (each pair reports what stays unreadable,
+// its map still names exactly that, and the run goes on), then stopped part
+// way once healed (the map saved names what was read), then to the end:
+// byte-identical and the map gone. Levels 0 to 3 run through the resume loop,
+// level 4 through the window. Maps that do not fit their source are refused,
+// both files untouched.
+TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
+  constexpr uint64_t kRescueSize = 20000;
+  struct Damage {
+    const char* name;
+    std::vector<std::pair<uint64_t, uint64_t>> bad;
+    uint64_t everyStride = 0, everyLength = 0, everyFrom = 0;
+    std::vector<int> levels;
+  };
+  const std::vector<Damage> damages = {
+      {"one area", {{5000, 5099}}, 0, 0, 0, {0, 1, 2, 3, 4}},
+      {"one byte", {{10001, 10001}}, 0, 0, 0, {0, 2, 4}},
+      {"several areas", {{100, 199}, {7000, 7000}, {15000, 16999}}, 0, 0, 0, {0, 4}},
+      {"an area at the start", {{0, 999}}, 0, 0, 0, {0, 3}},
+      {"an area at the end", {{19000, 19999}}, 0, 0, 0, {1, 4}},
+      {"the whole file", {{0, kRescueSize - 1}}, 0, 0, 0, {0, 4}},
+      {"20 spots", {}, 1000, 10, 500, {2, 4}},
+  };
+  struct Case {
+    std::string name, destination;
+    VirtualFile file;
+    int level;
+  };
+  std::vector<Case> cases;
+  Failures failures;
+  for (const Damage& d : damages) {
+    for (int level : d.levels) {
+      Case c{.name = std::string(d.name) + ", " + LevelName(level), .level = level};
+      c.file = VirtualFile{.size = kRescueSize, .salt = 500u + cases.size(), .id = "map" + std::to_string(cases.size())};
+      for (const auto& [first, last] : d.bad) c.file.Bad(first, last);
+      if (d.everyStride) c.file.BadEvery(d.everyStride, d.everyLength, d.everyFrom);
+      c.destination = *dir_ / c.file.Name();
+      RescueCopy(media_->Source(c.file), c.destination, level);
+      int64_t missing = 0;
+      if (const std::string p = RescueProblem(c.file, c.destination, level, missing); !p.empty())
+        failures.Add(c.name + ", rescued", p);
+      cases.push_back(c);
+    }
+  }
+  // Maps that do not fit: another size, and a file that is not a map. The
+  // pair after them is a plain resume.
+  const VirtualFile fitless{.size = 3000, .salt = 61, .id = "fitless"}, garbled{.size = 3000, .salt = 62, .id = "garbled"};
+  const VirtualFile plain{.size = 3000, .salt = 63, .id = "plain_after"};
+  const std::string fitlessDst = *dir_ / fitless.Name(), garbledDst = *dir_ / garbled.Name(),
+                    plainDst = *dir_ / plain.Name();
+  const std::string fitlessMap = RescueMap(2999).ToText(), garbledMap = "0x0 + 1\n0x0 0x10 +\n0x20 0x10 -\n";
+  WriteFile(fitlessDst, fitless.Bytes(0, 1000));
+  WriteFile(MapPathFor(fitlessDst), fitlessMap);
+  WriteFile(garbledDst, garbled.Bytes(0, 1000));
+  WriteFile(MapPathFor(garbledDst), garbledMap);
+  WriteFile(plainDst, plain.Bytes(0, 10));
+
+  win::WinFileSystem files;
+  win::WinClock clock;
+  ui::TForm3 window;
+  window.Create();
+  window.ShowModeless();
+  window.SetLevelSource([] { return 4; });
+  // Runs every case's pair, level by level (the level is the run's), and
+  // gives each case's error reports.
+  auto resumeAll = [&](const std::string& when, int64_t stopAt) {
+    std::map<std::string, std::vector<std::string>> reports;
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<ResumePair> pairs;
+      std::vector<const Case*> of;
+      for (const Case& c : cases)
+        if (c.level == level) pairs.push_back({media_->Source(c.file), c.destination}), of.push_back(&c);
+      std::vector<std::string> errors;
+      if (level < 4) {
+        ResumeView view;
+        view.level = level;
+        view.stopAt = stopAt;
+        Resumer(files, clock, view).Start(pairs);
+        errors = view.errors;
+      } else {
+        window.Button5Click();
+        for (const auto& p : pairs) window.AddPair(p.source, p.destination);
+        g_reported.clear();
+        window.Button1Click();
+        errors = g_reported;
+      }
+      // Reports come in list order and name their file.
+      for (const std::string& e : errors) {
+        const Case* owner = nullptr;
+        for (const Case* c : of)
+          if (e.find(" pliku " + c->file.Name() + ".") != std::string::npos) owner = c;
+        if (owner) reports[owner->name].push_back(e);
+        else failures.Add(when + ", " + LevelName(level), "a report of no listed file: \"" + e + "\"");
+      }
+    }
+    return reports;
+  };
+
+  // Damaged still: every pair reports what stays unreadable, and its map
+  // still names exactly that.
+  auto reports = resumeAll("damaged", -1);
+  for (const Case& c : cases) {
+    int64_t missing = 0;
+    if (const std::string p = RescueProblem(c.file, c.destination, c.level, missing); !p.empty())
+      failures.Add(c.name + ", resumed damaged", p);
+    const std::vector<std::string> expected = {UnreadBytesText(missing, c.file.Name(), win::DecimalSeparator())};
+    if (reports[c.name] != expected)
+      failures.Add(c.name + ", resumed damaged", std::to_string(reports[c.name].size()) + " reports, the first \"" +
+                                                     (reports[c.name].empty() ? "" : reports[c.name][0]) + "\"");
+  }
+  // The window shows what its last pair still misses.
+  for (auto c = cases.rbegin(); c != cases.rend(); ++c) {
+    if (c->level != 4) continue;
+    int64_t missing = 0;
+    RescueProblem(c->file, c->destination, 4, missing);
+    EXPECT_EQ(window.Text("Label9"), FormatByteCount(missing)) << c->name;
+    break;
+  }
+
+  // Healed, stopped part way: what the maps name as read is there.
+  for (const Case& c : cases) media_->Heal(c.file);
+  reports = resumeAll("healed, stopped", 3);
+  for (const Case& c : cases) {
+    int64_t missing = 0;
+    if (!Exists(MapPathFor(c.destination))) continue;  // finished before the stop
+    if (const std::string p = RescueProblem(c.file, c.destination, c.level, missing, true); !p.empty())
+      failures.Add(c.name + ", stopped", p);
+  }
+
+  // Healed: byte-identical, map gone, nothing reported; the maps that do
+  // not fit are refused and both files left as they were.
+  reports = resumeAll("healed", -1);
+  for (const Case& c : cases) {
+    if (ReadFile(c.destination) != c.file.Bytes(0, c.file.size)) failures.Add(c.name + ", healed", "not the source");
+    if (Exists(MapPathFor(c.destination))) failures.Add(c.name + ", healed", "the map is still there");
+    if (!reports[c.name].empty()) failures.Add(c.name + ", healed", "reported \"" + reports[c.name][0] + "\"");
+  }
+  media_->Unheal();
+  window.Button5Click();
+  for (const auto* f : {&fitless, &garbled, &plain}) window.AddPair(media_->Source(*f), *dir_ / f->Name());
+  g_reported.clear();
+  window.Button1Click();
+  EXPECT_EQ(g_reported, (std::vector<std::string>{kMapMismatchText, kMapMismatchText}));
+  EXPECT_TRUE(ReadFile(fitlessDst) == fitless.Bytes(0, 1000) && ReadFile(MapPathFor(fitlessDst)) == fitlessMap);
+  EXPECT_TRUE(ReadFile(garbledDst) == garbled.Bytes(0, 1000) && ReadFile(MapPathFor(garbledDst)) == garbledMap);
+  EXPECT_TRUE(ReadFile(plainDst) == plain.Bytes(0, plain.size)) << "the pair after the refused ones";
+  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
+  std::cout << "[ matrix   ] rescued and resumed through maps: " << cases.size() << " files, "
             << failures.lines.size() << " failing\n";
 }
 
