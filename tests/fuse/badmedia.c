@@ -10,7 +10,7 @@
  *         size=N        its size in bytes (required)
  *         salt=N        the content's salt (default 0)
  *         bad=A-B       bytes A to B inclusive cannot be read (up to 64 of these)
- *         badevery=S:L[:F[:N]]
+ *         badevery=S-L[-F[-N]]
  *                       many unreadable spots: bytes F+k*S to F+k*S+L-1 for
  *                       k = 0, 1, ... (N spots, or to the end of the file when
  *                       N is left out); F is 0 when left out; S and L at least 1
@@ -20,7 +20,7 @@
  *         id=TEXT       a free tag (letters, digits, '_'), to make names differ
  *       Numbers are decimal and may end in K, M or G (times 1024, 1024^2, 1024^3).
  *       Example: "size=5000,salt=3,bad=100-199,bad=4000-4099.bin"; 10,000 spots
- *       of 100 bytes, one every 4 KiB from 2048: "size=40M,badevery=4K:100:2K:10000.bin".
+ *       of 100 bytes, one every 4 KiB from 2048: "size=40M,badevery=4K-100-2K-10000.bin".
  *       The content is computed, so sizes of many GiB cost nothing:
  *         w(k)  = mix(k * 0x9E3779B97F4A7C15 + salt)   (64-bit arithmetic)
  *         mix(z): z ^= z >> 30; z *= 0xBF58476D1CE4E5B9; z ^= z >> 27;
@@ -218,11 +218,11 @@ static int parse_name(const char* name, struct vfile* sp) {
     } else if (!strncmp(p, "badevery=", 9)) {
       p += 9;
       struct every e = {0, 0, 0, UINT64_MAX};
-      if (sp->nevery == MAX_EVERY || !parse_num(&p, &e.stride) || *p++ != ':' || !parse_num(&p, &e.len) ||
+      if (sp->nevery == MAX_EVERY || !parse_num(&p, &e.stride) || *p++ != '-' || !parse_num(&p, &e.len) ||
           e.stride == 0 || e.len == 0)
         return 0;
-      if (*p == ':' && (++p, !parse_num(&p, &e.from))) return 0;
-      if (*p == ':' && (++p, !parse_num(&p, &e.count))) return 0;
+      if (*p == '-' && (++p, !parse_num(&p, &e.from))) return 0;
+      if (*p == '-' && (++p, !parse_num(&p, &e.count))) return 0;
       sp->every[sp->nevery++] = e;
     } else if (!strncmp(p, "bad=", 4)) {
       p += 4;

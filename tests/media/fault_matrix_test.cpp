@@ -133,6 +133,7 @@ struct ResumeView : IResumeView {
   void ReportError(const std::string& text) override { errors.push_back(text); }
   int level = 0;
   int Level() override { return level; }
+  std::string DecimalSeparator() override { return win::DecimalSeparator(); }
 };
 
 std::vector<std::string> g_reported;  // the application's error report, captured
@@ -616,7 +617,8 @@ std::string RescueProblem(const VirtualFile& file, const std::string& destinatio
         if (file.IsBad(u)) return "the map names the unreadable byte" + at + " as read";
         if (got[u] != source[u]) return "a byte named as read differs" + at;
       } else if (!healed) {
-        if (!nearBad[u]) return "the map names the readable byte" + at + " as missing ('" + a.status + "')";
+        if (!nearBad[u])
+          return "the map names the readable byte" + at + " as missing ('" + a.status + "')\n" + map.ToText();
         if (got[u] != 0) return "a missing byte is not zero" + at;
       }
     }

@@ -86,7 +86,7 @@ TEST_F(MediaFixture, ReadsFailExactlyAtTheUnreadableBytes) {
   EXPECT_EQ(copied, f.Bytes(0, 4 * 1025));
 }
 
-// Many spots named by one item: "badevery=S:L:F:N" makes L bytes at F + k*S
+// Many spots named by one item: "badevery=S-L-F-N" makes L bytes at F + k*S
 // (k < N) unreadable, mixed with a "bad=" range; ctl/fails counts every read
 // that failed, and heals and its reset work on it.
 TEST_F(MediaFixture, RepeatedSpotsFailAndFailingReadsAreCounted) {

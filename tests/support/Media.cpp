@@ -42,9 +42,9 @@ std::string VirtualFile::Name() const {
   if (salt) n += ",salt=" + std::to_string(salt);
   for (const auto& [first, last] : bad) n += ",bad=" + std::to_string(first) + "-" + std::to_string(last);
   for (const Every& e : every) {
-    n += ",badevery=" + std::to_string(e.stride) + ":" + std::to_string(e.length);
-    if (e.from || e.count) n += ":" + std::to_string(e.from);
-    if (e.count) n += ":" + std::to_string(e.count);
+    n += ",badevery=" + std::to_string(e.stride) + "-" + std::to_string(e.length);
+    if (e.from || e.count) n += "-" + std::to_string(e.from);
+    if (e.count) n += "-" + std::to_string(e.count);
   }
   if (slowMs) n += ",slow=" + std::to_string(slowMs);
   if (stallMs) n += ",stall=" + std::to_string(stallMs);
