@@ -626,6 +626,27 @@ std::string RescueProblem(const VirtualFile& file, const std::string& destinatio
   return "";
 }
 
+// The maps of the rescued copies, kept for tests/media/check_maps.sh (which
+// reads them with ddrescuelog and compares them with ddrescue's own after
+// the media tests) in the folder SEKTORIAN_MAPS names, with a manifest of
+// "LEVEL RESCUED NAME" lines.
+template <typename Case>
+void KeepMapsForDdrescue(const std::vector<Case>& cases) {
+  const char* keep = std::getenv("SEKTORIAN_MAPS");
+  if (!keep || !*keep) return;
+  std::string folder = std::string("Z:") + keep + "\\";
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  CreateDirectoryW(win::Widen(folder).c_str(), nullptr);
+  win::WinFileSystem files;
+  std::string manifest;
+  for (const Case& c : cases) {
+    const RescueMap map = LoadMapFile(files, MapPathFor(c.destination));
+    WriteFile(folder + c.file.Name() + ".map", ReadFile(MapPathFor(c.destination)));
+    manifest += std::to_string(c.level) + " " + std::to_string(map.Total(kFinished)) + " " + c.file.Name() + "\n";
+  }
+  WriteFile(folder + "manifest", manifest);
+}
+
 // Rescued copies of damaged files, resumed through their maps at their level:
 // first with the damage still there (each pair reports what stays unreadable,
 // its map still names exactly that, and the run goes on), then stopped part
@@ -671,6 +692,11 @@ TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
       cases.push_back(c);
     }
   }
+  KeepMapsForDdrescue(cases);
+  // A destination cut short since its rescue: what its map names as read
+  // beyond the cut is read again, not left as a hole.
+  WriteFile(cases[0].destination, ReadFile(cases[0].destination).substr(0, 3000));
+
   // Maps that do not fit: another size, and a file that is not a map. The
   // pair after them is a plain resume.
   const VirtualFile fitless{.size = 3000, .salt = 61, .id = "fitless"}, garbled{.size = 3000, .salt = 62, .id = "garbled"};
