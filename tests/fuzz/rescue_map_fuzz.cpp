@@ -44,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(again == map);
   // A range marked as a resume does, from the first bytes' values.
   if (map.Size() > 0 && size >= 2) {
-    const int64_t pos = static_cast<int64_t>(data[0]) * map.Size() / 256;
-    const int64_t len = static_cast<int64_t>(data[1]) * (map.Size() - pos) / 255;
+    const int64_t pos = map.Size() / 256 * data[0];
+    const int64_t len = (map.Size() - pos) / 255 * data[1];
     map.Set(pos, len, "?*/-+"[data[0] % 5]);
     CheckWhole(map);
     Check(sk::RescueMap::Parse(map.ToText()) == map);
