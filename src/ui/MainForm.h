@@ -200,6 +200,9 @@ class TForm1 : public Window {
   // Whether a copied file's size is compared with its source's (the settings
   // dialog's CheckBox1, wired by the run).
   void SetSizeCheckSource(std::function<bool()> source) { sizeCheck_ = std::move(source); }
+  // Whether files are copied in rescue mode (the settings dialog's CheckBox2,
+  // wired by the run).
+  void SetRescueModeSource(std::function<bool()> source) { rescueMode_ = std::move(source); }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;

@@ -135,7 +135,7 @@ void TForm1::Button8Click() {
 
 void TForm1::ConnectForms() {
   SetSizeCheckSource([this] { return form2_ && form2_->SizeCheck(); });
-  rescueMode_ = [this] { return form2_ && form2_->RescueMode(); };
+  SetRescueModeSource([this] { return form2_ && form2_->RescueMode(); });
   EnableAfterCopyActions = [this](bool on) {
     if (form2_) form2_->EnableActionChoice(on);
   };
