@@ -555,256 +555,6 @@ TEST_F(FaultMatrix, StopAtRandomStepsLeavesPrefixes) {
             << failures.lines.size() << " failing\n";
 }
 
-// ---- rescued files finished through their read maps ----
-
-// What a copy run in rescue mode leaves: the destination at the source's full
-// length with zeros where nothing was read, and the map beside it.
-void RescueCopy(const std::string& source, const std::string& destination, int level) {
-  win::WinFileSystem files;
-  win::WinClock clock;
-  Pacer pacer(clock);
-  auto in = files.Open(source, OpenMode::ReadShared);
-  auto out = files.Open(destination, OpenMode::CreateReadWrite);
-  RescueMap map(in->Size());
-  struct View : IRescueView {
-    win::WinFileSystem& files;
-    std::string path;
-    View(win::WinFileSystem& f, std::string p) : files(f), path(std::move(p)) {}
-    void Advanced(const RescueMap&) override {}
-    void Pump() override {}
-    void Refresh() override {}
-    bool StopRequested() override { return false; }
-    void SaveMap(const RescueMap& m) override { SaveMapFile(files, path, m); }
-  } view(files, MapPathFor(destination));
-  RescueOptions options;
-  options.level = level;
-  RescueEngine(*in, *out, map, clock, pacer, view, options).Run();
-  in->Close();
-  out->Close();
-  if (map.Unfinished() > 0) SaveMapFile(files, MapPathFor(destination), map);
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesW(win::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// What is wrong with a rescued destination and its map at `level`: the map
-// must name every unreadable byte as missing and nothing further than the
-// level's edge allowance (one block less a byte) from one; what it names as
-// read must equal the source, and what it names as missing must be zeros.
-// `missing` gets the bytes the map names as missing.
-// Once healed (`healed`), only what the map names as read is checked.
-std::string RescueProblem(const VirtualFile& file, const std::string& destination, int level, int64_t& missing,
-                          bool healed = false) {
-  win::WinFileSystem files;
-  RescueMap map;
-  try {
-    map = LoadMapFile(files, MapPathFor(destination));
-  } catch (const std::exception& e) {
-    return std::string("its map cannot be read: ") + e.what();
-  }
-  missing = map.Unfinished();
-  if (map.Size() != static_cast<int64_t>(file.size)) return "the map is of " + std::to_string(map.Size()) + " bytes";
-  const std::string got = ReadFile(destination), source = file.Bytes(0, file.size);
-  if (got.size() != file.size) return "destination holds " + std::to_string(got.size()) + " bytes";
-  const uint64_t allowance = BlockSize(level) - 1;
-  std::vector<bool> nearBad(file.size, false);
-  for (const auto& [first, last] : file.BadRanges())
-    for (uint64_t i = first > allowance ? first - allowance : 0; i <= std::min(file.size - 1, last + allowance); ++i)
-      nearBad[i] = true;
-  for (const MapArea& a : map.Areas()) {
-    for (int64_t i = a.pos; i < a.end(); ++i) {
-      const auto u = static_cast<uint64_t>(i);
-      const std::string at = " at byte " + std::to_string(i);
-      if (a.status == kFinished) {
-        if (file.IsBad(u)) return "the map names the unreadable byte" + at + " as read";
-        if (got[u] != source[u]) return "a byte named as read differs" + at;
-      } else if (!healed) {
-        if (!nearBad[u])
-          return "the map names the readable byte" + at + " as missing ('" + a.status + "')\n" + map.ToText();
-        if (got[u] != 0) return "a missing byte is not zero" + at;
-      }
-    }
-  }
-  return "";
-}
-
-// The maps of the rescued copies, kept for tests/media/check_maps.sh (which
-// reads them with ddrescuelog and compares them with ddrescue's own after
-// the media tests) in the folder SEKTORIAN_MAPS names, with a manifest of
-// "LEVEL RESCUED NAME" lines.
-template <typename Case>
-void KeepMapsForDdrescue(const std::vector<Case>& cases) {
-  const char* keep = std::getenv("SEKTORIAN_MAPS");
-  if (!keep || !*keep) return;
-  std::string folder = std::string("Z:") + keep + "\\";
-  std::replace(folder.begin(), folder.end(), '/', '\\');
-  CreateDirectoryW(win::Widen(folder).c_str(), nullptr);
-  win::WinFileSystem files;
-  std::string manifest;
-  for (const Case& c : cases) {
-    const RescueMap map = LoadMapFile(files, MapPathFor(c.destination));
-    WriteFile(folder + c.file.Name() + ".map", ReadFile(MapPathFor(c.destination)));
-    manifest += std::to_string(c.level) + " " + std::to_string(map.Total(kFinished)) + " " + c.file.Name() + "\n";
-  }
-  WriteFile(folder + "manifest", manifest);
-}
-
-// Rescued copies of damaged files, resumed through their maps at their level:
-// first with the damage still there (each pair reports what stays unreadable,
-// its map still names exactly that, and the run goes on), then stopped part
-// way once healed (the map saved names what was read), then to the end:
-// byte-identical and the map gone. Levels 0 to 3 run through the resume loop,
-// level 4 through the window. Maps that do not fit their source are refused,
-// both files untouched.
-TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
-  constexpr uint64_t kRescueSize = 20000;
-  struct Damage {
-    const char* name;
-    std::vector<std::pair<uint64_t, uint64_t>> bad;
-    uint64_t everyStride = 0, everyLength = 0, everyFrom = 0;
-    std::vector<int> levels;
-  };
-  const std::vector<Damage> damages = {
-      {"one area", {{5000, 5099}}, 0, 0, 0, {0, 1, 2, 3, 4}},
-      {"one byte", {{10001, 10001}}, 0, 0, 0, {0, 2, 4}},
-      {"several areas", {{100, 199}, {7000, 7000}, {15000, 16999}}, 0, 0, 0, {0, 4}},
-      {"an area at the start", {{0, 999}}, 0, 0, 0, {0, 3}},
-      {"an area at the end", {{19000, 19999}}, 0, 0, 0, {1, 4}},
-      {"the whole file", {{0, kRescueSize - 1}}, 0, 0, 0, {0, 4}},
-      {"20 spots", {}, 1000, 10, 500, {2, 4}},
-  };
-  struct Case {
-    std::string name, destination;
-    VirtualFile file;
-    int level;
-  };
-  std::vector<Case> cases;
-  Failures failures;
-  for (const Damage& d : damages) {
-    for (int level : d.levels) {
-      Case c{.name = std::string(d.name) + ", " + LevelName(level), .level = level};
-      c.file = VirtualFile{.size = kRescueSize, .salt = 500u + cases.size(), .id = "map" + std::to_string(cases.size())};
-      for (const auto& [first, last] : d.bad) c.file.Bad(first, last);
-      if (d.everyStride) c.file.BadEvery(d.everyStride, d.everyLength, d.everyFrom);
-      c.destination = *dir_ / c.file.Name();
-      RescueCopy(media_->Source(c.file), c.destination, level);
-      int64_t missing = 0;
-      if (const std::string p = RescueProblem(c.file, c.destination, level, missing); !p.empty())
-        failures.Add(c.name + ", rescued", p);
-      cases.push_back(c);
-    }
-  }
-  KeepMapsForDdrescue(cases);
-  // A destination cut short since its rescue: what its map names as read
-  // beyond the cut is read again, not left as a hole.
-  WriteFile(cases[0].destination, ReadFile(cases[0].destination).substr(0, 3000));
-
-  // Maps that do not fit: another size, and a file that is not a map. The
-  // pair after them is a plain resume.
-  const VirtualFile fitless{.size = 3000, .salt = 61, .id = "fitless"}, garbled{.size = 3000, .salt = 62, .id = "garbled"};
-  const VirtualFile plain{.size = 3000, .salt = 63, .id = "plain_after"};
-  const std::string fitlessDst = *dir_ / fitless.Name(), garbledDst = *dir_ / garbled.Name(),
-                    plainDst = *dir_ / plain.Name();
-  const std::string fitlessMap = RescueMap(2999).ToText(), garbledMap = "0x0 + 1\n0x0 0x10 +\n0x20 0x10 -\n";
-  WriteFile(fitlessDst, fitless.Bytes(0, 1000));
-  WriteFile(MapPathFor(fitlessDst), fitlessMap);
-  WriteFile(garbledDst, garbled.Bytes(0, 1000));
-  WriteFile(MapPathFor(garbledDst), garbledMap);
-  WriteFile(plainDst, plain.Bytes(0, 10));
-
-  win::WinFileSystem files;
-  win::WinClock clock;
-  ui::TForm3 window;
-  window.Create();
-  window.ShowModeless();
-  window.SetLevelSource([] { return 4; });
-  // Runs every case's pair, level by level (the level is the run's), and
-  // gives each case's error reports.
-  auto resumeAll = [&](const std::string& when, int64_t stopAt) {
-    std::map<std::string, std::vector<std::string>> reports;
-    for (int level = 0; level <= 4; ++level) {
-      std::vector<ResumePair> pairs;
-      std::vector<const Case*> of;
-      for (const Case& c : cases)
-        if (c.level == level) pairs.push_back({media_->Source(c.file), c.destination}), of.push_back(&c);
-      std::vector<std::string> errors;
-      if (level < 4) {
-        ResumeView view;
-        view.level = level;
-        view.stopAt = stopAt;
-        Resumer(files, clock, view).Start(pairs);
-        errors = view.errors;
-      } else {
-        window.Button5Click();
-        for (const auto& p : pairs) window.AddPair(p.source, p.destination);
-        g_reported.clear();
-        window.Button1Click();
-        errors = g_reported;
-      }
-      // Reports come in list order and name their file.
-      for (const std::string& e : errors) {
-        const Case* owner = nullptr;
-        for (const Case* c : of)
-          if (e.find(" pliku " + c->file.Name() + ".") != std::string::npos) owner = c;
-        if (owner) reports[owner->name].push_back(e);
-        else failures.Add(when + ", " + LevelName(level), "a report of no listed file: \"" + e + "\"");
-      }
-    }
-    return reports;
-  };
-
-  // Damaged still: every pair reports what stays unreadable, and its map
-  // still names exactly that.
-  auto reports = resumeAll("damaged", -1);
-  for (const Case& c : cases) {
-    int64_t missing = 0;
-    if (const std::string p = RescueProblem(c.file, c.destination, c.level, missing); !p.empty())
-      failures.Add(c.name + ", resumed damaged", p);
-    const std::vector<std::string> expected = {UnreadBytesText(missing, c.file.Name(), win::DecimalSeparator())};
-    if (reports[c.name] != expected)
-      failures.Add(c.name + ", resumed damaged", std::to_string(reports[c.name].size()) + " reports, the first \"" +
-                                                     (reports[c.name].empty() ? "" : reports[c.name][0]) + "\"");
-  }
-  // The window shows what its last pair still misses.
-  for (auto c = cases.rbegin(); c != cases.rend(); ++c) {
-    if (c->level != 4) continue;
-    int64_t missing = 0;
-    RescueProblem(c->file, c->destination, 4, missing);
-    EXPECT_EQ(window.Text("Label9"), FormatByteCount(missing)) << c->name;
-    break;
-  }
-
-  // Healed, stopped part way: what the maps name as read is there.
-  for (const Case& c : cases) media_->Heal(c.file);
-  reports = resumeAll("healed, stopped", 3);
-  for (const Case& c : cases) {
-    int64_t missing = 0;
-    if (!Exists(MapPathFor(c.destination))) continue;  // finished before the stop
-    if (const std::string p = RescueProblem(c.file, c.destination, c.level, missing, true); !p.empty())
-      failures.Add(c.name + ", stopped", p);
-  }
-
-  // Healed: byte-identical, map gone, nothing reported; the maps that do
-  // not fit are refused and both files left as they were.
-  reports = resumeAll("healed", -1);
-  for (const Case& c : cases) {
-    if (ReadFile(c.destination) != c.file.Bytes(0, c.file.size)) failures.Add(c.name + ", healed", "not the source");
-    if (Exists(MapPathFor(c.destination))) failures.Add(c.name + ", healed", "the map is still there");
-    if (!reports[c.name].empty()) failures.Add(c.name + ", healed", "reported \"" + reports[c.name][0] + "\"");
-  }
-  media_->Unheal();
-  window.Button5Click();
-  for (const auto* f : {&fitless, &garbled, &plain}) window.AddPair(media_->Source(*f), *dir_ / f->Name());
-  g_reported.clear();
-  window.Button1Click();
-  EXPECT_EQ(g_reported, (std::vector<std::string>{kMapMismatchText, kMapMismatchText}));
-  EXPECT_TRUE(ReadFile(fitlessDst) == fitless.Bytes(0, 1000) && ReadFile(MapPathFor(fitlessDst)) == fitlessMap);
-  EXPECT_TRUE(ReadFile(garbledDst) == garbled.Bytes(0, 1000) && ReadFile(MapPathFor(garbledDst)) == garbledMap);
-  EXPECT_TRUE(ReadFile(plainDst) == plain.Bytes(0, plain.size)) << "the pair after the refused ones";
-  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
-  std::cout << "[ matrix   ] rescued and resumed through maps: " << cases.size() << " files, "
-            << failures.lines.size() << " failing\n";
-}
-
 // ---- files beyond 4 GiB ----
 
 constexpr uint64_t kGiB = 1ULL << 30;
@@ -966,11 +716,7 @@ TEST_F(FaultMatrix, TheMainWindowShowsSizesBeyondFourGib) {
 
 // ---- rescue mode ----
 
-bool Readable(const VirtualFile& f, uint64_t i) {
-  for (const auto& [first, last] : f.bad)
-    if (i >= first && i <= last) return false;
-  return true;
-}
+bool Readable(const VirtualFile& f, uint64_t i) { return !f.IsBad(i); }
 
 // The map beside a destination, if there is one (a map that does not parse
 // is a failure of its own).
@@ -1026,11 +772,12 @@ std::string RescueProblem(const VirtualFile& f, const std::string& destination, 
   unread = map.Unfinished();
   places = map.UnfinishedPlaces();
   if (loaded && unread == 0) return "a map is left for a complete file";
-  if (!loaded && !f.bad.empty()) return "no map beside a damaged file";
+  const auto damage = f.BadRanges();
+  if (!loaded && !damage.empty()) return "no map beside a damaged file";
   if (map.Total(kNonTried) + map.Total(kNonTrimmed) + map.Total(kNonScraped) != 0) return "areas left untried";
   const uint64_t allowance = BlockSize(level) - 1;
   auto nearDamage = [&](uint64_t i) {
-    for (const auto& [first, last] : f.bad)
+    for (const auto& [first, last] : damage)
       if (i + allowance >= first && i <= last + allowance) return true;
     return false;
   };
@@ -1212,6 +959,194 @@ TEST_F(FaultMatrix, RescueModeEndsCleanOnAFullDiskAndAtAStop) {
   EXPECT_TRUE(failures.lines.empty()) << "salt " << salt << ": " << failures.Text();
   std::cout << "[ matrix   ] rescue mode, full disk and stops: " << count << " cases, " << failures.lines.size()
             << " failing\n";
+}
+
+// ---- rescued files finished through their read maps ----
+
+// The maps of the rescued copies, kept for tests/media/check_maps.sh (which
+// reads them with ddrescuelog and compares them with ddrescue's own after
+// the media tests) in the folder SEKTORIAN_MAPS names, with a manifest of
+// "LEVEL RESCUED NAME" lines.
+void KeepMapsForDdrescue(const std::vector<std::pair<VirtualFile, int>>& rescued, const std::string& folderOfCopies) {
+  const char* keep = std::getenv("SEKTORIAN_MAPS");
+  if (!keep || !*keep) return;
+  std::string folder = std::string("Z:") + keep + "\\";
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  CreateDirectoryW(win::Widen(folder).c_str(), nullptr);
+  win::WinFileSystem files;
+  std::string manifest;
+  for (const auto& [file, level] : rescued) {
+    const std::string map = MapPathFor(folderOfCopies + file.Name());
+    if (!FileExists(map)) continue;
+    manifest += std::to_string(level) + " " + std::to_string(LoadMapFile(files, map).Total(kFinished)) + " " +
+                file.Name() + "\n";
+    WriteFile(folder + file.Name() + ".map", ReadFile(map));
+  }
+  WriteFile(folder + "manifest", manifest);
+}
+
+// Files rescued through the main window, then resumed through their maps at
+// the same level: first with the damage still there (each pair reports what
+// stays unreadable, its map still names exactly that, and the run goes on),
+// then stopped part way once healed (the map saved names only what was read),
+// then to the end: byte-identical, the map gone. Levels 0 to 3 run through
+// the resume loop, level 4 through the "Resumak" window. Maps that do not fit
+// their source are refused, both files untouched.
+TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
+  constexpr uint64_t kRescueSize = 20000;
+  struct Damage {
+    const char* name;
+    std::vector<std::pair<uint64_t, uint64_t>> bad;
+    VirtualFile::Every every;
+    std::vector<int> levels;
+  };
+  const std::vector<Damage> damages = {
+      {"one area", {{5000, 5099}}, {}, {0, 1, 2, 3, 4}},
+      {"one byte", {{10001, 10001}}, {}, {0, 2, 4}},
+      {"several areas", {{100, 199}, {7000, 7000}, {15000, 16999}}, {}, {0, 4}},
+      {"an area at the start", {{0, 999}}, {}, {0, 3}},
+      {"an area at the end", {{19000, 19999}}, {}, {1, 4}},
+      {"the whole file", {{0, kRescueSize - 1}}, {}, {0, 4}},
+      {"20 spots", {}, {1000, 10, 500, 0}, {2, 4}},
+  };
+  struct Case {
+    std::string name, destination;
+    VirtualFile file;
+    int level;
+  };
+  std::vector<Case> cases;
+  std::vector<std::pair<VirtualFile, int>> rescued;
+  Failures failures;
+  InRescueMode(*form_, [&] {
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<std::pair<std::string, std::string>> files;
+      for (const Damage& d : damages) {
+        if (std::find(d.levels.begin(), d.levels.end(), level) == d.levels.end()) continue;
+        Case c{.name = std::string(d.name) + ", " + LevelName(level), .level = level};
+        c.file = VirtualFile{.size = kRescueSize, .salt = 500u + cases.size(), .id = "map" + std::to_string(cases.size())};
+        for (const auto& [first, last] : d.bad) c.file.Bad(first, last);
+        if (d.every.stride) c.file.every.push_back(d.every);
+        c.destination = *dir_ / c.file.Name();
+        files.emplace_back(media_->Source(c.file), c.destination);
+        cases.push_back(c);
+        rescued.emplace_back(c.file, level);
+      }
+      RunFiles(files, level);
+    }
+  });
+  auto expectRescued = [&](const std::string& when) {
+    for (const Case& c : cases) {
+      int64_t unread = 0;
+      size_t places = 0;
+      if (const std::string p = RescueProblem(c.file, c.destination, c.level, unread, places); !p.empty())
+        failures.Add(c.name + ", " + when, p);
+    }
+  };
+  expectRescued("rescued");
+  KeepMapsForDdrescue(rescued, *dir_ / "");
+  // A destination cut short since its rescue: what its map names as read
+  // beyond the cut is read again, not left as a hole.
+  WriteFile(cases[0].destination, ReadFile(cases[0].destination).substr(0, 3000));
+
+  // Maps that do not fit: another size, and a file that is not a map. The
+  // pair after them is a plain resume.
+  const VirtualFile fitless{.size = 3000, .salt = 61, .id = "fitless"}, garbled{.size = 3000, .salt = 62, .id = "garbled"};
+  const VirtualFile plain{.size = 3000, .salt = 63, .id = "plain_after"};
+  const std::string fitlessDst = *dir_ / fitless.Name(), garbledDst = *dir_ / garbled.Name(),
+                    plainDst = *dir_ / plain.Name();
+  const std::string fitlessMap = RescueMap(2999).ToText(), garbledMap = "0x0 + 1\n0x0 0x10 +\n0x20 0x10 -\n";
+  WriteFile(fitlessDst, fitless.Bytes(0, 1000));
+  WriteFile(MapPathFor(fitlessDst), fitlessMap);
+  WriteFile(garbledDst, garbled.Bytes(0, 1000));
+  WriteFile(MapPathFor(garbledDst), garbledMap);
+  WriteFile(plainDst, plain.Bytes(0, 10));
+
+  win::WinFileSystem files;
+  win::WinClock clock;
+  ui::TForm3 window;
+  window.Create();
+  window.ShowModeless();
+  window.SetLevelSource([] { return 4; });
+  // Runs every case's pair, level by level (the level is the run's), and
+  // gives each case's error reports.
+  auto resumeAll = [&](const std::string& when, int64_t stopAt) {
+    std::map<std::string, std::vector<std::string>> reports;
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<ResumePair> pairs;
+      std::vector<const Case*> of;
+      for (const Case& c : cases)
+        if (c.level == level) pairs.push_back({media_->Source(c.file), c.destination}), of.push_back(&c);
+      std::vector<std::string> errors;
+      if (level < 4) {
+        ResumeView view;
+        view.level = level;
+        view.stopAt = stopAt;
+        Resumer(files, clock, view).Start(pairs);
+        errors = view.errors;
+      } else {
+        window.Button5Click();
+        for (const auto& p : pairs) window.AddPair(p.source, p.destination);
+        g_reported.clear();
+        window.Button1Click();
+        errors = g_reported;
+      }
+      // Reports come in list order and name their file.
+      for (const std::string& e : errors) {
+        const Case* owner = nullptr;
+        for (const Case* c : of)
+          if (e.find(" pliku " + c->file.Name() + ".") != std::string::npos) owner = c;
+        if (owner) reports[owner->name].push_back(e);
+        else failures.Add(when + ", " + LevelName(level), "a report of no listed file: \"" + e + "\"");
+      }
+    }
+    return reports;
+  };
+
+  // Damaged still: every pair reports what stays unreadable, and its map
+  // still names exactly that; the window shows what its last pair misses.
+  auto reports = resumeAll("damaged", -1);
+  expectRescued("resumed damaged");
+  int64_t lastMissing = -1;
+  for (const Case& c : cases) {
+    int64_t unread = 0;
+    size_t places = 0;
+    RescueProblem(c.file, c.destination, c.level, unread, places);
+    if (c.level == 4) lastMissing = unread;
+    const std::vector<std::string> expected = {UnreadBytesText(unread, c.file.Name(), win::DecimalSeparator())};
+    if (reports[c.name] != expected)
+      failures.Add(c.name + ", resumed damaged", std::to_string(reports[c.name].size()) + " reports, the first \"" +
+                                                     (reports[c.name].empty() ? "" : reports[c.name][0]) + "\"");
+  }
+  EXPECT_EQ(window.Text("Label9"), FormatByteCount(lastMissing));
+
+  // Healed, stopped part way: what the maps name as read is there.
+  for (const Case& c : cases) media_->Heal(c.file);
+  reports = resumeAll("healed, stopped", 3);
+  for (const Case& c : cases)
+    if (const std::string p = RecordProblem(c.file, c.destination); !p.empty()) failures.Add(c.name + ", stopped", p);
+
+  // Healed: byte-identical, the map gone, nothing reported.
+  reports = resumeAll("healed", -1);
+  for (const Case& c : cases) {
+    if (ReadFile(c.destination) != c.file.Bytes(0, c.file.size)) failures.Add(c.name + ", healed", "not the source");
+    if (FileExists(MapPathFor(c.destination))) failures.Add(c.name + ", healed", "the map is still there");
+    if (!reports[c.name].empty()) failures.Add(c.name + ", healed", "reported \"" + reports[c.name][0] + "\"");
+  }
+  media_->Unheal();
+
+  // The maps that do not fit are refused, both files as they were, and the
+  // run goes on.
+  window.Button5Click();
+  for (const auto* f : {&fitless, &garbled, &plain}) window.AddPair(media_->Source(*f), *dir_ / f->Name());
+  g_reported.clear();
+  window.Button1Click();
+  EXPECT_EQ(g_reported, (std::vector<std::string>{kMapMismatchText, kMapMismatchText}));
+  EXPECT_TRUE(ReadFile(fitlessDst) == fitless.Bytes(0, 1000) && ReadFile(MapPathFor(fitlessDst)) == fitlessMap);
+  EXPECT_TRUE(ReadFile(garbledDst) == garbled.Bytes(0, 1000) && ReadFile(MapPathFor(garbledDst)) == garbledMap);
+  EXPECT_TRUE(ReadFile(plainDst) == plain.Bytes(0, plain.size)) << "the pair after the refused ones";
+  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
+  std::cout << "[ matrix   ] rescued and resumed through maps: " << cases.size() << " files, "
+            << failures.lines.size() << " failing\n";
 }
 
 // After everything above: the disc was only ever opened for reading.
