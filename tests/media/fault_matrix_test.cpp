@@ -1144,6 +1144,28 @@ TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
   EXPECT_TRUE(ReadFile(fitlessDst) == fitless.Bytes(0, 1000) && ReadFile(MapPathFor(fitlessDst)) == fitlessMap);
   EXPECT_TRUE(ReadFile(garbledDst) == garbled.Bytes(0, 1000) && ReadFile(MapPathFor(garbledDst)) == garbledMap);
   EXPECT_TRUE(ReadFile(plainDst) == plain.Bytes(0, plain.size)) << "the pair after the refused ones";
+
+  // The disk fills up during a resume through the map: the error is
+  // reported, the map on the disk claims no byte the destination lacks, and
+  // a run with room finishes the file.
+  VirtualFile onDisk{.size = 300000, .salt = 64, .id = "fullmap"};
+  onDisk.Bad(100000, 150000);
+  const std::string onDiskDst = media_->Disk() + onDisk.Name();
+  InRescueMode(*form_, [&] { RunFiles({{media_->Source(onDisk), onDiskDst}}, 4); });
+  media_->Heal(onDisk);
+  ResumeView fullView, roomView;
+  fullView.level = roomView.level = 4;
+  media_->SetBudget(20000);
+  Resumer(files, clock, fullView).Start({{media_->Source(onDisk), onDiskDst}});
+  media_->ClearBudget();
+  EXPECT_EQ(fullView.errors, std::vector<std::string>{"I/O error 112"});
+  EXPECT_EQ(RecordProblem(onDisk, onDiskDst), "");
+  EXPECT_TRUE(FileExists(MapPathFor(onDiskDst)));
+  Resumer(files, clock, roomView).Start({{media_->Source(onDisk), onDiskDst}});
+  EXPECT_TRUE(roomView.errors.empty()) << roomView.errors.front();
+  EXPECT_TRUE(ReadFile(onDiskDst) == onDisk.Bytes(0, onDisk.size));
+  EXPECT_FALSE(FileExists(MapPathFor(onDiskDst)));
+  media_->Unheal();
   EXPECT_TRUE(failures.lines.empty()) << failures.Text();
   std::cout << "[ matrix   ] rescued and resumed through maps: " << cases.size() << " files, "
             << failures.lines.size() << " failing\n";
