@@ -1,6 +1,7 @@
 #include "core/Rescue.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "core/LevelCopy.h"
 
@@ -25,11 +26,13 @@ RescueEngine::RescueEngine(IFile& source, IFile& destination, RescueMap& map, IC
   if (options_.sectorSize < 1) options_.sectorSize = 1;
   buffer_.resize(std::max({options_.largeBlock, options_.sectorSize, static_cast<size_t>(block_)}));
   mapSaved_ = options_.mapOnDisk;
+  lastSaveMs_ = clock_.Milliseconds();
 }
 
 bool RescueEngine::HasCoarseScale() const { return static_cast<int64_t>(options_.sectorSize) > block_; }
 
 RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char failStatus) {
+  if (count <= 0 || count > static_cast<int64_t>(buffer_.size())) throw std::logic_error("rescue read size");
   Outcome out;
   map_.currentPos = pos;
   map_.currentStatus = phase_;
@@ -72,7 +75,7 @@ void RescueEngine::AfterStep() {
   if (due & Pacer::kPump) view_.Pump();
   if (due & Pacer::kRefresh) {
     view_.Refresh();
-    if (changedSinceSave_ && mapSaved_ && clock_.Milliseconds() - lastSaveMs_ >= options_.saveIntervalMs) SaveNow();
+    if (changedSinceSave_ && clock_.Milliseconds() - lastSaveMs_ >= options_.saveIntervalMs) SaveNow();
   }
   if (view_.StopRequested()) throw Stopped{};
 }
@@ -97,111 +100,130 @@ void RescueEngine::CopyArea(const MapArea& area) {
   }
 }
 
-// Reads forwards from `lo` until a read fails; with `coarse`, first in
-// sectors and then in blocks of the level's size inside the failing sector.
-// The failing block of the level's size is marked '-'. Returns where what is
-// known ends: after that block, or `hi` when everything up to it was read.
-int64_t RescueEngine::EdgeForward(int64_t lo, int64_t hi, bool coarse) {
-  const bool twoScales = coarse && HasCoarseScale();
-  for (int round = twoScales ? 0 : 1; round < 2; ++round) {
-    const bool finest = round == 1;
-    const int64_t scale = finest ? block_ : static_cast<int64_t>(options_.sectorSize);
-    int64_t p = lo;
-    bool failed = false;
-    int64_t e = hi;
+// Reads forwards from `lo` in blocks of the first scale until one fails,
+// then inside the failing block in the next scale, and so on; blocks follow
+// the grid of their scale (multiples of it), so a sector read is a drive's
+// sector. The failing block of the last scale is marked '-'.
+RescueEngine::Edge RescueEngine::EdgeForward(int64_t lo, int64_t hi, std::initializer_list<int64_t> scales) {
+  Edge edge{hi, true};
+  size_t k = 0;
+  for (const int64_t scale : scales) {
+    const bool last = ++k == scales.size();
+    int64_t p = lo, e = hi;
+    bool failed = false, first = true;
     while (p < hi) {
-      e = std::min(hi, p + scale);
-      const Outcome r = ReadAt(p, e - p, finest ? kBadSector : 0);
-      p += r.got;
+      e = std::min(hi, (p / scale + 1) * scale);
+      const Outcome r = ReadAt(p, e - p, last ? kBadSector : 0);
       if (r.failed) {
         failed = true;
+        edge.immediate = edge.immediate && first && r.got == 0;
+        p += r.got;
         break;
       }
+      p = e;
+      first = false;
     }
-    if (!failed) return hi;
-    if (finest) return e;
+    if (!failed) return {hi, false};
+    edge.at = e;
     lo = p;
     hi = e;
   }
-  return hi;
+  return edge;
 }
 
-// The same backwards from `hi`: returns where the failing block of the
-// level's size starts, or `lo` when everything down to it was read.
-int64_t RescueEngine::EdgeBackward(int64_t lo, int64_t hi, bool coarse) {
-  const bool twoScales = coarse && HasCoarseScale();
-  for (int round = twoScales ? 0 : 1; round < 2; ++round) {
-    const bool finest = round == 1;
-    const int64_t scale = finest ? block_ : static_cast<int64_t>(options_.sectorSize);
-    int64_t p = hi;
-    bool failed = false;
-    int64_t s = lo;
+// The same backwards from `hi`; `at` is where the failing block starts.
+RescueEngine::Edge RescueEngine::EdgeBackward(int64_t lo, int64_t hi, std::initializer_list<int64_t> scales) {
+  Edge edge{lo, true};
+  size_t k = 0;
+  for (const int64_t scale : scales) {
+    const bool last = ++k == scales.size();
+    int64_t p = hi, s = lo;
+    bool failed = false, first = true;
     while (p > lo) {
-      s = std::max(lo, p - scale);
-      const Outcome r = ReadAt(s, p - s, finest ? kBadSector : 0);
+      s = std::max(lo, (p - 1) / scale * scale);
+      const Outcome r = ReadAt(s, p - s, last ? kBadSector : 0);
       if (r.failed) {
         failed = true;
+        edge.immediate = edge.immediate && first;
         s += r.got;
         break;
       }
       p = s;
+      first = false;
     }
-    if (!failed) return lo;
-    if (finest) return s;
+    if (!failed) return {lo, false};
+    edge.at = s;
     lo = s;
     hi = p;
   }
-  return lo;
+  return edge;
 }
 
+// Like ddrescue's trimming: sector by sector from each edge of a failed
+// large block (unless the edge is next to a bad sector already) up to the
+// first bad sector; what lies between is left to the scrape.
 void RescueEngine::TrimArea(const MapArea& area) {
+  const int64_t sector = static_cast<int64_t>(options_.sectorSize);
   int64_t lo = area.pos, hi = area.end();
-  // An edge next to a bad sector is narrowed already.
   const auto before = map_.AreaBefore(lo);
-  if (!before || before->status != kBadSector) lo = EdgeForward(lo, hi, true);
+  if (!before || before->status != kBadSector) lo = EdgeForward(lo, hi, {sector}).at;
   if (lo < hi) {
     const auto after = map_.AreaFrom(hi);
-    if (!after || after->status != kBadSector) hi = EdgeBackward(lo, hi, true);
+    if (!after || after->status != kBadSector) hi = EdgeBackward(lo, hi, {sector}).at;
   }
   if (lo < hi) map_.Set(lo, hi - lo, kNonScraped);
 }
 
+// Every sector read once, on the sector grid.
 void RescueEngine::ScrapeArea(const MapArea& area) {
   const int64_t sector = static_cast<int64_t>(options_.sectorSize);
-  const auto before = map_.AreaBefore(area.pos);
-  bool readBefore = before && before->status == kFinished;  // the last read before p succeeded
-  int64_t unrefinedFrom = -1;  // a failed sector [unrefinedFrom, p) not yet narrowed from its right
-  int64_t p = area.pos;
-  while (p < area.end()) {
-    const int64_t e = std::min(area.end(), p + sector);
-    const Outcome r = ReadAt(p, e - p, kBadSector);
-    // Readable bytes right after a failed sector: narrow that sector from
-    // its right end, in blocks of the level's size.
-    if (r.got > 0 && unrefinedFrom >= 0) {
-      EdgeBackward(unrefinedFrom, p, false);
-      unrefinedFrom = -1;
-    }
-    if (!r.failed) {
-      readBefore = true;
-      p = e;
-      continue;
-    }
-    const int64_t failedAt = p + r.got;
-    if ((r.got > 0 || readBefore) && e - failedAt > block_) {
-      // Damage begins inside this sector, after readable bytes: find where,
-      // then go on scraping after the failing block.
-      p = EdgeForward(failedAt, e, false);
-      readBefore = p >= e;
-      unrefinedFrom = -1;
-      continue;
-    }
-    if (unrefinedFrom < 0) unrefinedFrom = failedAt;
-    readBefore = false;
+  for (int64_t p = area.pos; p < area.end();) {
+    const int64_t e = std::min(area.end(), (p / sector + 1) * sector);
+    ReadAt(p, e - p, kBadSector);
     p = e;
   }
-  if (unrefinedFrom >= 0) {
-    const auto after = map_.AreaFrom(area.end());
-    if (after && after->status == kFinished) EdgeBackward(unrefinedFrom, area.end(), false);
+}
+
+// A run of bad sectors narrowed to the level's block size: from each end in
+// blocks of that size up to the first failure. Between those, the damage may
+// be solid or spots with readable bytes between them: one block a little
+// way past the last failure tells (a spot is taken to be shorter than kSpot
+// bytes or a block). If it reads, the spot's far end is found backwards
+// from it and the next spot forwards, in sectors and then blocks. If it
+// fails too, the blocks before it are read: readable, and it was the next
+// spot; unreadable right away, and the damage is solid (so it is at once
+// when both ends failed at once). Each spot costs about three failing reads,
+// solid damage one or two beyond its ends.
+void RescueEngine::RefineArea(const MapArea& area) {
+  constexpr int64_t kSpot = 64;
+  if (area.size <= block_) return;
+  const int64_t sector = static_cast<int64_t>(options_.sectorSize);
+  const Edge head = EdgeForward(area.pos, area.end(), {block_});
+  if (head.at >= area.end()) return;
+  const Edge tail = EdgeBackward(head.at, area.end(), {block_});
+  if (tail.at <= head.at) return;
+  bool solidEnds = head.immediate && tail.immediate;
+  int64_t lo = head.at;
+  const int64_t hi = tail.at;
+  while (lo < hi) {
+    const int64_t probeAt = (lo + std::max(block_, kSpot) + block_ - 1) / block_ * block_;
+    if (probeAt >= hi) {
+      EdgeForward(lo, hi, {block_});
+      return;
+    }
+    const Outcome probe = ReadAt(probeAt, std::min(block_, hi - probeAt), 0);
+    if (probe.failed) {
+      if (solidEnds) return;
+      const Edge gap = EdgeForward(lo, probeAt, {block_});
+      if (gap.immediate) return;
+      lo = gap.at < probeAt ? gap.at : std::min(hi, probeAt + block_);
+    } else {
+      EdgeBackward(lo, probeAt, {block_});
+      lo = probeAt + probe.got;
+      if (lo < hi)
+        lo = (HasCoarseScale() ? EdgeForward(lo, hi, {sector, block_}) : EdgeForward(lo, hi, {block_})).at;
+    }
+    solidEnds = false;
   }
 }
 
@@ -218,6 +240,8 @@ RescueResult RescueEngine::Run() {
     for (auto a = map_.NextArea(0, kNonTrimmed); a; a = map_.NextArea(a->end(), kNonTrimmed)) TrimArea(*a);
     phase_ = kNonScraped;
     for (auto a = map_.NextArea(0, kNonScraped); a; a = map_.NextArea(a->end(), kNonScraped)) ScrapeArea(*a);
+    phase_ = kBadSector;
+    for (auto a = map_.NextArea(0, kBadSector); a; a = map_.NextArea(a->end(), kBadSector)) RefineArea(*a);
     map_.currentStatus = kFinished;
     map_.currentPos = map_.Size();
   } catch (const Stopped&) {

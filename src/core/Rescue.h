@@ -4,19 +4,21 @@
 //
 // The rescue goes in phases over the map, each taking the areas of one
 // status and narrowing them:
-//   copy   '?' read in large blocks           -> '+' or '*'
-//   trim   the edges of each '*' area found    -> '+', '-' at the edge, '/' inside
-//   scrape '/' read sector by sector           -> '+' or '-'
+//   copy   '?' read in large blocks                   -> '+' or '*'
+//   trim   '*' sector by sector from both edges         -> '+', '-' at the edges, '/' inside
+//   scrape '/' every sector once                        -> '+' or '-'
+//   refine '-' runs of bad sectors, in the level's block size from their ends
+//          (and spot by spot where readable bytes lie between)  -> '+' or '-'
 // Areas marked '-' by an earlier run are tried again (as '/') at the start.
-// Failing reads are what costs on a real drive (seconds each), so an edge of
-// damage is found by forward or backward scans that each end in one failing
-// read: sector-sized reads first, then reads of the level's block size inside
-// the failing sector. The level keeps one meaning: how close to the damage
-// readable bytes are still kept (level 0: every readable byte; level 4: at
-// most 1024 bytes on each side given up).
+// Failing reads are what costs on a real drive (seconds each), so their
+// number stays near a sector-by-sector rescue's: each damaged sector once,
+// plus about one per edge of each damaged area. The level keeps one meaning:
+// how close to the damage readable bytes are still kept (level 0: every
+// readable byte; level 4: at most 1024 bytes on each side given up).
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -48,10 +50,11 @@ struct RescueOptions {
   int level = 0;                 // copy level 0..4: the block size at the edges of damage
   size_t largeBlock = 64 * 1024;  // reads of never-tried areas
   size_t sectorSize = 2048;       // reads inside damaged areas
-  int saveIntervalMs = 5000;      // the map is saved at least this often while it says more than the destination
-  // A map file of this rescue exists already (a resume): it is kept up to
-  // date from the start. Otherwise it is first saved when the destination
-  // alone stops telling what was read (the first failing read).
+  int saveIntervalMs = 5000;      // the map is saved at least this often (when it changed)
+  // A map file of this rescue exists already (a resume). Without one, the
+  // map is also saved at once at the first failing read, before anything is
+  // written beyond the hole, so the destination never says more than it
+  // holds.
   bool mapOnDisk = false;
 };
 
@@ -90,8 +93,15 @@ class RescueEngine {
   void CopyArea(const MapArea& area);
   void TrimArea(const MapArea& area);
   void ScrapeArea(const MapArea& area);
-  int64_t EdgeForward(int64_t lo, int64_t hi, bool coarse);
-  int64_t EdgeBackward(int64_t lo, int64_t hi, bool coarse);
+  void RefineArea(const MapArea& area);
+  // Where a scan found the edge of damage, and whether its first read (at
+  // every scale) failed: damage right where the scan began.
+  struct Edge {
+    int64_t at;
+    bool immediate;
+  };
+  Edge EdgeForward(int64_t lo, int64_t hi, std::initializer_list<int64_t> scales);
+  Edge EdgeBackward(int64_t lo, int64_t hi, std::initializer_list<int64_t> scales);
   bool HasCoarseScale() const;
 
   IFile& source_;

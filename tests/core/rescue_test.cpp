@@ -144,12 +144,23 @@ std::string Check(const Rig& rig, int level) {
   return "";
 }
 
+std::vector<Range> Spots(int64_t first, int64_t every, int64_t length, int count) {
+  std::vector<Range> spots;
+  for (int k = 0; k < count; ++k) spots.push_back({first + k * every, first + k * every + length});
+  return spots;
+}
+std::vector<Range> operator+(std::vector<Range> a, const std::vector<Range>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // Failing reads: about what a sector-by-sector rescue of the damaged sectors
-// costs (each damaged 2048-byte sector once), plus a few per area for its
-// edges and the large read that found it.
+// costs (each damaged 2048-byte sector and each large block holding damage
+// once), plus a few per area for its edges.
 int FailureBudget(const Medium& medium) {
   int budget = 0;
-  for (const auto& r : medium.bad) budget += static_cast<int>((r.to - r.from + 2047) / 2048) + 1 + 6;
+  for (const auto& r : medium.bad)
+    budget += static_cast<int>((r.to - r.from + 2047) / 2048 + ((r.to - 1) / 65536 - r.from / 65536 + 1)) + 4;
   return budget;
 }
 
@@ -174,6 +185,9 @@ TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
       {"whole file", 40 * K + 1, {{0, 40 * K + 1}}},
       {"several areas", 400 * K, {{5000, 5100}, {70 * K, 71 * K}, {80 * K, 120 * K}, {300 * K + 1, 300 * K + 2}}},
       {"area over two large blocks", 300 * K, {{60 * K, 140 * K + 3}}},
+      {"spots closer than a sector", 24 * K, Spots(500, 1000, 10, 20)},
+      {"spots of one byte, 300 apart", 24 * K, Spots(100, 300, 1, 60)},
+      {"spots and a solid area", 200 * K, Spots(70 * K + 3, 2500, 40, 8) + Spots(120 * K, 1, 30 * K, 1)},
   };
   for (const auto& c : cases) {
     for (int level = 0; level <= 4; ++level) {
@@ -281,19 +295,27 @@ TEST(RescueEngine, FullDiskEndsWithAMapOfWhatWasWritten) {
   }
 }
 
-// Window work is paced by time, whatever the size of a step.
-TEST(RescueEngine, PacesWindowWorkByTime) {
+// Window work and map saves are paced by time, whatever the size of a step:
+// a long healthy rescue saves its map every few seconds too, each save a
+// whole map that claims only what the destination holds.
+TEST(RescueEngine, PacesWindowWorkAndSavesByTime) {
   Rig rig;
   rig.medium.size = 4096 * 300;
   rig.map = RescueMap(rig.medium.size);
-  rig.clock.step = 5000;  // 5 ms a counter reading
+  rig.clock.step = 5000;     // 5 ms a counter reading
+  rig.clock.msStep = 1000;   // and a second every time the map's clock is read
   RescueOptions options;
   options.largeBlock = 4096;
+  options.saveIntervalMs = 5000;
   rig.Run(4, options);
   EXPECT_EQ(rig.advances, 300);
   EXPECT_GT(rig.pumps, 100);
   EXPECT_LT(rig.refreshes, 100);
   EXPECT_GT(rig.refreshes, 10);
+  EXPECT_GE(rig.saves, rig.refreshes / 6);
+  EXPECT_LE(rig.saves, rig.refreshes / 4 + 1);
+  EXPECT_EQ(rig.saveProblems, std::vector<std::string>{});
+  EXPECT_EQ(rig.target.flushes, rig.saves);
   EXPECT_EQ(Check(rig, 4), "");
 }
 
