@@ -284,4 +284,6 @@ void TForm3::ReportError(const std::string& text) {
   sk::ui::ReportError(text);
 }
 
+std::string TForm3::DecimalSeparator() { return win::DecimalSeparator(); }
+
 }  // namespace sk::ui

@@ -46,6 +46,9 @@ class TForm3 : public Window, public IResumeView {
   // The program's taskbar button, which shows a run's progress at the
   // window's paced moments, its failed pairs and its Stop (null: none).
   void SetTaskbarProgress(TaskbarProgress* taskbar) { taskbar_ = taskbar; }
+  // The copy level of pairs finished from a read map, as a copy run takes it
+  // (the settings dialog's level); 0 while none is given.
+  void SetLevelSource(std::function<int()> source) { levelSource_ = std::move(source); }
 
   // What the run keeps for the labels and the bar (the window may show it up
   // to 100 ms later, and always at the end of a pair).
@@ -62,6 +65,8 @@ class TForm3 : public Window, public IResumeView {
   void Show(const ResumeStatus& status) override;
   void Pump() override;
   void ReportError(const std::string& text) override;
+  int Level() override { return levelSource_ ? levelSource_() : 0; }
+  std::string DecimalSeparator() override;
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -81,6 +86,7 @@ class TForm3 : public Window, public IResumeView {
   bool held_ = false;
   std::function<void(bool)> runHook_;
   TaskbarProgress* taskbar_ = nullptr;
+  std::function<int()> levelSource_;
   HBITMAP logo_ = nullptr;
   std::wstring openChoice_, saveChoice_;  // each dialog opens with its previous choice
   ResumeStatus shown_;                    // what the controls show now
