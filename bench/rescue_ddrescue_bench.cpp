@@ -11,13 +11,13 @@
 //   "sektorian NAME: time T s, rescued S of D bytes, failing reads F, map areas A, peak working set W MiB"
 // The destination and its map are deleted before each round.
 #include <windows.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "core/Rescue.h"
 #include "core/RescueMap.h"
 #include "ui/Application.h"
@@ -29,20 +29,8 @@
 
 namespace {
 
-double Seconds() {
-  static LARGE_INTEGER f{};
-  if (!f.QuadPart) QueryPerformanceFrequency(&f);
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-double PeakWorkingSetMiB() {
-  PROCESS_MEMORY_COUNTERS pmc{};
-  pmc.cb = sizeof pmc;
-  GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
-  return static_cast<double>(pmc.PeakWorkingSetSize) / (1 << 20);
-}
+using sk::bench::Seconds;
+using sk::bench::PeakWorkingSetMiB;
 
 std::string ReadText(const std::string& path) {
   HANDLE h = CreateFileW(sk::win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
