@@ -3,20 +3,21 @@
 // list, the destination folder, "Rozpocznij"), for bench/rescue_vs_ddrescue.sh
 // which runs GNU ddrescue on the same files and compares.
 //
-//   rescue_ddrescue_bench.exe MOUNT LEVEL ROUNDS NAME...
+//   rescue_ddrescue_bench.exe MOUNT DEST LEVEL ROUNDS NAME...
 //
-// MOUNT is the fixture's mount as a Windows path ending in '\' (Z:\...\).
-// For each NAME (a file of MOUNT\v\) it prints one line per round:
+// MOUNT is the fixture's mount as a Windows path ending in '\' (Z:\...\),
+// DEST the destination folder (ending in '\'; on a real disk, as ddrescue's
+// output is). For each NAME (a file of MOUNT\v\) it prints one line per round:
 //   "sektorian NAME: time T s, rescued S of D bytes, failing reads F, map areas A, peak working set W MiB"
 // The destination and its map are deleted before each round.
 #include <windows.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "core/Rescue.h"
 #include "core/RescueMap.h"
 #include "ui/Application.h"
@@ -28,20 +29,8 @@
 
 namespace {
 
-double Seconds() {
-  static LARGE_INTEGER f{};
-  if (!f.QuadPart) QueryPerformanceFrequency(&f);
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-double PeakWorkingSetMiB() {
-  PROCESS_MEMORY_COUNTERS pmc{};
-  pmc.cb = sizeof pmc;
-  GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
-  return static_cast<double>(pmc.PeakWorkingSetSize) / (1 << 20);
-}
+using sk::bench::Seconds;
+using sk::bench::PeakWorkingSetMiB;
 
 std::string ReadText(const std::string& path) {
   HANDLE h = CreateFileW(sk::win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -68,13 +57,14 @@ void Collect(const std::string& text) { g_reports.push_back(text); }
 
 int wmain(int argc, wchar_t** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: rescue_ddrescue_bench.exe MOUNT LEVEL ROUNDS NAME...\n");
+  if (argc < 6) {
+    std::fprintf(stderr, "usage: rescue_ddrescue_bench.exe MOUNT DEST LEVEL ROUNDS NAME...\n");
     return 2;
   }
   const std::string mount = sk::win::Narrow(argv[1]);
-  const int level = _wtoi(argv[2]);
-  const int rounds = _wtoi(argv[3]);
+  const std::string folder = sk::win::Narrow(argv[2]);
+  const int level = _wtoi(argv[3]);
+  const int rounds = _wtoi(argv[4]);
   sk::ui::SetErrorSink(Collect);
   sk::ui::StartUp();
   sk::ui::TForm1& form = *sk::ui::App().form1;
@@ -85,12 +75,11 @@ int wmain(int argc, wchar_t** argv) {
   settings.SetRescueMode(true);
   settings.SetActionIndex(0);  // "Nic nie rób"
   settings.SetSizeCheck(true);
-  const std::string folder = mount + "w\\rescued\\";
   CreateDirectoryW(sk::win::Widen(folder).c_str(), nullptr);
   form.SetText("Edit1", folder);
 
   sk::win::WinFileSystem files;
-  for (int i = 4; i < argc; ++i) {
+  for (int i = 5; i < argc; ++i) {
     const std::string name = sk::win::Narrow(argv[i]);
     const std::string source = mount + "v\\" + name, destination = folder + name;
     const int64_t size = sk::win::FileSizeByName(source);

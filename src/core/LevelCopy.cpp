@@ -118,7 +118,9 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
   };
 
   // 1-3: announce, bind, open.
-  auto [src, dst] = OpenPair(env, source, destination, nullptr);
+  OpenedPair opened = OpenPair(env, source, destination, nullptr);
+  std::unique_ptr<IFile>& src = opened.src;
+  std::unique_ptr<IFile>& dst = opened.dst;
   int refreshCounter = 0;
 
   bool stopped = false;
@@ -290,7 +292,9 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
   const std::string mapPath = MapPathFor(destination);
   auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
 
-  auto [src, dst] = OpenPair(env, source, destination, &mapPath);
+  OpenedPair opened = OpenPair(env, source, destination, &mapPath);
+  std::unique_ptr<IFile>& src = opened.src;
+  std::unique_ptr<IFile>& dst = opened.dst;
   std::optional<RescueMap> map;
   // Without its map the destination must not claim more than it holds: cut
   // it to the bytes read from the start, the form a plain resume continues.

@@ -39,17 +39,28 @@ RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char fail
   map_.currentPass = 1;
   ++result_.reads;
   size_t got = 0;
+  // Reads and writes in order need no seek (a file call of its own).
   try {
-    source_.Seek(pos);
+    if (sourceAt_ != pos) {
+      sourceAt_ = -1;
+      source_.Seek(pos);
+    }
     got = source_.Read(buffer_.data(), static_cast<size_t>(count));
+    sourceAt_ = pos + static_cast<int64_t>(got);
   } catch (const FileError&) {
     got = 0;
     out.failed = true;
+    sourceAt_ = -1;
   }
   if (got > static_cast<size_t>(count)) got = static_cast<size_t>(count);
   if (got > 0) {
-    destination_.Seek(pos);
-    if (destination_.Write(buffer_.data(), got) != got) throw FileError("I/O error 112", kDiskFull);
+    if (destinationAt_ != pos) {
+      destinationAt_ = -1;
+      destination_.Seek(pos);
+    }
+    const size_t wrote = destination_.Write(buffer_.data(), got);
+    destinationAt_ = wrote == got ? pos + static_cast<int64_t>(got) : -1;
+    if (wrote != got) throw FileError("I/O error 112", kDiskFull);
     map_.Set(pos, static_cast<int64_t>(got), kFinished);
   }
   out.got = static_cast<int64_t>(got);
@@ -229,6 +240,7 @@ void RescueEngine::RefineArea(const MapArea& area) {
 
 RescueResult RescueEngine::Run() {
   result_ = {};
+  sourceAt_ = destinationAt_ = -1;
   try {
     // Bytes found unreadable by an earlier run are tried again, sector by sector.
     for (auto a = map_.NextArea(0, kBadSector); a; a = map_.NextArea(a->end(), kBadSector))

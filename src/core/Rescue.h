@@ -118,6 +118,7 @@ class RescueEngine {
   bool mapSaved_ = false;
   bool changedSinceSave_ = false;
   int64_t lastSaveMs_ = 0;
+  int64_t sourceAt_ = -1, destinationAt_ = -1;  // the files' positions, when known
 };
 
 // The map of a destination: its path with ".map" added.

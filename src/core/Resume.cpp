@@ -220,7 +220,8 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
     return;
   }
   SaveMapFile(files_, mapPath, map);
-  if (!result.stopped) throw FileError(UnreadBytesText(map.Unfinished(), status_.currentFile, view_.DecimalSeparator()));
+  if (!result.stopped)
+    throw FileError(UnreadBytesText(map.Unfinished(), status_.currentFile, view_.DecimalSeparator()));
 }
 
 void Resumer::CopyRest(const std::string& sourcePath, IFile& source, IFile& destination) {

@@ -77,7 +77,8 @@ struct MapCase {
 };
 
 TEST(MapsReadByDdrescuelog, EveryMapTheProgramWritesIsReadAsWritten) {
-  ASSERT_EQ(std::system("ddrescuelog --version >/dev/null 2>&1"), 0) << "ddrescuelog is missing (scripts/setup installs gddrescue)";
+  ASSERT_EQ(std::system("ddrescuelog --version >/dev/null 2>&1"), 0)
+      << "ddrescuelog is missing (scripts/setup installs gddrescue)";
   constexpr int64_t MiB = 1 << 20;
   std::vector<MapCase> cases = {
       {"nothing tried", 16 * MiB, {}},

@@ -1023,7 +1023,8 @@ TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
       for (const Damage& d : damages) {
         if (std::find(d.levels.begin(), d.levels.end(), level) == d.levels.end()) continue;
         Case c{.name = std::string(d.name) + ", " + LevelName(level), .level = level};
-        c.file = VirtualFile{.size = kRescueSize, .salt = 500u + cases.size(), .id = "map" + std::to_string(cases.size())};
+        c.file = VirtualFile{
+            .size = kRescueSize, .salt = 500u + cases.size(), .id = "map" + std::to_string(cases.size())};
         for (const auto& [first, last] : d.bad) c.file.Bad(first, last);
         if (d.every.stride) c.file.every.push_back(d.every);
         c.destination = *dir_ / c.file.Name();
@@ -1050,7 +1051,8 @@ TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
 
   // Maps that do not fit: another size, and a file that is not a map. The
   // pair after them is a plain resume.
-  const VirtualFile fitless{.size = 3000, .salt = 61, .id = "fitless"}, garbled{.size = 3000, .salt = 62, .id = "garbled"};
+  const VirtualFile fitless{.size = 3000, .salt = 61, .id = "fitless"};
+  const VirtualFile garbled{.size = 3000, .salt = 62, .id = "garbled"};
   const VirtualFile plain{.size = 3000, .salt = 63, .id = "plain_after"};
   const std::string fitlessDst = *dir_ / fitless.Name(), garbledDst = *dir_ / garbled.Name(),
                     plainDst = *dir_ / plain.Name();
