@@ -6,14 +6,13 @@
 // Prints one line per case: "level N: ratio R", "small files: ratio R",
 // "stop: T ms", and the memory figures.
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "BenchSupport.h"
+#include "BenchClock.h"
 #include "core/LevelCopy.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
@@ -22,15 +21,22 @@
 
 namespace {
 
-using bench::MakeFile;
-using bench::Seconds;
 using sk::ui::TForm1;
 
-double WorkingSetMiB() {
-  PROCESS_MEMORY_COUNTERS pmc{};
-  pmc.cb = sizeof pmc;
-  GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
-  return static_cast<double>(pmc.PeakWorkingSetSize) / (1 << 20);
+using sk::bench::Seconds;
+
+void MakeFile(const std::string& path, size_t size) {
+  HANDLE h = CreateFileW(sk::win::Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  std::vector<char> chunk(1 << 20);
+  uint32_t x = 12345;
+  for (auto& c : chunk) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  for (size_t done = 0; done < size;) {
+    const DWORD n = static_cast<DWORD>(std::min(chunk.size(), size - done));
+    DWORD wrote = 0;
+    WriteFile(h, chunk.data(), n, &wrote, nullptr);
+    done += wrote;
+  }
+  CloseHandle(h);
 }
 
 // The routine's file calls and nothing else.
@@ -148,7 +154,7 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("stop: %.1f ms\n", stopMs);
 
   // Memory: flat whatever the file size; the log's entries are all it keeps.
-  std::printf("peak working set after the copies: %.1f MiB\n", WorkingSetMiB());
+  std::printf("peak working set after the copies: %.1f MiB\n", sk::bench::PeakWorkingSetMiB());
   // As a run writes them: shown at the paced refreshes, at once at the end.
   const double t0 = Seconds();
   form.BeginCopy();
@@ -159,7 +165,8 @@ int wmain(int argc, wchar_t** argv) {
   form.EndCopy();
   sk::ui::PumpMessages();
   std::printf("100000 log entries: %.2f s\n", Seconds() - t0);
-  std::printf("peak working set with %zu log entries: %.1f MiB\n", form.EventLog().Count(), WorkingSetMiB());
+  std::printf("peak working set with %zu log entries: %.1f MiB\n", form.EventLog().Count(),
+              sk::bench::PeakWorkingSetMiB());
 
   for (const auto& f : made) {
     DeleteFileW(sk::win::Widen(f).c_str());

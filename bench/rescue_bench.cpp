@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "BenchSupport.h"
+#include "BenchClock.h"
 #include "core/LevelCopy.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
@@ -22,9 +22,20 @@
 
 namespace {
 
-using bench::MakeFile;
-using bench::Seconds;
+using sk::bench::Seconds;
 using sk::ui::TForm1;
+
+// A file of `size` pseudo-random bytes, written in 1 MiB pieces.
+void MakeFile(const std::string& path, size_t size) {
+  sk::win::WinFileSystem files;
+  auto out = files.Open(path, sk::OpenMode::CreateReadWrite);
+  std::string piece(1 << 20, '\0');
+  uint32_t x = 777;
+  for (auto& c : piece) c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);
+  for (size_t done = 0; done < size; done += piece.size())
+    out->Write(piece.data(), std::min(piece.size(), size - done));
+  out->Close();
+}
 
 // 64 KiB reads and writes of the whole file, nothing else.
 double Bare(const std::string& from, const std::string& to) {
