@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "core/LevelCopy.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
@@ -21,28 +22,19 @@
 
 namespace {
 
+using sk::bench::Seconds;
 using sk::ui::TForm1;
 
-double Seconds() {
-  static LARGE_INTEGER f{};
-  if (!f.QuadPart) QueryPerformanceFrequency(&f);
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
+// A file of `size` pseudo-random bytes, written in 1 MiB pieces.
 void MakeFile(const std::string& path, size_t size) {
-  HANDLE h = CreateFileW(sk::win::Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  std::vector<char> chunk(1 << 20);
-  uint32_t x = 12345;
-  for (auto& c : chunk) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
-  for (size_t done = 0; done < size;) {
-    const DWORD n = static_cast<DWORD>(std::min(chunk.size(), size - done));
-    DWORD wrote = 0;
-    WriteFile(h, chunk.data(), n, &wrote, nullptr);
-    done += wrote;
-  }
-  CloseHandle(h);
+  sk::win::WinFileSystem files;
+  auto out = files.Open(path, sk::OpenMode::CreateReadWrite);
+  std::string piece(1 << 20, '\0');
+  uint32_t x = 777;
+  for (auto& c : piece) c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);
+  for (size_t done = 0; done < size; done += piece.size())
+    out->Write(piece.data(), std::min(piece.size(), size - done));
+  out->Close();
 }
 
 // 64 KiB reads and writes of the whole file, nothing else.

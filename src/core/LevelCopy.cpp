@@ -44,7 +44,7 @@ void CloseQuietly(std::unique_ptr<IFile>& file) {
 // logged and left null; a destination that is the source itself is refused.
 // In rescue mode a map left beside the destination by an earlier rescue is
 // deleted before the destination is created (it would describe a file that
-// no longer exists).
+// no longer exists); any other file of that name is left alone.
 struct OpenedPair {
   std::unique_ptr<IFile> src, dst;
 };
@@ -71,7 +71,7 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
     }
     if (staleMap) {
       try {
-        env.files.RemoveFile(*staleMap);
+        if (InspectMapPath(env.files, *staleMap) == MapSlot::kMap) env.files.RemoveFile(*staleMap);
       } catch (const FileError& e) {
         logError(e.what());
         CloseQuietly(files.src);
@@ -85,6 +85,22 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
     }
   }
   return files;
+}
+
+// Steps 10 and 11: close both files (a failure is logged and the other is
+// closed still) and say that the file is done.
+void ClosePair(ICopyView& view, OpenedPair& files, const std::string& name, bool stopped) {
+  view.LogEvent("Zamykanie plików", ekInfo);
+  for (auto* file : {&files.src, &files.dst}) {
+    try {
+      (*file)->Close();
+    } catch (const FileError& e) {
+      view.LogEvent(std::string("Błąd: ") + e.what(), ekError);
+    }
+    file->reset();
+  }
+  view.LogEvent("Zakończono kopiowanie pliku " + name, ekInfo);
+  if (stopped) view.ShowStatus();  // a stop shows at once
 }
 
 }  // namespace
@@ -207,21 +223,18 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
   }
 
   // 10-11
-  view.LogEvent("Zamykanie plików", ekInfo);
-  for (auto* file : {&src, &dst}) {
-    try {
-      (*file)->Close();
-    } catch (const FileError& e) {
-      logError(e.what());
-    }
-    file->reset();
-  }
-  view.LogEvent("Zakończono kopiowanie pliku " + name, ekInfo);
-  if (stopped) view.ShowStatus();  // a stop shows at once
+  ClosePair(view, opened, name, stopped);
   return 0;
 }
 
 namespace {
+
+// A map is written only where no other file is: a file of that name that is
+// not a map is the user's, and the rescue then goes on without a map.
+void SaveMapOf(IFileSystem& files, const std::string& path, const RescueMap& map) {
+  if (InspectMapPath(files, path) == MapSlot::kForeign) throw FileError("File access denied", 5);
+  SaveMapFile(files, path, map);
+}
 
 // The rescue's window side in the copy run: the status model kept as
 // numbers on every step, the labels written at every paced refresh.
@@ -248,7 +261,7 @@ class RescueStatusView : public IRescueView {
   }
   bool StopRequested() override { return view_.StopRequested(); }
   void SaveMap(const RescueMap& map) override {
-    SaveMapFile(env_.files, mapPath_, map);
+    SaveMapOf(env_.files, mapPath_, map);
     saved_ = true;
   }
 
@@ -298,12 +311,13 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
   std::optional<RescueMap> map;
   // Without its map the destination must not claim more than it holds: cut
   // it to the bytes read from the start, the form a plain resume continues.
-  auto saveMapOrCut = [&](bool report) {
+  // `reported`: the error already in the log (the same failure is not logged twice).
+  auto saveMapOrCut = [&](bool report, const std::string& reported) {
     try {
-      SaveMapFile(env.files, mapPath, *map);
+      SaveMapOf(env.files, mapPath, *map);
       if (report) view.LogEvent("Zapisano mapę odczytu " + FileNamePart(mapPath), ekInfo);
     } catch (const FileError& e) {
-      logError(e.what());
+      if (e.what() != reported) logError(e.what());
       try {
         dst->SetSize(map->FinishedPrefix());
       } catch (const FileError&) {
@@ -330,7 +344,7 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
       // The error first, then whatever saving the map runs into.
       logError(e.what());
       logged = true;
-      saveMapOrCut(false);
+      saveMapOrCut(false, e.what());
       throw;
     }
     rescueView.Advanced(*map);
@@ -344,7 +358,7 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
       view.LogEvent("Błąd: Nie odczytano " + FormatSize(unread, view.DecimalSeparator()) + " w " +
                         (places == 1 ? std::string("1 miejscu") : std::to_string(places) + " miejscach"),
                     ekError);
-      saveMapOrCut(true);
+      saveMapOrCut(true, "");
     } else if (rescueView.Saved()) {
       try {
         env.files.RemoveFile(mapPath);
@@ -378,17 +392,7 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
     throw;
   }
 
-  view.LogEvent("Zamykanie plików", ekInfo);
-  for (auto* file : {&src, &dst}) {
-    try {
-      (*file)->Close();
-    } catch (const FileError& e) {
-      logError(e.what());
-    }
-    file->reset();
-  }
-  view.LogEvent("Zakończono kopiowanie pliku " + name, ekInfo);
-  if (stopped) view.ShowStatus();  // a stop shows at once
+  ClosePair(view, opened, name, stopped);
   return unread;
 }
 

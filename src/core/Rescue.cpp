@@ -282,4 +282,18 @@ RescueMap LoadMapFile(IFileSystem& files, const std::string& path) {
   return RescueMap::Parse(text);
 }
 
+MapSlot InspectMapPath(IFileSystem& files, const std::string& path) {
+  // Far larger than any map of a disc's file: not read, not touched.
+  constexpr int64_t kLargestMap = 64LL << 20;
+  if (files.FileSizeByName(path) > kLargestMap) return MapSlot::kForeign;
+  try {
+    LoadMapFile(files, path);
+    return MapSlot::kMap;
+  } catch (const FileError& e) {
+    return e.code() == 2 || e.code() == 3 ? MapSlot::kFree : MapSlot::kForeign;
+  } catch (const MapFormatError&) {
+    return MapSlot::kForeign;
+  }
+}
+
 }  // namespace sk

@@ -132,4 +132,11 @@ void SaveMapFile(IFileSystem& files, const std::string& path, const RescueMap& m
 // found") and MapFormatError when it is not a map.
 RescueMap LoadMapFile(IFileSystem& files, const std::string& path);
 
+// What lies where a destination's map goes: nothing, a map (left by an
+// earlier rescue), or some other file (a file of the user's that happens to
+// have that name, or one that cannot be read), which a rescue must neither
+// delete nor replace.
+enum class MapSlot { kFree, kMap, kForeign };
+MapSlot InspectMapPath(IFileSystem& files, const std::string& path);
+
 }  // namespace sk

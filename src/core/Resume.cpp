@@ -21,20 +21,17 @@ void CloseAfterFailure(IFile* file, std::vector<std::string>& errors) {
   }
 }
 
-// Error codes of a file that is not there: no map beside the destination.
-constexpr unsigned long kFileNotFound = 2, kPathNotFound = 3;
-
 // The map beside a destination, if there is one. A file there that is not a
-// map cannot describe the source either.
+// map (or cannot be read, or is far too large for one) cannot describe the
+// source either: the pair is refused and that file left alone.
 std::optional<RescueMap> FindMap(IFileSystem& files, const std::string& destinationPath) {
-  try {
-    return LoadMapFile(files, MapPathFor(destinationPath));
-  } catch (const MapFormatError&) {
-    throw FileError(kMapMismatchText);
-  } catch (const FileError& e) {
-    if (e.code() == kFileNotFound || e.code() == kPathNotFound) return std::nullopt;
-    throw;
+  const std::string path = MapPathFor(destinationPath);
+  switch (InspectMapPath(files, path)) {
+    case MapSlot::kFree: return std::nullopt;
+    case MapSlot::kForeign: throw FileError(kMapMismatchText);
+    case MapSlot::kMap: break;
   }
+  return LoadMapFile(files, path);
 }
 
 // The status shows what the map still misses.

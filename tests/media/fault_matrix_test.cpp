@@ -920,6 +920,27 @@ TEST_F(FaultMatrix, RescueModeEndsCleanOnAFullDiskAndAtAStop) {
     }
   });
 
+  // A file of the user's where the map would go is neither deleted nor
+  // replaced: the damaged file goes on without a map, cut to the bytes read
+  // from its start, and says why.
+  InRescueMode(*form_, [&] {
+    ++count;
+    VirtualFile f{.size = 100 * K, .salt = 901, .id = "rforeign"};
+    f.Bad(50 * K, 51 * K);
+    const std::string dst = *dir_ / f.Name();
+    const std::string mine = "# notatki, nie mapa\n";
+    WriteFile(MapPathFor(dst), mine);
+    const auto results = RunFiles({{media_->Source(f), dst}}, 2);
+    const std::string name = "rescue mode, a file of the user's at the map's path";
+    if (ReadFile(MapPathFor(dst)) != mine) failures.Add(name, "the user's file changed");
+    if (const std::string p = PrefixProblem(ReadFile(dst), f.Bytes(0, f.size), SizeOf(dst)); !p.empty())
+      failures.Add(name, p);
+    if (SizeOf(dst) > 50 * K) failures.Add(name, "destination of " + std::to_string(SizeOf(dst)) + " bytes");
+    if (std::count(results[0].entries.begin(), results[0].entries.end(), Entry{"Błąd: File access denied", ekError}) !=
+        1)
+      failures.Add(name, "log entries:" + Describe(results[0].entries));
+  });
+
   // Stops at random blocks (the routine asks once a block).
   const unsigned salt = MatrixSeed() + 1;
   std::mt19937 rng(salt);
