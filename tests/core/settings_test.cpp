@@ -17,6 +17,7 @@ struct FakeRegistry {
   };
   std::map<std::string, std::map<std::string, Value>> keys;
   bool refuseOpen = false;
+  bool readOnly = false;              // opens for reading only (no rights to write)
   std::string failingWrite;           // the value whose write fails
   std::vector<std::string> attempts;  // every write, in order
   int opens = 0;
@@ -59,10 +60,20 @@ class FakeKey : public IRegistryKey {
   explicit FakeKey(FakeRegistry& r) : r_(r) {}
   ~FakeKey() override { Close(); }
   bool OpenOrCreate(const std::string& path) override {
-    if (r_.refuseOpen) return false;
-    path_ = path;
+    if (r_.refuseOpen || r_.readOnly) return false;
     r_.keys[path];
+    return Opened(path, true);
+  }
+  bool OpenExisting(const std::string& path, bool writable) override {
+    if (r_.refuseOpen || (writable && r_.readOnly) || !r_.keys.count(path)) return false;
+    return Opened(path, writable);
+  }
+  bool Opened(const std::string& path, bool writable) {
+    Close();
+    closed_ = false;
+    path_ = path;
     open_ = true;
+    writable_ = writable;
     ++r_.opens;
     ++r_.openNow;
     return true;
@@ -84,7 +95,7 @@ class FakeKey : public IRegistryKey {
   bool SetValue(const std::string& name, uint32_t type, const std::string& data) override {
     Touch();
     r_.attempts.push_back(name);
-    if (!open_ || name == r_.failingWrite) return false;
+    if (!open_ || !writable_ || name == r_.failingWrite) return false;
     r_.keys[path_][name] = {type, data};
     return true;
   }
@@ -108,6 +119,7 @@ class FakeKey : public IRegistryKey {
   FakeRegistry& r_;
   std::string path_;
   bool open_ = false;
+  bool writable_ = false;
   bool closed_ = false;
 };
 
