@@ -62,8 +62,9 @@ class SigningKey {
 // The 64 hexadecimal figures of the SHA-256 of `data`.
 inline std::string Sha256Hex(std::string_view data) {
   static const char* figures = "0123456789abcdef";
+  const std::string digest = win::Sha256(data).value();
   std::string hex;
-  for (unsigned char c : win::Sha256(data).value()) {
+  for (unsigned char c : digest) {
     hex += figures[c >> 4];
     hex += figures[c & 15];
   }
