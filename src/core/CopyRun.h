@@ -38,6 +38,9 @@ class ICopyRunView {
   // Copy one file with the level copy routine; a failure comes out as an
   // exception, which the run ignores.
   virtual void CopyFile(const std::string& source, const std::string& destination, int level) = 0;
+  // Whether the file just copied was left with unread areas (rescue mode:
+  // full length, but holes); such a file does not count as copied.
+  virtual bool LeftUnread() { return false; }
   virtual bool StopRequested() = 0;
   virtual void ClearStopRequest() = 0;
   virtual void Repaint() = 0;
@@ -67,8 +70,9 @@ class ICopyRunSystem {
 // Start: the whole run. An error while creating the destination folder comes
 // out of it (for the application's error report) with nothing copied.
 // A file counts as copied completely when the routine returned and the
-// destination then holds as many bytes as the source: a routine that returns
-// after a stop may have stopped anywhere, also after the file's last block.
+// destination then holds as many bytes as the source, none of them left
+// unread: a routine that returns after a stop may have stopped anywhere,
+// also after the file's last block.
 void RunCopy(ICopyRunView& view, ICopyRunSystem& system);
 
 // The destination path of a listed file: the folder as typed, "\", and the

@@ -184,7 +184,9 @@ class TForm1 : public Window {
   // ---- copy status area and the copy of one file (MainFormCopy.cpp) ----
   // Copy one file at a level (0..4) with this window as the copy's view; a
   // failure that ends the copy is thrown (a FileError) after it was logged.
-  void CopyFileAtLevel(const std::string& source, const std::string& destination, int level);
+  // In rescue mode (the settings dialog's CheckBox2) the file is rescued
+  // instead; returns the bytes left unread (0 outside rescue mode).
+  int64_t CopyFileAtLevel(const std::string& source, const std::string& destination, int level);
   // A run brackets its files with these: in between, the status area and the
   // log show at paced moments; EndCopy shows them at once. A file copied
   // outside a run is bracketed by itself.
@@ -203,6 +205,9 @@ class TForm1 : public Window {
   // Whether a copied file's size is compared with its source's (the settings
   // dialog's CheckBox1, wired by the run).
   void SetSizeCheckSource(std::function<bool()> source) { sizeCheck_ = std::move(source); }
+  // Whether files are copied in rescue mode (the settings dialog's CheckBox2,
+  // wired by the run).
+  void SetRescueModeSource(std::function<bool()> source) { rescueMode_ = std::move(source); }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -252,6 +257,7 @@ class TForm1 : public Window {
   bool stopRequested_ = false;
   double copyStartTime_ = 0;
   std::function<bool()> sizeCheck_ = [] { return false; };
+  std::function<bool()> rescueMode_ = [] { return false; };
 
   // Start is on unless a copy run, a resume run or the update check is under way.
   void UpdateStartButton();

@@ -36,6 +36,7 @@ struct TForm1::CopyArea : ICopyView {
   bool StopRequested() override { return form.stopRequested_; }
   double CopyStartTime() override { return form.copyStartTime_; }
   bool CheckSizes() override { return form.sizeCheck_ && form.sizeCheck_(); }
+  bool RescueMode() override { return form.rescueMode_ && form.rescueMode_(); }
   std::string DecimalSeparator() override { return separator; }
 };
 
@@ -115,17 +116,19 @@ void TForm1::ShowCopyStatus() {
   a.logView.Show();
 }
 
-void TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level) {
+int64_t TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level) {
   CopyArea& a = Copy();
   const bool alone = !a.copying;
   if (alone) BeginCopy();
+  int64_t unread = 0;
   try {
-    sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level);
+    unread = sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level);
   } catch (...) {
     if (alone) EndCopy();
     throw;
   }
   if (alone) EndCopy();
+  return unread;
 }
 
 }  // namespace sk::ui

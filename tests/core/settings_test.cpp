@@ -176,8 +176,8 @@ class SettingsStoreTest : public testing::Test {
   FakeRegistry reg;
   FakeControls controls;
   std::vector<Entry> log;
-  const std::vector<std::string> kSaveOrder = {kLevel, kEndAction, kLastCopyToFolder, kProgramPath, kCheckFiles,
-                                               kRunAfter};
+  const std::vector<std::string> kSaveOrder = {kLevel,       kEndAction, kLastCopyToFolder, kProgramPath,
+                                               kCheckFiles,  kRunAfter,  kRescueMode};
 };
 
 // ---------------------------------------------------------------- value coding

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -24,6 +25,7 @@
 
 #include "core/Formats.h"
 #include "core/LevelCopy.h"
+#include "core/Rescue.h"
 #include "core/Resume.h"
 #include "support/Media.h"
 #include "support/UiTest.h"
@@ -706,6 +708,277 @@ TEST_F(FaultMatrix, TheMainWindowShowsSizesBeyondFourGib) {
   auto [range2, pos2] = BarOf(form_->Control("ProgressBar2"));
   EXPECT_EQ(range2, static_cast<LRESULT>((2 * big.size) >> 3));
   EXPECT_EQ(pos2, static_cast<LRESULT>(shown >> 3));
+}
+
+// ---- rescue mode ----
+
+bool Readable(const VirtualFile& f, uint64_t i) {
+  for (const auto& [first, last] : f.bad)
+    if (i >= first && i <= last) return false;
+  return true;
+}
+
+// The map beside a destination, if there is one (a map that does not parse
+// is a failure of its own).
+std::optional<RescueMap> MapOf(const std::string& destination, std::string& problem) {
+  const std::string path = MapPathFor(destination);
+  if (!FileExists(path)) return std::nullopt;
+  try {
+    win::WinFileSystem files;
+    return LoadMapFile(files, path);
+  } catch (const std::exception& e) {
+    problem = std::string("the map does not load: ") + e.what();
+    return std::nullopt;
+  }
+}
+
+// What a destination and its map may say at any moment (after a stop, a full
+// disk, an error): the map calls finished only bytes that the destination
+// holds as the source has them, and without a map the destination is
+// exactly a prefix of the source.
+std::string RecordProblem(const VirtualFile& f, const std::string& destination) {
+  const std::string got = ReadFile(destination);
+  const std::string source = f.Bytes(0, f.size);
+  std::string problem;
+  const auto map = MapOf(destination, problem);
+  if (!problem.empty()) return problem;
+  if (!map) return PrefixProblem(got, source, std::min<uint64_t>(got.size(), f.size));
+  if (map->Size() != static_cast<int64_t>(f.size)) return "the map is " + std::to_string(map->Size()) + " bytes long";
+  for (const auto& a : map->Areas()) {
+    if (a.status != kFinished) continue;
+    if (a.end() > static_cast<int64_t>(got.size()) ||
+        got.compare(static_cast<size_t>(a.pos), static_cast<size_t>(a.size), source, static_cast<size_t>(a.pos),
+                    static_cast<size_t>(a.size)) != 0)
+      return "the map calls " + std::to_string(a.pos) + "+" + std::to_string(a.size) +
+             " finished, the destination differs there";
+  }
+  return "";
+}
+
+// A rescue that ran to its end: the destination has the source's length;
+// the bytes the map calls finished are the source's and every other byte is
+// zero; no unreadable byte is called finished; a readable byte is given up
+// only within the level's block of the damage; the map exists exactly when
+// bytes are missing. `unread` and `places` are what the map says is missing.
+std::string RescueProblem(const VirtualFile& f, const std::string& destination, int level, int64_t& unread,
+                          size_t& places) {
+  const std::string got = ReadFile(destination);
+  const std::string source = f.Bytes(0, f.size);
+  if (got.size() != f.size) return "destination holds " + std::to_string(got.size()) + " bytes";
+  std::string problem;
+  const auto loaded = MapOf(destination, problem);
+  if (!problem.empty()) return problem;
+  const RescueMap map = loaded ? *loaded : RescueMap(static_cast<int64_t>(f.size), kFinished);
+  unread = map.Unfinished();
+  places = map.UnfinishedPlaces();
+  if (loaded && unread == 0) return "a map is left for a complete file";
+  if (!loaded && !f.bad.empty()) return "no map beside a damaged file";
+  if (map.Total(kNonTried) + map.Total(kNonTrimmed) + map.Total(kNonScraped) != 0) return "areas left untried";
+  const uint64_t allowance = BlockSize(level) - 1;
+  auto nearDamage = [&](uint64_t i) {
+    for (const auto& [first, last] : f.bad)
+      if (i + allowance >= first && i <= last + allowance) return true;
+    return false;
+  };
+  for (const auto& a : map.Areas()) {
+    const bool finished = a.status == kFinished;
+    for (uint64_t i = static_cast<uint64_t>(a.pos); i < static_cast<uint64_t>(a.end()); ++i) {
+      if (got[i] != (finished ? source[i] : '\0')) return "byte " + std::to_string(i) + " is wrong";
+      if (finished && !Readable(f, i)) return "unreadable byte " + std::to_string(i) + " called finished";
+      if (!finished && Readable(f, i) && !nearDamage(i))
+        return "readable byte " + std::to_string(i) + " given up (" + a.status + ")";
+    }
+  }
+  return "";
+}
+
+std::vector<Entry> RescueEntries(const VirtualFile& f, int64_t unread, size_t places) {
+  const std::string n = f.Name();
+  std::vector<Entry> e = {{"Rozpoczynanie kopiowania pliku " + n, ekInfo},
+                          {"Powiązywanie plików", ekInfo},
+                          {"Przygotowywanie plików do kopiowania", ekInfo},
+                          {"Czytanie i zapisywanie bajtów", ekInfo},
+                          {"Zakończono czytanie i zapisywanie bajtów", ekInfo}};
+  if (unread > 0) {
+    e.push_back({"Błąd: Nie odczytano " + FormatSize(unread, win::DecimalSeparator()) + " w " +
+                     (places == 1 ? std::string("1 miejscu") : std::to_string(places) + " miejscach"),
+                 ekError});
+    e.push_back({"Zapisano mapę odczytu " + n + ".map", ekInfo});
+  }
+  e.push_back({"Sprawdzanie rozmiaru pliku", ekInfo});
+  e.push_back(unread > 0 ? Entry{"Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd",
+                                 ekError}
+                         : Entry{"Rozmiar plików jest taki sam - sukces", ekSuccess});
+  e.push_back({"Zakończono sprawdzanie rozmiaru plików", ekInfo});
+  e.push_back({"Zamykanie plików", ekInfo});
+  e.push_back({"Zakończono kopiowanie pliku " + n, ekInfo});
+  return e;
+}
+
+// Rescue mode on for what `body` copies through the main window.
+template <typename Body>
+void InRescueMode(ui::TForm1& form, Body body) {
+  form.SetRescueModeSource([] { return true; });
+  try {
+    body();
+  } catch (...) {
+    form.SetRescueModeSource([] { return false; });
+    throw;
+  }
+  form.SetRescueModeSource([] { return false; });
+}
+
+// Rescue mode over damage of every shape, at the five levels, copied through
+// the main window one file after another as a run does: an unreadable byte
+// at each offset of the read-error table, several areas, an area at the
+// start, at the end, over the whole file. Every file gets its full length,
+// everything readable outside the level's edge allowance, zeros in the holes,
+// a map naming exactly what is missing, and its log entries.
+TEST_F(FaultMatrix, RescueModeReadsPastTheDamage) {
+  struct Shape {
+    std::string name;
+    uint64_t size;
+    std::vector<std::pair<uint64_t, uint64_t>> bad;
+  };
+  std::vector<Shape> shapes;
+  std::set<uint64_t> offsets{0, kSize / 2, kSize - 1};
+  for (int level = 0; level <= 4; ++level)
+    for (uint64_t m : {1, 2})
+      for (int d : {-1, 0, 1}) offsets.insert(m * BlockSize(level) + d);
+  for (uint64_t bad : offsets) shapes.push_back({"unreadable byte " + std::to_string(bad), kSize, {{bad, bad}}});
+  const uint64_t K = 1024;
+  shapes.push_back({"several areas", 300 * K, {{10000, 10099}, {100 * K, 132 * K - 1}, {250 * K + 5, 250 * K + 5}}});
+  shapes.push_back({"an area at the start", 100 * K, {{0, 20 * K}}});
+  shapes.push_back({"an area at the end", 100 * K + 7, {{90 * K + 3, 100 * K + 6}}});
+  shapes.push_back({"the whole file", 50 * K, {{0, 50 * K - 1}}});
+  shapes.push_back({"no damage", 200 * K + 1, {}});
+
+  Failures failures;
+  size_t count = 0, withMaps = 0;
+  InRescueMode(*form_, [&] {
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<VirtualFile> sources;
+      std::vector<std::pair<std::string, std::string>> files;
+      for (size_t i = 0; i < shapes.size(); ++i) {
+        VirtualFile f{.size = shapes[i].size, .salt = 5000u + 100u * level + i, .id = "rescue" + std::to_string(level)};
+        for (const auto& [first, last] : shapes[i].bad) f.Bad(first, last);
+        sources.push_back(f);
+        files.emplace_back(media_->Source(f), *dir_ / f.Name());
+      }
+      const auto results = RunFiles(files, level);
+      for (size_t i = 0; i < shapes.size(); ++i) {
+        ++count;
+        const std::string name = LevelName(level) + ", rescue mode, " + shapes[i].name;
+        int64_t unread = 0;
+        size_t places = 0;
+        if (const std::string p = RescueProblem(sources[i], files[i].second, level, unread, places); !p.empty())
+          failures.Add(name, p);
+        withMaps += unread > 0;
+        if (!shapes[i].bad.empty() && places != shapes[i].bad.size())
+          failures.Add(name, std::to_string(places) + " places unread");
+        if (!results[i].error.empty()) failures.Add(name, "the copy ended with \"" + results[i].error + "\"");
+        if (results[i].entries != RescueEntries(sources[i], unread, places))
+          failures.Add(name, "log entries:" + Describe(results[i].entries));
+      }
+    }
+  });
+  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
+  std::cout << "[ matrix   ] rescue mode: " << count << " files at 5 levels, " << withMaps << " with maps, "
+            << failures.lines.size() << " failing\n";
+}
+
+// Rescue mode onto a disk that fills up, and rescues stopped at random
+// blocks: the file ends with the usual error entry (or its closing entries
+// after a stop), and the destination with its map never claims a byte it
+// does not hold.
+TEST_F(FaultMatrix, RescueModeEndsCleanOnAFullDiskAndAtAStop) {
+  Failures failures;
+  const uint64_t K = 1024;
+  size_t count = 0;
+  InRescueMode(*form_, [&] {
+    for (int level = 0; level <= 4; level += 2) {
+      for (uint64_t budget : {uint64_t{0}, uint64_t{1000}, 70 * K, 200 * K}) {
+        for (bool damaged : {false, true}) {
+          ++count;
+          const std::string tag = std::to_string(level) + "_" + std::to_string(budget) + (damaged ? "d" : "");
+          VirtualFile f{.size = 300 * K, .salt = 700u + count, .id = "rfull" + tag};
+          if (damaged) f.Bad(100 * K, 110 * K);
+          const std::string name = LevelName(level) + ", rescue mode, " + std::to_string(budget) + " bytes free" +
+                                   (damaged ? ", damaged" : "");
+          const std::string dst = media_->Disk() + f.Name();
+          media_->SetBudget(budget);
+          const auto results = RunFiles({{media_->Source(f), dst}}, level);
+          media_->ClearBudget();
+          if (results[0].error != "I/O error 112")
+            failures.Add(name, "the copy ended with \"" + results[0].error + "\"");
+          if (results[0].entries.size() < 5 || results[0].entries[4] != Entry{"Błąd: I/O error 112", ekError})
+            failures.Add(name, "log entries:" + Describe(results[0].entries));
+          if (const std::string p = RecordProblem(f, dst); !p.empty()) failures.Add(name, p);
+        }
+      }
+    }
+  });
+
+  // A file of the user's where the map would go is neither deleted nor
+  // replaced: the damaged file goes on without a map, cut to the bytes read
+  // from its start, and says why.
+  InRescueMode(*form_, [&] {
+    ++count;
+    VirtualFile f{.size = 100 * K, .salt = 901, .id = "rforeign"};
+    f.Bad(50 * K, 51 * K);
+    const std::string dst = *dir_ / f.Name();
+    const std::string mine = "# notatki, nie mapa\n";
+    WriteFile(MapPathFor(dst), mine);
+    const auto results = RunFiles({{media_->Source(f), dst}}, 2);
+    const std::string name = "rescue mode, a file of the user's at the map's path";
+    if (ReadFile(MapPathFor(dst)) != mine) failures.Add(name, "the user's file changed");
+    if (const std::string p = PrefixProblem(ReadFile(dst), f.Bytes(0, f.size), SizeOf(dst)); !p.empty())
+      failures.Add(name, p);
+    if (SizeOf(dst) > 50 * K) failures.Add(name, "destination of " + std::to_string(SizeOf(dst)) + " bytes");
+    if (std::count(results[0].entries.begin(), results[0].entries.end(), Entry{"Błąd: File access denied", ekError}) !=
+        1)
+      failures.Add(name, "log entries:" + Describe(results[0].entries));
+  });
+
+  // Stops at random blocks (the routine asks once a block).
+  const unsigned salt = MatrixSeed() + 1;
+  std::mt19937 rng(salt);
+  auto pick = [&](uint64_t lo, uint64_t hi) { return std::uniform_int_distribution<uint64_t>(lo, hi)(rng); };
+  win::WinFileSystem files;
+  win::WinClock clock;
+  Pacer pacer(clock);
+  struct RescueCopyView : CopyView {
+    bool RescueMode() override { return true; }
+  };
+  for (int t = 0; t < 20; ++t) {
+    ++count;
+    const int level = static_cast<int>(pick(0, 4));
+    VirtualFile f{.size = pick(1, 200 * K), .salt = salt + t, .id = "rstop" + std::to_string(salt) + "_" +
+                                                                       std::to_string(t)};
+    if (pick(0, 2) > 0) {
+      const uint64_t at = pick(0, f.size - 1);
+      f.Bad(at, std::min(f.size - 1, at + pick(0, 5000)));
+    }
+    RescueCopyView view;
+    view.stopAt = static_cast<int64_t>(pick(1, 40));
+    const std::string dst = *dir_ / f.Name();
+    const std::string name = "rescue " + std::to_string(t) + ": " + LevelName(level) + ", " + f.Name() +
+                             ", stop at block " + std::to_string(view.stopAt);
+    std::string error;
+    try {
+      CopyFileAtLevel({files, clock, view, pacer}, media_->Source(f), dst, level);
+    } catch (const FileError& e) {
+      error = e.what();
+    }
+    if (!error.empty()) failures.Add(name, "the copy ended with \"" + error + "\"");
+    if (SizeOf(dst) != f.size) failures.Add(name, "destination of " + std::to_string(SizeOf(dst)) + " bytes");
+    if (const std::string p = RecordProblem(f, dst); !p.empty()) failures.Add(name, p);
+    if (view.log.empty() || view.log.back().text != "Zakończono kopiowanie pliku " + f.Name())
+      failures.Add(name, "log entries:" + Describe(view.log));
+  }
+  EXPECT_TRUE(failures.lines.empty()) << "salt " << salt << ": " << failures.Text();
+  std::cout << "[ matrix   ] rescue mode, full disk and stops: " << count << " cases, " << failures.lines.size()
+            << " failing\n";
 }
 
 // After everything above: the disc was only ever opened for reading.
