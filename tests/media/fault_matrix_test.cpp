@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -131,6 +132,9 @@ struct ResumeView : IResumeView {
   double StartTime() override { return start; }
   void SetStartTime(double days) override { start = days; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
+  int level = 0;
+  int Level() override { return level; }
+  std::string DecimalSeparator() override { return win::DecimalSeparator(); }
 };
 
 std::vector<std::string> g_reported;  // the application's error report, captured
@@ -712,11 +716,7 @@ TEST_F(FaultMatrix, TheMainWindowShowsSizesBeyondFourGib) {
 
 // ---- rescue mode ----
 
-bool Readable(const VirtualFile& f, uint64_t i) {
-  for (const auto& [first, last] : f.bad)
-    if (i >= first && i <= last) return false;
-  return true;
-}
+bool Readable(const VirtualFile& f, uint64_t i) { return !f.IsBad(i); }
 
 // The map beside a destination, if there is one (a map that does not parse
 // is a failure of its own).
@@ -772,11 +772,12 @@ std::string RescueProblem(const VirtualFile& f, const std::string& destination, 
   unread = map.Unfinished();
   places = map.UnfinishedPlaces();
   if (loaded && unread == 0) return "a map is left for a complete file";
-  if (!loaded && !f.bad.empty()) return "no map beside a damaged file";
+  const auto damage = f.BadRanges();
+  if (!loaded && !damage.empty()) return "no map beside a damaged file";
   if (map.Total(kNonTried) + map.Total(kNonTrimmed) + map.Total(kNonScraped) != 0) return "areas left untried";
   const uint64_t allowance = BlockSize(level) - 1;
   auto nearDamage = [&](uint64_t i) {
-    for (const auto& [first, last] : f.bad)
+    for (const auto& [first, last] : damage)
       if (i + allowance >= first && i <= last + allowance) return true;
     return false;
   };
@@ -979,6 +980,218 @@ TEST_F(FaultMatrix, RescueModeEndsCleanOnAFullDiskAndAtAStop) {
   EXPECT_TRUE(failures.lines.empty()) << "salt " << salt << ": " << failures.Text();
   std::cout << "[ matrix   ] rescue mode, full disk and stops: " << count << " cases, " << failures.lines.size()
             << " failing\n";
+}
+
+// ---- rescued files finished through their read maps ----
+
+// The maps of the rescued copies, kept for tests/media/check_maps.sh (which
+// reads them with ddrescuelog and compares them with ddrescue's own after
+// the media tests) in the folder SEKTORIAN_MAPS names, with a manifest of
+// "LEVEL RESCUED NAME" lines.
+void KeepMapsForDdrescue(const std::vector<std::pair<VirtualFile, int>>& rescued, const std::string& folderOfCopies) {
+  const char* keep = std::getenv("SEKTORIAN_MAPS");
+  if (!keep || !*keep) return;
+  std::string folder = std::string("Z:") + keep + "\\";
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  CreateDirectoryW(win::Widen(folder).c_str(), nullptr);
+  win::WinFileSystem files;
+  std::string manifest;
+  for (const auto& [file, level] : rescued) {
+    const std::string map = MapPathFor(folderOfCopies + file.Name());
+    if (!FileExists(map)) continue;
+    manifest += std::to_string(level) + " " + std::to_string(LoadMapFile(files, map).Total(kFinished)) + " " +
+                file.Name() + "\n";
+    WriteFile(folder + file.Name() + ".map", ReadFile(map));
+  }
+  WriteFile(folder + "manifest", manifest);
+}
+
+// Files rescued through the main window, then resumed through their maps at
+// the same level: first with the damage still there (each pair reports what
+// stays unreadable, its map still names exactly that, and the run goes on),
+// then stopped part way once healed (the map saved names only what was read),
+// then to the end: byte-identical, the map gone. Levels 0 to 3 run through
+// the resume loop, level 4 through the "Resumak" window. Maps that do not fit
+// their source are refused, both files untouched.
+TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
+  constexpr uint64_t kRescueSize = 20000;
+  struct Damage {
+    const char* name;
+    std::vector<std::pair<uint64_t, uint64_t>> bad;
+    VirtualFile::Every every;
+    std::vector<int> levels;
+  };
+  const std::vector<Damage> damages = {
+      {"one area", {{5000, 5099}}, {}, {0, 1, 2, 3, 4}},
+      {"one byte", {{10001, 10001}}, {}, {0, 2, 4}},
+      {"several areas", {{100, 199}, {7000, 7000}, {15000, 16999}}, {}, {0, 4}},
+      {"an area at the start", {{0, 999}}, {}, {0, 3}},
+      {"an area at the end", {{19000, 19999}}, {}, {1, 4}},
+      {"the whole file", {{0, kRescueSize - 1}}, {}, {0, 4}},
+      {"20 spots", {}, {1000, 10, 500, 0}, {2, 4}},
+  };
+  struct Case {
+    std::string name, destination;
+    VirtualFile file;
+    int level;
+  };
+  std::vector<Case> cases;
+  std::vector<std::pair<VirtualFile, int>> rescued;
+  Failures failures;
+  InRescueMode(*form_, [&] {
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<std::pair<std::string, std::string>> files;
+      for (const Damage& d : damages) {
+        if (std::find(d.levels.begin(), d.levels.end(), level) == d.levels.end()) continue;
+        Case c{.name = std::string(d.name) + ", " + LevelName(level), .level = level};
+        c.file = VirtualFile{
+            .size = kRescueSize, .salt = 500u + cases.size(), .id = "map" + std::to_string(cases.size())};
+        for (const auto& [first, last] : d.bad) c.file.Bad(first, last);
+        if (d.every.stride) c.file.every.push_back(d.every);
+        c.destination = *dir_ / c.file.Name();
+        files.emplace_back(media_->Source(c.file), c.destination);
+        cases.push_back(c);
+        rescued.emplace_back(c.file, level);
+      }
+      RunFiles(files, level);
+    }
+  });
+  auto expectRescued = [&](const std::string& when) {
+    for (const Case& c : cases) {
+      int64_t unread = 0;
+      size_t places = 0;
+      if (const std::string p = RescueProblem(c.file, c.destination, c.level, unread, places); !p.empty())
+        failures.Add(c.name + ", " + when, p);
+    }
+  };
+  expectRescued("rescued");
+  KeepMapsForDdrescue(rescued, *dir_ / "");
+  // A destination cut short since its rescue: what its map names as read
+  // beyond the cut is read again, not left as a hole.
+  WriteFile(cases[0].destination, ReadFile(cases[0].destination).substr(0, 3000));
+
+  // Maps that do not fit: another size, and a file that is not a map. The
+  // pair after them is a plain resume.
+  const VirtualFile fitless{.size = 3000, .salt = 61, .id = "fitless"};
+  const VirtualFile garbled{.size = 3000, .salt = 62, .id = "garbled"};
+  const VirtualFile plain{.size = 3000, .salt = 63, .id = "plain_after"};
+  const std::string fitlessDst = *dir_ / fitless.Name(), garbledDst = *dir_ / garbled.Name(),
+                    plainDst = *dir_ / plain.Name();
+  const std::string fitlessMap = RescueMap(2999).ToText(), garbledMap = "0x0 + 1\n0x0 0x10 +\n0x20 0x10 -\n";
+  WriteFile(fitlessDst, fitless.Bytes(0, 1000));
+  WriteFile(MapPathFor(fitlessDst), fitlessMap);
+  WriteFile(garbledDst, garbled.Bytes(0, 1000));
+  WriteFile(MapPathFor(garbledDst), garbledMap);
+  WriteFile(plainDst, plain.Bytes(0, 10));
+
+  win::WinFileSystem files;
+  win::WinClock clock;
+  ui::TForm3 window;
+  window.Create();
+  window.ShowModeless();
+  window.SetLevelSource([] { return 4; });
+  // Runs every case's pair, level by level (the level is the run's), and
+  // gives each case's error reports.
+  auto resumeAll = [&](const std::string& when, int64_t stopAt) {
+    std::map<std::string, std::vector<std::string>> reports;
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<ResumePair> pairs;
+      std::vector<const Case*> of;
+      for (const Case& c : cases)
+        if (c.level == level) pairs.push_back({media_->Source(c.file), c.destination}), of.push_back(&c);
+      std::vector<std::string> errors;
+      if (level < 4) {
+        ResumeView view;
+        view.level = level;
+        view.stopAt = stopAt;
+        Resumer(files, clock, view).Start(pairs);
+        errors = view.errors;
+      } else {
+        window.Button5Click();
+        for (const auto& p : pairs) window.AddPair(p.source, p.destination);
+        g_reported.clear();
+        window.Button1Click();
+        errors = g_reported;
+      }
+      // Reports come in list order and name their file.
+      for (const std::string& e : errors) {
+        const Case* owner = nullptr;
+        for (const Case* c : of)
+          if (e.find(" pliku " + c->file.Name() + ".") != std::string::npos) owner = c;
+        if (owner) reports[owner->name].push_back(e);
+        else failures.Add(when + ", " + LevelName(level), "a report of no listed file: \"" + e + "\"");
+      }
+    }
+    return reports;
+  };
+
+  // Damaged still: every pair reports what stays unreadable, and its map
+  // still names exactly that; the window shows what its last pair misses.
+  auto reports = resumeAll("damaged", -1);
+  expectRescued("resumed damaged");
+  int64_t lastMissing = -1;
+  for (const Case& c : cases) {
+    int64_t unread = 0;
+    size_t places = 0;
+    RescueProblem(c.file, c.destination, c.level, unread, places);
+    if (c.level == 4) lastMissing = unread;
+    const std::vector<std::string> expected = {UnreadBytesText(unread, c.file.Name(), win::DecimalSeparator())};
+    if (reports[c.name] != expected)
+      failures.Add(c.name + ", resumed damaged", std::to_string(reports[c.name].size()) + " reports, the first \"" +
+                                                     (reports[c.name].empty() ? "" : reports[c.name][0]) + "\"");
+  }
+  EXPECT_EQ(window.Text("Label9"), FormatByteCount(lastMissing));
+
+  // Healed, stopped part way: what the maps name as read is there.
+  for (const Case& c : cases) media_->Heal(c.file);
+  reports = resumeAll("healed, stopped", 3);
+  for (const Case& c : cases)
+    if (const std::string p = RecordProblem(c.file, c.destination); !p.empty()) failures.Add(c.name + ", stopped", p);
+
+  // Healed: byte-identical, the map gone, nothing reported.
+  reports = resumeAll("healed", -1);
+  for (const Case& c : cases) {
+    if (ReadFile(c.destination) != c.file.Bytes(0, c.file.size)) failures.Add(c.name + ", healed", "not the source");
+    if (FileExists(MapPathFor(c.destination))) failures.Add(c.name + ", healed", "the map is still there");
+    if (!reports[c.name].empty()) failures.Add(c.name + ", healed", "reported \"" + reports[c.name][0] + "\"");
+  }
+  media_->Unheal();
+
+  // The maps that do not fit are refused, both files as they were, and the
+  // run goes on.
+  window.Button5Click();
+  for (const auto* f : {&fitless, &garbled, &plain}) window.AddPair(media_->Source(*f), *dir_ / f->Name());
+  g_reported.clear();
+  window.Button1Click();
+  EXPECT_EQ(g_reported, (std::vector<std::string>{kMapMismatchText, kMapMismatchText}));
+  EXPECT_TRUE(ReadFile(fitlessDst) == fitless.Bytes(0, 1000) && ReadFile(MapPathFor(fitlessDst)) == fitlessMap);
+  EXPECT_TRUE(ReadFile(garbledDst) == garbled.Bytes(0, 1000) && ReadFile(MapPathFor(garbledDst)) == garbledMap);
+  EXPECT_TRUE(ReadFile(plainDst) == plain.Bytes(0, plain.size)) << "the pair after the refused ones";
+
+  // The disk fills up during a resume through the map: the error is
+  // reported, the map on the disk claims no byte the destination lacks, and
+  // a run with room finishes the file.
+  VirtualFile onDisk{.size = 300000, .salt = 64, .id = "fullmap"};
+  onDisk.Bad(100000, 150000);
+  const std::string onDiskDst = media_->Disk() + onDisk.Name();
+  InRescueMode(*form_, [&] { RunFiles({{media_->Source(onDisk), onDiskDst}}, 4); });
+  media_->Heal(onDisk);
+  ResumeView fullView, roomView;
+  fullView.level = roomView.level = 4;
+  media_->SetBudget(20000);
+  Resumer(files, clock, fullView).Start({{media_->Source(onDisk), onDiskDst}});
+  media_->ClearBudget();
+  EXPECT_EQ(fullView.errors, std::vector<std::string>{"I/O error 112"});
+  EXPECT_EQ(RecordProblem(onDisk, onDiskDst), "");
+  EXPECT_TRUE(FileExists(MapPathFor(onDiskDst)));
+  Resumer(files, clock, roomView).Start({{media_->Source(onDisk), onDiskDst}});
+  EXPECT_TRUE(roomView.errors.empty()) << roomView.errors.front();
+  EXPECT_TRUE(ReadFile(onDiskDst) == onDisk.Bytes(0, onDisk.size));
+  EXPECT_FALSE(FileExists(MapPathFor(onDiskDst)));
+  media_->Unheal();
+  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
+  std::cout << "[ matrix   ] rescued and resumed through maps: " << cases.size() << " files, "
+            << failures.lines.size() << " failing\n";
 }
 
 // After everything above: the disc was only ever opened for reading.
