@@ -87,6 +87,34 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
   return files;
 }
 
+// Step 9, when the size check is on: sizes only, never contents. Equal sizes
+// with bytes left unread (rescue mode) are no success.
+void CheckSizes(ICopyView& view, OpenedPair& files, int64_t unread) {
+  if (!view.CheckSizes()) return;
+  view.LogEvent("Sprawdzanie rozmiaru pliku", ekInfo);
+  if (Opened(files.src).Size() != Opened(files.dst).Size())
+    view.LogEvent("Rozmiar plików jest różny - błąd", ekError);
+  else if (unread > 0)
+    view.LogEvent("Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd", ekError);
+  else
+    view.LogEvent("Rozmiar plików jest taki sam - sukces", ekSuccess);
+  view.LogEvent("Zakończono sprawdzanie rozmiaru plików", ekInfo);
+}
+
+// Inside a catch handler: the failure that ends the copy is logged (unless
+// its open already was, or `logged`), and both files are closed.
+void AbandonPair(ICopyView& view, OpenedPair& files, bool logged) {
+  try {
+    throw;
+  } catch (const NotOpenError&) {
+  } catch (const FileError& e) {
+    if (!logged) view.LogEvent(std::string("Błąd: ") + e.what(), ekError);
+  } catch (...) {
+  }
+  CloseQuietly(files.src);
+  CloseQuietly(files.dst);
+}
+
 // Steps 10 and 11: close both files (a failure is logged and the other is
 // closed still) and say that the file is done.
 void ClosePair(ICopyView& view, OpenedPair& files, const std::string& name, bool stopped) {
@@ -128,7 +156,6 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
   const std::string separator = view.DecimalSeparator();
-  auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
   auto sizesText = [&](int64_t copied, int64_t total) {
     return FormatSize(copied, separator) + " / " + FormatSize(total, separator);
   };
@@ -199,26 +226,9 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
     view.LogEvent("Zakończono czytanie i zapisywanie bajtów", ekInfo);
 
     // 9: sizes only, never contents.
-    if (view.CheckSizes()) {
-      view.LogEvent("Sprawdzanie rozmiaru pliku", ekInfo);
-      if (Opened(src).Size() == Opened(dst).Size())
-        view.LogEvent("Rozmiar plików jest taki sam - sukces", ekSuccess);
-      else
-        view.LogEvent("Rozmiar plików jest różny - błąd", ekError);
-      view.LogEvent("Zakończono sprawdzanie rozmiaru plików", ekInfo);
-    }
-  } catch (const NotOpenError&) {
-    CloseQuietly(src);
-    CloseQuietly(dst);
-    throw;
-  } catch (const FileError& e) {
-    logError(e.what());
-    CloseQuietly(src);
-    CloseQuietly(dst);
-    throw;
+    CheckSizes(view, opened, 0);
   } catch (...) {
-    CloseQuietly(src);
-    CloseQuietly(dst);
+    AbandonPair(view, opened, false);
     throw;
   }
 
@@ -367,28 +377,9 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
       }
     }
 
-    if (view.CheckSizes()) {
-      view.LogEvent("Sprawdzanie rozmiaru pliku", ekInfo);
-      if (Opened(src).Size() != Opened(dst).Size())
-        view.LogEvent("Rozmiar plików jest różny - błąd", ekError);
-      else if (unread > 0)
-        view.LogEvent("Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd", ekError);
-      else
-        view.LogEvent("Rozmiar plików jest taki sam - sukces", ekSuccess);
-      view.LogEvent("Zakończono sprawdzanie rozmiaru plików", ekInfo);
-    }
-  } catch (const NotOpenError&) {
-    CloseQuietly(src);
-    CloseQuietly(dst);
-    throw;
-  } catch (const FileError& e) {
-    if (!logged) logError(e.what());
-    CloseQuietly(src);
-    CloseQuietly(dst);
-    throw;
+    CheckSizes(view, opened, unread);
   } catch (...) {
-    CloseQuietly(src);
-    CloseQuietly(dst);
+    AbandonPair(view, opened, logged);
     throw;
   }
 

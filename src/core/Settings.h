@@ -49,6 +49,9 @@ class IRegistryKey {
   // Open `path` for full access, creating it when missing. false on failure;
   // the key then stays closed and every query and write on it fails.
   virtual bool OpenOrCreate(const std::string& path) = 0;
+  // Open `path` only when it exists, for full access (`writable`) or for
+  // reading only; nothing is created. false on failure, as above.
+  virtual bool OpenExisting(const std::string& path, bool writable) = 0;
   // The type and stored size in bytes of value `name`; false when it cannot
   // be queried (value missing, key not open).
   virtual bool QueryInfo(const std::string& name, uint32_t& type, uint32_t& size) = 0;

@@ -12,6 +12,7 @@
 
 #include "core/EventLog.h"
 #include "core/FileFinder.h"
+#include "core/ReleaseKey.h"
 #include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
 #include "ui/Taskbar.h"
@@ -142,7 +143,8 @@ class TForm1 : public Window {
   static constexpr const char* kUpdateBaseAddress = "http://update.sektorian.example/";
   THttpFetch HttpFetch1;
   void HttpFetch1Progress(THttpFetchThread& sender, int64_t totalSize, int64_t readed);
-  // Terminates every process whose executable file name is the program's own.
+  // Terminates every other process of this very executable (same full path),
+  // then the program's own.
   void TerminateInstances();
   // Where the check fetches from, where it puts Update.ini, SKTRN.tmp and
   // Swapit.exe (empty: the program folder), and whose processes it walks
@@ -150,6 +152,9 @@ class TForm1 : public Window {
   void SetUpdateBaseAddress(const std::string& url) { updateBaseAddress_ = url; }
   void SetUpdateFolder(const std::string& folder) { updateFolder_ = folder; }
   void SetProcessList(win::IProcessList* list) { processList_ = list; }
+  // The public key (P-256 point X then Y) whose signature an update must
+  // carry: the release key unless a test gives its own.
+  void SetUpdatePublicKey(const std::string& key) { updatePublicKey_ = key; }
   // Switches the settings dialog's after-copy action group on or off; the
   // settings dialog wires it (no-op until then).
   std::function<void(bool on)> EnableAfterCopyActions = [](bool) {};
@@ -275,10 +280,14 @@ class TForm1 : public Window {
   void DesignHttpFetch1();
   void EnableUpdateControls(bool on);
   void UpdateLog(const std::string& text, EventKind kind);
-  bool DownloadUpdate(const std::string& folder, const std::string& packageUrl);
+  bool FetchUpdateFile(const std::string& url, const std::string& file);
+  void DiscardUpdateFiles(const std::string& folder);
+  void RejectUpdate(const std::string& folder);
+  void DownloadFailed(const std::string& folder);
   std::string UpdateFolder() const;
 
   std::string updateBaseAddress_ = kUpdateBaseAddress;
+  std::string updatePublicKey_{kReleasePublicKey};
   std::string updateFolder_;
   win::IProcessList* processList_ = nullptr;
   bool updateRunning_ = false;

@@ -58,33 +58,6 @@ TEST(RescueMap, MarksSplitAndMergeAreas) {
   }
 }
 
-TEST(RescueMap, FindsAreasAndPlaces) {
-  RescueMap map(100, '+');
-  map.Set(10, 5, '-');
-  map.Set(15, 5, '?');
-  map.Set(50, 10, '-');
-  map.Set(90, 10, '?');
-  EXPECT_EQ(map.NextArea(0, '-'), (MapArea{10, 5, '-'}));
-  EXPECT_EQ(map.NextArea(12, '-'), (MapArea{12, 3, '-'}));
-  EXPECT_EQ(map.NextArea(15, '-'), (MapArea{50, 10, '-'}));
-  EXPECT_EQ(map.NextArea(60, '-'), std::nullopt);
-  EXPECT_EQ(map.NextArea(0, '*'), std::nullopt);
-  EXPECT_EQ(map.AreaBefore(15), (MapArea{10, 5, '-'}));
-  EXPECT_EQ(map.AreaBefore(0), std::nullopt);
-  EXPECT_EQ(map.AreaFrom(100), std::nullopt);
-  EXPECT_EQ(map.Unfinished(), 30);
-  EXPECT_EQ(map.UnfinishedPlaces(), 3u);  // 10-19 is one place of two statuses
-  EXPECT_FALSE(map.IsPlainPrefix());
-  EXPECT_EQ(map.FinishedPrefix(), 10);
-
-  RescueMap prefix(100);
-  EXPECT_TRUE(prefix.IsPlainPrefix());
-  prefix.Set(0, 40, '+');
-  EXPECT_TRUE(prefix.IsPlainPrefix());
-  prefix.Set(60, 10, '+');
-  EXPECT_FALSE(prefix.IsPlainPrefix());
-}
-
 TEST(RescueMap, TextRoundTripsInDdrescueForm) {
   RescueMap map(0x48000 + 0x120000);
   map.Set(0, 0x117000, '+');
@@ -152,21 +125,6 @@ TEST(RescueMap, ParsesWhatDdrescueAcceptsAndRefusesTheRest) {
   EXPECT_EQ(Layout(ok), "0+10+ 10+14- 24+76? ");
   EXPECT_EQ(ok.currentPos, 100);
   EXPECT_EQ(ok.currentStatus, '+');
-}
-
-// A file with many bad spots: the map holds one area per spot and each mark
-// costs the same whatever their number.
-TEST(RescueMap, StaysProportionalToItsAreas) {
-  RescueMap map(100000000);
-  for (int64_t i = 0; i < 10000; ++i) {
-    map.Set(i * 10000, 9990, '+');
-    map.Set(i * 10000 + 9990, 10, '-');
-  }
-  EXPECT_EQ(map.AreaCount(), 20000u);
-  EXPECT_EQ(map.Count('-'), 10000u);
-  EXPECT_EQ(map.Total('-'), 100000);
-  EXPECT_EQ(map.UnfinishedPlaces(), 10000u);
-  EXPECT_EQ(RescueMap::Parse(map.ToText()).Areas(), map.Areas());
 }
 
 }  // namespace

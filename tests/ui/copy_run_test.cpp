@@ -189,6 +189,15 @@ TEST_F(CopyRun, FilesWithOneNameVanishedSourcesAndANewFolder) {
   EXPECT_EQ(test::ReadFile(out + "\\plik.bin"), test::Pattern(3001, 2));
 }
 
+// "Resumak" finishes pairs with a read map at the level a copy run takes:
+// the settings dialog's, whatever it is at the moment.
+TEST_F(CopyRun, ResumakTakesTheSettingsLevel) {
+  for (int level : {0, 3, 4, 1}) {
+    Dialog().SetLevel(level);
+    EXPECT_EQ(Resumak().Level(), level);
+  }
+}
+
 TEST_F(CopyRun, EmptyListEmptyDestinationAndAMissingParent) {
   PressStart();  // nothing listed: nothing at all
   EXPECT_TRUE(Entries().empty());
