@@ -57,7 +57,7 @@ BarRange ScaleBar(int64_t max, int64_t position) {
 }
 
 void CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                     int level) {
+                     int level, bool renamed) {
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
@@ -69,6 +69,7 @@ void CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, cons
 
   // 1-3: announce, bind, open.
   view.LogEvent("Rozpoczynanie kopiowania pliku " + name, ekInfo);
+  if (renamed) view.LogEvent("Zapisywanie jako " + FileNamePart(destination), ekInfo);
   int refreshCounter = 0;
   view.LogEvent("Powiązywanie plików", ekInfo);
   std::unique_ptr<IFile> src, dst;

@@ -58,8 +58,10 @@ struct CopyEnvironment {
 // Copy `source` to `destination` at `level`. Failures while opening and
 // closing are logged and the routine carries on; any other failure is logged
 // too, closes both files and is thrown to the caller (a FileError).
+// `renamed`: the destination's name is not the source's, and the log says
+// "Zapisywanie jako " + that name right after the copy's first entry.
 void CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                     int level);
+                     int level, bool renamed = false);
 
 // A progress bar's range is a 32-bit int: a 64-bit maximum and position are
 // scaled down by the same power of two until the maximum fits.

@@ -115,12 +115,13 @@ void TForm1::ShowCopyStatus() {
   a.logView.Show();
 }
 
-void TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level) {
+void TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
+                             bool renamed) {
   CopyArea& a = Copy();
   const bool alone = !a.copying;
   if (alone) BeginCopy();
   try {
-    sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level);
+    sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level, renamed);
   } catch (...) {
     if (alone) EndCopy();
     throw;

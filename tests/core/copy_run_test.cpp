@@ -13,6 +13,8 @@
 namespace sk {
 namespace {
 
+using Paths = std::vector<std::string>;
+
 // Records what the run does, in order, as one list of lines.
 struct FakeRun : ICopyRunView, ICopyRunSystem {
   std::vector<std::string> files;
@@ -45,9 +47,9 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
   int Level() override { return level; }
   // A copy writes the whole source, or half of it when a stop comes during
   // the file (unless `stopAtEnd`: the stop came with the last block).
-  void CopyFile(const std::string& s, const std::string& d, int lvl) override {
+  void CopyFile(const std::string& s, const std::string& d, int lvl, bool renamed) override {
     const size_t i = copied++;
-    Note("copy " + s + " -> " + d + " at " + std::to_string(lvl));
+    Note("copy " + s + " -> " + d + " at " + std::to_string(lvl) + (renamed ? " (renamed)" : ""));
     sizes[d] = 0;
     if (onCopy) onCopy(i);
     for (size_t f : failing)
@@ -72,8 +74,20 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
     const auto it = sizes.find(p);
     return it != sizes.end() ? it->second : static_cast<int64_t>(p.size()) * 1000000000;
   }
+  bool PathExists(const std::string& p) override {  // names compared without case, as on Windows
+    for (const auto& entry : sizes)
+      if (NameKey(entry.first) == NameKey(p)) return true;
+    return false;
+  }
+  std::string NameKey(const std::string& p) override {
+    std::string key = p;
+    for (char& c : key) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return key;
+  }
   double Now() override { return 1.0; }
-  void ShowFinishedMessage() override { Note("box: finished"); }
+  void ShowFinishedMessage(const std::string& text, bool all) override {
+    Note(all ? "box: finished" : "box: warning " + text);
+  }
   void MinimizeApplication() override { Note("minimise"); }
   void Execute(const std::string& f, const std::string& dir) override { Note("execute " + f + " in " + dir); }
   void CloseMainWindow() override { Note("close"); }
@@ -139,7 +153,7 @@ TEST(CopyRun, StopDuringTheSecondOfThreeEndsAfterItAndStillActs) {
       "log 2: Włączanie komponentów",
       "controls on",
       "log 2: Wyświetlanie komunikatu o skończonym kopiowaniu",
-      "box: finished",
+      "box: warning Nie wszystkie pliki zostały skopiowane (1 z 3).",
       "hints on",
   };
   EXPECT_EQ(tail, expected);
@@ -257,6 +271,25 @@ TEST(CopyRun, LevelIsReadForEveryFile) {
 TEST(CopyRun, DestinationPathAddsTheSeparatorEvenAfterOne) {
   EXPECT_EQ(DestinationPath("D:\\out\\", "E:\\x\\f.txt"), "D:\\out\\\\f.txt");
   EXPECT_EQ(DestinationPath("D:\\out", "E:f.txt"), "D:\\out\\f.txt");
+}
+
+// A later file of a name this run has written goes to the first name free on
+// disk and in the run, names compared without case.
+TEST(CopyRun, SameNamedFilesAreNumbered) {
+  FakeRun run;
+  run.files = {"E:\\a\\f.txt", "E:\\b\\F.TXT", "E:\\c\\f.txt", "E:\\d\\.rc", "E:\\e\\.rc", "E:\\f.d\\g"};
+  run.sizes["D:\\out\\f.txt"] = 1;      // there before the run: replaced
+  run.sizes["D:\\out\\F (2).TXT"] = 1;  // there before the run: kept
+  run.failing = {4};
+  RunCopy(run, run);
+  Paths copies;
+  for (const auto& line : run.trail)
+    if (line.rfind("copy ", 0) == 0) copies.push_back(line);
+  EXPECT_EQ(copies, (Paths{"copy E:\\a\\f.txt -> D:\\out\\f.txt at 4",
+                           "copy E:\\b\\F.TXT -> D:\\out\\F (3).TXT at 4 (renamed)",
+                           "copy E:\\c\\f.txt -> D:\\out\\f (4).txt at 4 (renamed)",
+                           "copy E:\\d\\.rc -> D:\\out\\.rc at 4", "copy E:\\e\\.rc -> D:\\out\\.rc (2) at 4 (renamed)",
+                           "copy E:\\f.d\\g -> D:\\out\\g at 4"}));
 }
 
 }  // namespace

@@ -27,7 +27,8 @@
  *       without being listed. "mkdir" makes a virtual folder in v/ (also nested);
  *       in such a folder a file exists, and is listed, once it has been created
  *       (an open with O_CREAT, e.g. CreateFile with CREATE_NEW), which keeps
- *       it open for reading only.
+ *       it open for reading only. A virtual folder whose name ends in
+ *       ".unreadable" cannot be listed: reading its entries fails with EIO.
  * w/    A writable folder backed by the store folder. While a byte budget is
  *       set, a write that does not fit in what is left fails with ENOSPC and
  *       writes nothing; a write that fits uses up its length.
@@ -41,6 +42,9 @@
  *                 lists them; truncating it clears the list.
  *         budget  writing a number sets the bytes w/ may still take; writing
  *                 "unlimited" (or nothing) lifts the limit; reading shows it.
+ *         link    writing lines "PATH TARGET" makes PATH (from the mount's
+ *                 root, in a virtual folder of v/) a symbolic link whose text
+ *                 is TARGET (e.g. "../other" or ".."); reading lists them.
  *
  * Everything is held in memory and starts afresh with each mount.
  *
@@ -88,9 +92,10 @@ static struct {
   char* store;
   struct text log;
   struct text healed;  /* "name\n" lines */
-  struct text vpaths;  /* "/v/...\n" lines: virtual folders ("d ") and files ("f ") */
+  struct text vpaths;  /* "/v/...\n" lines: virtual folders ("d "), files ("f ") and links ("l ") */
+  struct text links;   /* "PATH TARGET\n" lines of the links */
   int64_t budget;      /* -1: unlimited */
-} g = {PTHREAD_MUTEX_INITIALIZER, NULL, {0}, {0}, {0}, -1};
+} g = {PTHREAD_MUTEX_INITIALIZER, NULL, {0}, {0}, {0}, {0}, -1};
 
 /* A fixed time for every virtual entry: 2008-02-03 12:00:00 UTC. */
 static const time_t kFixedTime = 1202040000;
@@ -254,10 +259,11 @@ static void store_path(char* out, const char* rest) { snprintf(out, PATH_MAX, "%
 
 /* ---------------------------------------------------------- control files */
 
-static const char* ctl_names[] = {"log", "heal", "budget"};
+static const char* ctl_names[] = {"log", "heal", "budget", "link"};
+#define CTL_COUNT 4
 
 static int ctl_index(const char* rest) {
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < CTL_COUNT; ++i)
     if (rest[0] == '/' && !strcmp(rest + 1, ctl_names[i])) return i;
   return -1;
 }
@@ -274,6 +280,9 @@ static char* ctl_content(int i, size_t* len) {
   } else if (i == 1) {
     src = g.healed.data ? g.healed.data : "";
     n = g.healed.len;
+  } else if (i == 3) {
+    src = g.links.data ? g.links.data : "";
+    n = g.links.len;
   } else {
     n = g.budget < 0 ? (size_t)snprintf(small, sizeof small, "unlimited\n")
                      : (size_t)snprintf(small, sizeof small, "%lld\n", (long long)g.budget);
@@ -287,11 +296,57 @@ static char* ctl_content(int i, size_t* len) {
   return copy;
 }
 
+/* The text of the link at `path`, or NULL. Caller holds the lock. */
+static const char* link_target(const char* path, size_t* len) {
+  size_t n = strlen(path);
+  for (const char* p = g.links.data; p && p < g.links.data + g.links.len;) {
+    const char* e = memchr(p, '\n', (size_t)(g.links.data + g.links.len - p));
+    if (!e) break;
+    if ((size_t)(e - p) > n && !memcmp(p, path, n) && p[n] == ' ') {
+      *len = (size_t)(e - p) - n - 1;
+      return p + n + 1;
+    }
+    p = e + 1;
+  }
+  return NULL;
+}
+
+/* Makes the link of one "PATH TARGET" line. Caller holds the lock. */
+static int link_add(const char* s, size_t n) {
+  const char* space = memchr(s, ' ', n);
+  if (!space || space == s || space + 1 == s + n) return -EINVAL;
+  char path[PATH_MAX], line[PATH_MAX + 3];
+  size_t plen = (size_t)(space - s), unused;
+  if (plen >= sizeof path || strncmp(s, "/v/", 3)) return -EINVAL;
+  memcpy(path, s, plen);
+  path[plen] = '\0';
+  struct vfile sp;
+  if (!vparent_exists(path)) return -ENOENT;
+  if (vdir_exists(path) || vfile_exists(path, &sp) || link_target(path, &unused)) return -EEXIST;
+  snprintf(line, sizeof line, "l %s\n", path);
+  text_add(&g.vpaths, line, strlen(line));
+  text_add(&g.links, s, n);
+  text_add(&g.links, "\n", 1);
+  return 0;
+}
+
 static int ctl_write(int i, const char* buf, size_t size) {
   pthread_mutex_lock(&g.lock);
   int rc = (int)size;
   if (i == 0) {
     rc = -EACCES;
+  } else if (i == 3) {
+    for (const char *p = buf, *end = buf + size; p < end && rc >= 0;) {
+      const char* e = memchr(p, '\n', (size_t)(end - p));
+      if (!e) e = end;
+      size_t n = (size_t)(e - p);
+      if (n && p[n - 1] == '\r') --n;
+      if (n) {
+        int made = link_add(p, n);
+        if (made < 0) rc = made;
+      }
+      p = e + 1;
+    }
   } else if (i == 1) {
     const char* p = buf;
     const char* end = buf + size;
@@ -376,9 +431,18 @@ static int bm_getattr(const char* path, struct stat* st, struct fuse_file_info* 
       return 0;
     case V: {
       struct vfile sp;
+      size_t link_len = 0;
       pthread_mutex_lock(&g.lock);
-      int is_dir = vdir_exists(path), is_file = !is_dir && vfile_exists(path, &sp);
+      int is_link = link_target(path, &link_len) != NULL;
+      int is_dir = !is_link && vdir_exists(path), is_file = !is_link && !is_dir && vfile_exists(path, &sp);
       pthread_mutex_unlock(&g.lock);
+      if (is_link) {
+        st->st_mode = S_IFLNK | 0777;
+        st->st_nlink = 1;
+        st->st_size = (off_t)link_len;
+        st->st_mtime = st->st_atime = st->st_ctime = kFixedTime;
+        return 0;
+      }
       if (is_dir) {
         dir_stat(st);
         return 0;
@@ -429,12 +493,17 @@ static int bm_readdir(const char* path, void* buf, fuse_fill_dir_t fill_dir, off
     fill_dir(buf, "w", NULL, 0, 0);
     fill_dir(buf, "ctl", NULL, 0, 0);
   } else if (a == CTL && !*rest) {
-    for (int i = 0; i < 3; ++i) fill_dir(buf, ctl_names[i], NULL, 0, 0);
+    for (int i = 0; i < CTL_COUNT; ++i) fill_dir(buf, ctl_names[i], NULL, 0, 0);
   } else if (a == V) {
     pthread_mutex_lock(&g.lock);
     if (!vdir_exists(path)) {
       pthread_mutex_unlock(&g.lock);
       return -ENOENT;
+    }
+    size_t plen0 = strlen(path), suffix = strlen(".unreadable");
+    if (plen0 > suffix && !strcmp(path + plen0 - suffix, ".unreadable")) {
+      pthread_mutex_unlock(&g.lock);
+      return -EIO;
     }
     size_t plen = strlen(path);
     for (char* p = g.vpaths.data; p && p < g.vpaths.data + g.vpaths.len;) {
@@ -465,6 +534,19 @@ static int bm_readdir(const char* path, void* buf, fuse_fill_dir_t fill_dir, off
     return -ENOENT;
   }
   return 0;
+}
+
+static int bm_readlink(const char* path, char* buf, size_t size) {
+  size_t n = 0;
+  pthread_mutex_lock(&g.lock);
+  const char* target = link_target(path, &n);
+  if (target && size) {
+    size_t m = n < size - 1 ? n : size - 1;
+    memcpy(buf, target, m);
+    buf[m] = '\0';
+  }
+  pthread_mutex_unlock(&g.lock);
+  return target ? 0 : -EINVAL;
 }
 
 static int bm_mkdir(const char* path, mode_t mode) {
@@ -738,6 +820,7 @@ static const struct fuse_operations ops = {
     .init = bm_init,
     .getattr = bm_getattr,
     .readdir = bm_readdir,
+    .readlink = bm_readlink,
     .mkdir = bm_mkdir,
     .unlink = bm_unlink,
     .rmdir = bm_rmdir,
