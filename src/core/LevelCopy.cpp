@@ -111,7 +111,11 @@ void CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, cons
     auto windowWork = [&] {
       const unsigned due = env.pacer.Tick();
       if (due & Pacer::kPump) view.PumpMessages();
-      if (due & Pacer::kRefresh) view.ShowStatus();
+      if (due & Pacer::kRefresh) {
+        const int64_t start = env.pacer.Now();
+        view.ShowStatus();
+        env.pacer.RefreshEnded(start);
+      }
     };
     double remaining = 0;
     for (;;) {

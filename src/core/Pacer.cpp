@@ -1,13 +1,17 @@
 #include "core/Pacer.h"
 
+#include <algorithm>
+
 namespace sk {
 
-Pacer::Pacer(IClock& clock, int pumpMs, int refreshMs) : clock_(clock) {
+Pacer::Pacer(IClock& clock, int pumpMs, int refreshMs, int longestRefreshMs) : clock_(clock) {
   int64_t frequency = 0;
   counter_ = clock_.CounterFrequency(frequency) && frequency > 0;
   const int64_t perMs = counter_ ? (frequency + 999) / 1000 : 1;  // no counter: milliseconds
   pumpTicks_ = pumpMs * perMs;
   refreshTicks_ = refreshMs * perMs;
+  longestRefreshTicks_ = std::max(refreshMs, longestRefreshMs) * perMs;
+  refreshInterval_ = refreshTicks_;
   Restart();
 }
 
@@ -22,11 +26,17 @@ unsigned Pacer::Tick() {
     due |= kPump;
     lastPump_ = now;
   }
-  if (now - lastRefresh_ >= refreshTicks_) {
+  if (now - lastRefresh_ >= refreshInterval_) {
     due |= kRefresh;
     lastRefresh_ = now;
   }
   return due;
+}
+
+void Pacer::RefreshEnded(int64_t start) {
+  const int64_t now = Now();
+  refreshInterval_ = std::clamp((now - start) * 10, refreshTicks_, longestRefreshTicks_);
+  lastRefresh_ = now;
 }
 
 }  // namespace sk

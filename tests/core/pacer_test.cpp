@@ -42,5 +42,26 @@ TEST(Pacer, FallsBackToTheMillisecondClock) {
   EXPECT_EQ(pacer.Tick(), Pacer::kPump | Pacer::kRefresh);
 }
 
+// A dear refresh spaces the next one to ten times its cost, from its end,
+// between 100 and 250 ms.
+TEST(Pacer, ADearRefreshWaitsTenTimesItsCost) {
+  struct Case {
+    int64_t costUs, dueAfterUs;
+  };
+  for (const Case& c : {Case{0, 100000}, Case{5000, 100000}, Case{17000, 170000}, Case{40000, 250000}}) {
+    ManualClock clock;
+    Pacer pacer(clock);
+    clock.ticks = 100000;
+    ASSERT_TRUE(pacer.Tick() & Pacer::kRefresh);
+    const int64_t start = pacer.Now();
+    clock.ticks += c.costUs;
+    pacer.RefreshEnded(start);
+    clock.ticks += c.dueAfterUs - 1;
+    EXPECT_FALSE(pacer.Tick() & Pacer::kRefresh) << c.costUs;
+    clock.ticks += 1;
+    EXPECT_TRUE(pacer.Tick() & Pacer::kRefresh) << c.costUs;
+  }
+}
+
 }  // namespace
 }  // namespace sk

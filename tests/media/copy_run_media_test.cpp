@@ -16,6 +16,7 @@
 #include "ui/Application.h"
 #include "ui/MainForm.h"
 #include "ui/SettingsForm.h"
+#include "win/Utf.h"
 
 namespace sk::ui {
 namespace {
@@ -63,6 +64,61 @@ TEST(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
   EXPECT_TRUE(main.Enabled("Button7"));
   EXPECT_FALSE(main.Enabled("Button65"));
   EXPECT_TRUE(main.TopMenuEnabled("Plik1"));
+
+  ShutDown();
+  SetErrorSink(nullptr);
+  test::Flush();
+}
+
+// Two listed files of one name (the disc's, then one of another folder in
+// other letter case) and a damaged file, with the message as after-copy
+// action: nothing this run wrote is replaced, files there before the run are
+// replaced or kept as their names say, and the box says what was not copied.
+TEST(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
+  test::Media media;
+  test::SettingsKeyBackup backup;
+  test::TempDir dir;
+  test::DeleteSettingsKey();
+  SetErrorSink(IgnoreReport);
+  StartUp();
+  TForm1& main = *App().form1;
+  const test::VirtualFile same{.size = 7000, .salt = 21};
+  test::VirtualFile damaged{.size = 9000, .salt = 22};
+  damaged.Bad(4000, 4000);
+  const std::string disc = media.MakeFolder("copy_run_names", {same, damaged});
+  const std::string stem = same.Name().substr(0, same.Name().size() - 4);
+  const std::string other = dir / (stem + ".BIN");  // the same name to Windows
+  test::WriteFile(other, test::Pattern(3000, 5));
+  const std::string out = dir / "wynik\\";
+  CreateDirectoryW(win::Widen(out).c_str(), nullptr);
+  test::WriteFile(out + same.Name(), "there before the run");
+  test::WriteFile(out + stem + " (2).bin", "there before the run too");
+  for (const std::string& path : {disc + same.Name(), disc + damaged.Name(), other}) main.AddFileToList(path);
+  main.SetText("Edit1", out.substr(0, out.size() - 1));
+  App().form2->SetActionIndex(1);
+  App().form2->SetLevel(4);
+  const size_t firstEntry = main.EventLog().Count();
+  {
+    test::MessageBoxAnswerer box;
+    main.Button8Click();
+    ASSERT_TRUE(box.Answered());
+    EXPECT_EQ(box.Caption(), "Informacja");
+    EXPECT_EQ(box.Text(), "Nie wszystkie pliki zostały skopiowane (2 z 3).");
+    EXPECT_EQ(box.Icon(), LoadIconW(nullptr, IDI_WARNING));
+  }
+  EXPECT_EQ(test::ReadFile(out + same.Name()), same.Bytes(0, same.size));
+  EXPECT_EQ(test::ReadFile(out + stem + " (2).bin"), "there before the run too");
+  EXPECT_EQ(test::ReadFile(out + stem + " (3).BIN"), test::Pattern(3000, 5));
+  EXPECT_EQ(test::ReadFile(out + damaged.Name()), damaged.Bytes(0, 4000 / 1025 * 1025));
+  std::vector<std::string> entries;
+  for (size_t i = firstEntry; i < main.EventLog().Count(); ++i) entries.push_back(main.EventLog().At(i).text);
+  const auto saveAs = std::find(entries.begin(), entries.end(), "Zapisywanie jako " + stem + " (3).BIN");
+  ASSERT_NE(saveAs, entries.end());
+  EXPECT_EQ(saveAs[-1], "Rozpoczynanie kopiowania pliku " + stem + ".BIN");
+  EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                          [](const std::string& e) { return e.rfind("Zapisywanie jako ", 0) == 0; }),
+            1);
+  EXPECT_EQ(entries.back(), "Wyświetlanie komunikatu o skończonym kopiowaniu");
 
   ShutDown();
   SetErrorSink(nullptr);

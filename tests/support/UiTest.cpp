@@ -75,6 +75,15 @@ MessageBoxAnswerer::~MessageBoxAnswerer() {
   CloseHandle(thread_);
 }
 
+namespace {
+// The icon of a box's icon control (a static with SS_ICON).
+BOOL CALLBACK FindIcon(HWND child, LPARAM icon) {
+  if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) return TRUE;
+  *reinterpret_cast<HICON*>(icon) = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+  return FALSE;
+}
+}  // namespace
+
 DWORD WINAPI MessageBoxAnswerer::Run(void* p) {
   auto* self = static_cast<MessageBoxAnswerer*>(p);
   const DWORD start = GetTickCount();
@@ -86,6 +95,7 @@ DWORD WINAPI MessageBoxAnswerer::Run(void* p) {
       self->caption_ = WindowText(s.found);
       HWND text = GetDlgItem(s.found, 0xFFFF);
       self->text_ = text ? WindowText(text) : std::string();
+      EnumChildWindows(s.found, FindIcon, reinterpret_cast<LPARAM>(&self->icon_));
       self->answered_ = true;
       PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(self->button_, BN_CLICKED),
                    reinterpret_cast<LPARAM>(GetDlgItem(s.found, self->button_)));

@@ -28,6 +28,8 @@ class MessageBoxAnswerer {
   bool Answered() const { return answered_; }
   const std::string& Caption() const { return caption_; }
   const std::string& Text() const { return text_; }
+  // The icon the box showed (compare with LoadIconW(nullptr, IDI_...)).
+  HICON Icon() const { return icon_; }
   // Wait (pumping) until a box was answered.
   bool Wait(int ms = 10000);
 
@@ -39,6 +41,7 @@ class MessageBoxAnswerer {
   volatile bool answered_ = false;
   volatile bool stop_ = false;
   std::string caption_, text_;
+  HICON icon_ = nullptr;
 };
 
 // A temporary folder on the Windows side (UTF-8 path ending in '\'), removed
