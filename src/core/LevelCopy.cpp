@@ -112,9 +112,8 @@ void CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, cons
       const unsigned due = env.pacer.Tick();
       if (due & Pacer::kPump) view.PumpMessages();
       if (due & Pacer::kRefresh) {
-        const int64_t start = env.pacer.Now();
         view.ShowStatus();
-        env.pacer.RefreshEnded(start);
+        env.pacer.RefreshMade();
       }
     };
     double remaining = 0;

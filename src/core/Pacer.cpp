@@ -21,6 +21,12 @@ void Pacer::Restart() { lastPump_ = lastRefresh_ = Now(); }
 
 unsigned Pacer::Tick() {
   const int64_t now = Now();
+  if (measuring_) {
+    // The time since the refresh was due is what it cost (with a step's work).
+    measuring_ = false;
+    refreshInterval_ = std::clamp((now - lastRefresh_) * 10, refreshTicks_, longestRefreshTicks_);
+    lastRefresh_ = now;
+  }
   unsigned due = kNone;
   if (now - lastPump_ >= pumpTicks_) {
     due |= kPump;
@@ -31,12 +37,6 @@ unsigned Pacer::Tick() {
     lastRefresh_ = now;
   }
   return due;
-}
-
-void Pacer::RefreshEnded(int64_t start) {
-  const int64_t now = Now();
-  refreshInterval_ = std::clamp((now - start) * 10, refreshTicks_, longestRefreshTicks_);
-  lastRefresh_ = now;
 }
 
 }  // namespace sk

@@ -1,10 +1,10 @@
 // When a copy loop lets the window work. Window work costs far more than a
 // small read and write, so it is paced by time: messages are pumped when at
 // least `pumpMs` have passed since the last pump, and the display is brought
-// up to date at most every `refreshMs`. A loop that reports what a refresh
-// cost (RefreshEnded) keeps the window's share of its time to about a tenth:
-// the next refresh then waits ten times that cost, but never longer than
-// `longestRefreshMs`.
+// up to date at most every `refreshMs`. A loop that says when it has made a
+// refresh (RefreshMade) keeps the window's share of its time to about a
+// tenth: the next Tick measures what the refresh cost, and the next refresh
+// waits ten times that, but never longer than `longestRefreshMs`.
 #pragma once
 #include <cstdint>
 
@@ -22,17 +22,17 @@ class Pacer {
   unsigned Tick();
   // Start the intervals afresh (e.g. after a refresh made for another reason).
   void Restart();
-  // The clock's reading, in the pacer's own ticks.
-  int64_t Now();
-  // A refresh that began at `start` (a reading of Now()) has just ended.
-  void RefreshEnded(int64_t start);
+  // The refresh that Tick made due has just been made.
+  void RefreshMade() { measuring_ = true; }
 
  private:
+  int64_t Now();
   IClock& clock_;
   bool counter_ = false;
   int64_t pumpTicks_ = 0, refreshTicks_ = 0, longestRefreshTicks_ = 0;
   int64_t refreshInterval_ = 0;
   int64_t lastPump_ = 0, lastRefresh_ = 0;
+  bool measuring_ = false;
 };
 
 }  // namespace sk

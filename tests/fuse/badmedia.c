@@ -28,7 +28,7 @@
  *       in such a folder a file exists, and is listed, once it has been created
  *       (an open with O_CREAT, e.g. CreateFile with CREATE_NEW), which keeps
  *       it open for reading only. A virtual folder whose name ends in
- *       ".unreadable" cannot be listed: reading its entries fails with EIO.
+ *       ".unreadable" cannot be opened (EIO), so it cannot be listed.
  * w/    A writable folder backed by the store folder. While a byte budget is
  *       set, a write that does not fit in what is left fails with ENOSPC and
  *       writes nothing; a write that fits uses up its length.
@@ -500,11 +500,6 @@ static int bm_readdir(const char* path, void* buf, fuse_fill_dir_t fill_dir, off
       pthread_mutex_unlock(&g.lock);
       return -ENOENT;
     }
-    size_t plen0 = strlen(path), suffix = strlen(".unreadable");
-    if (plen0 > suffix && !strcmp(path + plen0 - suffix, ".unreadable")) {
-      pthread_mutex_unlock(&g.lock);
-      return -EIO;
-    }
     size_t plen = strlen(path);
     for (char* p = g.vpaths.data; p && p < g.vpaths.data + g.vpaths.len;) {
       char* e = strchr(p, '\n');
@@ -533,6 +528,15 @@ static int bm_readdir(const char* path, void* buf, fuse_fill_dir_t fill_dir, off
   } else {
     return -ENOENT;
   }
+  return 0;
+}
+
+/* A virtual folder named "*.unreadable" cannot be opened. */
+static int bm_opendir(const char* path, struct fuse_file_info* fi) {
+  (void)fi;
+  const char* rest;
+  size_t n = strlen(path), suffix = strlen(".unreadable");
+  if (area_of(path, &rest) == V && n > suffix && !strcmp(path + n - suffix, ".unreadable")) return -EIO;
   return 0;
 }
 
@@ -820,6 +824,7 @@ static const struct fuse_operations ops = {
     .init = bm_init,
     .getattr = bm_getattr,
     .readdir = bm_readdir,
+    .opendir = bm_opendir,
     .readlink = bm_readlink,
     .mkdir = bm_mkdir,
     .unlink = bm_unlink,
