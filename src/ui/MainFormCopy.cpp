@@ -113,6 +113,9 @@ void TForm1::ShowCopyStatus() {
   bar("ProgressBar1", a.status.fileMax, a.status.filePosition, a.shownBar1);
   bar("ProgressBar2", a.status.totalMax, a.status.totalPosition, a.shownBar2);
   a.logView.Show();
+  // Painted now, not in a later pump: a refresh's cost, which paces the next
+  // one, is then what it really costs.
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
