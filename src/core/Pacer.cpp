@@ -24,7 +24,7 @@ unsigned Pacer::Tick() {
   if (measuring_) {
     // The time since the refresh was due is what it cost (with a step's work).
     measuring_ = false;
-    refreshInterval_ = std::clamp((now - lastRefresh_) * 10, refreshTicks_, longestRefreshTicks_);
+    refreshInterval_ = std::clamp((now - lastRefresh_) * 20, refreshTicks_, longestRefreshTicks_);
     lastRefresh_ = now;
   }
   unsigned due = kNone;

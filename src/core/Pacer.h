@@ -2,9 +2,10 @@
 // small read and write, so it is paced by time: messages are pumped when at
 // least `pumpMs` have passed since the last pump, and the display is brought
 // up to date at most every `refreshMs`. A loop that says when it has made a
-// refresh (RefreshMade) keeps the window's share of its time to about a
+// refresh (RefreshMade) keeps the window's share of its time under about a
 // tenth: the next Tick measures what the refresh cost, and the next refresh
-// waits ten times that, but never longer than `longestRefreshMs`.
+// waits twenty times that (leaving room for the pumps and the refresh at the
+// end of a file), but never longer than `longestRefreshMs`.
 #pragma once
 #include <cstdint>
 

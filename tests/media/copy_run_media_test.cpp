@@ -23,13 +23,33 @@ namespace {
 
 void IgnoreReport(const std::string&) {}
 
-TEST(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
+// The program started on a fresh settings key, the fixture mounted.
+class CopyRunOnDamagedMedia : public testing::Test {
+ protected:
+  void SetUp() override {
+    test::DeleteSettingsKey();
+    SetErrorSink(IgnoreReport);
+    StartUp();
+  }
+  void TearDown() override {
+    ShutDown();
+    SetErrorSink(nullptr);
+    test::Flush();
+  }
+  // The log's entries from `first` on.
+  std::vector<std::string> EntriesFrom(size_t first) {
+    std::vector<std::string> entries;
+    const EventLogModel& log = App().form1->EventLog();
+    for (size_t i = first; i < log.Count(); ++i) entries.push_back(log.At(i).text);
+    return entries;
+  }
+
   test::Media media;
   test::SettingsKeyBackup backup;
   test::TempDir dir;
-  test::DeleteSettingsKey();
-  SetErrorSink(IgnoreReport);
-  StartUp();
+};
+
+TEST_F(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
   TForm1& main = *App().form1;
   const test::VirtualFile first{.size = 40000, .salt = 11};
   test::VirtualFile damaged{.size = 60000, .salt = 12};
@@ -51,8 +71,7 @@ TEST(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
   const size_t prefix = 30000 / 129 * 129;
   EXPECT_EQ(copied(damaged), damaged.Bytes(0, prefix));
 
-  std::vector<std::string> entries;
-  for (size_t i = firstEntry; i < main.EventLog().Count(); ++i) entries.push_back(main.EventLog().At(i).text);
+  const auto entries = EntriesFrom(firstEntry);
   ASSERT_GE(entries.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(entries.end() - 3, entries.end()),
             (std::vector<std::string>{"Błąd: Nie wszystkie pliki zostały skopiowane (2 z 3)",
@@ -64,23 +83,13 @@ TEST(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
   EXPECT_TRUE(main.Enabled("Button7"));
   EXPECT_FALSE(main.Enabled("Button65"));
   EXPECT_TRUE(main.TopMenuEnabled("Plik1"));
-
-  ShutDown();
-  SetErrorSink(nullptr);
-  test::Flush();
 }
 
 // Two listed files of one name (the disc's, then one of another folder in
 // other letter case) and a damaged file, with the message as after-copy
 // action: nothing this run wrote is replaced, files there before the run are
 // replaced or kept as their names say, and the box says what was not copied.
-TEST(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
-  test::Media media;
-  test::SettingsKeyBackup backup;
-  test::TempDir dir;
-  test::DeleteSettingsKey();
-  SetErrorSink(IgnoreReport);
-  StartUp();
+TEST_F(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
   TForm1& main = *App().form1;
   const test::VirtualFile same{.size = 7000, .salt = 21};
   test::VirtualFile damaged{.size = 9000, .salt = 22};
@@ -110,8 +119,7 @@ TEST(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
   EXPECT_EQ(test::ReadFile(out + stem + " (2).bin"), "there before the run too");
   EXPECT_EQ(test::ReadFile(out + stem + " (3).BIN"), test::Pattern(3000, 5));
   EXPECT_EQ(test::ReadFile(out + damaged.Name()), damaged.Bytes(0, 4000 / 1025 * 1025));
-  std::vector<std::string> entries;
-  for (size_t i = firstEntry; i < main.EventLog().Count(); ++i) entries.push_back(main.EventLog().At(i).text);
+  const auto entries = EntriesFrom(firstEntry);
   const auto saveAs = std::find(entries.begin(), entries.end(), "Zapisywanie jako " + stem + " (3).BIN");
   ASSERT_NE(saveAs, entries.end());
   EXPECT_EQ(saveAs[-1], "Rozpoczynanie kopiowania pliku " + stem + ".BIN");
@@ -119,10 +127,6 @@ TEST(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
                           [](const std::string& e) { return e.rfind("Zapisywanie jako ", 0) == 0; }),
             1);
   EXPECT_EQ(entries.back(), "Wyświetlanie komunikatu o skończonym kopiowaniu");
-
-  ShutDown();
-  SetErrorSink(nullptr);
-  test::Flush();
 }
 
 }  // namespace
