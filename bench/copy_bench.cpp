@@ -7,13 +7,13 @@
 // refresh of the status area and the log costs), "small files: ratio R",
 // "stop: T ms", and the memory figures.
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "core/LevelCopy.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
@@ -24,20 +24,7 @@ namespace {
 
 using sk::ui::TForm1;
 
-double Seconds() {
-  static LARGE_INTEGER f{};
-  if (!f.QuadPart) QueryPerformanceFrequency(&f);
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-double WorkingSetMiB() {
-  PROCESS_MEMORY_COUNTERS pmc{};
-  pmc.cb = sizeof pmc;
-  GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
-  return static_cast<double>(pmc.PeakWorkingSetSize) / (1 << 20);
-}
+using sk::bench::Seconds;
 
 void MakeFile(const std::string& path, size_t size) {
   HANDLE h = CreateFileW(sk::win::Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -187,7 +174,7 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("stop: %.1f ms\n", stopMs);
 
   // Memory: flat whatever the file size; the log's entries are all it keeps.
-  std::printf("peak working set after the copies: %.1f MiB\n", WorkingSetMiB());
+  std::printf("peak working set after the copies: %.1f MiB\n", sk::bench::PeakWorkingSetMiB());
   // As a run writes them: shown at the paced refreshes, at once at the end.
   const double t0 = Seconds();
   form.BeginCopy();
@@ -198,7 +185,8 @@ int wmain(int argc, wchar_t** argv) {
   form.EndCopy();
   sk::ui::PumpMessages();
   std::printf("100000 log entries: %.2f s\n", Seconds() - t0);
-  std::printf("peak working set with %zu log entries: %.1f MiB\n", form.EventLog().Count(), WorkingSetMiB());
+  std::printf("peak working set with %zu log entries: %.1f MiB\n", form.EventLog().Count(),
+              sk::bench::PeakWorkingSetMiB());
 
   for (const auto& f : made) {
     DeleteFileW(sk::win::Widen(f).c_str());

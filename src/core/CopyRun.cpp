@@ -107,7 +107,7 @@ void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
     try {
       view.CopyFile(source, destination, level, renamed);
       // Both files are closed now, so their directory entries hold their sizes.
-      if (system.FileSizeByName(destination) == system.FileSizeByName(source)) ++complete;
+      if (system.FileSizeByName(destination) == system.FileSizeByName(source) && !view.LeftUnread()) ++complete;
     } catch (...) {
       // A file that fails never ends the run; the routine has logged it.
       // A destination that is there was written by this run (or, when the

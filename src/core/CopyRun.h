@@ -40,6 +40,9 @@ class ICopyRunView {
   // not the source's (a file of that name was already written by this run),
   // and the routine says so in the log.
   virtual void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed) = 0;
+  // Whether the file just copied was left with unread areas (rescue mode:
+  // full length, but holes); such a file does not count as copied.
+  virtual bool LeftUnread() { return false; }
   virtual bool StopRequested() = 0;
   virtual void ClearStopRequest() = 0;
   virtual void Repaint() = 0;
@@ -77,8 +80,9 @@ class ICopyRunSystem {
 // Start: the whole run. An error while creating the destination folder comes
 // out of it (for the application's error report) with nothing copied.
 // A file counts as copied completely when the routine returned and the
-// destination then holds as many bytes as the source: a routine that returns
-// after a stop may have stopped anywhere, also after the file's last block.
+// destination then holds as many bytes as the source, none of them left
+// unread: a routine that returns after a stop may have stopped anywhere,
+// also after the file's last block.
 // A destination written earlier in the same run is never replaced: a later
 // file of the same name is saved under the first free NumberedName.
 void RunCopy(ICopyRunView& view, ICopyRunSystem& system);

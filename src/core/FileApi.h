@@ -42,6 +42,14 @@ class IFile {
   virtual size_t Write(const void* buffer, size_t count) = 0;
   // Closes the file; later operations fail.
   virtual void Close() = 0;
+  // Puts what was written on the disk itself (not only in caches).
+  virtual void Flush() {}
+  // Makes the file `size` bytes long: bytes added at the end read as zeros.
+  // The position does not move.
+  virtual void SetSize(int64_t size) {
+    (void)size;
+    throw FileError("I/O error 50", 50);
+  }
 };
 
 class IFileSystem {
@@ -54,6 +62,20 @@ class IFileSystem {
   // The size recorded in the directory entry of the first file matching
   // `path`; 0 when none matches. The file is not opened.
   virtual int64_t FileSizeByName(const std::string& path) = 0;
+  // Makes `text` the whole content of the file `path` so that the file on
+  // disk is at every moment either the old one or the new one, complete: a
+  // new file beside it, written and flushed, then moved over it.
+  virtual void ReplaceContent(const std::string& path, const std::string& text) {
+    (void)path;
+    (void)text;
+    throw FileError("I/O error 50", 50);
+  }
+  // Deletes the file; a file that does not exist counts as deleted. Throws
+  // FileError when it cannot be deleted.
+  virtual void RemoveFile(const std::string& path) {
+    (void)path;
+    throw FileError("I/O error 50", 50);
+  }
 };
 
 }  // namespace sk

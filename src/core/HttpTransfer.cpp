@@ -95,7 +95,9 @@ HttpOutcome RunHttpFetch(const HttpRequest& request, IHttpSession& session, ITar
     }
     release.fileOpen = false;
     target.Close();
-    out.success = bodyEnded && (!announced || out.received == out.totalSize);
+    // Without an announced length there is nothing to check the body against:
+    // only an empty body counts as complete.
+    out.success = bodyEnded && (announced ? out.received == out.totalSize : out.received == 0);
   } catch (const std::exception& e) {
     out.success = false;
     out.error = e.what();

@@ -74,10 +74,10 @@ struct HttpOutcome {
 // the announced length and the bytes received so far.
 //
 // The body goes to the file only when the server answered with a 2xx status;
-// any other answer leaves the file as it was. Success needs a 2xx status and
-// either the announced length received in full or, with no length announced,
-// the body read to its normal end (with `binaryData` a response without a
-// length is not read at all). Whatever happens, the session and the file are
+// any other answer leaves the file as it was. Success needs a 2xx status, the
+// body read to its normal end and the announced length received in full. A
+// response without a length is not read at all with `binaryData`; without it,
+// it is saved but counts as a success only when its body is empty. Whatever happens, the session and the file are
 // released before the call returns.
 HttpOutcome RunHttpFetch(const HttpRequest& request, IHttpSession& session, ITargetFile& target,
                          const std::function<bool()>& stopRequested,

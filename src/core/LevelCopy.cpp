@@ -2,9 +2,11 @@
 
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/Formats.h"
+#include "core/Rescue.h"
 #include "core/Text.h"
 
 namespace sk {
@@ -38,6 +40,99 @@ void CloseQuietly(std::unique_ptr<IFile>& file) {
   file.reset();
 }
 
+// Steps 1 to 3 of a copy: announce, bind, open. A file that does not open is
+// logged and left null; a destination that is the source itself is refused.
+// In rescue mode a map left beside the destination by an earlier rescue is
+// deleted before the destination is created (it would describe a file that
+// no longer exists); any other file of that name is left alone. `renamed`:
+// the log names the destination right after the first entry.
+struct OpenedPair {
+  std::unique_ptr<IFile> src, dst;
+};
+OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const std::string& destination,
+                    const std::string* staleMap, bool renamed) {
+  ICopyView& view = env.view;
+  auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
+  view.LogEvent("Rozpoczynanie kopiowania pliku " + FileNamePart(source), ekInfo);
+  if (renamed) view.LogEvent("Zapisywanie jako " + FileNamePart(destination), ekInfo);
+  view.LogEvent("Powiązywanie plików", ekInfo);
+  OpenedPair files;
+  view.LogEvent("Przygotowywanie plików do kopiowania", ekInfo);
+  try {
+    files.src = env.files.Open(source, OpenMode::ReadShared);
+  } catch (const FileError& e) {
+    logError(e.what());
+  }
+  if (files.src) {
+    // Creating the destination would truncate the source when both name the
+    // same file (a destination folder that is the source's own, however spelt).
+    if (env.files.IsSameFile(*files.src, destination)) {
+      logError(kSameFileText);
+      CloseQuietly(files.src);
+      throw FileError(kSameFileText);
+    }
+    if (staleMap) {
+      try {
+        if (InspectMapPath(env.files, *staleMap) == MapSlot::kMap) env.files.RemoveFile(*staleMap);
+      } catch (const FileError& e) {
+        logError(e.what());
+        CloseQuietly(files.src);
+        throw;
+      }
+    }
+    try {
+      files.dst = env.files.Open(destination, OpenMode::CreateReadWrite);
+    } catch (const FileError& e) {
+      logError(e.what());
+    }
+  }
+  return files;
+}
+
+// Step 9, when the size check is on: sizes only, never contents. Equal sizes
+// with bytes left unread (rescue mode) are no success.
+void CheckSizes(ICopyView& view, OpenedPair& files, int64_t unread) {
+  if (!view.CheckSizes()) return;
+  view.LogEvent("Sprawdzanie rozmiaru pliku", ekInfo);
+  if (Opened(files.src).Size() != Opened(files.dst).Size())
+    view.LogEvent("Rozmiar plików jest różny - błąd", ekError);
+  else if (unread > 0)
+    view.LogEvent("Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd", ekError);
+  else
+    view.LogEvent("Rozmiar plików jest taki sam - sukces", ekSuccess);
+  view.LogEvent("Zakończono sprawdzanie rozmiaru plików", ekInfo);
+}
+
+// Inside a catch handler: the failure that ends the copy is logged (unless
+// its open already was, or `logged`), and both files are closed.
+void AbandonPair(ICopyView& view, OpenedPair& files, bool logged) {
+  try {
+    throw;
+  } catch (const NotOpenError&) {
+  } catch (const FileError& e) {
+    if (!logged) view.LogEvent(std::string("Błąd: ") + e.what(), ekError);
+  } catch (...) {
+  }
+  CloseQuietly(files.src);
+  CloseQuietly(files.dst);
+}
+
+// Steps 10 and 11: close both files (a failure is logged and the other is
+// closed still) and say that the file is done.
+void ClosePair(ICopyView& view, OpenedPair& files, const std::string& name, bool stopped) {
+  view.LogEvent("Zamykanie plików", ekInfo);
+  for (auto* file : {&files.src, &files.dst}) {
+    try {
+      (*file)->Close();
+    } catch (const FileError& e) {
+      view.LogEvent(std::string("Błąd: ") + e.what(), ekError);
+    }
+    file->reset();
+  }
+  view.LogEvent("Zakończono kopiowanie pliku " + name, ekInfo);
+  if (stopped) view.ShowStatus();  // a stop shows at once
+}
+
 }  // namespace
 
 size_t BlockSize(int level) {
@@ -56,43 +151,22 @@ BarRange ScaleBar(int64_t max, int64_t position) {
   return {static_cast<int>(max >> shift), static_cast<int>(position >> shift)};
 }
 
-void CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                     int level, bool renamed) {
+int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
+                        int level, bool renamed) {
+  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed);
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
   const std::string separator = view.DecimalSeparator();
-  auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
   auto sizesText = [&](int64_t copied, int64_t total) {
     return FormatSize(copied, separator) + " / " + FormatSize(total, separator);
   };
 
   // 1-3: announce, bind, open.
-  view.LogEvent("Rozpoczynanie kopiowania pliku " + name, ekInfo);
-  if (renamed) view.LogEvent("Zapisywanie jako " + FileNamePart(destination), ekInfo);
+  OpenedPair opened = OpenPair(env, source, destination, nullptr, renamed);
+  std::unique_ptr<IFile>& src = opened.src;
+  std::unique_ptr<IFile>& dst = opened.dst;
   int refreshCounter = 0;
-  view.LogEvent("Powiązywanie plików", ekInfo);
-  std::unique_ptr<IFile> src, dst;
-  view.LogEvent("Przygotowywanie plików do kopiowania", ekInfo);
-  try {
-    src = env.files.Open(source, OpenMode::ReadShared);
-  } catch (const FileError& e) {
-    logError(e.what());
-  }
-  if (src) {
-    // Creating the destination would truncate the source when both name the
-    // same file (a destination folder that is the source's own, however spelt).
-    if (env.files.IsSameFile(*src, destination)) {
-      logError(kSameFileText);
-      CloseQuietly(src);
-      throw FileError(kSameFileText);
-    }
-    try {
-      dst = env.files.Open(destination, OpenMode::CreateReadWrite);
-    } catch (const FileError& e) {
-      logError(e.what());
-    }
-  }
 
   bool stopped = false;
   try {
@@ -157,41 +231,166 @@ void CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, cons
     view.LogEvent("Zakończono czytanie i zapisywanie bajtów", ekInfo);
 
     // 9: sizes only, never contents.
-    if (view.CheckSizes()) {
-      view.LogEvent("Sprawdzanie rozmiaru pliku", ekInfo);
-      if (Opened(src).Size() == Opened(dst).Size())
-        view.LogEvent("Rozmiar plików jest taki sam - sukces", ekSuccess);
-      else
-        view.LogEvent("Rozmiar plików jest różny - błąd", ekError);
-      view.LogEvent("Zakończono sprawdzanie rozmiaru plików", ekInfo);
-    }
-  } catch (const NotOpenError&) {
-    CloseQuietly(src);
-    CloseQuietly(dst);
-    throw;
-  } catch (const FileError& e) {
-    logError(e.what());
-    CloseQuietly(src);
-    CloseQuietly(dst);
-    throw;
+    CheckSizes(view, opened, 0);
   } catch (...) {
-    CloseQuietly(src);
-    CloseQuietly(dst);
+    AbandonPair(view, opened, false);
     throw;
   }
 
   // 10-11
-  view.LogEvent("Zamykanie plików", ekInfo);
-  for (auto* file : {&src, &dst}) {
-    try {
-      (*file)->Close();
-    } catch (const FileError& e) {
-      logError(e.what());
-    }
-    file->reset();
+  ClosePair(view, opened, name, stopped);
+  return 0;
+}
+
+namespace {
+
+// A map is written only where no other file is: a file of that name that is
+// not a map is the user's, and the rescue then goes on without a map.
+void SaveMapOf(IFileSystem& files, const std::string& path, const RescueMap& map) {
+  if (InspectMapPath(files, path) == MapSlot::kForeign) throw FileError("File access denied", 5);
+  SaveMapFile(files, path, map);
+}
+
+// The rescue's window side in the copy run: the status model kept as
+// numbers on every step, the labels written at every paced refresh.
+class RescueStatusView : public IRescueView {
+ public:
+  RescueStatusView(const CopyEnvironment& env, const std::string& mapPath, int64_t size)
+      : env_(env), view_(env.view), status_(env.view.Status()), mapPath_(mapPath), size_(size),
+        separator_(env.view.DecimalSeparator()), totalBase_(status_.totalPosition) {
+    counter_ = env.clock.CounterFrequency(frequency_) && frequency_ > 0;
+    if (!counter_) frequency_ = 1000;
+    start_ = Ticks();
   }
-  view.LogEvent("Zakończono kopiowanie pliku " + name, ekInfo);
-  if (stopped) view.ShowStatus();  // a stop shows at once
+
+  void Advanced(const RescueMap& map) override {
+    map_ = &map;
+    done_ = size_ - map.Total(kNonTried) - map.Total(kNonTrimmed) - map.Total(kNonScraped);
+    status_.filePosition = done_;
+    status_.totalPosition = totalBase_ + done_;
+  }
+  void Pump() override { view_.PumpMessages(); }
+  void Refresh() override {
+    ShowLabels();
+    view_.ShowStatus();
+    env_.pacer.RefreshMade();
+  }
+  bool StopRequested() override { return view_.StopRequested(); }
+  void SaveMap(const RescueMap& map) override {
+    SaveMapOf(env_.files, mapPath_, map);
+    saved_ = true;
+  }
+
+  void ShowLabels() {
+    const double seconds = static_cast<double>(Ticks() - start_) / static_cast<double>(frequency_);
+    const double remaining = done_ > 0 ? static_cast<double>(size_ - done_) * seconds / static_cast<double>(done_) : 0;
+    status_.remaining = FormatRemaining(remaining);
+    status_.elapsed = FormatElapsed(ElapsedSeconds(env_.clock.Now(), view_.CopyStartTime()));
+    status_.copied = Copied();
+  }
+  std::string Copied() const {
+    const int64_t rescued = map_ ? map_->Total(kFinished) : 0;
+    return FormatSize(rescued, separator_) + " / " + FormatSize(size_, separator_);
+  }
+  bool Saved() const { return saved_; }
+
+ private:
+  int64_t Ticks() { return counter_ ? env_.clock.Counter() : env_.clock.Milliseconds(); }
+
+  const CopyEnvironment& env_;
+  ICopyView& view_;
+  CopyStatus& status_;
+  std::string mapPath_;
+  int64_t size_;
+  std::string separator_;
+  int64_t totalBase_;
+  const RescueMap* map_ = nullptr;
+  int64_t done_ = 0;
+  bool counter_ = false;
+  int64_t frequency_ = 0, start_ = 0;
+  bool saved_ = false;
+};
+
+}  // namespace
+
+int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
+                          int level, bool renamed) {
+  ICopyView& view = env.view;
+  CopyStatus& status = view.Status();
+  const std::string name = FileNamePart(source);
+  const std::string mapPath = MapPathFor(destination);
+  auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
+
+  OpenedPair opened = OpenPair(env, source, destination, &mapPath, renamed);
+  std::unique_ptr<IFile>& src = opened.src;
+  std::unique_ptr<IFile>& dst = opened.dst;
+  std::optional<RescueMap> map;
+  // Without its map the destination must not claim more than it holds: cut
+  // it to the bytes read from the start, the form a plain resume continues.
+  // `reported`: the error already in the log (the same failure is not logged twice).
+  auto saveMapOrCut = [&](bool report, const std::string& reported) {
+    try {
+      SaveMapOf(env.files, mapPath, *map);
+      if (report) view.LogEvent("Zapisano mapę odczytu " + FileNamePart(mapPath), ekInfo);
+    } catch (const FileError& e) {
+      if (e.what() != reported) logError(e.what());
+      try {
+        dst->SetSize(map->FinishedPrefix());
+      } catch (const FileError&) {
+      }
+    }
+  };
+
+  bool stopped = false, logged = false;
+  int64_t unread = 0;
+  try {
+    status.fileName = name;
+    const int64_t size = Opened(src).Size();
+    status.fileMax = size;
+    view.LogEvent("Czytanie i zapisywanie bajtów", ekInfo);
+    Opened(dst);
+    map.emplace(size);
+    RescueStatusView rescueView(env, mapPath, size);
+    RescueOptions options;
+    options.level = level;
+    RescueEngine engine(*src, *dst, *map, env.clock, env.pacer, rescueView, options);
+    try {
+      stopped = engine.Run().stopped;
+    } catch (const FileError& e) {
+      // The error first, then whatever saving the map runs into.
+      logError(e.what());
+      logged = true;
+      saveMapOrCut(false, e.what());
+      throw;
+    }
+    rescueView.Advanced(*map);
+    status.remaining = "0 sek";
+    status.copied = rescueView.Copied();
+    view.LogEvent("Zakończono czytanie i zapisywanie bajtów", ekInfo);
+
+    unread = map->Unfinished();
+    if (unread > 0) {
+      const size_t places = map->UnfinishedPlaces();
+      view.LogEvent("Błąd: Nie odczytano " + FormatSize(unread, view.DecimalSeparator()) + " w " +
+                        (places == 1 ? std::string("1 miejscu") : std::to_string(places) + " miejscach"),
+                    ekError);
+      saveMapOrCut(true, "");
+    } else if (rescueView.Saved()) {
+      try {
+        env.files.RemoveFile(mapPath);
+      } catch (const FileError& e) {
+        logError(e.what());
+      }
+    }
+
+    CheckSizes(view, opened, unread);
+  } catch (...) {
+    AbandonPair(view, opened, logged);
+    throw;
+  }
+
+  ClosePair(view, opened, name, stopped);
+  return unread;
 }
 
 }  // namespace sk

@@ -41,6 +41,9 @@ class ICopyView {
   virtual bool CheckSizes() = 0;
   // The decimal separator of the size texts.
   virtual std::string DecimalSeparator() { return ","; }
+  // Rescue mode (the settings dialog's check box): read past unreadable
+  // areas, give the destination the source's full length, keep a read map.
+  virtual bool RescueMode() { return false; }
 };
 
 // Bytes moved by one step at copy level 0..4: 1, 21, 129, 513, 1025.
@@ -57,11 +60,22 @@ struct CopyEnvironment {
 
 // Copy `source` to `destination` at `level`. Failures while opening and
 // closing are logged and the routine carries on; any other failure is logged
-// too, closes both files and is thrown to the caller (a FileError).
-// `renamed`: the destination's name is not the source's, and the log says
-// "Zapisywanie jako " + that name right after the copy's first entry.
-void CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                     int level, bool renamed = false);
+// too, closes both files and is thrown to the caller (a FileError). In rescue
+// mode the copy is RescueFileAtLevel's. Returns the bytes left unread (only
+// ever non-zero in rescue mode). `renamed`: the destination's name is not the
+// source's, and the log says "Zapisywanie jako " + that name right after the
+// copy's first entry.
+int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
+                        int level, bool renamed = false);
+
+// The copy in rescue mode: the same steps and entries, but the file is read
+// by the rescue engine (large blocks where it reads, the level's block size
+// at the edges of damage), the destination gets the source's full length
+// with zeros where nothing could be read, and the read map beside it
+// (destination + ".map") records what is missing; it is deleted when nothing
+// is. Returns the bytes left unread.
+int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
+                          int level, bool renamed = false);
 
 // A progress bar's range is a 32-bit int: a 64-bit maximum and position are
 // scaled down by the same power of two until the maximum fits.

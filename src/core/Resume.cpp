@@ -1,8 +1,10 @@
 #include "core/Resume.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "core/Formats.h"
+#include "core/Rescue.h"
 #include "core/Text.h"
 
 namespace sk {
@@ -19,7 +21,54 @@ void CloseAfterFailure(IFile* file, std::vector<std::string>& errors) {
   }
 }
 
+// The map beside a destination, if there is one. A file there that is not a
+// map (or cannot be read, or is far too large for one) cannot describe the
+// source either: the pair is refused and that file left alone.
+std::optional<RescueMap> FindMap(IFileSystem& files, const std::string& destinationPath) {
+  const std::string path = MapPathFor(destinationPath);
+  switch (InspectMapPath(files, path)) {
+    case MapSlot::kFree: return std::nullopt;
+    case MapSlot::kForeign: throw FileError(kMapMismatchText);
+    case MapSlot::kMap: break;
+  }
+  return LoadMapFile(files, path);
+}
+
+// The status shows what the map still misses.
+void ShowMap(ResumeStatus& status, const RescueMap& map) {
+  status.progressPosition = map.Size() - map.Unfinished();
+  status.remainingBytes = map.Unfinished();
+}
+
+// What the rescue engine sees of the resume window.
+class MapRescueView : public IRescueView {
+ public:
+  MapRescueView(ResumeStatus& status, IResumeView& view, IClock& clock, IFileSystem& files, std::string mapPath)
+      : status_(status), view_(view), clock_(clock), files_(files), mapPath_(std::move(mapPath)),
+        startTime_(view.StartTime()) {}
+  void Advanced(const RescueMap& map) override { ShowMap(status_, map); }
+  void Pump() override { view_.Pump(); }
+  void Refresh() override {
+    status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), startTime_);
+    view_.Show(status_);
+  }
+  bool StopRequested() override { return view_.StopRequested(); }
+  void SaveMap(const RescueMap& map) override { SaveMapFile(files_, mapPath_, map); }
+
+ private:
+  ResumeStatus& status_;
+  IResumeView& view_;
+  IClock& clock_;
+  IFileSystem& files_;
+  std::string mapPath_;
+  double startTime_;
+};
+
 }  // namespace
+
+std::string UnreadBytesText(int64_t bytes, const std::string& name, const std::string& decimalSeparator) {
+  return "Nie udało się odczytać " + FormatSize(bytes, decimalSeparator) + " pliku " + name + ".";
+}
 
 std::string ResumeStatus::ElapsedText() const {
   return elapsedSeconds ? FormatElapsed(*elapsedSeconds) : "0 sek";
@@ -80,6 +129,10 @@ void Resumer::ResumeCopy(const std::string& sourcePath, const std::string& desti
   try {
     // A destination that is the source itself would be read and grown at once.
     if (files_.IsSameFile(*source, destinationPath)) throw FileError(kSameFileText);
+    if (std::optional<RescueMap> map = FindMap(files_, destinationPath)) {
+      RescueFromMap(sourcePath, source, destinationPath, destination, *map);
+      return;
+    }
     destination = files_.Open(destinationPath, OpenMode::WriteExisting);
     CopyRest(sourcePath, *source, *destination);
   } catch (...) {
@@ -96,6 +149,76 @@ void Resumer::ResumeCopy(const std::string& sourcePath, const std::string& desti
     throw;
   }
   destination->Close();
+}
+
+void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile>& source,
+                            const std::string& destinationPath, std::unique_ptr<IFile>& destination,
+                            RescueMap& map) {
+  // A map made for another file is refused before the destination is opened.
+  if (map.Size() != source->Size()) throw FileError(kMapMismatchText);
+  destination = files_.Open(destinationPath, OpenMode::WriteExisting);
+  // What the map names as read beyond the destination's end (a destination
+  // cut short since) is not there: it is read again.
+  const int64_t held = destination->Size();
+  if (held < map.Size()) {
+    for (const MapArea& area : map.Areas()) {
+      if (area.status != kFinished || area.end() <= held) continue;
+      const int64_t from = std::max(area.pos, held);
+      map.Set(from, area.end() - from, kNonTried);
+    }
+  }
+  status_.currentFile = FileNamePart(sourcePath);
+  status_.progressMax = map.Size();
+  ShowMap(status_, map);
+
+  const std::string mapPath = MapPathFor(destinationPath);
+  // On a failure the map is saved as it is: it names exactly what the
+  // destination holds.
+  auto saveAfterFailure = [&] {
+    try {
+      SaveMapFile(files_, mapPath, map);
+    } catch (const std::exception& e) {
+      closeErrors_.push_back(e.what());
+    }
+  };
+  MapRescueView rescueView(status_, view_, clock_, files_, mapPath);
+  RescueOptions options;
+  options.level = view_.Level();
+  options.mapOnDisk = true;
+  RescueResult result;
+  try {
+    result = RescueEngine(*source, *destination, map, clock_, pacer_, rescueView, options).Run();
+  } catch (...) {
+    saveAfterFailure();
+    throw;
+  }
+  ShowMap(status_, map);
+  status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), view_.StartTime());
+
+  // Both files closed (source first) before the map says what the destination holds.
+  try {
+    source->Close();
+  } catch (...) {
+    source.reset();  // the caller closes the destination
+    saveAfterFailure();
+    throw;
+  }
+  source.reset();
+  try {
+    destination->Close();
+  } catch (...) {
+    destination.reset();
+    saveAfterFailure();
+    throw;
+  }
+  destination.reset();
+  if (map.Unfinished() == 0) {
+    files_.RemoveFile(mapPath);
+    return;
+  }
+  SaveMapFile(files_, mapPath, map);
+  if (!result.stopped)
+    throw FileError(UnreadBytesText(map.Unfinished(), status_.currentFile, view_.DecimalSeparator()));
 }
 
 void Resumer::CopyRest(const std::string& sourcePath, IFile& source, IFile& destination) {

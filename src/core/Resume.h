@@ -1,6 +1,8 @@
 // The resume tool's copy: for each pair of a source file and its partial
 // destination, both are placed at the destination's length and the rest of the
-// source is appended one byte at a time.
+// source is appended one byte at a time. A destination with a read map beside
+// it (left by a rescue) is finished from the map instead: only the areas it
+// does not name as read are read again, and written in place.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -10,6 +12,7 @@
 #include "core/Clock.h"
 #include "core/FileApi.h"
 #include "core/Pacer.h"
+#include "core/RescueMap.h"
 
 namespace sk {
 
@@ -48,6 +51,11 @@ class IResumeView {
   virtual void SetStartTime(double days) = 0;
   // Show an error in the application's error report.
   virtual void ReportError(const std::string& text) = 0;
+  // The copy level (0..4) of pairs finished from a read map: the block size
+  // at the edges of damage, as in a copy run.
+  virtual int Level() { return 0; }
+  // The decimal separator of the size texts.
+  virtual std::string DecimalSeparator() { return ","; }
 };
 
 struct ResumePair {
@@ -57,6 +65,11 @@ struct ResumePair {
 
 // The refusal of a pair whose destination is its source.
 inline constexpr const char* kSameFileText = "Plik docelowy jest tym samym plikiem co źródłowy";
+// The refusal of a pair whose read map does not describe its source (another
+// size, or not a map at all); both files are left as they are.
+inline constexpr const char* kMapMismatchText = "Mapa odczytu nie pasuje do pliku źródłowego.";
+// The report of a pair finished from its map with bytes still unreadable.
+std::string UnreadBytesText(int64_t bytes, const std::string& name, const std::string& decimalSeparator = ",");
 
 class Resumer {
  public:
@@ -68,7 +81,10 @@ class Resumer {
   void Start(const std::vector<ResumePair>& pairs);
 
   // Continue one pair. Both files are closed before it returns, also when it
-  // fails; the bytes written stay in the destination. Throws FileError.
+  // fails; the bytes written stay in the destination. Throws FileError. A
+  // pair with a read map is finished from it; the map is kept up to date and
+  // deleted once every byte is read, and a pair left with unreadable bytes
+  // throws UnreadBytesText once its files are closed and its map saved.
   void ResumeCopy(const std::string& sourcePath, const std::string& destinationPath);
 
   const ResumeStatus& Status() const { return status_; }
@@ -76,6 +92,8 @@ class Resumer {
  private:
   void RunList(const std::vector<ResumePair>& pairs);
   void CopyRest(const std::string& sourcePath, IFile& source, IFile& destination);
+  void RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile>& source,
+                     const std::string& destinationPath, std::unique_ptr<IFile>& destination, RescueMap& map);
 
   IFileSystem& files_;
   IClock& clock_;

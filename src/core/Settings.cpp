@@ -150,10 +150,26 @@ void SettingsStore::OpenAccessor() {
 }
 
 void SettingsStore::LoadDialogValues() {
-  controls_.SetLevel(accessor_->ReadInteger(kLevel));
-  controls_.SetEndAction(accessor_->ReadInteger(kEndAction));
-  controls_.SetCheckFiles(accessor_->ReadBool(kCheckFiles));
-  controls_.SetRunAfter(accessor_->ReadString(kRunAfter));
+  try {
+    controls_.SetLevel(accessor_->ReadInteger(kLevel));
+    controls_.SetEndAction(accessor_->ReadInteger(kEndAction));
+    controls_.SetCheckFiles(accessor_->ReadBool(kCheckFiles));
+    controls_.SetRunAfter(accessor_->ReadString(kRunAfter));
+  } catch (...) {
+    LoadRescueMode();
+    throw;
+  }
+  LoadRescueMode();
+}
+
+void SettingsStore::LoadRescueMode() {
+  bool on = false;
+  try {
+    on = accessor_->ReadBool(kRescueMode);
+  } catch (const RegistryError&) {
+    // Missing (an older installation) or mistyped: off, and nothing to report.
+  }
+  controls_.SetRescueMode(on);
 }
 
 void SettingsStore::SaveAll() {
@@ -163,6 +179,7 @@ void SettingsStore::SaveAll() {
   accessor_->WriteString(kProgramPath, controls_.ProgramPath());
   accessor_->WriteBool(kCheckFiles, controls_.CheckFiles());
   accessor_->WriteString(kRunAfter, controls_.RunAfter());
+  accessor_->WriteBool(kRescueMode, controls_.RescueMode());
 }
 
 void SettingsStore::MainWindowCreated() {

@@ -1,4 +1,4 @@
-// The settings store: six registry values copied between the registry and the
+// The settings store: the registry values copied between the registry and the
 // controls that hold the live settings, at five moments (main window created,
 // settings dialog created, OK, "Anuluj", main window closed).
 #pragma once
@@ -31,6 +31,9 @@ inline constexpr const char* kLastCopyToFolder = "LastCopyToFolder";
 inline constexpr const char* kProgramPath = "ProgramPath";
 inline constexpr const char* kCheckFiles = "CheckFiles";
 inline constexpr const char* kRunAfter = "RunAfter";
+// Rescue mode, 0 or 1; saved after the six. A missing or mistyped value means
+// off and is not reported (older installations have none).
+inline constexpr const char* kRescueMode = "RescueMode";
 
 // A failed registry read or write; what() is the text the program reports.
 class RegistryError : public std::runtime_error {
@@ -46,6 +49,9 @@ class IRegistryKey {
   // Open `path` for full access, creating it when missing. false on failure;
   // the key then stays closed and every query and write on it fails.
   virtual bool OpenOrCreate(const std::string& path) = 0;
+  // Open `path` only when it exists, for full access (`writable`) or for
+  // reading only; nothing is created. false on failure, as above.
+  virtual bool OpenExisting(const std::string& path, bool writable) = 0;
   // The type and stored size in bytes of value `name`; false when it cannot
   // be queried (value missing, key not open).
   virtual bool QueryInfo(const std::string& name, uint32_t& type, uint32_t& size) = 0;
@@ -105,6 +111,8 @@ class ISettingsControls {
   virtual void SetCheckFiles(bool on) = 0;
   virtual std::string RunAfter() = 0;
   virtual void SetRunAfter(const std::string& path) = 0;
+  virtual bool RescueMode() { return false; }
+  virtual void SetRescueMode(bool on) { (void)on; }
   virtual std::string LastCopyToFolder() = 0;
   virtual void SetLastCopyToFolder(const std::string& folder) = 0;
   // The full path of the running executable, at the moment of asking.
@@ -128,13 +136,14 @@ class SettingsStore {
   void MainWindowCreated();
   // Settings dialog created: load Level, EndAction, CheckFiles, RunAfter. The
   // first failing read ends the load and throws (the error report shows it).
+  // RescueMode is loaded whatever happens to the others, and silently.
   void DialogCreated();
-  // OK: save the six values; the first failing write ends the save, unreported.
+  // OK: save the values; the first failing write ends the save, unreported.
   void OkPressed();
   // "Anuluj": open a fresh key in place of the old one and reload the four
   // dialog values; the first failure ends the reload, unreported.
   void CancelPressed();
-  // Main window closing: save the six values and close the key, once. A
+  // Main window closing: save the values and close the key, once. A
   // failing write ends the save and becomes an error entry of the event log.
   void MainWindowClosing();
 
@@ -143,6 +152,7 @@ class SettingsStore {
  private:
   void OpenAccessor();
   void LoadDialogValues();
+  void LoadRescueMode();
   void SaveAll();
 
   RegistryKeyFactory openKey_;

@@ -95,10 +95,24 @@ int ParseIniInteger(std::string_view text, int fallback) {
   return static_cast<int>(result);
 }
 
+std::optional<std::string> ParseSha256Hex(std::string_view text) {
+  text = Trim(text);
+  if (text.size() != 64) return std::nullopt;
+  std::string bytes;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const int high = HexDigit(text[i]), low = HexDigit(text[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes.push_back(static_cast<char>(high * 16 + low));
+  }
+  return bytes;
+}
+
 UpdateDescription ReadUpdateDescription(std::string_view iniText) {
-  UpdateDescription d{kUpdateVersion, {}};
+  UpdateDescription d{kUpdateVersion, {}, {}, {}};
   if (auto v = IniValue(iniText, "Update", "Version")) d.version = ParseIniInteger(*v, kUpdateVersion);
   if (auto u = IniValue(iniText, "Update", "URL")) d.url = *u;
+  if (auto h = IniValue(iniText, "Update", "PackageSHA256")) d.packageSha256 = ParseSha256Hex(*h).value_or("");
+  if (auto h = IniValue(iniText, "Update", "UpdaterSHA256")) d.updaterSha256 = ParseSha256Hex(*h).value_or("");
   return d;
 }
 

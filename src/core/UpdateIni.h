@@ -1,5 +1,7 @@
 // The update server's description file Update.ini: section [Update] with the
-// keys Version (a whole number) and URL (the package's address).
+// keys Version (a whole number), URL (the package's address), and
+// PackageSHA256 and UpdaterSHA256 (the SHA-256 of the package SKTRN.tmp and of
+// the updater Swapit.exe, 64 hexadecimal figures each).
 #pragma once
 #include <optional>
 #include <string>
@@ -20,9 +22,16 @@ std::optional<std::string> IniValue(std::string_view text, std::string_view sect
 // figure out of the 32-bit range, gives `fallback`.
 int ParseIniInteger(std::string_view text, int fallback);
 
+// 64 hexadecimal figures (either letter case, blanks around them allowed) as
+// the 32 bytes they spell; nullopt for anything else.
+std::optional<std::string> ParseSha256Hex(std::string_view text);
+
 struct UpdateDescription {
   int version;      // kUpdateVersion when missing or unreadable
   std::string url;  // empty when missing
+  // The 32 bytes of each SHA-256; empty when the key is missing or unreadable.
+  std::string packageSha256;
+  std::string updaterSha256;
 };
 
 UpdateDescription ReadUpdateDescription(std::string_view iniText);

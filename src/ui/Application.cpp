@@ -80,6 +80,8 @@ void StartUp() {
   App().form3 = f.form3.get();
   f.form1->SetForms(f.form2.get(), f.form3.get());
   f.form3->Create();
+  // Pairs finished from a read map take the level a copy run takes.
+  f.form3->SetLevelSource([form2 = f.form2.get()] { return form2->Level(); });
   f.form1->ConnectForms();
 }
 

@@ -12,6 +12,7 @@
 
 #include "core/EventLog.h"
 #include "core/FileFinder.h"
+#include "core/ReleaseKey.h"
 #include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
 #include "ui/TrayIcon.h"
@@ -141,7 +142,8 @@ class TForm1 : public Window {
   static constexpr const char* kUpdateBaseAddress = "http://update.sektorian.example/";
   THttpFetch HttpFetch1;
   void HttpFetch1Progress(THttpFetchThread& sender, int64_t totalSize, int64_t readed);
-  // Terminates every process whose executable file name is the program's own.
+  // Terminates every other process of this very executable (same full path),
+  // then the program's own.
   void TerminateInstances();
   // Where the check fetches from, where it puts Update.ini, SKTRN.tmp and
   // Swapit.exe (empty: the program folder), and whose processes it walks
@@ -149,6 +151,9 @@ class TForm1 : public Window {
   void SetUpdateBaseAddress(const std::string& url) { updateBaseAddress_ = url; }
   void SetUpdateFolder(const std::string& folder) { updateFolder_ = folder; }
   void SetProcessList(win::IProcessList* list) { processList_ = list; }
+  // The public key (P-256 point X then Y) whose signature an update must
+  // carry: the release key unless a test gives its own.
+  void SetUpdatePublicKey(const std::string& key) { updatePublicKey_ = key; }
   // Switches the settings dialog's after-copy action group on or off; the
   // settings dialog wires it (no-op until then).
   std::function<void(bool on)> EnableAfterCopyActions = [](bool) {};
@@ -181,9 +186,11 @@ class TForm1 : public Window {
   // ---- copy status area and the copy of one file (MainFormCopy.cpp) ----
   // Copy one file at a level (0..4) with this window as the copy's view; a
   // failure that ends the copy is thrown (a FileError) after it was logged.
+  // In rescue mode (the settings dialog's CheckBox2) the file is rescued
+  // instead; returns the bytes left unread (0 outside rescue mode).
   // `renamed`: the log names the destination (a same-named file of the run).
-  void CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
-                       bool renamed = false);
+  int64_t CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
+                          bool renamed = false);
   // A run brackets its files with these: in between, the status area and the
   // log show at paced moments; EndCopy shows them at once. A file copied
   // outside a run is bracketed by itself.
@@ -202,6 +209,9 @@ class TForm1 : public Window {
   // Whether a copied file's size is compared with its source's (the settings
   // dialog's CheckBox1, wired by the run).
   void SetSizeCheckSource(std::function<bool()> source) { sizeCheck_ = std::move(source); }
+  // Whether files are copied in rescue mode (the settings dialog's CheckBox2,
+  // wired by the run).
+  void SetRescueModeSource(std::function<bool()> source) { rescueMode_ = std::move(source); }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -227,10 +237,14 @@ class TForm1 : public Window {
   void DesignHttpFetch1();
   void EnableUpdateControls(bool on);
   void UpdateLog(const std::string& text, EventKind kind);
-  bool DownloadUpdate(const std::string& folder, const std::string& packageUrl);
+  bool FetchUpdateFile(const std::string& url, const std::string& file);
+  void DiscardUpdateFiles(const std::string& folder);
+  void RejectUpdate(const std::string& folder);
+  void DownloadFailed(const std::string& folder);
   std::string UpdateFolder() const;
 
   std::string updateBaseAddress_ = kUpdateBaseAddress;
+  std::string updatePublicKey_{kReleasePublicKey};
   std::string updateFolder_;
   win::IProcessList* processList_ = nullptr;
   bool updateRunning_ = false;
@@ -247,6 +261,7 @@ class TForm1 : public Window {
   bool stopRequested_ = false;
   double copyStartTime_ = 0;
   std::function<bool()> sizeCheck_ = [] { return false; };
+  std::function<bool()> rescueMode_ = [] { return false; };
 
   // Start is on unless a copy run, a resume run or the update check is under way.
   void UpdateStartButton();

@@ -36,6 +36,7 @@ struct TForm1::CopyArea : ICopyView {
   bool StopRequested() override { return form.stopRequested_; }
   double CopyStartTime() override { return form.copyStartTime_; }
   bool CheckSizes() override { return form.sizeCheck_ && form.sizeCheck_(); }
+  bool RescueMode() override { return form.rescueMode_ && form.rescueMode_(); }
   std::string DecimalSeparator() override { return separator; }
 };
 
@@ -118,18 +119,20 @@ void TForm1::ShowCopyStatus() {
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-void TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
-                             bool renamed) {
+int64_t TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
+                                bool renamed) {
   CopyArea& a = Copy();
   const bool alone = !a.copying;
   if (alone) BeginCopy();
+  int64_t unread = 0;
   try {
-    sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level, renamed);
+    unread = sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level, renamed);
   } catch (...) {
     if (alone) EndCopy();
     throw;
   }
   if (alone) EndCopy();
+  return unread;
 }
 
 }  // namespace sk::ui

@@ -26,6 +26,8 @@ class FormControls : public ISettingsControls {
   void SetEndAction(int action) override { Dialog().SetActionIndex(action); }
   bool CheckFiles() override { return Dialog().SizeCheck(); }
   void SetCheckFiles(bool on) override { Dialog().SetSizeCheck(on); }
+  bool RescueMode() override { return Dialog().RescueMode(); }
+  void SetRescueMode(bool on) override { Dialog().SetRescueMode(on); }
   std::string RunAfter() override { return Dialog().ProgramToRun(); }
   void SetRunAfter(const std::string& path) override { Dialog().SetProgramToRun(path); }
   std::string LastCopyToFolder() override { return main_.Text("Edit1"); }

@@ -32,6 +32,7 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   explicit CopyRunWindow(TForm1& f) : form(f) {}
   TForm1& form;
   int nextFile = 0;  // the list index of the next file copied
+  int64_t unread = 0;  // bytes the last file was left without (rescue mode)
   TForm2* Dialog() const { return form.form2_; }
 
   // ---- the window ----
@@ -58,8 +59,10 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed) override {
     if (form.CopyRunFileHook) form.CopyRunFileHook(nextFile);
     ++nextFile;
-    form.CopyFileAtLevel(source, destination, level, renamed);
+    unread = 0;
+    unread = form.CopyFileAtLevel(source, destination, level, renamed);
   }
+  bool LeftUnread() override { return unread > 0; }
   bool StopRequested() override { return form.stopRequested_; }
   void ClearStopRequest() override { form.stopRequested_ = false; }
   void Repaint() override {
@@ -138,6 +141,7 @@ void TForm1::Button8Click() {
 
 void TForm1::ConnectForms() {
   SetSizeCheckSource([this] { return form2_ && form2_->SizeCheck(); });
+  SetRescueModeSource([this] { return form2_ && form2_->RescueMode(); });
   EnableAfterCopyActions = [this](bool on) {
     if (form2_) form2_->EnableActionChoice(on);
   };

@@ -7,6 +7,7 @@
 #include "core/Text.h"
 #include "core/UpdateIni.h"
 #include "ui/MainForm.h"
+#include "win/UpdateSignature.h"
 #include "win/UpdateSupport.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
@@ -15,14 +16,19 @@ namespace sk::ui {
 namespace {
 
 constexpr const char* kIniName = "Update.ini";
+constexpr const char* kSignatureName = "Update.sig";
 constexpr const char* kPackageName = "SKTRN.tmp";
 constexpr const char* kUpdaterName = "Swapit.exe";
+constexpr const char* kNotVerified = "Nie można zweryfikować aktualizacji. Aktualizacja została przerwana.";
 
-// The whole of a small file; empty when it cannot be read.
-std::string ReadSmallFile(const std::string& path) {
+// The whole of a small file; empty when it cannot be read or is larger than
+// `limit` bytes (no description or signature is anywhere near that).
+std::string ReadSmallFile(const std::string& path, int64_t limit = 1 << 20) {
   try {
     auto file = win::WinFileSystem().Open(path, OpenMode::ReadShared);
-    std::string text(static_cast<size_t>(file->Size()), '\0');
+    const int64_t size = file->Size();
+    if (size > limit) return {};
+    std::string text(static_cast<size_t>(size), '\0');
     text.resize(file->Read(text.data(), text.size()));
     file->Close();
     return text;
@@ -65,9 +71,29 @@ void TForm1::EnableUpdateControls(bool on) {
   }
 }
 
+bool TForm1::FetchUpdateFile(const std::string& url, const std::string& file) {
+  HttpFetch1.URL = url;
+  HttpFetch1.FileName = file;
+  HttpFetch1.FetchToFile();
+  return HttpFetch1.Succeeded() && !closePending_;
+}
+
+void TForm1::DiscardUpdateFiles(const std::string& folder) {
+  for (const char* name : {kIniName, kSignatureName, kPackageName, kUpdaterName}) win::ForceDeleteFile(folder + name);
+}
+
+void TForm1::RejectUpdate(const std::string& folder) {
+  DiscardUpdateFiles(folder);
+  UpdateLog("Błąd: Aktualizacja nie ma ważnego podpisu", ekError);
+  Box(hwnd_, kNotVerified, "Aktualizacja", MB_OK | MB_ICONERROR);
+}
+
 void TForm1::Button6Click() {
-  if (updateRunning_) return;  // a check is under way already
+  if (updateRunning_ || closePending_) return;  // a check is under way already, or the program is closing
   updateRunning_ = true;
+  // Closing the window meanwhile cancels the fetch under way; the check then
+  // ends without a word, its files deleted, and the close goes on.
+  RunInProgress run(*this, [this] { HttpFetch1.CancelFetch(); });
   struct Restore {
     TForm1& form;
     ~Restore() {
@@ -81,29 +107,43 @@ void TForm1::Button6Click() {
 
   const std::string folder = UpdateFolder();
   const std::string ini = folder + kIniName;
-  HttpFetch1.URL = updateBaseAddress_ + kIniName;
-  HttpFetch1.FileName = ini;
-  HttpFetch1.FetchToFile();
-  // Without a successful fetch there is no description to read, not even
-  // one left over from an earlier check.
-  const UpdateDescription update =
-      HttpFetch1.Succeeded() ? ReadUpdateDescription(ReadSmallFile(ini)) : UpdateDescription{kUpdateVersion, {}};
+  if (!FetchUpdateFile(updateBaseAddress_ + kIniName, ini)) {
+    DiscardUpdateFiles(folder);  // a partial description and one left from an earlier check alike
+    if (closePending_) return;
+    UpdateLog("Błąd: Nie udało się sprawdzić aktualizacji", ekError);
+    Box(hwnd_, "Nie udało się połączyć z serwerem aktualizacji.", "Aktualizacja", MB_OK | MB_ICONERROR);
+    return;
+  }
+  // The description counts only with the release key's signature over its
+  // exact bytes; nothing in it is read before that.
+  const std::string signaturePath = folder + kSignatureName;
+  const bool signatureFetched = FetchUpdateFile(updateBaseAddress_ + kSignatureName, signaturePath);
+  const std::string signature = signatureFetched ? ReadSmallFile(signaturePath, 1024) : std::string();
+  win::ForceDeleteFile(signaturePath);
+  if (closePending_) return DiscardUpdateFiles(folder);
+  const std::string description = ReadSmallFile(ini);
+  if (!win::VerifyP256Signature(updatePublicKey_, description, signature)) return RejectUpdate(folder);
+  const UpdateDescription update = ReadUpdateDescription(description);
 
   if (update.version <= kUpdateVersion) {
     Box(hwnd_, "Nie ma nowszej wersji programu.", "Aktualizacja", MB_OK | MB_ICONINFORMATION);
     win::ForceDeleteFile(ini);
     return;
   }
-  if (Box(hwnd_, "Jest dostępna nowsza wersja programu. Czy chcesz teraz zaktualizować?", "Aktualizacja",
-          MB_YESNO | MB_ICONQUESTION) != IDYES) {
-    return;
-  }
-  if (!DownloadUpdate(folder, update.url)) {
-    UpdateLog("Błąd: Nie udało się pobrać aktualizacji", ekError);
-    win::ForceDeleteFile(folder + kPackageName);
-    win::ForceDeleteFile(folder + kUpdaterName);
-    return;
-  }
+  // Without both hashes the downloads could not be checked: not worth asking.
+  if (update.packageSha256.empty() || update.updaterSha256.empty()) return RejectUpdate(folder);
+  const int answer = Box(hwnd_, "Jest dostępna nowsza wersja programu. Czy chcesz teraz zaktualizować?",
+                         "Aktualizacja", MB_YESNO | MB_ICONQUESTION);
+  if (closePending_) return DiscardUpdateFiles(folder);
+  if (answer != IDYES) return;
+
+  UpdateLog("Pobieranie aktualizacji", ekInfo);
+  if (!FetchUpdateFile(update.url, folder + kPackageName)) return DownloadFailed(folder);
+  if (win::Sha256OfFile(folder + kPackageName) != update.packageSha256) return RejectUpdate(folder);
+  UpdateLog("Pobieranie narzędzia aktualizacji", ekInfo);
+  if (!FetchUpdateFile(updateBaseAddress_ + kUpdaterName, folder + kUpdaterName)) return DownloadFailed(folder);
+  if (win::Sha256OfFile(folder + kUpdaterName) != update.updaterSha256) return RejectUpdate(folder);
+
   UpdateLog("Uruchamianie narzędzia aktualizacji", ekInfo);
   DeleteFileW(win::LongPath(ini).c_str());
   UpdateLog("Proszę czekać...", ekInfo);
@@ -113,19 +153,11 @@ void TForm1::Button6Click() {
   TerminateInstances();  // ends this process too when it works
 }
 
-// Fetches the package and then the updater; true only when both arrived whole.
-bool TForm1::DownloadUpdate(const std::string& folder, const std::string& packageUrl) {
-  UpdateLog("Pobieranie aktualizacji", ekInfo);
-  HttpFetch1.URL = packageUrl;
-  HttpFetch1.FileName = folder + kPackageName;
-  HttpFetch1.FetchToFile();
-  if (!HttpFetch1.Succeeded()) return false;
-
-  UpdateLog("Pobieranie narzędzia aktualizacji", ekInfo);
-  HttpFetch1.URL = updateBaseAddress_ + kUpdaterName;
-  HttpFetch1.FileName = folder + kUpdaterName;
-  HttpFetch1.FetchToFile();
-  return HttpFetch1.Succeeded();
+// A download that did not arrive whole (or was cancelled by a close): nothing
+// of this check stays behind.
+void TForm1::DownloadFailed(const std::string& folder) {
+  DiscardUpdateFiles(folder);
+  if (!closePending_) UpdateLog("Błąd: Nie udało się pobrać aktualizacji", ekError);
 }
 
 void TForm1::HttpFetch1Progress(THttpFetchThread& /*sender*/, int64_t totalSize, int64_t readed) {
@@ -147,16 +179,25 @@ void TForm1::HttpFetch1Progress(THttpFetchThread& /*sender*/, int64_t totalSize,
 }
 
 void TForm1::TerminateInstances() {
-  const std::string own = win::LowerCase(FileNamePart(win::ExecutablePath()));
+  // Only copies of this very executable: a copy of the program in another
+  // folder may be in the middle of a rescue of its own.
+  const std::string own = win::ExecutablePath();
+  const unsigned long self = GetCurrentProcessId();
   win::ToolHelpProcessList system;
   win::IProcessList& list = processList_ ? *processList_ : system;
   if (!list.Snapshot()) return;  // no Tool Help: nothing to walk
+  bool selfListed = false;
   win::ProcessEntry entry;
   for (bool more = list.First(entry); more; more = list.Next(entry)) {
-    if (win::LowerCase(entry.exeFile) != own) continue;
+    if (entry.id == self) {
+      selfListed = true;  // ended last, once every other copy is
+      continue;
+    }
+    if (!win::SamePath(entry.path, own)) continue;
     if (!list.Terminate(entry.id)) Box(hwnd_, "Błąd", "Błąd", MB_OK);
   }
   list.CloseSnapshot();
+  if (selfListed && !list.Terminate(self)) Box(hwnd_, "Błąd", "Błąd", MB_OK);
 }
 
 }  // namespace sk::ui

@@ -277,4 +277,6 @@ void TForm3::Pump() { PumpMessages(); }
 
 void TForm3::ReportError(const std::string& text) { sk::ui::ReportError(text); }
 
+std::string TForm3::DecimalSeparator() { return win::DecimalSeparator(); }
+
 }  // namespace sk::ui

@@ -42,6 +42,9 @@ class TForm3 : public Window, public IResumeView {
   // Told when a resume run begins (true) and when it has ended (false).
   void SetRunHook(std::function<void(bool running)> hook) { runHook_ = std::move(hook); }
   const std::function<void(bool running)>& RunHook() const { return runHook_; }
+  // The copy level of pairs finished from a read map, as a copy run takes it
+  // (the settings dialog's level); 0 while none is given.
+  void SetLevelSource(std::function<int()> source) { levelSource_ = std::move(source); }
 
   // What the run keeps for the labels and the bar (the window may show it up
   // to 100 ms later, and always at the end of a pair).
@@ -58,6 +61,8 @@ class TForm3 : public Window, public IResumeView {
   void Show(const ResumeStatus& status) override;
   void Pump() override;
   void ReportError(const std::string& text) override;
+  int Level() override { return levelSource_ ? levelSource_() : 0; }
+  std::string DecimalSeparator() override;
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -76,6 +81,7 @@ class TForm3 : public Window, public IResumeView {
   bool running_ = false;
   bool held_ = false;
   std::function<void(bool)> runHook_;
+  std::function<int()> levelSource_;
   HBITMAP logo_ = nullptr;
   std::wstring openChoice_, saveChoice_;  // each dialog opens with its previous choice
   ResumeStatus shown_;                    // what the controls show now

@@ -40,7 +40,7 @@ const std::vector<ControlSpec>& Controls() {
         {.name = "Label1", .cls = WC_STATICW, .caption = "Opcje programu", .x = 8, .y = 8, .w = 180, .h = 29,
          .style = kLabel, .font = {L"Tahoma", 24, false}, .autoSize = true},
         {.name = "GroupBox1", .cls = WC_BUTTONW, .caption = " Poziom kopiowania ", .x = 8, .y = 48, .w = 461,
-         .h = 153, .style = kGroupBox},
+         .h = 177, .style = kGroupBox},
         {.name = "Label7", .cls = WC_STATICW,
          .caption = "Poniżej ustaw poziom kopiowania. Im szybszy, tym masz mniej pewności, że operacja kopiowania "
                     "skończy się sukcesem. Najwolniejszy, ale najbardziej skuteczny jest poziom zerowy.",
@@ -57,16 +57,20 @@ const std::vector<ControlSpec>& Controls() {
          .autoSize = true},
         {.name = "Label6", .cls = WC_STATICW, .caption = "Poziom 1", .x = 8, .y = 124, .w = 445, .h = 19,
          .style = kCentredLabel, .parent = "GroupBox1", .font = {L"Tahoma", 16, true}},
+        // Under the level: rescue mode; everything below moved down to make room.
+        {.name = "CheckBox2", .cls = WC_BUTTONW,
+         .caption = "Tryb ratunkowy: pomijaj nieczytelne miejsca i zapisuj mapę odczytu", .x = 12, .y = 150,
+         .w = 437, .h = 17, .style = BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, .parent = "GroupBox1"},
         {.name = "RadioGroup1", .cls = WC_BUTTONW, .caption = " Po skopiowaniu wszystkich plików... ", .x = 8,
-         .y = 204, .w = 461, .h = 145, .style = kGroupBox},
+         .y = 228, .w = 461, .h = 145, .style = kGroupBox},
     };
     for (int i = 0; i < TForm2::kRadioItems; ++i) t.push_back(RadioItem(i));
     const std::vector<ControlSpec> rest = {
-        {.name = "Edit1", .cls = WC_EDITW, .caption = "", .x = 176, .y = 280, .w = 261, .h = 21,
+        {.name = "Edit1", .cls = WC_EDITW, .caption = "", .x = 176, .y = 304, .w = 261, .h = 21,
          .style = ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, .exStyle = WS_EX_CLIENTEDGE},
-        {.name = "Button1", .cls = WC_BUTTONW, .caption = "...", .x = 440, .y = 280, .w = 21, .h = 21,
+        {.name = "Button1", .cls = WC_BUTTONW, .caption = "...", .x = 440, .y = 304, .w = 21, .h = 21,
          .style = kButton | WS_GROUP},
-        {.name = "GroupBox2", .cls = WC_BUTTONW, .caption = " Dodatkowe opcje ", .x = 8, .y = 352, .w = 461,
+        {.name = "GroupBox2", .cls = WC_BUTTONW, .caption = " Dodatkowe opcje ", .x = 8, .y = 376, .w = 461,
          .h = 57, .style = kGroupBox | WS_DISABLED},
         {.name = "CheckBox1", .cls = WC_BUTTONW,
          .caption = "Po skończeniu kopiowania pliku, sprawdź czy ma taki sam rozmiar jak źródło", .x = 12, .y = 20,
@@ -75,9 +79,9 @@ const std::vector<ControlSpec>& Controls() {
          .w = 423, .h = 13, .style = kRightLabel | WS_DISABLED, .parent = "GroupBox2", .font = {L"Tahoma", 9, false},
          .color = RGB(255, 128, 64)},
         // Neither button is a default or cancel button: Enter and Escape press neither.
-        {.name = "Button2", .cls = WC_BUTTONW, .caption = "OK", .x = 392, .y = 416, .w = 77, .h = 25,
+        {.name = "Button2", .cls = WC_BUTTONW, .caption = "OK", .x = 392, .y = 440, .w = 77, .h = 25,
          .style = kButton | WS_GROUP, .font = kBold},
-        {.name = "Button3", .cls = WC_BUTTONW, .caption = "Anuluj", .x = 308, .y = 416, .w = 77, .h = 25,
+        {.name = "Button3", .cls = WC_BUTTONW, .caption = "Anuluj", .x = 308, .y = 440, .w = 77, .h = 25,
          .style = kButton | WS_GROUP},
     };
     t.insert(t.end(), rest.begin(), rest.end());
@@ -91,7 +95,7 @@ const std::vector<ControlSpec>& Controls() {
 std::string TForm2::RadioItemName(int index) { return kRadioNames[index]; }
 
 void TForm2::Create() {
-  CreateForm({.className = L"TForm2", .caption = "Opcje programu", .clientWidth = 476, .clientHeight = 447,
+  CreateForm({.className = L"TForm2", .caption = "Opcje programu", .clientWidth = 476, .clientHeight = 471,
               .style = WS_POPUP | WS_CAPTION | WS_SYSMENU, .exStyle = WS_EX_DLGMODALFRAME},
              Controls());
   HWND bar = Control("TrackBar1");
@@ -126,6 +130,8 @@ void TForm2::SetActionIndex(int index) {
 std::string TForm2::ProgramToRun() const { return Text("Edit1"); }
 void TForm2::SetProgramToRun(const std::string& path) { SetText("Edit1", path); }
 bool TForm2::SizeCheck() const { return Checked("CheckBox1"); }
+bool TForm2::RescueMode() const { return Checked("CheckBox2"); }
+void TForm2::SetRescueMode(bool on) { Check("CheckBox2", on); }
 void TForm2::SetSizeCheck(bool on) { Check("CheckBox1", on); }
 
 void TForm2::EnableActionChoice(bool on) {

@@ -21,6 +21,8 @@ class TForm2 : public Window {
   void SetProgramToRun(const std::string& path);
   bool SizeCheck() const;  // CheckBox1
   void SetSizeCheck(bool on);
+  bool RescueMode() const;  // CheckBox2, under the level
+  void SetRescueMode(bool on);
   // The copy run and the update check switch the action choice off while they run.
   void EnableActionChoice(bool on);
   bool ActionChoiceEnabled() const;

@@ -24,7 +24,27 @@ std::string LowerCase(const std::string& utf8) {
   return Narrow(w);
 }
 
+bool SamePath(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  const std::wstring wa = Widen(a), wb = Widen(b);
+  return CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(), static_cast<int>(wb.size()),
+                              TRUE) == CSTR_EQUAL;
+}
+
 namespace {
+
+// The full path of a process's executable; empty when it cannot be asked.
+std::string ImagePath(DWORD id) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (!process) return {};
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  const bool ok = QueryFullProcessImageNameW(process, 0, path.data(), &size) != FALSE;
+  CloseHandle(process);
+  if (!ok) return {};
+  path.resize(size);
+  return Narrow(path);
+}
 
 using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
 using WalkFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32W*);
@@ -57,6 +77,7 @@ bool Walk(WalkFn fn, void* snapshot, ProcessEntry& entry) {
   entry.id = record.th32ProcessID;
   record.szExeFile[MAX_PATH - 1] = L'\0';
   entry.exeFile = Narrow(record.szExeFile);
+  entry.path = ImagePath(record.th32ProcessID);
   return true;
 }
 

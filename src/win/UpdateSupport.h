@@ -12,9 +12,14 @@ bool ForceDeleteFile(const std::string& path);
 // The locale's lower case of a text (for comparing executable names).
 std::string LowerCase(const std::string& utf8);
 
+// Whether two paths name the same file as Windows compares paths: ordinally,
+// without regard to letter case. Empty paths name nothing.
+bool SamePath(const std::string& a, const std::string& b);
+
 struct ProcessEntry {
   unsigned long id = 0;
   std::string exeFile;  // the executable's file name as the snapshot lists it
+  std::string path;     // the executable's full path; empty when it cannot be asked
 };
 
 // A walk over a snapshot of the running processes, in the snapshot's order,

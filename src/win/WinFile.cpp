@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "win/WinFile.h"
 #include "win/Utf.h"
 
@@ -40,6 +42,17 @@ class WinFile : public IFile {
     DWORD done = 0;
     if (!WriteFile(Handle(), buffer, static_cast<DWORD>(count), &done, nullptr)) Fail(GetLastError());
     return done;
+  }
+  void Flush() override {
+    if (!FlushFileBuffers(Handle())) Fail(GetLastError());
+  }
+  void SetSize(int64_t size) override {
+    const int64_t at = Position();
+    Seek(size);
+    const BOOL ok = SetEndOfFile(Handle());
+    const DWORD error = GetLastError();
+    Seek(at);
+    if (!ok) Fail(error);
   }
   void Close() override {
     HANDLE h = Handle();
@@ -107,6 +120,39 @@ bool WinFileSystem::IsSameFile(IFile& file, const std::string& path) {
 }
 
 int64_t WinFileSystem::FileSizeByName(const std::string& path) { return win::FileSizeByName(path); }
+
+void WinFileSystem::ReplaceContent(const std::string& path, const std::string& text) {
+  const std::wstring target = LongPath(path);
+  const std::wstring fresh = LongPath(path + ".new");
+  HANDLE h = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) Fail(GetLastError());
+  DWORD error = 0;
+  size_t done = 0;
+  while (done < text.size() && error == 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
+    DWORD wrote = 0;
+    if (!WriteFile(h, text.data() + done, chunk, &wrote, nullptr))
+      error = GetLastError();
+    else if (wrote != chunk)
+      error = ERROR_DISK_FULL;
+    done += wrote;
+  }
+  if (error == 0 && !FlushFileBuffers(h)) error = GetLastError();
+  if (!CloseHandle(h) && error == 0) error = GetLastError();
+  if (error == 0 && !MoveFileExW(fresh.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    error = GetLastError();
+  if (error != 0) {
+    DeleteFileW(fresh.c_str());
+    Fail(error);
+  }
+}
+
+void WinFileSystem::RemoveFile(const std::string& path) {
+  if (DeleteFileW(LongPath(path).c_str())) return;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+  Fail(error);
+}
 
 int64_t FileSizeByName(const std::string& path) {
   if (path.empty()) return 0;

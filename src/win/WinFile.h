@@ -10,6 +10,10 @@ class WinFileSystem : public IFileSystem {
   std::unique_ptr<IFile> Open(const std::string& path, OpenMode mode) override;
   bool IsSameFile(IFile& file, const std::string& path) override;
   int64_t FileSizeByName(const std::string& path) override;
+  // Written to path + ".new", flushed, then moved over `path` (replace,
+  // write-through). On failure the new file is deleted and the old one stays.
+  void ReplaceContent(const std::string& path, const std::string& text) override;
+  void RemoveFile(const std::string& path) override;
 };
 
 // The size in the directory entry of the first file matching `path` (any

@@ -2,6 +2,7 @@
 
 #include "win/WinRegistry.h"
 
+#include "core/SettingsLocation.h"
 #include "win/Utf.h"
 
 namespace sk::win {
@@ -12,6 +13,16 @@ bool WinRegistryKey::OpenOrCreate(const std::string& path) {
   const LONG rc = RegCreateKeyExW(root_, Widen(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                   nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) return false;
+  key_ = key;
+  return true;
+}
+
+bool WinRegistryKey::OpenExisting(const std::string& path, bool writable) {
+  Close();
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root_, Widen(path).c_str(), 0, writable ? KEY_ALL_ACCESS : KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
   key_ = key;
   return true;
 }
@@ -51,7 +62,10 @@ void WinRegistryKey::Close() {
 }
 
 RegistryKeyFactory SettingsKeyFactory() {
-  return [] { return std::make_unique<WinRegistryKey>(HKEY_LOCAL_MACHINE); };
+  return []() -> std::unique_ptr<IRegistryKey> {
+    return std::make_unique<FallbackRegistryKey>(std::make_unique<WinRegistryKey>(HKEY_LOCAL_MACHINE),
+                                                 std::make_unique<WinRegistryKey>(HKEY_CURRENT_USER));
+  };
 }
 
 }  // namespace sk::win

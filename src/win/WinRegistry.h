@@ -15,6 +15,7 @@ class WinRegistryKey : public IRegistryKey {
   WinRegistryKey& operator=(const WinRegistryKey&) = delete;
 
   bool OpenOrCreate(const std::string& path) override;
+  bool OpenExisting(const std::string& path, bool writable) override;
   bool QueryInfo(const std::string& name, uint32_t& type, uint32_t& size) override;
   bool QueryData(const std::string& name, uint32_t limit, uint32_t& type, std::string& data) override;
   bool SetValue(const std::string& name, uint32_t type, const std::string& data) override;
@@ -25,7 +26,9 @@ class WinRegistryKey : public IRegistryKey {
   HKEY key_ = nullptr;
 };
 
-// Fresh accessors to the program's settings key, for the settings store.
+// Fresh accessors to the program's settings key, for the settings store:
+// HKEY_LOCAL_MACHINE, or HKEY_CURRENT_USER where the machine's key cannot be
+// written (FallbackRegistryKey).
 RegistryKeyFactory SettingsKeyFactory();
 
 }  // namespace sk::win

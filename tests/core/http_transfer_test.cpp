@@ -208,10 +208,15 @@ TEST(HttpFetchSteps, NoLengthWithBinaryDataBothWays) {
   Fetch text;
   text.Body(2000, false);
   HttpOutcome out = text.Run();
-  EXPECT_TRUE(out.success);  // the body ended normally
+  EXPECT_FALSE(out.success);  // saved, but nothing says it is complete
   EXPECT_EQ(out.totalSize, 0);
   EXPECT_TRUE(text.target.data == text.session.body);
   for (auto [total, readed] : text.reports) EXPECT_EQ(total, 0);
+
+  Fetch empty;  // an empty body without a length is complete
+  empty.Body(0, false);
+  EXPECT_TRUE(empty.Run().success);
+  EXPECT_TRUE(empty.target.created);
 
   Fetch binary;
   binary.Body(2000, false);

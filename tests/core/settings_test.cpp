@@ -1,7 +1,9 @@
 #include "core/Settings.h"
+#include "core/SettingsLocation.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -17,6 +19,7 @@ struct FakeRegistry {
   };
   std::map<std::string, std::map<std::string, Value>> keys;
   bool refuseOpen = false;
+  bool readOnly = false;              // opens for reading only (no rights to write)
   std::string failingWrite;           // the value whose write fails
   std::vector<std::string> attempts;  // every write, in order
   int opens = 0;
@@ -59,10 +62,20 @@ class FakeKey : public IRegistryKey {
   explicit FakeKey(FakeRegistry& r) : r_(r) {}
   ~FakeKey() override { Close(); }
   bool OpenOrCreate(const std::string& path) override {
-    if (r_.refuseOpen) return false;
-    path_ = path;
+    if (r_.refuseOpen || r_.readOnly) return false;
     r_.keys[path];
+    return Opened(path, true);
+  }
+  bool OpenExisting(const std::string& path, bool writable) override {
+    if (r_.refuseOpen || (writable && r_.readOnly) || !r_.keys.count(path)) return false;
+    return Opened(path, writable);
+  }
+  bool Opened(const std::string& path, bool writable) {
+    Close();
+    closed_ = false;
+    path_ = path;
     open_ = true;
+    writable_ = writable;
     ++r_.opens;
     ++r_.openNow;
     return true;
@@ -84,7 +97,7 @@ class FakeKey : public IRegistryKey {
   bool SetValue(const std::string& name, uint32_t type, const std::string& data) override {
     Touch();
     r_.attempts.push_back(name);
-    if (!open_ || name == r_.failingWrite) return false;
+    if (!open_ || !writable_ || name == r_.failingWrite) return false;
     r_.keys[path_][name] = {type, data};
     return true;
   }
@@ -108,6 +121,7 @@ class FakeKey : public IRegistryKey {
   FakeRegistry& r_;
   std::string path_;
   bool open_ = false;
+  bool writable_ = false;
   bool closed_ = false;
 };
 
@@ -162,8 +176,8 @@ class SettingsStoreTest : public testing::Test {
   FakeRegistry reg;
   FakeControls controls;
   std::vector<Entry> log;
-  const std::vector<std::string> kSaveOrder = {kLevel, kEndAction, kLastCopyToFolder, kProgramPath, kCheckFiles,
-                                               kRunAfter};
+  const std::vector<std::string> kSaveOrder = {kLevel,       kEndAction, kLastCopyToFolder, kProgramPath,
+                                               kCheckFiles,  kRunAfter,  kRescueMode};
 };
 
 // ---------------------------------------------------------------- value coding
@@ -281,6 +295,68 @@ TEST_F(SettingsStoreTest, AKeyThatCannotBeOpenedGoesUnnoticedUntilReadsAndWrites
   store.CancelPressed();
   store.MainWindowClosing();
   EXPECT_EQ(log, (std::vector<Entry>{{"Błąd: Failed to set data for 'Level'", ekError}}));
+}
+
+// A user without rights to write the machine's key keeps the settings in
+// the user's own key, without a word: read from it when it is there, else
+// from the machine's key, and written to it.
+TEST_F(SettingsStoreTest, WithoutRightsToTheMachineKeyTheUsersOwnKeyKeepsTheSettings) {
+  struct Case {
+    const char* name;
+    bool machineWritable;
+    int machineLevel;      // the stored Level; -1: no key
+    int userLevel;         // -1: no key
+    bool userRefuses;      // the user's key cannot be made either
+    int loadedLevel;       // -1: the dialog's load fails at Level
+    const char* savedIn;   // "machine", "user", or "" when the save fails
+  } cases[] = {
+      {"machine writable", true, 2, 3, false, 2, "machine"},
+      {"read-only machine key", false, 2, -1, false, 2, "user"},
+      {"user key there", false, 2, 3, false, 3, "user"},
+      {"first run without rights", false, -1, -1, false, -1, "user"},
+      {"no rights anywhere", false, 2, -1, true, 2, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRegistry machine, user;
+    for (auto [reg, level] : {std::pair{&machine, c.machineLevel}, std::pair{&user, c.userLevel}}) {
+      if (level < 0) continue;
+      reg->PutDword(kLevel, level);
+      reg->PutDword(kEndAction, 1);
+      reg->PutDword(kCheckFiles, 0);
+    }
+    machine.readOnly = !c.machineWritable;
+    user.refuseOpen = c.userRefuses;
+    FakeControls controls;
+    std::vector<Entry> entries;
+    SettingsStore store(
+        [&] { return std::make_unique<FallbackRegistryKey>(std::make_unique<FakeKey>(machine), std::make_unique<FakeKey>(user)); },
+        controls, [&](const std::string& t, EventKind k) { entries.push_back({t, k}); });
+    store.MainWindowCreated();
+    const std::string error = DialogLoadError(store);
+    if (c.loadedLevel >= 0) {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(controls.level, c.loadedLevel);
+    } else {
+      EXPECT_EQ(error, "Failed to get data for 'Level'");  // as on any first run
+    }
+    controls.level = 4;
+    store.OkPressed();
+    store.CancelPressed();  // reads back what OK stored, wherever that went
+    EXPECT_EQ(controls.level, *c.savedIn ? 4 : c.loadedLevel);
+    store.MainWindowClosing();
+
+    const std::string savedIn = c.savedIn;
+    EXPECT_EQ(machine.Dword(kLevel), savedIn == "machine" ? 4 : std::max(c.machineLevel, 0));
+    if (savedIn == "user") {
+      EXPECT_EQ(user.Dword(kLevel), 4);
+      EXPECT_EQ(user.Key().size(), 7u);  // every value the program saves
+    }
+    const std::vector<Entry> expected =
+        savedIn.empty() ? std::vector<Entry>{{"Błąd: Failed to set data for 'Level'", ekError}} : std::vector<Entry>{};
+    EXPECT_EQ(entries, expected);
+    EXPECT_EQ(machine.openNow + user.openNow, 0);
+  }
 }
 
 TEST_F(SettingsStoreTest, StoredValuesOutOfRangeAreBroughtIntoRangeByTheControlsAndSavedSo) {

@@ -74,3 +74,32 @@ TEST(UpdateIni, ProfileFileReadingRules) {
 
 }  // namespace
 }  // namespace sk
+
+namespace sk {
+namespace {
+
+TEST(UpdateIni, HashKeysAreWholeSha256sOrNothing) {
+  const std::string hex = "00ff10AB" + std::string(56, '7');
+  const std::string bytes = std::string("\x00\xff\x10\xab", 4) + std::string(28, '\x77');
+  const struct {
+    std::string value;
+    bool valid;
+  } cases[] = {
+      {hex, true},
+      {"  " + hex + " ", true},
+      {"\"" + hex + "\"", true},
+      {hex.substr(1), false},      // 63 figures
+      {hex + "0", false},          // 65
+      {hex.substr(0, 63) + "g", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    const auto d = ReadUpdateDescription("[Update]\nPackageSHA256=" + c.value + "\nUpdaterSHA256=" + c.value + "\n");
+    EXPECT_EQ(d.packageSha256, c.valid ? bytes : "") << c.value;
+    EXPECT_EQ(d.updaterSha256, d.packageSha256);
+  }
+  EXPECT_EQ(ReadUpdateDescription("[Update]\nVersion=200\n").packageSha256, "");
+}
+
+}  // namespace
+}  // namespace sk

@@ -9,12 +9,18 @@
  *       followed by an extension (".bin", ".txt", ...) names a file:
  *         size=N        its size in bytes (required)
  *         salt=N        the content's salt (default 0)
- *         bad=A-B       bytes A to B inclusive cannot be read (any number of these)
+ *         bad=A-B       bytes A to B inclusive cannot be read (up to 64 of these)
+ *         badevery=S-L[-F[-N]]
+ *                       many unreadable spots: bytes F+k*S to F+k*S+L-1 for
+ *                       k = 0, 1, ... (N spots, or to the end of the file when
+ *                       N is left out); F is 0 when left out; S and L at least 1
+ *                       (up to 8 of these)
  *         slow=MS       every read waits MS milliseconds
  *         stall=MS      a read that fails waits MS milliseconds first
  *         id=TEXT       a free tag (letters, digits, '_'), to make names differ
  *       Numbers are decimal and may end in K, M or G (times 1024, 1024^2, 1024^3).
- *       Example: "size=5000,salt=3,bad=100-199,bad=4000-4099.bin".
+ *       Example: "size=5000,salt=3,bad=100-199,bad=4000-4099.bin"; 10,000 spots
+ *       of 100 bytes, one every 4 KiB from 2048: "size=40M,badevery=4K-100-2K-10000.bin".
  *       The content is computed, so sizes of many GiB cost nothing:
  *         w(k)  = mix(k * 0x9E3779B97F4A7C15 + salt)   (64-bit arithmetic)
  *         mix(z): z ^= z >> 30; z *= 0xBF58476D1CE4E5B9; z ^= z >> 27;
@@ -42,6 +48,8 @@
  *                 lists them; truncating it clears the list.
  *         budget  writing a number sets the bytes w/ may still take; writing
  *                 "unlimited" (or nothing) lifts the limit; reading shows it.
+ *         fails   the number of reads of v/ that failed with EIO (one line,
+ *                 in decimal); truncating it sets it back to 0.
  *         link    writing lines "PATH TARGET" makes PATH (from the mount's
  *                 root, in a virtual folder of v/) a symbolic link whose text
  *                 is TARGET (e.g. "../other" or ".."); reading lists them.
@@ -73,12 +81,20 @@
 #include <unistd.h>
 
 #define MAX_BAD 64
+#define MAX_EVERY 8
+
+/* Spots repeating every `stride` bytes: [from + k*stride, from + k*stride + len)
+   for k < count. */
+struct every {
+  uint64_t stride, len, from, count;
+};
 
 struct vfile {
   uint64_t size, salt;
   unsigned slow_ms, stall_ms;
-  int nbad;
+  int nbad, nevery;
   uint64_t bad_from[MAX_BAD], bad_to[MAX_BAD]; /* inclusive */
+  struct every every[MAX_EVERY];
 };
 
 /* A growable text buffer (the log, the heal list, virtual folder entries). */
@@ -95,7 +111,8 @@ static struct {
   struct text vpaths;  /* "/v/...\n" lines: virtual folders ("d "), files ("f ") and links ("l ") */
   struct text links;   /* "PATH TARGET\n" lines of the links */
   int64_t budget;      /* -1: unlimited */
-} g = {PTHREAD_MUTEX_INITIALIZER, NULL, {0}, {0}, {0}, {0}, -1};
+  uint64_t fails;      /* reads of v/ that failed with EIO */
+} g = {PTHREAD_MUTEX_INITIALIZER, NULL, {0}, {0}, {0}, {0}, -1, 0};
 
 /* A fixed time for every virtual entry: 2008-02-03 12:00:00 UTC. */
 static const time_t kFixedTime = 1202040000;
@@ -146,6 +163,26 @@ static void fill(char* buf, uint64_t off, size_t n, uint64_t salt) {
   }
 }
 
+/* Whether bytes [a, b] (inclusive) touch a spot of `e`. */
+static int every_touches(const struct every* e, uint64_t a, uint64_t b) {
+  if (b < e->from || e->count == 0) return 0;
+  /* The first spot that ends at or after `a`. */
+  uint64_t k = 0;
+  if (a >= e->from && a - e->from >= e->len) k = (a - e->from - e->len) / e->stride + 1;
+  if (k >= e->count) return 0;
+  if (k > (UINT64_MAX - e->from) / e->stride) return 0; /* beyond any file */
+  return e->from + k * e->stride <= b;
+}
+
+/* Whether bytes [a, b] (inclusive) of the file touch an unreadable one. */
+static int touches_bad(const struct vfile* sp, uint64_t a, uint64_t b) {
+  for (int i = 0; i < sp->nbad; ++i)
+    if (sp->bad_from[i] <= b && sp->bad_to[i] >= a) return 1;
+  for (int i = 0; i < sp->nevery; ++i)
+    if (every_touches(&sp->every[i], a, b)) return 1;
+  return 0;
+}
+
 /* ------------------------------------------------------------ name syntax */
 
 static int parse_num(const char** p, uint64_t* out) {
@@ -183,6 +220,15 @@ static int parse_name(const char* name, struct vfile* sp) {
     } else if (!strncmp(p, "salt=", 5)) {
       p += 5;
       if (!parse_num(&p, &sp->salt)) return 0;
+    } else if (!strncmp(p, "badevery=", 9)) {
+      p += 9;
+      struct every e = {0, 0, 0, UINT64_MAX};
+      if (sp->nevery == MAX_EVERY || !parse_num(&p, &e.stride) || *p++ != '-' || !parse_num(&p, &e.len) ||
+          e.stride == 0 || e.len == 0)
+        return 0;
+      if (*p == '-' && (++p, !parse_num(&p, &e.from))) return 0;
+      if (*p == '-' && (++p, !parse_num(&p, &e.count))) return 0;
+      sp->every[sp->nevery++] = e;
     } else if (!strncmp(p, "bad=", 4)) {
       p += 4;
       if (!parse_num(&p, &a) || *p++ != '-' || !parse_num(&p, &b) || b < a || sp->nbad == MAX_BAD) return 0;
@@ -259,11 +305,11 @@ static void store_path(char* out, const char* rest) { snprintf(out, PATH_MAX, "%
 
 /* ---------------------------------------------------------- control files */
 
-static const char* ctl_names[] = {"log", "heal", "budget", "link"};
-#define CTL_COUNT 4
+static const char* ctl_names[] = {"log", "heal", "budget", "fails", "link"};
+#define NCTL 5
 
 static int ctl_index(const char* rest) {
-  for (int i = 0; i < CTL_COUNT; ++i)
+  for (int i = 0; i < NCTL; ++i)
     if (rest[0] == '/' && !strcmp(rest + 1, ctl_names[i])) return i;
   return -1;
 }
@@ -280,12 +326,14 @@ static char* ctl_content(int i, size_t* len) {
   } else if (i == 1) {
     src = g.healed.data ? g.healed.data : "";
     n = g.healed.len;
-  } else if (i == 3) {
+  } else if (i == 4) {
     src = g.links.data ? g.links.data : "";
     n = g.links.len;
-  } else {
+  } else if (i == 2) {
     n = g.budget < 0 ? (size_t)snprintf(small, sizeof small, "unlimited\n")
                      : (size_t)snprintf(small, sizeof small, "%lld\n", (long long)g.budget);
+  } else {
+    n = (size_t)snprintf(small, sizeof small, "%llu\n", (unsigned long long)g.fails);
   }
   char* copy = malloc(n + 1);
   if (!copy) abort();
@@ -333,9 +381,9 @@ static int link_add(const char* s, size_t n) {
 static int ctl_write(int i, const char* buf, size_t size) {
   pthread_mutex_lock(&g.lock);
   int rc = (int)size;
-  if (i == 0) {
+  if (i == 0 || i == 3) {
     rc = -EACCES;
-  } else if (i == 3) {
+  } else if (i == 4) {
     for (const char *p = buf, *end = buf + size; p < end && rc >= 0;) {
       const char* e = memchr(p, '\n', (size_t)(end - p));
       if (!e) e = end;
@@ -389,6 +437,7 @@ static void ctl_truncate(int i) {
   pthread_mutex_lock(&g.lock);
   if (i == 0) g.log.len = 0;
   if (i == 1) g.healed.len = 0;
+  if (i == 3) g.fails = 0;
   pthread_mutex_unlock(&g.lock);
 }
 
@@ -493,7 +542,7 @@ static int bm_readdir(const char* path, void* buf, fuse_fill_dir_t fill_dir, off
     fill_dir(buf, "w", NULL, 0, 0);
     fill_dir(buf, "ctl", NULL, 0, 0);
   } else if (a == CTL && !*rest) {
-    for (int i = 0; i < CTL_COUNT; ++i) fill_dir(buf, ctl_names[i], NULL, 0, 0);
+    for (int i = 0; i < NCTL; ++i) fill_dir(buf, ctl_names[i], NULL, 0, 0);
   } else if (a == V) {
     pthread_mutex_lock(&g.lock);
     if (!vdir_exists(path)) {
@@ -691,13 +740,12 @@ static int bm_read(const char* path, char* buf, size_t size, off_t off, struct f
       uint64_t from = (uint64_t)off;
       if (from >= sp->size || size == 0) return 0;
       uint64_t n = sp->size - from < size ? sp->size - from : size;
-      if (sp->nbad && !is_healed(last_part(path))) {
-        for (int i = 0; i < sp->nbad; ++i) {
-          if (sp->bad_from[i] < from + n && sp->bad_to[i] >= from) {
-            if (sp->stall_ms) sleep_ms(sp->stall_ms);
-            return -EIO;
-          }
-        }
+      if ((sp->nbad || sp->nevery) && touches_bad(sp, from, from + n - 1) && !is_healed(last_part(path))) {
+        pthread_mutex_lock(&g.lock);
+        ++g.fails;
+        pthread_mutex_unlock(&g.lock);
+        if (sp->stall_ms) sleep_ms(sp->stall_ms);
+        return -EIO;
       }
       fill(buf, from, (size_t)n, sp->salt);
       return (int)n;

@@ -17,6 +17,7 @@ struct OneValueKey : sk::IRegistryKey {
   bool present;
   OneValueKey(uint32_t t, std::string d, bool p) : type(t), data(std::move(d)), present(p) {}
   bool OpenOrCreate(const std::string&) override { return true; }
+  bool OpenExisting(const std::string&, bool) override { return true; }
   bool QueryInfo(const std::string&, uint32_t& t, uint32_t& size) override {
     if (!present) return false;
     t = type;

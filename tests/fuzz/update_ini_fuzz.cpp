@@ -11,6 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const sk::UpdateDescription d = sk::ReadUpdateDescription(text);
   if (d.url.find('\n') != std::string::npos) std::abort();  // a value never spans lines
+  for (const std::string* hash : {&d.packageSha256, &d.updaterSha256}) {
+    if (!hash->empty() && hash->size() != 32) std::abort();  // a whole SHA-256 or nothing
+  }
   // A version text alone: the fallback or a parsed figure, never a crash.
   (void)sk::ParseIniInteger(text, sk::kUpdateVersion);
   (void)sk::IniValue(text, text.substr(0, size / 2), text.substr(size / 2));

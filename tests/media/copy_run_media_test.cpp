@@ -113,7 +113,7 @@ TEST_F(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
     ASSERT_TRUE(box.Answered());
     EXPECT_EQ(box.Caption(), "Informacja");
     EXPECT_EQ(box.Text(), "Nie wszystkie pliki zostały skopiowane (2 z 3).");
-    EXPECT_EQ(box.Icon(), LoadIconW(nullptr, IDI_WARNING));
+    EXPECT_EQ(box.Boxes().back().icon, "warning");
   }
   EXPECT_EQ(test::ReadFile(out + same.Name()), same.Bytes(0, same.size));
   EXPECT_EQ(test::ReadFile(out + stem + " (2).bin"), "there before the run too");
@@ -127,6 +127,68 @@ TEST_F(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
                           [](const std::string& e) { return e.rfind("Zapisywanie jako ", 0) == 0; }),
             1);
   EXPECT_EQ(entries.back(), "Wyświetlanie komunikatu o skończonym kopiowaniu");
+}
+
+// The same disc with rescue mode stored in the registry (so on in the
+// settings dialog from the start): the damaged file gets its full length and
+// a map beside it, its log says what is missing, and it does not count as
+// copied. The intact files are copied as ever, without maps.
+TEST(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
+  test::Media media;
+  test::SettingsKeyBackup backup;
+  test::TempDir dir;
+  test::DeleteSettingsKey();
+  test::PutSettingsDword(L"Level", 2);
+  test::PutSettingsDword(L"EndAction", 0);
+  test::PutSettingsDword(L"CheckFiles", 1);
+  test::PutSettingsString(L"RunAfter", L"");
+  test::PutSettingsDword(L"RescueMode", 1);
+  SetErrorSink(IgnoreReport);
+  StartUp();
+  TForm1& main = *App().form1;
+  ASSERT_TRUE(App().form2->RescueMode());
+  const test::VirtualFile first{.size = 40000, .salt = 21};
+  test::VirtualFile damaged{.size = 200000, .salt = 22};
+  damaged.Bad(30000, 30999).Bad(150000, 190000);
+  const test::VirtualFile last{.size = 33333, .salt = 23};
+  const std::string disc = media.MakeFolder("rescue_run_disc", {first, damaged, last});
+  for (const std::string& name : {first.Name(), damaged.Name(), last.Name()}) main.AddFileToList(disc + name);
+  main.SetText("Edit1", dir / "wynik");
+  const size_t firstEntry = main.EventLog().Count();
+
+  main.Button8Click();
+
+  auto copied = [&](const test::VirtualFile& f) { return test::ReadFile(dir / "wynik\\" + f.Name()); };
+  EXPECT_EQ(copied(first), first.Bytes(0, first.size));
+  EXPECT_EQ(copied(last), last.Bytes(0, last.size));
+  // Its bytes, holes and map are the fault matrix's to check; here: full length.
+  EXPECT_EQ(copied(damaged).size(), damaged.size);
+  const std::string map = dir / ("wynik\\" + damaged.Name() + ".map");
+  EXPECT_TRUE(test::FileExists(map));
+  EXPECT_FALSE(test::FileExists(dir / ("wynik\\" + first.Name() + ".map")));
+
+  std::vector<std::string> entries;
+  for (size_t i = firstEntry; i < main.EventLog().Count(); ++i) entries.push_back(main.EventLog().At(i).text);
+  auto has = [&](const std::string& text) { return std::count(entries.begin(), entries.end(), text); };
+  EXPECT_EQ(has("Zapisano mapę odczytu " + damaged.Name() + ".map"), 1);
+  EXPECT_EQ(has("Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd"), 1);
+  EXPECT_EQ(has("Rozmiar plików jest taki sam - sukces"), 2);
+  EXPECT_EQ(has("Zakończono kopiowanie pliku " + damaged.Name()), 1);
+  const std::string places = " w 2 miejscach";
+  EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                          [&](const std::string& e) {
+                            return e.rfind("Błąd: Nie odczytano ", 0) == 0 && e.size() > places.size() &&
+                                   e.compare(e.size() - places.size(), places.size(), places) == 0;
+                          }),
+            1);
+  ASSERT_GE(entries.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(entries.end() - 3, entries.end()),
+            (std::vector<std::string>{"Błąd: Nie wszystkie pliki zostały skopiowane (2 z 3)",
+                                      "Zakończono kopiowanie plików", "Włączanie komponentów"}));
+
+  ShutDown();
+  SetErrorSink(nullptr);
+  test::Flush();
 }
 
 }  // namespace

@@ -15,7 +15,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -24,6 +26,7 @@
 
 #include "core/Formats.h"
 #include "core/LevelCopy.h"
+#include "core/Rescue.h"
 #include "core/Resume.h"
 #include "support/Media.h"
 #include "support/UiTest.h"
@@ -129,6 +132,9 @@ struct ResumeView : IResumeView {
   double StartTime() override { return start; }
   void SetStartTime(double days) override { start = days; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
+  int level = 0;
+  int Level() override { return level; }
+  std::string DecimalSeparator() override { return win::DecimalSeparator(); }
 };
 
 std::vector<std::string> g_reported;  // the application's error report, captured
@@ -706,6 +712,486 @@ TEST_F(FaultMatrix, TheMainWindowShowsSizesBeyondFourGib) {
   auto [range2, pos2] = BarOf(form_->Control("ProgressBar2"));
   EXPECT_EQ(range2, static_cast<LRESULT>((2 * big.size) >> 3));
   EXPECT_EQ(pos2, static_cast<LRESULT>(shown >> 3));
+}
+
+// ---- rescue mode ----
+
+bool Readable(const VirtualFile& f, uint64_t i) { return !f.IsBad(i); }
+
+// The map beside a destination, if there is one (a map that does not parse
+// is a failure of its own).
+std::optional<RescueMap> MapOf(const std::string& destination, std::string& problem) {
+  const std::string path = MapPathFor(destination);
+  if (!FileExists(path)) return std::nullopt;
+  try {
+    win::WinFileSystem files;
+    return LoadMapFile(files, path);
+  } catch (const std::exception& e) {
+    problem = std::string("the map does not load: ") + e.what();
+    return std::nullopt;
+  }
+}
+
+// What a destination and its map may say at any moment (after a stop, a full
+// disk, an error): the map calls finished only bytes that the destination
+// holds as the source has them, and without a map the destination is
+// exactly a prefix of the source.
+std::string RecordProblem(const VirtualFile& f, const std::string& destination) {
+  const std::string got = ReadFile(destination);
+  const std::string source = f.Bytes(0, f.size);
+  std::string problem;
+  const auto map = MapOf(destination, problem);
+  if (!problem.empty()) return problem;
+  if (!map) return PrefixProblem(got, source, std::min<uint64_t>(got.size(), f.size));
+  if (map->Size() != static_cast<int64_t>(f.size)) return "the map is " + std::to_string(map->Size()) + " bytes long";
+  for (const auto& a : map->Areas()) {
+    if (a.status != kFinished) continue;
+    if (a.end() > static_cast<int64_t>(got.size()) ||
+        got.compare(static_cast<size_t>(a.pos), static_cast<size_t>(a.size), source, static_cast<size_t>(a.pos),
+                    static_cast<size_t>(a.size)) != 0)
+      return "the map calls " + std::to_string(a.pos) + "+" + std::to_string(a.size) +
+             " finished, the destination differs there";
+  }
+  return "";
+}
+
+// A rescue that ran to its end: the destination has the source's length;
+// the bytes the map calls finished are the source's and every other byte is
+// zero; no unreadable byte is called finished; a readable byte is given up
+// only within the level's block of the damage; the map exists exactly when
+// bytes are missing. `unread` and `places` are what the map says is missing.
+std::string RescueProblem(const VirtualFile& f, const std::string& destination, int level, int64_t& unread,
+                          size_t& places) {
+  const std::string got = ReadFile(destination);
+  const std::string source = f.Bytes(0, f.size);
+  if (got.size() != f.size) return "destination holds " + std::to_string(got.size()) + " bytes";
+  std::string problem;
+  const auto loaded = MapOf(destination, problem);
+  if (!problem.empty()) return problem;
+  const RescueMap map = loaded ? *loaded : RescueMap(static_cast<int64_t>(f.size), kFinished);
+  unread = map.Unfinished();
+  places = map.UnfinishedPlaces();
+  if (loaded && unread == 0) return "a map is left for a complete file";
+  const auto damage = f.BadRanges();
+  if (!loaded && !damage.empty()) return "no map beside a damaged file";
+  if (map.Total(kNonTried) + map.Total(kNonTrimmed) + map.Total(kNonScraped) != 0) return "areas left untried";
+  const uint64_t allowance = BlockSize(level) - 1;
+  auto nearDamage = [&](uint64_t i) {
+    for (const auto& [first, last] : damage)
+      if (i + allowance >= first && i <= last + allowance) return true;
+    return false;
+  };
+  for (const auto& a : map.Areas()) {
+    const bool finished = a.status == kFinished;
+    for (uint64_t i = static_cast<uint64_t>(a.pos); i < static_cast<uint64_t>(a.end()); ++i) {
+      if (got[i] != (finished ? source[i] : '\0')) return "byte " + std::to_string(i) + " is wrong";
+      if (finished && !Readable(f, i)) return "unreadable byte " + std::to_string(i) + " called finished";
+      if (!finished && Readable(f, i) && !nearDamage(i))
+        return "readable byte " + std::to_string(i) + " given up (" + a.status + ")";
+    }
+  }
+  return "";
+}
+
+std::vector<Entry> RescueEntries(const VirtualFile& f, int64_t unread, size_t places) {
+  const std::string n = f.Name();
+  std::vector<Entry> e = {{"Rozpoczynanie kopiowania pliku " + n, ekInfo},
+                          {"Powiązywanie plików", ekInfo},
+                          {"Przygotowywanie plików do kopiowania", ekInfo},
+                          {"Czytanie i zapisywanie bajtów", ekInfo},
+                          {"Zakończono czytanie i zapisywanie bajtów", ekInfo}};
+  if (unread > 0) {
+    e.push_back({"Błąd: Nie odczytano " + FormatSize(unread, win::DecimalSeparator()) + " w " +
+                     (places == 1 ? std::string("1 miejscu") : std::to_string(places) + " miejscach"),
+                 ekError});
+    e.push_back({"Zapisano mapę odczytu " + n + ".map", ekInfo});
+  }
+  e.push_back({"Sprawdzanie rozmiaru pliku", ekInfo});
+  e.push_back(unread > 0 ? Entry{"Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd",
+                                 ekError}
+                         : Entry{"Rozmiar plików jest taki sam - sukces", ekSuccess});
+  e.push_back({"Zakończono sprawdzanie rozmiaru plików", ekInfo});
+  e.push_back({"Zamykanie plików", ekInfo});
+  e.push_back({"Zakończono kopiowanie pliku " + n, ekInfo});
+  return e;
+}
+
+// Rescue mode on for what `body` copies through the main window.
+template <typename Body>
+void InRescueMode(ui::TForm1& form, Body body) {
+  form.SetRescueModeSource([] { return true; });
+  try {
+    body();
+  } catch (...) {
+    form.SetRescueModeSource([] { return false; });
+    throw;
+  }
+  form.SetRescueModeSource([] { return false; });
+}
+
+// Rescue mode over damage of every shape, at the five levels, copied through
+// the main window one file after another as a run does: an unreadable byte
+// at each offset of the read-error table, several areas, an area at the
+// start, at the end, over the whole file. Every file gets its full length,
+// everything readable outside the level's edge allowance, zeros in the holes,
+// a map naming exactly what is missing, and its log entries.
+TEST_F(FaultMatrix, RescueModeReadsPastTheDamage) {
+  struct Shape {
+    std::string name;
+    uint64_t size;
+    std::vector<std::pair<uint64_t, uint64_t>> bad;
+  };
+  std::vector<Shape> shapes;
+  std::set<uint64_t> offsets{0, kSize / 2, kSize - 1};
+  for (int level = 0; level <= 4; ++level)
+    for (uint64_t m : {1, 2})
+      for (int d : {-1, 0, 1}) offsets.insert(m * BlockSize(level) + d);
+  for (uint64_t bad : offsets) shapes.push_back({"unreadable byte " + std::to_string(bad), kSize, {{bad, bad}}});
+  const uint64_t K = 1024;
+  shapes.push_back({"several areas", 300 * K, {{10000, 10099}, {100 * K, 132 * K - 1}, {250 * K + 5, 250 * K + 5}}});
+  shapes.push_back({"an area at the start", 100 * K, {{0, 20 * K}}});
+  shapes.push_back({"an area at the end", 100 * K + 7, {{90 * K + 3, 100 * K + 6}}});
+  shapes.push_back({"the whole file", 50 * K, {{0, 50 * K - 1}}});
+  shapes.push_back({"no damage", 200 * K + 1, {}});
+
+  Failures failures;
+  size_t count = 0, withMaps = 0;
+  InRescueMode(*form_, [&] {
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<VirtualFile> sources;
+      std::vector<std::pair<std::string, std::string>> files;
+      for (size_t i = 0; i < shapes.size(); ++i) {
+        VirtualFile f{.size = shapes[i].size, .salt = 5000u + 100u * level + i, .id = "rescue" + std::to_string(level)};
+        for (const auto& [first, last] : shapes[i].bad) f.Bad(first, last);
+        sources.push_back(f);
+        files.emplace_back(media_->Source(f), *dir_ / f.Name());
+      }
+      const auto results = RunFiles(files, level);
+      for (size_t i = 0; i < shapes.size(); ++i) {
+        ++count;
+        const std::string name = LevelName(level) + ", rescue mode, " + shapes[i].name;
+        int64_t unread = 0;
+        size_t places = 0;
+        if (const std::string p = RescueProblem(sources[i], files[i].second, level, unread, places); !p.empty())
+          failures.Add(name, p);
+        withMaps += unread > 0;
+        if (!shapes[i].bad.empty() && places != shapes[i].bad.size())
+          failures.Add(name, std::to_string(places) + " places unread");
+        if (!results[i].error.empty()) failures.Add(name, "the copy ended with \"" + results[i].error + "\"");
+        if (results[i].entries != RescueEntries(sources[i], unread, places))
+          failures.Add(name, "log entries:" + Describe(results[i].entries));
+      }
+    }
+  });
+  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
+  std::cout << "[ matrix   ] rescue mode: " << count << " files at 5 levels, " << withMaps << " with maps, "
+            << failures.lines.size() << " failing\n";
+}
+
+// Rescue mode onto a disk that fills up, and rescues stopped at random
+// blocks: the file ends with the usual error entry (or its closing entries
+// after a stop), and the destination with its map never claims a byte it
+// does not hold.
+TEST_F(FaultMatrix, RescueModeEndsCleanOnAFullDiskAndAtAStop) {
+  Failures failures;
+  const uint64_t K = 1024;
+  size_t count = 0;
+  InRescueMode(*form_, [&] {
+    for (int level = 0; level <= 4; level += 2) {
+      for (uint64_t budget : {uint64_t{0}, uint64_t{1000}, 70 * K, 200 * K}) {
+        for (bool damaged : {false, true}) {
+          ++count;
+          const std::string tag = std::to_string(level) + "_" + std::to_string(budget) + (damaged ? "d" : "");
+          VirtualFile f{.size = 300 * K, .salt = 700u + count, .id = "rfull" + tag};
+          if (damaged) f.Bad(100 * K, 110 * K);
+          const std::string name = LevelName(level) + ", rescue mode, " + std::to_string(budget) + " bytes free" +
+                                   (damaged ? ", damaged" : "");
+          const std::string dst = media_->Disk() + f.Name();
+          media_->SetBudget(budget);
+          const auto results = RunFiles({{media_->Source(f), dst}}, level);
+          media_->ClearBudget();
+          if (results[0].error != "I/O error 112")
+            failures.Add(name, "the copy ended with \"" + results[0].error + "\"");
+          if (results[0].entries.size() < 5 || results[0].entries[4] != Entry{"Błąd: I/O error 112", ekError})
+            failures.Add(name, "log entries:" + Describe(results[0].entries));
+          if (const std::string p = RecordProblem(f, dst); !p.empty()) failures.Add(name, p);
+        }
+      }
+    }
+  });
+
+  // A file of the user's where the map would go is neither deleted nor
+  // replaced: the damaged file goes on without a map, cut to the bytes read
+  // from its start, and says why.
+  InRescueMode(*form_, [&] {
+    ++count;
+    VirtualFile f{.size = 100 * K, .salt = 901, .id = "rforeign"};
+    f.Bad(50 * K, 51 * K);
+    const std::string dst = *dir_ / f.Name();
+    const std::string mine = "# notatki, nie mapa\n";
+    WriteFile(MapPathFor(dst), mine);
+    const auto results = RunFiles({{media_->Source(f), dst}}, 2);
+    const std::string name = "rescue mode, a file of the user's at the map's path";
+    if (ReadFile(MapPathFor(dst)) != mine) failures.Add(name, "the user's file changed");
+    if (const std::string p = PrefixProblem(ReadFile(dst), f.Bytes(0, f.size), SizeOf(dst)); !p.empty())
+      failures.Add(name, p);
+    if (SizeOf(dst) > 50 * K) failures.Add(name, "destination of " + std::to_string(SizeOf(dst)) + " bytes");
+    if (std::count(results[0].entries.begin(), results[0].entries.end(), Entry{"Błąd: File access denied", ekError}) !=
+        1)
+      failures.Add(name, "log entries:" + Describe(results[0].entries));
+  });
+
+  // Stops at random blocks (the routine asks once a block).
+  const unsigned salt = MatrixSeed() + 1;
+  std::mt19937 rng(salt);
+  auto pick = [&](uint64_t lo, uint64_t hi) { return std::uniform_int_distribution<uint64_t>(lo, hi)(rng); };
+  win::WinFileSystem files;
+  win::WinClock clock;
+  Pacer pacer(clock);
+  struct RescueCopyView : CopyView {
+    bool RescueMode() override { return true; }
+  };
+  for (int t = 0; t < 20; ++t) {
+    ++count;
+    const int level = static_cast<int>(pick(0, 4));
+    VirtualFile f{.size = pick(1, 200 * K), .salt = salt + t, .id = "rstop" + std::to_string(salt) + "_" +
+                                                                       std::to_string(t)};
+    if (pick(0, 2) > 0) {
+      const uint64_t at = pick(0, f.size - 1);
+      f.Bad(at, std::min(f.size - 1, at + pick(0, 5000)));
+    }
+    RescueCopyView view;
+    view.stopAt = static_cast<int64_t>(pick(1, 40));
+    const std::string dst = *dir_ / f.Name();
+    const std::string name = "rescue " + std::to_string(t) + ": " + LevelName(level) + ", " + f.Name() +
+                             ", stop at block " + std::to_string(view.stopAt);
+    std::string error;
+    try {
+      CopyFileAtLevel({files, clock, view, pacer}, media_->Source(f), dst, level);
+    } catch (const FileError& e) {
+      error = e.what();
+    }
+    if (!error.empty()) failures.Add(name, "the copy ended with \"" + error + "\"");
+    if (SizeOf(dst) != f.size) failures.Add(name, "destination of " + std::to_string(SizeOf(dst)) + " bytes");
+    if (const std::string p = RecordProblem(f, dst); !p.empty()) failures.Add(name, p);
+    if (view.log.empty() || view.log.back().text != "Zakończono kopiowanie pliku " + f.Name())
+      failures.Add(name, "log entries:" + Describe(view.log));
+  }
+  EXPECT_TRUE(failures.lines.empty()) << "salt " << salt << ": " << failures.Text();
+  std::cout << "[ matrix   ] rescue mode, full disk and stops: " << count << " cases, " << failures.lines.size()
+            << " failing\n";
+}
+
+// ---- rescued files finished through their read maps ----
+
+// The maps of the rescued copies, kept for tests/media/check_maps.sh (which
+// reads them with ddrescuelog and compares them with ddrescue's own after
+// the media tests) in the folder SEKTORIAN_MAPS names, with a manifest of
+// "LEVEL RESCUED NAME" lines.
+void KeepMapsForDdrescue(const std::vector<std::pair<VirtualFile, int>>& rescued, const std::string& folderOfCopies) {
+  const char* keep = std::getenv("SEKTORIAN_MAPS");
+  if (!keep || !*keep) return;
+  std::string folder = std::string("Z:") + keep + "\\";
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  CreateDirectoryW(win::Widen(folder).c_str(), nullptr);
+  win::WinFileSystem files;
+  std::string manifest;
+  for (const auto& [file, level] : rescued) {
+    const std::string map = MapPathFor(folderOfCopies + file.Name());
+    if (!FileExists(map)) continue;
+    manifest += std::to_string(level) + " " + std::to_string(LoadMapFile(files, map).Total(kFinished)) + " " +
+                file.Name() + "\n";
+    WriteFile(folder + file.Name() + ".map", ReadFile(map));
+  }
+  WriteFile(folder + "manifest", manifest);
+}
+
+// Files rescued through the main window, then resumed through their maps at
+// the same level: first with the damage still there (each pair reports what
+// stays unreadable, its map still names exactly that, and the run goes on),
+// then stopped part way once healed (the map saved names only what was read),
+// then to the end: byte-identical, the map gone. Levels 0 to 3 run through
+// the resume loop, level 4 through the "Resumak" window. Maps that do not fit
+// their source are refused, both files untouched.
+TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
+  constexpr uint64_t kRescueSize = 20000;
+  struct Damage {
+    const char* name;
+    std::vector<std::pair<uint64_t, uint64_t>> bad;
+    VirtualFile::Every every;
+    std::vector<int> levels;
+  };
+  const std::vector<Damage> damages = {
+      {"one area", {{5000, 5099}}, {}, {0, 1, 2, 3, 4}},
+      {"one byte", {{10001, 10001}}, {}, {0, 2, 4}},
+      {"several areas", {{100, 199}, {7000, 7000}, {15000, 16999}}, {}, {0, 4}},
+      {"an area at the start", {{0, 999}}, {}, {0, 3}},
+      {"an area at the end", {{19000, 19999}}, {}, {1, 4}},
+      {"the whole file", {{0, kRescueSize - 1}}, {}, {0, 4}},
+      {"20 spots", {}, {1000, 10, 500, 0}, {2, 4}},
+  };
+  struct Case {
+    std::string name, destination;
+    VirtualFile file;
+    int level;
+  };
+  std::vector<Case> cases;
+  std::vector<std::pair<VirtualFile, int>> rescued;
+  Failures failures;
+  InRescueMode(*form_, [&] {
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<std::pair<std::string, std::string>> files;
+      for (const Damage& d : damages) {
+        if (std::find(d.levels.begin(), d.levels.end(), level) == d.levels.end()) continue;
+        Case c{.name = std::string(d.name) + ", " + LevelName(level), .level = level};
+        c.file = VirtualFile{
+            .size = kRescueSize, .salt = 500u + cases.size(), .id = "map" + std::to_string(cases.size())};
+        for (const auto& [first, last] : d.bad) c.file.Bad(first, last);
+        if (d.every.stride) c.file.every.push_back(d.every);
+        c.destination = *dir_ / c.file.Name();
+        files.emplace_back(media_->Source(c.file), c.destination);
+        cases.push_back(c);
+        rescued.emplace_back(c.file, level);
+      }
+      RunFiles(files, level);
+    }
+  });
+  auto expectRescued = [&](const std::string& when) {
+    for (const Case& c : cases) {
+      int64_t unread = 0;
+      size_t places = 0;
+      if (const std::string p = RescueProblem(c.file, c.destination, c.level, unread, places); !p.empty())
+        failures.Add(c.name + ", " + when, p);
+    }
+  };
+  expectRescued("rescued");
+  KeepMapsForDdrescue(rescued, *dir_ / "");
+  // A destination cut short since its rescue: what its map names as read
+  // beyond the cut is read again, not left as a hole.
+  WriteFile(cases[0].destination, ReadFile(cases[0].destination).substr(0, 3000));
+
+  // Maps that do not fit: another size, and a file that is not a map. The
+  // pair after them is a plain resume.
+  const VirtualFile fitless{.size = 3000, .salt = 61, .id = "fitless"};
+  const VirtualFile garbled{.size = 3000, .salt = 62, .id = "garbled"};
+  const VirtualFile plain{.size = 3000, .salt = 63, .id = "plain_after"};
+  const std::string fitlessDst = *dir_ / fitless.Name(), garbledDst = *dir_ / garbled.Name(),
+                    plainDst = *dir_ / plain.Name();
+  const std::string fitlessMap = RescueMap(2999).ToText(), garbledMap = "0x0 + 1\n0x0 0x10 +\n0x20 0x10 -\n";
+  WriteFile(fitlessDst, fitless.Bytes(0, 1000));
+  WriteFile(MapPathFor(fitlessDst), fitlessMap);
+  WriteFile(garbledDst, garbled.Bytes(0, 1000));
+  WriteFile(MapPathFor(garbledDst), garbledMap);
+  WriteFile(plainDst, plain.Bytes(0, 10));
+
+  win::WinFileSystem files;
+  win::WinClock clock;
+  ui::TForm3 window;
+  window.Create();
+  window.ShowModeless();
+  window.SetLevelSource([] { return 4; });
+  // Runs every case's pair, level by level (the level is the run's), and
+  // gives each case's error reports.
+  auto resumeAll = [&](const std::string& when, int64_t stopAt) {
+    std::map<std::string, std::vector<std::string>> reports;
+    for (int level = 0; level <= 4; ++level) {
+      std::vector<ResumePair> pairs;
+      std::vector<const Case*> of;
+      for (const Case& c : cases)
+        if (c.level == level) pairs.push_back({media_->Source(c.file), c.destination}), of.push_back(&c);
+      std::vector<std::string> errors;
+      if (level < 4) {
+        ResumeView view;
+        view.level = level;
+        view.stopAt = stopAt;
+        Resumer(files, clock, view).Start(pairs);
+        errors = view.errors;
+      } else {
+        window.Button5Click();
+        for (const auto& p : pairs) window.AddPair(p.source, p.destination);
+        g_reported.clear();
+        window.Button1Click();
+        errors = g_reported;
+      }
+      // Reports come in list order and name their file.
+      for (const std::string& e : errors) {
+        const Case* owner = nullptr;
+        for (const Case* c : of)
+          if (e.find(" pliku " + c->file.Name() + ".") != std::string::npos) owner = c;
+        if (owner) reports[owner->name].push_back(e);
+        else failures.Add(when + ", " + LevelName(level), "a report of no listed file: \"" + e + "\"");
+      }
+    }
+    return reports;
+  };
+
+  // Damaged still: every pair reports what stays unreadable, and its map
+  // still names exactly that; the window shows what its last pair misses.
+  auto reports = resumeAll("damaged", -1);
+  expectRescued("resumed damaged");
+  int64_t lastMissing = -1;
+  for (const Case& c : cases) {
+    int64_t unread = 0;
+    size_t places = 0;
+    RescueProblem(c.file, c.destination, c.level, unread, places);
+    if (c.level == 4) lastMissing = unread;
+    const std::vector<std::string> expected = {UnreadBytesText(unread, c.file.Name(), win::DecimalSeparator())};
+    if (reports[c.name] != expected)
+      failures.Add(c.name + ", resumed damaged", std::to_string(reports[c.name].size()) + " reports, the first \"" +
+                                                     (reports[c.name].empty() ? "" : reports[c.name][0]) + "\"");
+  }
+  EXPECT_EQ(window.Text("Label9"), FormatByteCount(lastMissing));
+
+  // Healed, stopped part way: what the maps name as read is there.
+  for (const Case& c : cases) media_->Heal(c.file);
+  reports = resumeAll("healed, stopped", 3);
+  for (const Case& c : cases)
+    if (const std::string p = RecordProblem(c.file, c.destination); !p.empty()) failures.Add(c.name + ", stopped", p);
+
+  // Healed: byte-identical, the map gone, nothing reported.
+  reports = resumeAll("healed", -1);
+  for (const Case& c : cases) {
+    if (ReadFile(c.destination) != c.file.Bytes(0, c.file.size)) failures.Add(c.name + ", healed", "not the source");
+    if (FileExists(MapPathFor(c.destination))) failures.Add(c.name + ", healed", "the map is still there");
+    if (!reports[c.name].empty()) failures.Add(c.name + ", healed", "reported \"" + reports[c.name][0] + "\"");
+  }
+  media_->Unheal();
+
+  // The maps that do not fit are refused, both files as they were, and the
+  // run goes on.
+  window.Button5Click();
+  for (const auto* f : {&fitless, &garbled, &plain}) window.AddPair(media_->Source(*f), *dir_ / f->Name());
+  g_reported.clear();
+  window.Button1Click();
+  EXPECT_EQ(g_reported, (std::vector<std::string>{kMapMismatchText, kMapMismatchText}));
+  EXPECT_TRUE(ReadFile(fitlessDst) == fitless.Bytes(0, 1000) && ReadFile(MapPathFor(fitlessDst)) == fitlessMap);
+  EXPECT_TRUE(ReadFile(garbledDst) == garbled.Bytes(0, 1000) && ReadFile(MapPathFor(garbledDst)) == garbledMap);
+  EXPECT_TRUE(ReadFile(plainDst) == plain.Bytes(0, plain.size)) << "the pair after the refused ones";
+
+  // The disk fills up during a resume through the map: the error is
+  // reported, the map on the disk claims no byte the destination lacks, and
+  // a run with room finishes the file.
+  VirtualFile onDisk{.size = 300000, .salt = 64, .id = "fullmap"};
+  onDisk.Bad(100000, 150000);
+  const std::string onDiskDst = media_->Disk() + onDisk.Name();
+  InRescueMode(*form_, [&] { RunFiles({{media_->Source(onDisk), onDiskDst}}, 4); });
+  media_->Heal(onDisk);
+  ResumeView fullView, roomView;
+  fullView.level = roomView.level = 4;
+  media_->SetBudget(20000);
+  Resumer(files, clock, fullView).Start({{media_->Source(onDisk), onDiskDst}});
+  media_->ClearBudget();
+  EXPECT_EQ(fullView.errors, std::vector<std::string>{"I/O error 112"});
+  EXPECT_EQ(RecordProblem(onDisk, onDiskDst), "");
+  EXPECT_TRUE(FileExists(MapPathFor(onDiskDst)));
+  Resumer(files, clock, roomView).Start({{media_->Source(onDisk), onDiskDst}});
+  EXPECT_TRUE(roomView.errors.empty()) << roomView.errors.front();
+  EXPECT_TRUE(ReadFile(onDiskDst) == onDisk.Bytes(0, onDisk.size));
+  EXPECT_FALSE(FileExists(MapPathFor(onDiskDst)));
+  media_->Unheal();
+  EXPECT_TRUE(failures.lines.empty()) << failures.Text();
+  std::cout << "[ matrix   ] rescued and resumed through maps: " << cases.size() << " files, "
+            << failures.lines.size() << " failing\n";
 }
 
 // After everything above: the disc was only ever opened for reading.

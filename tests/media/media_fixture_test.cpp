@@ -86,6 +86,58 @@ TEST_F(MediaFixture, ReadsFailExactlyAtTheUnreadableBytes) {
   EXPECT_EQ(copied, f.Bytes(0, 4 * 1025));
 }
 
+// Many spots named by one item: "badevery=S-L-F-N" makes L bytes at F + k*S
+// (k < N) unreadable, mixed with a "bad=" range; ctl/fails counts every read
+// that failed, and heals and its reset work on it.
+TEST_F(MediaFixture, RepeatedSpotsFailAndFailingReadsAreCounted) {
+  VirtualFile f{.size = 2000, .salt = 5, .id = "every"};
+  f.BadEvery(100, 3, 50, 4).Bad(1000, 1000);  // 50-52, 150-152, 250-252, 350-352, 1000
+  // A file of 10,000 spots of 100 bytes, one every 4 KiB from 2 KiB.
+  VirtualFile many{.size = 40ULL << 20, .salt = 6};
+  many.BadEvery(4096, 100, 2048, 10000);
+  EXPECT_LT(many.Name().size(), 64u);
+  struct Case {
+    const VirtualFile* file;
+    uint64_t offset;
+    DWORD count;
+    bool fails;
+  } cases[] = {
+      {&f, 0, 50, false},     {&f, 0, 51, true},     {&f, 52, 1, true},      {&f, 53, 97, false},
+      {&f, 53, 98, true},     {&f, 153, 97, false},  {&f, 352, 1, true},     {&f, 353, 647, false},
+      {&f, 450, 1, false},    {&f, 999, 2, true},    {&f, 1001, 999, false}, {&f, 0, 2000, true},
+      {&many, 0, 2048, false}, {&many, 2147, 1, true}, {&many, 2148, 4096, true},
+      {&many, 2048 + 9999 * 4096ULL + 99, 1, true},  {&many, 2048 + 9999 * 4096ULL + 100, 3996, false},
+      {&many, 2048 + 10000 * 4096ULL, 4096, false},
+  };
+  Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
+  Handle m = Open(media.Source(many), GENERIC_READ, OPEN_EXISTING);
+  ASSERT_TRUE(h.ok() && m.ok()) << GetLastError();
+  uint64_t failing = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE("read of " + std::to_string(c.count) + " at " + std::to_string(c.offset) + " of " +
+                 c.file->Name());
+    bool modelled = false;  // the test's own model of the name agrees
+    for (uint64_t i = c.offset; i < c.offset + c.count && !modelled; ++i) modelled = c.file->IsBad(i);
+    EXPECT_EQ(modelled, c.fails);
+    DWORD err = 0;
+    const std::string got = ReadAt(c.file == &f ? h.h : m.h, c.offset, c.count, &err);
+    EXPECT_EQ(err, c.fails ? 21u : 0u);
+    if (!c.fails) EXPECT_EQ(got, c.file->Bytes(c.offset, c.count));
+    failing += c.fails;
+  }
+  EXPECT_EQ(media.Fails(), failing);
+  EXPECT_EQ(many.BadRanges().size(), 10000u);
+  // Healed reads do not fail and are not counted; ClearFails starts afresh.
+  media.Heal(f);
+  DWORD err = 0;
+  EXPECT_EQ(ReadAt(h.h, 0, 2000, &err), f.Bytes(0, 2000));
+  EXPECT_EQ(media.Fails(), failing);
+  media.ClearFails();
+  EXPECT_EQ(media.Fails(), 0u);
+  ReadAt(m.h, 2048, 1, &err);
+  EXPECT_EQ(media.Fails(), 1u);
+}
+
 TEST_F(MediaFixture, AHealedRangeReadsAndOnlyThatFileHeals) {
   VirtualFile f{.size = 3000, .salt = 4};
   f.Bad(1000, 1999);

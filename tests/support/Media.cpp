@@ -41,6 +41,11 @@ std::string VirtualFile::Name() const {
   std::string n = "size=" + std::to_string(size);
   if (salt) n += ",salt=" + std::to_string(salt);
   for (const auto& [first, last] : bad) n += ",bad=" + std::to_string(first) + "-" + std::to_string(last);
+  for (const Every& e : every) {
+    n += ",badevery=" + std::to_string(e.stride) + "-" + std::to_string(e.length);
+    if (e.from || e.count) n += "-" + std::to_string(e.from);
+    if (e.count) n += "-" + std::to_string(e.count);
+  }
   if (slowMs) n += ",slow=" + std::to_string(slowMs);
   if (stallMs) n += ",stall=" + std::to_string(stallMs);
   if (!id.empty()) n += ",id=" + id;
@@ -55,7 +60,35 @@ std::string VirtualFile::Bytes(uint64_t offset, size_t count) const {
 uint64_t VirtualFile::FirstBad() const {
   uint64_t first = size;
   for (const auto& r : bad) first = std::min(first, r.first);
+  for (const Every& e : every) first = std::min(first, e.from);
   return first;
+}
+
+bool VirtualFile::IsBad(uint64_t i) const {
+  for (const auto& [first, last] : bad)
+    if (i >= first && i <= last) return true;
+  for (const Every& e : every)
+    if (i >= e.from && (i - e.from) % e.stride < e.length && (!e.count || (i - e.from) / e.stride < e.count))
+      return true;
+  return false;
+}
+
+std::vector<std::pair<uint64_t, uint64_t>> VirtualFile::BadRanges() const {
+  std::vector<std::pair<uint64_t, uint64_t>> all;
+  for (const auto& [first, last] : bad)
+    if (first < size) all.emplace_back(first, std::min(last, size - 1));
+  for (const Every& e : every)
+    for (uint64_t k = 0, at = e.from; at < size && (!e.count || k < e.count); ++k, at += e.stride)
+      all.emplace_back(at, std::min(at + e.length, size) - 1);
+  std::sort(all.begin(), all.end());
+  std::vector<std::pair<uint64_t, uint64_t>> merged;
+  for (const auto& r : all) {
+    if (!merged.empty() && r.first <= merged.back().second + 1)
+      merged.back().second = std::max(merged.back().second, r.second);
+    else
+      merged.push_back(r);
+  }
+  return merged;
 }
 
 std::string ReadAt(HANDLE h, uint64_t offset, DWORD count, DWORD* error) {
@@ -83,6 +116,7 @@ Media::Media() {
     throw std::runtime_error("badmedia: the fixture is not mounted at " + unix + " (" + root_ +
                              "ctl\\budget is missing); the test \"media_mount\" mounts it");
   ClearOpenLog();
+  ClearFails();
   Unheal();
   ClearBudget();
   EmptyDisk();
@@ -147,6 +181,9 @@ int64_t Media::Budget() const {
   const std::string text = Control("budget");
   return text.rfind("unlimited", 0) == 0 ? -1 : std::stoll(text);
 }
+
+uint64_t Media::Fails() const { return std::stoull(Control("fails")); }
+void Media::ClearFails() const { SetControl("fails", "", true); }
 
 std::string Media::OpenLogText() const { return Control("log"); }
 

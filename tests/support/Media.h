@@ -20,21 +20,35 @@ std::string MediaBytes(uint64_t salt, uint64_t offset, size_t count);
 // A virtual file of the damaged disc, described by its name, e.g.
 // "size=5000,salt=3,bad=100-199,bad=4000-4099.bin".
 struct VirtualFile {
+  // Unreadable spots repeating every `stride` bytes: `length` bytes at
+  // from + k * stride for k < count (to the end of the file when count is 0).
+  struct Every {
+    uint64_t stride = 0, length = 0, from = 0, count = 0;
+  };
   uint64_t size = 0;
   uint64_t salt = 0;
   std::vector<std::pair<uint64_t, uint64_t>> bad;  // unreadable bytes, first and last (inclusive)
+  std::vector<Every> every;                        // many spots in one name item each
   unsigned slowMs = 0;   // every read waits this long
   unsigned stallMs = 0;  // a failing read waits this long first
   std::string id;        // free tag (letters, digits, '_') to tell equal files apart
   std::string ext = ".bin";
 
   VirtualFile& Bad(uint64_t first, uint64_t last) { bad.emplace_back(first, last); return *this; }
+  VirtualFile& BadEvery(uint64_t stride, uint64_t length, uint64_t from = 0, uint64_t count = 0) {
+    every.push_back({stride, length, from, count});
+    return *this;
+  }
   std::string Name() const;
   // The file's content from `offset`, `count` bytes (clipped at its size),
   // as it reads once healed.
   std::string Bytes(uint64_t offset, size_t count) const;
   // The first unreadable byte (`size` when there is none).
   uint64_t FirstBad() const;
+  // Whether byte `i` cannot be read (until healed).
+  bool IsBad(uint64_t i) const;
+  // The unreadable bytes, as sorted and merged ranges [first, last].
+  std::vector<std::pair<uint64_t, uint64_t>> BadRanges() const;
 };
 
 // One line of the open log.
@@ -88,6 +102,10 @@ class Media {
   void ClearBudget() const;
   // What the writable folder may still take (-1: unlimited).
   int64_t Budget() const;
+
+  // The reads of the disc that failed since the last ClearFails (or mount).
+  uint64_t Fails() const;
+  void ClearFails() const;
 
   std::vector<OpenRecord> OpenLog() const;
   std::string OpenLogText() const;

@@ -65,7 +65,11 @@ BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
 
 }  // namespace
 
-MessageBoxAnswerer::MessageBoxAnswerer(int buttonId, int timeoutMs) : button_(buttonId), timeout_(timeoutMs) {
+MessageBoxAnswerer::MessageBoxAnswerer(int buttonId, int timeoutMs)
+    : MessageBoxAnswerer(std::vector<int>{buttonId}, timeoutMs) {}
+
+MessageBoxAnswerer::MessageBoxAnswerer(std::vector<int> buttonIds, int timeoutMs)
+    : buttons_(std::move(buttonIds)), timeout_(timeoutMs) {
   thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
 }
 
@@ -75,32 +79,46 @@ MessageBoxAnswerer::~MessageBoxAnswerer() {
   CloseHandle(thread_);
 }
 
-namespace {
-// The icon of a box's icon control (a static with SS_ICON).
-BOOL CALLBACK FindIcon(HWND child, LPARAM icon) {
-  if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) return TRUE;
-  *reinterpret_cast<HICON*>(icon) = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-  return FALSE;
-}
-}  // namespace
-
 DWORD WINAPI MessageBoxAnswerer::Run(void* p) {
   auto* self = static_cast<MessageBoxAnswerer*>(p);
   const DWORD start = GetTickCount();
+  size_t next = 0;
+  HWND last = nullptr;
   while (!self->stop_ && GetTickCount() - start < static_cast<DWORD>(self->timeout_)) {
     BoxSearch s;
     EnumWindows(FindBox, reinterpret_cast<LPARAM>(&s));
-    if (s.found) {
+    if (s.found && s.found != last) {
       Sleep(50);
-      self->caption_ = WindowText(s.found);
+      Box box;
+      box.caption = WindowText(s.found);
       HWND text = GetDlgItem(s.found, 0xFFFF);
-      self->text_ = text ? WindowText(text) : std::string();
-      EnumChildWindows(s.found, FindIcon, reinterpret_cast<LPARAM>(&self->icon_));
-      self->answered_ = true;
-      PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(self->button_, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(GetDlgItem(s.found, self->button_)));
-      return 0;
+      box.text = text ? WindowText(text) : std::string();
+      // The icon's static control: 0x14 on Windows, 0x440 (stc1) under Wine.
+      HWND iconControl = GetDlgItem(s.found, 0x14);
+      if (!iconControl) iconControl = GetDlgItem(s.found, 0x440);
+      const auto shown = reinterpret_cast<HICON>(SendMessageW(iconControl, STM_GETICON, 0, 0));
+      const struct {
+        const wchar_t* id;
+        const char* name;
+      } icons[] = {{IDI_ERROR, "error"}, {IDI_QUESTION, "question"}, {IDI_WARNING, "warning"},
+                   {IDI_INFORMATION, "information"}};
+      for (const auto& icon : icons) {
+        if (shown && shown == LoadIconW(nullptr, icon.id)) box.icon = icon.name;
+      }
+      self->caption_ = box.caption;
+      self->text_ = box.text;
+      self->boxes_.push_back(box);
+      const int button = self->buttons_[next];
+      PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(s.found, button)));
+      last = s.found;
+      if (++next == self->buttons_.size()) {
+        self->answered_ = true;
+        return 0;
+      }
+      continue;
     }
+    if (last && !IsWindow(last)) last = nullptr;  // the next box may reuse the handle
     Sleep(20);
   }
   return 0;

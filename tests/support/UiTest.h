@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace sk::test {
 
@@ -24,24 +25,32 @@ std::string WindowText(HWND h);
 class MessageBoxAnswerer {
  public:
   explicit MessageBoxAnswerer(int buttonId = IDOK, int timeoutMs = 10000);
+  // Answers one box after the other with these buttons, in order.
+  explicit MessageBoxAnswerer(std::vector<int> buttonIds, int timeoutMs = 10000);
   ~MessageBoxAnswerer();
+  // Whether every box asked for was answered.
   bool Answered() const { return answered_; }
+  // The last box answered.
   const std::string& Caption() const { return caption_; }
   const std::string& Text() const { return text_; }
-  // The icon the box showed (compare with LoadIconW(nullptr, IDI_...)).
-  HICON Icon() const { return icon_; }
+  // Every box answered, in order: caption, text and the standard icon it
+  // shows ("error", "question", "warning", "information" or "").
+  struct Box {
+    std::string caption, text, icon;
+  };
+  const std::vector<Box>& Boxes() const { return boxes_; }
   // Wait (pumping) until a box was answered.
   bool Wait(int ms = 10000);
 
  private:
   static DWORD WINAPI Run(void* self);
-  int button_;
+  std::vector<int> buttons_;
   int timeout_;
   HANDLE thread_ = nullptr;
   volatile bool answered_ = false;
   volatile bool stop_ = false;
   std::string caption_, text_;
-  HICON icon_ = nullptr;
+  std::vector<Box> boxes_;
 };
 
 // A temporary folder on the Windows side (UTF-8 path ending in '\'), removed

@@ -202,6 +202,15 @@ TEST_F(CopyRun, FilesWithOneNameVanishedSourcesAndANewFolder) {
   EXPECT_EQ(test::ReadFile(out + "\\plik (3).bin"), test::Pattern(3001, 2));
 }
 
+// "Resumak" finishes pairs with a read map at the level a copy run takes:
+// the settings dialog's, whatever it is at the moment.
+TEST_F(CopyRun, ResumakTakesTheSettingsLevel) {
+  for (int level : {0, 3, 4, 1}) {
+    Dialog().SetLevel(level);
+    EXPECT_EQ(Resumak().Level(), level);
+  }
+}
+
 TEST_F(CopyRun, EmptyListEmptyDestinationAndAMissingParent) {
   PressStart();  // nothing listed: nothing at all
   EXPECT_TRUE(Entries().empty());
@@ -300,7 +309,7 @@ TEST_F(CopyRun, StopEndsTheFileInHandAndTheRunStillActs) {
     ASSERT_TRUE(box.Answered());
     EXPECT_EQ(box.Caption(), "Informacja");
     EXPECT_EQ(box.Text(), "Nie wszystkie pliki zostały skopiowane (0 z 2).");
-    EXPECT_EQ(box.Icon(), LoadIconW(nullptr, IDI_WARNING));
+    EXPECT_EQ(box.Boxes().back().icon, "warning");
   }
   ExpectEndedInsideTheLongCopy(big);
   const auto e = Entries();

@@ -14,6 +14,7 @@
 #include "support/SettingsKey.h"
 #include "support/FakeTrayShell.h"
 #include "support/UiTest.h"
+#include "support/UpdateSigning.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
 #include "ui/ResumeForm.h"
@@ -323,7 +324,11 @@ TEST_F(MainMenus, ShortcutsDoNothingDuringAnUpdateCheckAndWorkAfter) {
   test::HttpServer server;
   ASSERT_TRUE(server.Ok()) << "cannot listen on 127.0.0.1:80";
   test::TempDir dir;
-  server.Serve("/menus/Update.ini", {.body = "[Update]\r\nVersion=110\r\n"});
+  const std::string ini = "[Update]\r\nVersion=110\r\n";
+  test::SigningKey key;  // only a signed description is read
+  server.Serve("/menus/Update.ini", {.body = ini});
+  server.Serve("/menus/Update.sig", {.body = key.Sign(ini)});
+  Main().SetUpdatePublicKey(key.PublicKey());
   Main().SetUpdateBaseAddress(server.Base() + "menus/");
   Main().SetUpdateFolder(dir.path());
   int pressed = 0;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/SettingsKey.h"
 #include "support/UiTest.h"
 #include "ui/Application.h"
@@ -308,6 +310,67 @@ TEST_F(SettingsDialog, TheFileButtonPutsTheChosenFileIntoEdit1AndCancelChangesNo
   EXPECT_EQ(Dialog().ProgramToRun(), file);
 }
 
+// Rescue mode: the check box under the level holds RescueMode. Whatever is
+// stored (nothing, as in older installations, or a value of any type), the
+// start shows no error box and logs no error; only a non-zero REG_DWORD
+// checks the box. OK stores 1 or 0, "Anuluj" goes back to what is stored.
+TEST_F(SettingsDialog, RescueModeBoxFollowsItsRegistryValue) {
+  struct Case {
+    const char* name;
+    std::function<void()> store;
+    bool checked;
+  };
+  const DWORD one = 1;
+  const unsigned char eight[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+  const Case cases[] = {
+      {"missing", [] {}, false},
+      {"REG_DWORD 0", [] { test::PutSettingsDword(L"RescueMode", 0); }, false},
+      {"REG_DWORD 1", [] { test::PutSettingsDword(L"RescueMode", 1); }, true},
+      {"REG_DWORD 7", [] { test::PutSettingsDword(L"RescueMode", 7); }, true},
+      {"REG_SZ", [] { test::PutSettingsString(L"RescueMode", L"1"); }, false},
+      {"REG_BINARY of 4 bytes", [&] { test::PutSettingsValue(L"RescueMode", REG_BINARY, &one, 4); }, false},
+      {"REG_DWORD of 8 bytes", [&] { test::PutSettingsValue(L"RescueMode", REG_DWORD, eight, 8); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (started_) {
+      ShutDown();
+      started_ = false;
+      test::Flush();
+      reported_.clear();
+    }
+    test::DeleteSettingsKey();
+    StoreAll(1, 0, L"", 0, L"");
+    c.store();
+    Start();
+    EXPECT_TRUE(reported_.empty());
+    for (size_t i = 0; i < Main().EventLog().Count(); ++i) EXPECT_NE(Main().EventLog().At(i).kind, ekError);
+    EXPECT_EQ(Dialog().RescueMode(), c.checked);
+    EXPECT_EQ(Dialog().Level(), 1);  // the other values load as before
+  }
+
+  // Checked with the mouse and stored by OK, as REG_DWORD 1.
+  Dialog().ShowModeless();
+  Click("CheckBox2");
+  EXPECT_TRUE(Dialog().RescueMode());
+  Click("Button2");
+  EXPECT_EQ(test::GetSettingsValue(L"RescueMode").type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(test::GetSettingsValue(L"RescueMode").Dword(), 1u);
+  // Unchecked, then "Anuluj": checked again from the registry.
+  Dialog().ShowModeless();
+  Click("CheckBox2");
+  EXPECT_FALSE(Dialog().RescueMode());
+  Click("Button3");
+  EXPECT_TRUE(Dialog().RescueMode());
+  // Unchecked and the program closed: 0 is stored, and loaded next time.
+  Dialog().ShowModeless();
+  Click("CheckBox2");
+  CloseMain();
+  EXPECT_EQ(test::GetSettingsValue(L"RescueMode").Dword(), 0u);
+  Restart();
+  EXPECT_FALSE(Dialog().RescueMode());
+}
+
 // ---------------------------------------------------------------- the dialog's controls
 
 TEST_F(SettingsDialog, ControlsTextsAndGeometryAsDesigned) {
@@ -320,7 +383,7 @@ TEST_F(SettingsDialog, ControlsTextsAndGeometryAsDesigned) {
   RECT client{};
   GetClientRect(d.hwnd(), &client);
   EXPECT_EQ(client.right, Dpi(476));
-  EXPECT_EQ(client.bottom, Dpi(447));
+  EXPECT_EQ(client.bottom, Dpi(471));
   const LONG style = GetWindowLongW(d.hwnd(), GWL_STYLE);
   EXPECT_TRUE(style & WS_SYSMENU);
   EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
@@ -332,7 +395,7 @@ TEST_F(SettingsDialog, ControlsTextsAndGeometryAsDesigned) {
   };
   const Row rows[] = {
       {"Label1", "Opcje programu", 8, 8, 0, 0},
-      {"GroupBox1", " Poziom kopiowania ", 8, 48, 461, 153},
+      {"GroupBox1", " Poziom kopiowania ", 8, 48, 461, 177},
       {"Label7",
        "Poniżej ustaw poziom kopiowania. Im szybszy, tym masz mniej pewności, że operacja kopiowania skończy się "
        "sukcesem. Najwolniejszy, ale najbardziej skuteczny jest poziom zerowy.",
@@ -341,14 +404,15 @@ TEST_F(SettingsDialog, ControlsTextsAndGeometryAsDesigned) {
       {"Label2", "Jakość", 16, 152, 0, 0},
       {"Label4", "Szybkość", 404, 152, 0, 0},
       {"Label6", "Poziom 1", 16, 172, 445, 19},
-      {"RadioGroup1", " Po skopiowaniu wszystkich plików... ", 8, 204, 461, 145},
-      {"Edit1", "", 176, 280, 261, 21},
-      {"Button1", "...", 440, 280, 21, 21},
-      {"GroupBox2", " Dodatkowe opcje ", 8, 352, 461, 57},
-      {"CheckBox1", "Po skończeniu kopiowania pliku, sprawdź czy ma taki sam rozmiar jak źródło", 20, 372, 381, 17},
-      {"Label8", "[ będzie zapisane w dzienniku zdarzeń ]", 40, 388, 423, 13},
-      {"Button3", "Anuluj", 308, 416, 77, 25},
-      {"Button2", "OK", 392, 416, 77, 25},
+      {"CheckBox2", "Tryb ratunkowy: pomijaj nieczytelne miejsca i zapisuj mapę odczytu", 20, 198, 437, 17},
+      {"RadioGroup1", " Po skopiowaniu wszystkich plików... ", 8, 228, 461, 145},
+      {"Edit1", "", 176, 304, 261, 21},
+      {"Button1", "...", 440, 304, 21, 21},
+      {"GroupBox2", " Dodatkowe opcje ", 8, 376, 461, 57},
+      {"CheckBox1", "Po skończeniu kopiowania pliku, sprawdź czy ma taki sam rozmiar jak źródło", 20, 396, 381, 17},
+      {"Label8", "[ będzie zapisane w dzienniku zdarzeń ]", 40, 412, 423, 13},
+      {"Button3", "Anuluj", 308, 440, 77, 25},
+      {"Button2", "OK", 392, 440, 77, 25},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -367,11 +431,11 @@ TEST_F(SettingsDialog, ControlsTextsAndGeometryAsDesigned) {
     const std::string name = TForm2::RadioItemName(i);
     EXPECT_EQ(d.Text(name), items[i]);
     const RECT p = Placement(d, name.c_str());
-    EXPECT_GE(p.top, Dpi(204));
-    EXPECT_LE(p.bottom, Dpi(204 + 145));
+    EXPECT_GE(p.top, Dpi(228));
+    EXPECT_LE(p.bottom, Dpi(228 + 145));
     if (i == 3) {  // on Edit1's line, its caption clear of the field
-      EXPECT_LE(p.top, Dpi(280 + 21 / 2));
-      EXPECT_GE(p.bottom, Dpi(280 + 21 / 2));
+      EXPECT_LE(p.top, Dpi(304 + 21 / 2));
+      EXPECT_GE(p.bottom, Dpi(304 + 21 / 2));
       EXPECT_LE(p.right, Dpi(176));
     }
     EXPECT_EQ(GetWindowLongW(d.Control(name), GWL_STYLE) & BS_TYPEMASK, BS_AUTORADIOBUTTON);
@@ -408,8 +472,8 @@ TEST_F(SettingsDialog, TabOrderSkipsTheDisabledSizeCheck) {
   Start();
   TForm2& d = Dialog();
   d.ShowModeless();
-  const std::vector<std::string> order = {"TrackBar1", "RadioGroup1Item2", "Edit1", "Button1", "Button2", "Button3",
-                                          "TrackBar1"};
+  const std::vector<std::string> order = {"TrackBar1", "CheckBox2", "RadioGroup1Item2", "Edit1", "Button1",
+                                          "Button2",   "Button3",   "TrackBar1"};
   HWND at = d.Control(order[0]);
   for (size_t i = 1; i < order.size(); ++i) {
     at = GetNextDlgTabItem(d.hwnd(), at, FALSE);

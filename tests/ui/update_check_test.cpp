@@ -6,8 +6,12 @@
 #include "core/Formats.h"
 #include "core/Text.h"
 #include "support/HttpServer.h"
+#include "support/SettingsKey.h"
 #include "support/UiTest.h"
+#include "support/UpdateSigning.h"
+#include "ui/Application.h"
 #include "ui/MainForm.h"
+#include "ui/SettingsForm.h"
 #include "win/UpdateSupport.h"
 #include "win/Utf.h"
 
@@ -57,9 +61,13 @@ struct Entry {
   bool rewrite;
 };
 
+// The files of one check in the update folder.
+const char* const kUpdateFiles[] = {"Update.ini", "Update.sig", "SKTRN.tmp", "Swapit.exe", "started.txt"};
+
 struct UpdateCheckTest : ::testing::Test {
   test::HttpServer server;
   test::TempDir dir;
+  test::SigningKey key;
   TForm1 form;
   FakeProcesses processes;
   std::vector<Entry> log;
@@ -74,6 +82,7 @@ struct UpdateCheckTest : ::testing::Test {
     form.SetUpdateBaseAddress(server.Base() + prefix.substr(1));
     form.SetUpdateFolder(dir.path());
     form.SetProcessList(&processes);
+    form.SetUpdatePublicKey(key.PublicKey());
     form.UpdateLogHook = [this](const std::string& text, EventKind kind, bool rewrite) {
       log.push_back({text, kind, rewrite});
     };
@@ -93,7 +102,21 @@ struct UpdateCheckTest : ::testing::Test {
     };
   }
 
-  void ServeIni(const std::string& text) { server.Serve(prefix + "Update.ini", {.body = text}); }
+  // Publishes a description and its signature by the test key under `base`.
+  void Publish(const std::string& base, const std::string& ini) {
+    server.Serve(base + "Update.ini", {.body = ini});
+    server.Serve(base + "Update.sig", {.body = key.Sign(ini)});
+  }
+  void ServeIni(const std::string& text) { Publish(prefix, text); }
+  // A description of version 200 with the package at `base` + "p.bin" and
+  // the hashes of `package` and `updater`.
+  std::string Description(const std::string& base, const std::string& package, const std::string& updater) {
+    return "[Update]\r\nVersion=200\r\nURL=" + server.Base() + base.substr(1) + "p.bin\r\nPackageSHA256=" +
+           test::Sha256Hex(package) + "\r\nUpdaterSHA256=" + test::Sha256Hex(updater) + "\r\n";
+  }
+  void ExpectNothingLeft() {
+    for (const char* f : kUpdateFiles) EXPECT_FALSE(test::FileExists(dir / f)) << f;
+  }
 
   // Runs the check, answering its message box with `button`; returns the box's text.
   std::string Check(int button = IDOK) {
@@ -131,20 +154,51 @@ TEST_F(UpdateCheckTest, NoNewerVersion) {
   EXPECT_EQ(server.RequestsFor(prefix + "Swapit.exe"), 0);
 }
 
-TEST_F(UpdateCheckTest, MissingDescriptionReadsAsNoNewerAndRemovesAStaleOne) {
-  // Left from an earlier, declined check; the server now answers 404.
-  test::WriteFile(dir / "Update.ini", "[Update]\r\nVersion=111\r\n");
-  EXPECT_EQ(Check(), kNoNewer);
-  EXPECT_FALSE(test::FileExists(dir / "Update.ini"));
-  ExpectControlsBack();
+TEST_F(UpdateCheckTest, AFailedDescriptionFetchIsAnErrorNotANoNewerVersion) {
+  struct Case {
+    const char* name;
+    const char* base;     // the server's folder; empty: the test's own
+    bool served;          // Update.ini is on the server...
+    bool announceLength;  // ...with its length
+    const char* folder;   // the update folder under the test's folder; empty: the test's folder
+  } cases[] = {
+      {"notFound", "", false, true, ""},
+      {"noNetwork", "http://127.0.0.2/", true, true, ""},
+      {"noLength", "", true, false, ""},
+      {"folderCannotBeWritten", "", true, true, "brak\\"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.clear();
+    actionGroup.clear();
+    const std::string base = prefix + c.name + "/";
+    form.SetUpdateBaseAddress(*c.base ? std::string(c.base) : server.Base() + base.substr(1));
+    form.SetUpdateFolder(dir / c.folder);
+    if (c.served) server.Serve(base + "Update.ini", {.body = "[Update]\nVersion=200\n", .announceLength = c.announceLength});
+    // One left from an earlier, declined check goes too.
+    test::WriteFile(dir / "Update.ini", "[Update]\r\nVersion=111\r\n");
+    test::MessageBoxAnswerer box(IDOK);
+    form.Button6Click();
+    ASSERT_TRUE(box.Answered());
+    EXPECT_EQ(box.Text(), "Nie udało się połączyć z serwerem aktualizacji.");
+    EXPECT_EQ(box.Caption(), "Aktualizacja");
+    EXPECT_EQ(box.Boxes()[0].icon, "error");
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].text, "Błąd: Nie udało się sprawdzić aktualizacji");
+    EXPECT_EQ(log[0].kind, ekError);
+    if (!*c.folder) ExpectNothingLeft();
+    ExpectControlsBack();
+  }
 }
 
 TEST_F(UpdateCheckTest, DeclinedKeepsTheDescription) {
-  const std::string ini = "[Update]\r\nVersion=$6F\r\nURL=http://127.0.0.1/pkg\r\n";
+  const std::string ini = "[Update]\r\nVersion=$6F\r\nURL=http://127.0.0.1/pkg\r\nPackageSHA256=" +
+                          test::Sha256Hex("p") + "\r\nUpdaterSHA256=" + test::Sha256Hex("u") + "\r\n";
   ServeIni(ini);
   EXPECT_EQ(Check(IDNO), kQuestion);
   EXPECT_EQ(test::ReadFile(dir / "Update.ini"), ini);
-  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_FALSE(test::FileExists(dir / "Update.sig"));
+  EXPECT_EQ(server.Requests().size(), 2u);  // the description and its signature
   EXPECT_TRUE(log.empty());
   EXPECT_FALSE(form.CloseHandlerCleared());
   ExpectControlsBack();
@@ -154,11 +208,17 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
   const std::string package = test::Pattern(3000, 3);
   const std::string updater = test::ReadFile(win::ExecutableFolder() + "record_start.exe");
   ASSERT_FALSE(updater.empty());
-  ServeIni("[Update]\r\nVersion=0x6f\r\nURL=" + server.Base() + prefix.substr(1) + "pkg/SKTRN.bin\r\n");
-  server.Serve(prefix + "pkg/SKTRN.bin", {.body = package, .announceLength = false});
+  ServeIni("[Update]\r\nVersion=0x6f\r\nURL=" + server.Base() + prefix.substr(1) +
+           "pkg/SKTRN.bin\r\nPackageSHA256=" + test::Sha256Hex(package) + "\r\nUpdaterSHA256 = " +
+           win::LowerCase(test::Sha256Hex(updater)) + "\r\n");
+  server.Serve(prefix + "pkg/SKTRN.bin", {.body = package});
   server.Serve(prefix + "Swapit.exe", {.body = updater});
   const unsigned long self = GetCurrentProcessId();
-  processes.list = {{10, "explorer.exe"}, {11, "UI_TESTS.EXE"}, {self, "ui_tests.exe"}, {13, "ui_tests.exe"}};
+  const std::string own = win::ExecutablePath();
+  processes.list = {{10, "explorer.exe", "C:\\windows\\explorer.exe"},
+                    {self, "ui_tests.exe", own},
+                    {11, "UI_TESTS.EXE", win::LowerCase(own)},
+                    {13, "ui_tests.exe", "C:\\Inny\\ui_tests.exe"}};
   HANDLE started = CreateEventW(nullptr, TRUE, FALSE, L"SektorianTestUpdaterStarted");
 
   EXPECT_EQ(Check(IDYES), kQuestion);
@@ -181,7 +241,7 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
   EXPECT_TRUE(test::ReadFile(dir / "SKTRN.tmp") == package);
   EXPECT_TRUE(test::ReadFile(dir / "Swapit.exe") == updater);
   EXPECT_TRUE(form.CloseHandlerCleared());
-  EXPECT_EQ(processes.terminated, (std::vector<unsigned long>{11, self}));
+  EXPECT_EQ(processes.terminated, (std::vector<unsigned long>{11, self}));  // its own process last
   ExpectControlsBack();  // the fake walk returned
 
   // The entries: each download's entry turns into its running counter.
@@ -197,8 +257,6 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
     ASSERT_FALSE(added.empty());
     if (added.back() == "Pobieranie aktualizacji") {
       EXPECT_EQ(e.text.rfind("Pobieranie aktualizacji (", 0), 0u) << e.text;
-      const std::string noLength = " / " + FormatSize(0, sep) + ")";
-      EXPECT_TRUE(e.text.ends_with(noLength)) << e.text;
       lastPackage = e.text;
     } else {
       EXPECT_EQ(added.back(), "Pobieranie narzędzia aktualizacji");
@@ -208,27 +266,30 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
   }
   EXPECT_EQ(added, (std::vector<std::string>{"Pobieranie aktualizacji", "Pobieranie narzędzia aktualizacji",
                                              "Uruchamianie narzędzia aktualizacji", "Proszę czekać..."}));
-  EXPECT_EQ(lastPackage, "Pobieranie aktualizacji (" + FormatSize(3000, sep) + " / " + FormatSize(0, sep) + ")");
+  EXPECT_EQ(lastPackage, "Pobieranie aktualizacji (" + FormatSize(3000, sep) + " / " + FormatSize(3000, sep) + ")");
   const int64_t n = static_cast<int64_t>(updater.size());
   EXPECT_EQ(lastUpdater, "Pobieranie narzędzia aktualizacji (" + FormatSize(n, sep) + " / " + FormatSize(n, sep) + ")");
   for (const Entry& e : log) EXPECT_EQ(e.kind, ekInfo);
 }
 
 TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
+  const std::string package = test::Pattern(2000);
   struct Case {
     const char* name;
     test::HttpAnswer package;
     bool updaterServed;
   } cases[] = {
-      {"updater404", {.body = test::Pattern(2000)}, false},
-      {"shortPackage", {.body = test::Pattern(2000), .announcedLength = 5000}, true},
+      {"updater404", {.body = package}, false},
+      {"shortPackage", {.body = package, .announcedLength = 5000}, true},
+      {"packageWithoutLength", {.body = package, .announceLength = false}, true},
   };
+  const std::string sep = win::DecimalSeparator();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     log.clear();
     const std::string base = prefix + c.name + "/";
     form.SetUpdateBaseAddress(server.Base() + base.substr(1));
-    server.Serve(base + "Update.ini", {.body = "[Update]\nVersion=200\nURL=" + server.Base() + base.substr(1) + "p.bin\n"});
+    Publish(base, Description(base, package, "MZ"));
     server.Serve(base + "p.bin", c.package);
     if (c.updaterServed) server.Serve(base + "Swapit.exe", {.body = "MZ"});
     EXPECT_EQ(Check(IDYES), kQuestion);
@@ -236,9 +297,11 @@ TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
     EXPECT_EQ(log.back().text, "Błąd: Nie udało się pobrać aktualizacji");
     EXPECT_EQ(log.back().kind, ekError);
     EXPECT_FALSE(log.back().rewrite);
-    EXPECT_FALSE(test::FileExists(dir / "SKTRN.tmp"));
-    EXPECT_FALSE(test::FileExists(dir / "Swapit.exe"));
-    EXPECT_FALSE(test::FileExists(dir / "started.txt"));
+    if (!c.package.announceLength) {  // the counter shows an unknown total as 0
+      ASSERT_GE(log.size(), 2u);
+      EXPECT_TRUE(log[log.size() - 2].text.ends_with(" / " + FormatSize(0, sep) + ")")) << log[log.size() - 2].text;
+    }
+    ExpectNothingLeft();
     EXPECT_FALSE(form.CloseHandlerCleared());
     EXPECT_TRUE(processes.terminated.empty());
     ExpectControlsBack();
@@ -246,9 +309,83 @@ TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
   EXPECT_EQ(server.RequestsFor(prefix + "shortPackage/Swapit.exe"), 0);  // no updater without the package
 }
 
+TEST_F(UpdateCheckTest, AnUpdateWithoutAValidSignatureStartsNothing) {
+  const std::string package = test::Pattern(3000, 5);
+  const std::string updater = "MZ updater";
+  test::SigningKey otherKey;
+  struct Case {
+    const char* name;
+    bool signatureServed;
+    bool otherKey;            // signed, but not with the key the program holds
+    int changedByte;          // >= 0: this byte of Update.ini changed after signing
+    const char* packageHash;  // of these bytes instead of the package's ("-": no key)
+    const char* updaterHash;
+    std::vector<int> answers;  // the boxes: the question (when asked), then the refusal
+  } cases[] = {
+      {"noSignature", false, false, -1, nullptr, nullptr, {IDOK}},
+      {"otherKey", true, true, -1, nullptr, nullptr, {IDOK}},
+      {"changedByte", true, false, 20, nullptr, nullptr, {IDOK}},
+      {"wrongPackageHash", true, false, -1, "other", nullptr, {IDYES, IDOK}},
+      {"wrongUpdaterHash", true, false, -1, nullptr, "other", {IDYES, IDOK}},
+      {"noUpdaterHash", true, false, -1, nullptr, "-", {IDOK}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.clear();
+    const std::string base = prefix + c.name + "/";
+    form.SetUpdateBaseAddress(server.Base() + base.substr(1));
+    std::string ini = Description(base, c.packageHash ? c.packageHash : package, c.updaterHash ? c.updaterHash : updater);
+    if (c.updaterHash && std::string(c.updaterHash) == "-") ini = ini.substr(0, ini.find("UpdaterSHA256"));
+    const std::string signature = (c.otherKey ? otherKey : key).Sign(ini);
+    if (c.changedByte >= 0) ini[c.changedByte] ^= 1;
+    server.Serve(base + "Update.ini", {.body = ini});
+    if (c.signatureServed) server.Serve(base + "Update.sig", {.body = signature});
+    server.Serve(base + "p.bin", {.body = package});
+    server.Serve(base + "Swapit.exe", {.body = updater});
+
+    test::MessageBoxAnswerer boxes(c.answers);
+    form.Button6Click();
+    ASSERT_TRUE(boxes.Answered());
+    ASSERT_EQ(boxes.Boxes().size(), c.answers.size());
+    if (c.answers.size() == 2) EXPECT_EQ(boxes.Boxes()[0].text, kQuestion);
+    const auto& refusal = boxes.Boxes().back();
+    EXPECT_EQ(refusal.text, "Nie można zweryfikować aktualizacji. Aktualizacja została przerwana.");
+    EXPECT_EQ(refusal.caption, "Aktualizacja");
+    EXPECT_EQ(refusal.icon, "error");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().text, "Błąd: Aktualizacja nie ma ważnego podpisu");
+    EXPECT_EQ(log.back().kind, ekError);
+    ExpectNothingLeft();
+    EXPECT_FALSE(form.CloseHandlerCleared());
+    EXPECT_TRUE(processes.terminated.empty());
+    ExpectControlsBack();
+  }
+  EXPECT_EQ(server.RequestsFor(prefix + "wrongPackageHash/Swapit.exe"), 0);  // refused before the updater
+  EXPECT_EQ(server.RequestsFor(prefix + "noUpdaterHash/p.bin"), 0);          // nothing downloaded in vain
+}
+
 TEST_F(UpdateCheckTest, TerminateInstancesWalk) {
+  // Only this very executable, compared as Windows compares paths; its own
+  // process last, after every later entry of the snapshot.
   const unsigned long self = GetCurrentProcessId();
-  processes.list = {{11, "ui_tests.exe"}, {12, "other.exe"}, {self, "ui_tests.exe"}, {13, "ui_tests.exe"}};
+  const std::string own = win::ExecutablePath();
+  const std::string folder = win::ExecutableFolder();
+  std::string upper = own;
+  for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  const struct {
+    unsigned long id;
+    std::string path;
+    bool ended;
+  } table[] = {
+      {11, own, true},                                  // refuses: "Błąd", and the walk goes on
+      {12, folder + "other.exe", false},                // another program
+      {self, own, true},
+      {13, upper, true},                                // letter case does not count
+      {14, "C:\\Kopia\\" + FileNamePart(own), false},  // the same name in another folder
+      {15, own + ".bak", false},
+      {16, "", false},                                  // a process whose path cannot be asked
+  };
+  for (const auto& row : table) processes.list.push_back({row.id, FileNamePart(row.path), row.path});
   processes.refuse = {11};
   {
     test::MessageBoxAnswerer box(IDOK);
@@ -257,7 +394,12 @@ TEST_F(UpdateCheckTest, TerminateInstancesWalk) {
     EXPECT_EQ(box.Caption(), "Błąd");
     EXPECT_EQ(box.Text(), "Błąd");
   }
-  EXPECT_EQ(processes.terminated, (std::vector<unsigned long>{11, self}));
+  EXPECT_EQ(processes.terminated, (std::vector<unsigned long>{11, 13, self}));
+  for (const auto& row : table) {
+    const bool ended = std::find(processes.terminated.begin(), processes.terminated.end(), row.id) !=
+                       processes.terminated.end();
+    EXPECT_EQ(ended, row.ended) << row.path;
+  }
 
   FakeProcesses noToolHelp;
   noToolHelp.toolHelp = false;
@@ -266,15 +408,78 @@ TEST_F(UpdateCheckTest, TerminateInstancesWalk) {
   form.TerminateInstances();
   EXPECT_TRUE(noToolHelp.terminated.empty());
 
-  // The system's list shows this process under its file name.
+  // The system's list shows this process under its file name and its full path.
   win::ToolHelpProcessList system;
   ASSERT_TRUE(system.Snapshot());
   bool found = false;
   win::ProcessEntry e;
   for (bool more = system.First(e); more; more = system.Next(e)) {
-    if (e.id == self) found = win::LowerCase(e.exeFile) == win::LowerCase(FileNamePart(win::ExecutablePath()));
+    if (e.id == self) {
+      found = win::LowerCase(e.exeFile) == win::LowerCase(FileNamePart(own)) && win::SamePath(e.path, own);
+    }
   }
   EXPECT_TRUE(found);
+}
+
+// Closing the main window while the package comes in: the fetch is
+// cancelled, nothing of the check stays behind, the updater never starts, and
+// the program ends as a close does, saving the settings once.
+TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnce) {
+  test::HttpServer server;
+  ASSERT_TRUE(server.Ok()) << "cannot listen on 127.0.0.1:80";
+  test::TempDir dir;
+  test::SigningKey key;
+  test::SettingsKeyBackup backup;
+  test::DeleteSettingsKey();
+  test::PutSettingsDword(L"Level", 1);
+  test::PutSettingsDword(L"EndAction", 0);
+  test::PutSettingsDword(L"CheckFiles", 0);
+  StartUp();
+  TForm1& main = *App().form1;
+  HWND window = main.hwnd();
+  FakeProcesses processes;
+  main.SetUpdateBaseAddress(server.Base() + "close/");
+  main.SetUpdateFolder(dir.path());
+  main.SetUpdatePublicKey(key.PublicKey());
+  main.SetProcessList(&processes);
+  App().form2->SetLevel(3);
+
+  const std::string package = test::Pattern(200000, 9);  // about two seconds in slow pieces
+  const std::string ini = "[Update]\r\nVersion=200\r\nURL=" + server.Base() + "close/p.bin\r\nPackageSHA256=" +
+                          test::Sha256Hex(package) + "\r\nUpdaterSHA256=" + test::Sha256Hex("MZ") + "\r\n";
+  server.Serve("/close/Update.ini", {.body = ini});
+  server.Serve("/close/Update.sig", {.body = key.Sign(ini)});
+  server.Serve("/close/p.bin", {.body = package, .chunk = 1025, .delayMs = 10});
+  server.Serve("/close/Swapit.exe", {.body = "MZ"});
+  int64_t receivedAtClose = -1;
+  main.HttpFetch1.OnProgress = [&](THttpFetchThread& sender, int64_t total, int64_t readed) {
+    main.HttpFetch1Progress(sender, total, readed);
+    if (receivedAtClose < 0 && readed >= 5000) {
+      receivedAtClose = readed;
+      PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+  };
+  {
+    test::MessageBoxAnswerer box(IDYES);
+    main.Button6Click();
+    EXPECT_TRUE(box.Answered());
+  }
+  EXPECT_GT(receivedAtClose, 0);
+  for (const char* f : kUpdateFiles) EXPECT_FALSE(test::FileExists(dir / f)) << f;
+  EXPECT_EQ(server.RequestsFor("/close/Swapit.exe"), 0);
+  EXPECT_TRUE(processes.terminated.empty());
+  EXPECT_FALSE(main.CloseHandlerCleared());
+  EXPECT_EQ(main.EventLog().At(main.EventLog().Count() - 1).text.rfind("Pobieranie aktualizacji (", 0), 0u);
+  // The close goes on once the check has returned: the settings are saved then, once.
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 1u);
+  ASSERT_TRUE(test::PumpUntil([window] { return !IsWindow(window); }));
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
+  test::PutSettingsDword(L"Level", 9);
+  test::Flush();
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 9u);
+  ShutDown();
+  test::Flush();  // a closed main window leaves a quit message behind
 }
 
 TEST(ForceDeleteFile, ReadOnlyMissingAndHeld) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Settings.h"
+#include "core/SettingsLocation.h"
 #include "support/SettingsKey.h"
 #include "win/Utf.h"
 #include "win/WinRegistry.h"
@@ -124,6 +125,68 @@ TEST_F(WinRegistry, AKeyThatCannotBeOpenedFailsEveryReadAndWrite) {
   b->Close();
   EXPECT_EQ(ErrorOf([&] { b->WriteBool("CheckFiles", true); }), "Failed to set data for 'CheckFiles'");
   EXPECT_FALSE(test::GetSettingsValue(L"CheckFiles").found);
+}
+
+// The machine's key as a user without administrator rights sees it: it can
+// be opened for reading, never created or opened for writing.
+class MachineKeyWithoutRights : public IRegistryKey {
+ public:
+  bool OpenOrCreate(const std::string&) override { return false; }
+  bool OpenExisting(const std::string& path, bool writable) override {
+    return !writable && key_.OpenExisting(path, false);
+  }
+  bool QueryInfo(const std::string& n, uint32_t& t, uint32_t& s) override { return key_.QueryInfo(n, t, s); }
+  bool QueryData(const std::string& n, uint32_t l, uint32_t& t, std::string& d) override {
+    return key_.QueryData(n, l, t, d);
+  }
+  bool SetValue(const std::string& n, uint32_t t, const std::string& d) override { return key_.SetValue(n, t, d); }
+  void Close() override { key_.Close(); }
+
+ private:
+  WinRegistryKey key_{HKEY_LOCAL_MACHINE};
+};
+
+TEST_F(WinRegistry, WithoutRightsToTheMachineKeyTheSettingsLiveInTheUsersKey) {
+  struct UserKeyGone {  // before and after
+    UserKeyGone() { RegDeleteTreeW(HKEY_CURRENT_USER, test::kSettingsKey); }
+    ~UserKeyGone() { RegDeleteTreeW(HKEY_CURRENT_USER, test::kSettingsKey); }
+  } userKeyGone;
+  auto userLevel = [] {
+    DWORD value = 0, size = sizeof value;
+    return RegGetValueW(HKEY_CURRENT_USER, test::kSettingsKey, L"Level", RRF_RT_REG_DWORD, nullptr, &value, &size) ==
+                   ERROR_SUCCESS
+               ? static_cast<int>(value)
+               : -1;
+  };
+  auto withoutRights = [] {
+    return std::make_unique<RegistryAccessor>(std::make_unique<FallbackRegistryKey>(
+        std::make_unique<MachineKeyWithoutRights>(), std::make_unique<WinRegistryKey>(HKEY_CURRENT_USER)));
+  };
+  test::PutSettingsDword(L"Level", 2);
+  test::PutSettingsString(L"RunAfter", L"C:\\Programy\\a.exe");
+
+  auto a = withoutRights();
+  a->Open(kSettingsKeyPath);
+  EXPECT_EQ(a->ReadInteger("Level"), 2);  // the machine's settings, read-only
+  EXPECT_EQ(a->ReadString("RunAfter"), "C:\\Programy\\a.exe");
+  EXPECT_EQ(userLevel(), -1);
+  a->WriteInteger("Level", 4);
+  a->WriteString("RunAfter", "D:\\b.exe");
+  a->Close();
+  EXPECT_EQ(userLevel(), 4);
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 2u);  // the machine's key is untouched
+
+  auto b = withoutRights();
+  b->Open(kSettingsKeyPath);
+  EXPECT_EQ(b->ReadInteger("Level"), 4);  // the user's key, now that it holds the settings
+  EXPECT_EQ(b->ReadString("RunAfter"), "D:\\b.exe");
+
+  // With rights the machine's key comes first, whatever the user's holds.
+  auto c = Open();
+  EXPECT_EQ(c->ReadInteger("Level"), 2);
+  c->WriteInteger("Level", 3);
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
+  EXPECT_EQ(userLevel(), 4);
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+// The public half of the release key that signs every update: a P-256 point,
+// X then Y, 32 bytes each, big-endian (res/update-key.pem holds the same key).
+// Update.sig must be its signature over Update.ini.
+#pragma once
+#include <string_view>
+
+namespace sk {
+
+inline constexpr std::string_view kReleasePublicKey{
+    "\x7f\x57\x55\xd9\x82\x4f\x38\xce\xc2\x6f\xa2\x9e\x5f\xa3\x00\xba"
+    "\x96\x7d\x42\x25\x8b\x22\x52\x35\x98\xba\x9a\xcd\x44\x52\x8b\x29"
+    "\x5b\x07\x7a\xf9\xcf\xd8\x02\x15\x27\xaa\x39\x95\xf7\xf7\x29\x87"
+    "\x48\x04\x39\x42\x76\x1b\x3c\xe8\x20\x76\xcb\xde\x43\x11\xd5\x4d",
+    64};
+
+}  // namespace sk

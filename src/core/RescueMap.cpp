@@ -1,0 +1,265 @@
+#include "core/RescueMap.h"
+
+#include <cctype>
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <iterator>
+#include <limits>
+
+namespace sk {
+
+bool IsMapStatus(char c) {
+  return c == kNonTried || c == kNonTrimmed || c == kNonScraped || c == kBadSector || c == kFinished;
+}
+
+int RescueMap::Index(char status) {
+  switch (status) {
+    case kNonTried: return 0;
+    case kNonTrimmed: return 1;
+    case kNonScraped: return 2;
+    case kBadSector: return 3;
+    case kFinished: return 4;
+    default: throw std::invalid_argument(std::string("map status ") + status);
+  }
+}
+
+RescueMap::RescueMap(int64_t size, char status) : size_(size < 0 ? 0 : size) {
+  Index(status);
+  if (size_ > 0) Add(0, size_, status);
+}
+
+void RescueMap::Add(int64_t pos, int64_t size, char status) {
+  areas_.emplace(pos, Run{size, status});
+  starts_[Index(status)].insert(pos);
+  totals_[Index(status)] += size;
+}
+
+void RescueMap::Remove(std::map<int64_t, Run>::iterator it) {
+  const int i = Index(it->second.status);
+  starts_[i].erase(it->first);
+  totals_[i] -= it->second.size;
+  areas_.erase(it);
+}
+
+std::map<int64_t, RescueMap::Run>::iterator RescueMap::Split(int64_t pos) {
+  auto it = std::prev(areas_.upper_bound(pos));
+  if (it->first == pos) return it;
+  const int64_t left = pos - it->first;
+  const Run right{it->second.size - left, it->second.status};
+  it->second.size = left;
+  starts_[Index(right.status)].insert(pos);
+  return areas_.emplace_hint(std::next(it), pos, right);
+}
+
+void RescueMap::Set(int64_t pos, int64_t size, char status) {
+  Index(status);
+  if (pos < 0) {
+    size += pos;
+    pos = 0;
+  }
+  if (size <= 0 || pos >= size_) return;
+  const int64_t end = size > size_ - pos ? size_ : pos + size;
+  auto it = Split(pos);
+  if (end < size_) Split(end);
+  while (it != areas_.end() && it->first < end) {
+    auto next = std::next(it);
+    Remove(it);
+    it = next;
+  }
+  Add(pos, end - pos, status);
+  // Merge with equal neighbours.
+  it = areas_.find(pos);
+  if (it != areas_.begin()) {
+    auto prev = std::prev(it);
+    if (prev->second.status == status) {
+      prev->second.size += it->second.size;
+      starts_[Index(status)].erase(it->first);
+      areas_.erase(it);
+      it = prev;
+    }
+  }
+  auto next = std::next(it);
+  if (next != areas_.end() && next->second.status == status) {
+    it->second.size += next->second.size;
+    starts_[Index(status)].erase(next->first);
+    areas_.erase(next);
+  }
+}
+
+MapArea RescueMap::AreaAt(int64_t pos) const {
+  if (pos < 0 || pos >= size_) throw std::out_of_range("map position");
+  auto it = std::prev(areas_.upper_bound(pos));
+  return {it->first, it->second.size, it->second.status};
+}
+
+std::optional<MapArea> RescueMap::NextArea(int64_t from, char status) const {
+  if (from < 0) from = 0;
+  if (from >= size_) return std::nullopt;
+  const MapArea here = AreaAt(from);
+  if (here.status == status) return MapArea{from, here.end() - from, status};
+  const auto& starts = starts_[Index(status)];
+  auto s = starts.upper_bound(from);
+  if (s == starts.end()) return std::nullopt;
+  const Run& run = areas_.at(*s);
+  return MapArea{*s, run.size, run.status};
+}
+
+std::optional<MapArea> RescueMap::AreaBefore(int64_t pos) const {
+  if (pos <= 0 || pos > size_) return std::nullopt;
+  return AreaAt(pos - 1);
+}
+
+std::optional<MapArea> RescueMap::AreaFrom(int64_t pos) const {
+  if (pos < 0 || pos >= size_) return std::nullopt;
+  return AreaAt(pos);
+}
+
+int64_t RescueMap::Total(char status) const { return totals_[Index(status)]; }
+size_t RescueMap::Count(char status) const { return starts_[Index(status)].size(); }
+
+std::vector<MapArea> RescueMap::Areas() const {
+  std::vector<MapArea> out;
+  out.reserve(areas_.size());
+  for (const auto& [pos, run] : areas_) out.push_back({pos, run.size, run.status});
+  return out;
+}
+
+size_t RescueMap::UnfinishedPlaces() const {
+  size_t places = 0;
+  bool inPlace = false;
+  for (const auto& [pos, run] : areas_) {
+    const bool unfinished = run.status != kFinished;
+    if (unfinished && !inPlace) ++places;
+    inPlace = unfinished;
+  }
+  return places;
+}
+
+bool RescueMap::IsPlainPrefix() const {
+  if (areas_.size() > 2) return false;
+  if (areas_.size() == 2)
+    return areas_.begin()->second.status == kFinished && std::next(areas_.begin())->second.status == kNonTried;
+  return areas_.empty() || areas_.begin()->second.status == kFinished ||
+         areas_.begin()->second.status == kNonTried;
+}
+
+int64_t RescueMap::FinishedPrefix() const {
+  if (areas_.empty() || areas_.begin()->second.status != kFinished) return 0;
+  return areas_.begin()->second.size;
+}
+
+bool RescueMap::operator==(const RescueMap& other) const {
+  return size_ == other.size_ && Areas() == other.Areas() && currentPos == other.currentPos &&
+         currentStatus == other.currentStatus && currentPass == other.currentPass;
+}
+
+std::string RescueMap::ToText(const std::vector<std::string>& comments) const {
+  std::string text;
+  text.reserve(160 + areas_.size() * 32);
+  for (const auto& c : comments) text += "# " + c + "\n";
+  char line[96];
+  text += "# current_pos  current_status  current_pass\n";
+  std::snprintf(line, sizeof line, "0x%08" PRIX64 "     %c               %d\n", static_cast<uint64_t>(currentPos),
+                currentStatus, currentPass);
+  text += line;
+  text += "#      pos        size  status\n";
+  for (const auto& [pos, run] : areas_) {
+    std::snprintf(line, sizeof line, "0x%08" PRIX64 "  0x%08" PRIX64 "  %c\n", static_cast<uint64_t>(pos),
+                  static_cast<uint64_t>(run.size), run.status);
+    text += line;
+  }
+  return text;
+}
+
+namespace {
+
+// The fields of one line, comments removed: '#' at the start of a line or
+// after blank space starts a comment.
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    if (i >= line.size() || line[i] == '#') break;
+    const size_t start = i;
+    while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    fields.push_back(line.substr(start, i - start));
+  }
+  return fields;
+}
+
+// A non-negative integer as C++ writes constants: 0x.. hexadecimal, 0..
+// octal, else decimal.
+int64_t Number(const std::string& field, int lineNumber, bool decimalOnly = false) {
+  int base = 10;
+  size_t skip = 0;
+  if (!decimalOnly && field.size() > 2 && field[0] == '0' && (field[1] == 'x' || field[1] == 'X')) {
+    base = 16;
+    skip = 2;
+  } else if (!decimalOnly && field.size() > 1 && field[0] == '0') {
+    base = 8;
+    skip = 1;
+  }
+  uint64_t value = 0;
+  const char* first = field.data() + skip;
+  const char* last = field.data() + field.size();
+  auto [ptr, ec] = std::from_chars(first, last, value, base);
+  if (ec != std::errc() || ptr != last || first == last ||
+      value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+    throw MapFormatError("line " + std::to_string(lineNumber) + ": bad number '" + field + "'");
+  return static_cast<int64_t>(value);
+}
+
+}  // namespace
+
+RescueMap RescueMap::Parse(const std::string& text) {
+  RescueMap map;
+  bool statusLine = false;
+  int64_t end = 0;
+  int lineNumber = 0;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t eol = text.find('\n', at);
+    if (eol == std::string::npos) eol = text.size();
+    std::string line = text.substr(at, eol - at);
+    at = eol + 1;
+    ++lineNumber;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto f = Fields(line);
+    if (f.empty()) continue;
+    if (!statusLine) {
+      if (f.size() < 2 || f.size() > 3 || f[1].size() != 1)
+        throw MapFormatError("line " + std::to_string(lineNumber) + ": bad status line");
+      map.currentPos = Number(f[0], lineNumber);
+      map.currentStatus = f[1][0];
+      if (!IsMapStatus(map.currentStatus) && map.currentStatus != 'F' && map.currentStatus != 'G')
+        throw MapFormatError("line " + std::to_string(lineNumber) + ": bad current status");
+      if (!IsMapStatus(map.currentStatus)) map.currentStatus = kFinished;
+      map.currentPass = f.size() == 3 ? static_cast<int>(std::min<int64_t>(Number(f[2], lineNumber, true), 1 << 20)) : 1;
+      statusLine = true;
+      continue;
+    }
+    if (f.size() != 3 || f[2].size() != 1 || !IsMapStatus(f[2][0]))
+      throw MapFormatError("line " + std::to_string(lineNumber) + ": bad area line");
+    const int64_t pos = Number(f[0], lineNumber);
+    const int64_t size = Number(f[1], lineNumber);
+    if (pos != end) throw MapFormatError("line " + std::to_string(lineNumber) + ": areas not contiguous");
+    if (size > std::numeric_limits<int64_t>::max() - pos)
+      throw MapFormatError("line " + std::to_string(lineNumber) + ": area too large");
+    if (size == 0) continue;
+    // Appended at the end; merged with the last area when of equal status.
+    if (!map.areas_.empty() && std::prev(map.areas_.end())->second.status == f[2][0]) {
+      std::prev(map.areas_.end())->second.size += size;
+      map.totals_[Index(f[2][0])] += size;
+    } else {
+      map.Add(pos, size, f[2][0]);
+    }
+    end = pos + size;
+    map.size_ = end;
+  }
+  if (!statusLine) throw MapFormatError("no status line");
+  return map;
+}
+
+}  // namespace sk

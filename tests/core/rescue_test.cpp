@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/LevelCopy.h"
+#include "core/Rescue.h"
+#include "core/CopyFakes.h"
+
+namespace sk {
+namespace {
+
+struct Range {
+  int64_t from, to;  // [from, to)
+};
+
+// A damaged disc's file: a read that touches an unreadable byte fails as a
+// whole, as a drive fails a read with a bad sector in it.
+struct Medium : IFile {
+  int64_t size = 0;
+  std::vector<Range> bad;
+  int64_t pos = 0;
+  int reads = 0, failures = 0;
+
+  static char Byte(int64_t i) { return static_cast<char>(1 + (i * 7 + i / 251) % 251); }  // never 0
+  bool Readable(int64_t i) const {
+    for (const auto& r : bad)
+      if (i >= r.from && i < r.to) return false;
+    return true;
+  }
+  int64_t Position() override { return pos; }
+  void Seek(int64_t p) override { pos = p; }
+  int64_t Size() override { return size; }
+  size_t Read(void* buffer, size_t count) override {
+    ++reads;
+    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), size - pos));
+    for (const auto& r : bad)
+      if (r.from < pos + n && r.to > pos) {
+        ++failures;
+        throw FileError("I/O error 23", 23);
+      }
+    for (int64_t i = 0; i < n; ++i) static_cast<char*>(buffer)[i] = Byte(pos + i);
+    pos += n;
+    return static_cast<size_t>(n);
+  }
+  size_t Write(const void*, size_t) override { throw FileError("File access denied", 5); }
+  void Close() override {}
+};
+
+// The destination, in memory.
+struct Target : IFile {
+  std::string bytes;
+  int64_t pos = 0;
+  int flushes = 0;
+  int64_t Position() override { return pos; }
+  void Seek(int64_t p) override { pos = p; }
+  int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
+  size_t Read(void*, size_t) override { return 0; }
+  size_t Write(const void* buffer, size_t count) override {
+    if (static_cast<int64_t>(bytes.size()) < pos + static_cast<int64_t>(count))
+      bytes.resize(static_cast<size_t>(pos) + count, '\0');
+    bytes.replace(static_cast<size_t>(pos), count, static_cast<const char*>(buffer), count);
+    pos += static_cast<int64_t>(count);
+    return count;
+  }
+  void SetSize(int64_t size) override {
+    bytes.resize(static_cast<size_t>(size), '\0');
+  }
+  void Flush() override { ++flushes; }
+  void Close() override {}
+};
+
+// What a saved map may say: every byte it calls finished is in the
+// destination as the source has it.
+std::string FinishedMismatch(const RescueMap& map, const Target& target) {
+  for (const auto& a : map.Areas()) {
+    if (a.status != '+') continue;
+    for (int64_t i = a.pos; i < a.end(); ++i)
+      if (i >= static_cast<int64_t>(target.bytes.size()) || target.bytes[i] != Medium::Byte(i))
+        return "finished byte " + std::to_string(i) + " not in the destination";
+  }
+  return "";
+}
+
+struct Rig : IRescueView {
+  Medium medium;
+  Target target;
+  fake::Clock clock;
+  Pacer pacer{clock};
+  RescueMap map;
+  std::vector<std::string> saveProblems;
+  int saves = 0, advances = 0, pumps = 0, refreshes = 0;
+  int stopAtStep = 0, steps = 0;
+
+  void Advanced(const RescueMap&) override { ++advances; }
+  void Pump() override { ++pumps; }
+  void Refresh() override { ++refreshes; }
+  bool StopRequested() override { return stopAtStep > 0 && ++steps >= stopAtStep; }
+  void SaveMap(const RescueMap& m) override {
+    ++saves;
+    const std::string problem = FinishedMismatch(m, target);
+    if (!problem.empty()) saveProblems.push_back(problem);
+    // The saved text is a whole map of the file.
+    if (RescueMap::Parse(m.ToText()).Areas() != m.Areas()) saveProblems.push_back("text differs");
+  }
+  RescueResult Run(int level, RescueOptions options = {}) {
+    options.level = level;
+    RescueEngine engine(medium, target, map, clock, pacer, *this, options);
+    return engine.Run();
+  }
+};
+
+// After a whole run: the destination has the file's length, every finished
+// byte is the source's, every other byte is zero, no unreadable byte is
+// called finished, and a readable byte is given up only within the level's
+// block size of damage.
+std::string Check(const Rig& rig, int level) {
+  const int64_t size = rig.medium.size;
+  const int64_t block = static_cast<int64_t>(BlockSize(level));
+  if (static_cast<int64_t>(rig.target.bytes.size()) != size) return "length " + std::to_string(rig.target.bytes.size());
+  if (rig.map.Size() != size) return "map size";
+  if (rig.map.Total('?') + rig.map.Total('*') + rig.map.Total('/') != 0) return "areas left untried";
+  auto nearDamage = [&](int64_t i) {
+    for (const auto& r : rig.medium.bad)
+      if (i >= r.from - (block - 1) && i < r.to + (block - 1)) return true;
+    return false;
+  };
+  for (const auto& a : rig.map.Areas()) {
+    const bool finished = a.status == '+';
+    for (int64_t i = a.pos; i < a.end(); ++i) {
+      const char want = finished ? Medium::Byte(i) : '\0';
+      if (rig.target.bytes[i] != want) return "byte " + std::to_string(i);
+      if (finished && !rig.medium.Readable(i)) return "unreadable byte " + std::to_string(i) + " called finished";
+      if (!finished && rig.medium.Readable(i) && !nearDamage(i))
+        return "readable byte " + std::to_string(i) + " given up";
+    }
+  }
+  return "";
+}
+
+std::vector<Range> Spots(int64_t first, int64_t every, int64_t length, int count) {
+  std::vector<Range> spots;
+  for (int k = 0; k < count; ++k) spots.push_back({first + k * every, first + k * every + length});
+  return spots;
+}
+std::vector<Range> operator+(std::vector<Range> a, const std::vector<Range>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Failing reads: about what a sector-by-sector rescue of the damaged sectors
+// costs (each damaged 2048-byte sector and each large block holding damage
+// once), plus a few per area for its edges.
+int FailureBudget(const Medium& medium) {
+  int budget = 0;
+  for (const auto& r : medium.bad)
+    budget += static_cast<int>((r.to - r.from + 2047) / 2048 + ((r.to - 1) / 65536 - r.from / 65536 + 1)) + 4;
+  return budget;
+}
+
+TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
+  struct Case {
+    const char* name;
+    int64_t size;
+    std::vector<Range> bad;
+  };
+  const int64_t K = 1024;
+  const Case cases[] = {
+      {"healthy", 200 * K + 17, {}},
+      {"empty file", 0, {}},
+      {"one byte file, unreadable", 1, {{0, 1}}},
+      {"single bad byte mid-block", 200 * K, {{70000, 70001}}},
+      {"bad first byte", 100 * K, {{0, 1}}},
+      {"bad last byte", 100 * K + 3, {{100 * K + 2, 100 * K + 3}}},
+      {"on a large-block boundary", 200 * K, {{64 * K - 1, 64 * K + 1}}},
+      {"32 KiB area", 300 * K, {{100 * K, 132 * K}}},
+      {"area at the start", 150 * K, {{0, 20 * K + 5}}},
+      {"area at the end", 150 * K, {{130 * K + 7, 150 * K}}},
+      {"whole file", 40 * K + 1, {{0, 40 * K + 1}}},
+      {"several areas", 400 * K, {{5000, 5100}, {70 * K, 71 * K}, {80 * K, 120 * K}, {300 * K + 1, 300 * K + 2}}},
+      {"area over two large blocks", 300 * K, {{60 * K, 140 * K + 3}}},
+      {"spots closer than a sector", 24 * K, Spots(500, 1000, 10, 20)},
+      {"spots of one byte, 300 apart", 24 * K, Spots(100, 300, 1, 60)},
+      {"spots and a solid area", 200 * K, Spots(70 * K + 3, 2500, 40, 8) + Spots(120 * K, 1, 30 * K, 1)},
+  };
+  for (const auto& c : cases) {
+    for (int level = 0; level <= 4; ++level) {
+      Rig rig;
+      rig.medium.size = c.size;
+      rig.medium.bad = c.bad;
+      rig.map = RescueMap(c.size);
+      const RescueResult result = rig.Run(level);
+      const std::string where = std::string(c.name) + ", level " + std::to_string(level);
+      EXPECT_EQ(Check(rig, level), "") << where;
+      EXPECT_FALSE(result.stopped) << where;
+      EXPECT_EQ(result.failedReads, rig.medium.failures) << where;
+      EXPECT_LE(rig.medium.failures, FailureBudget(rig.medium)) << where;
+      EXPECT_EQ(rig.saveProblems, std::vector<std::string>{}) << where;
+      // The map goes to disk only once the destination alone no longer says what was read.
+      EXPECT_EQ(rig.saves > 0, !c.bad.empty()) << where;
+    }
+  }
+}
+
+// Stopped at any step, the rescue leaves a map that names exactly what the
+// destination holds; going on from that map ends where an unstopped run ends.
+TEST(RescueEngine, StopsAnywhereAndGoesOnFromItsMap) {
+  const int64_t K = 1024;
+  const std::vector<Range> bad = {{3000, 3010}, {70 * K, 100 * K}, {199 * K, 200 * K}};
+  for (int level : {0, 2, 4}) {
+    Rig whole;
+    whole.medium.size = 200 * K;
+    whole.medium.bad = bad;
+    whole.map = RescueMap(200 * K);
+    whole.Run(level);
+    for (int stop : {1, 2, 3, 5, 8, 13, 40, 100, 400}) {
+      Rig rig;
+      rig.medium = whole.medium;
+      rig.medium.failures = rig.medium.reads = 0;
+      rig.map = RescueMap(200 * K);
+      rig.stopAtStep = stop;
+      const std::string where = "level " + std::to_string(level) + ", stop at " + std::to_string(stop);
+      const RescueResult first = rig.Run(level);
+      if (!first.stopped) continue;
+      EXPECT_EQ(rig.target.bytes.size(), 200u * K) << where;
+      EXPECT_EQ(FinishedMismatch(rig.map, rig.target), "") << where;
+      // On from the map, as the resume window does, the map on disk already.
+      rig.map = RescueMap::Parse(rig.map.ToText());
+      rig.stopAtStep = 0;
+      RescueOptions again;
+      again.mapOnDisk = true;
+      rig.Run(level, again);
+      EXPECT_EQ(Check(rig, level), "") << where;
+      EXPECT_EQ(rig.map.Areas(), whole.map.Areas()) << where;
+      EXPECT_EQ(rig.target.bytes, whole.target.bytes) << where;
+    }
+  }
+}
+
+// Window work and map saves are paced by time, whatever the size of a step:
+// a long healthy rescue saves its map every few seconds too, each save a
+// whole map that claims only what the destination holds.
+TEST(RescueEngine, PacesWindowWorkAndSavesByTime) {
+  Rig rig;
+  rig.medium.size = 4096 * 300;
+  rig.map = RescueMap(rig.medium.size);
+  rig.clock.step = 5000;     // 5 ms a counter reading
+  rig.clock.msStep = 1000;   // and a second every time the map's clock is read
+  RescueOptions options;
+  options.largeBlock = 4096;
+  options.saveIntervalMs = 5000;
+  rig.Run(4, options);
+  EXPECT_EQ(rig.advances, 300);
+  EXPECT_GT(rig.pumps, 100);
+  EXPECT_LT(rig.refreshes, 100);
+  EXPECT_GT(rig.refreshes, 10);
+  EXPECT_GE(rig.saves, rig.refreshes / 6);
+  EXPECT_LE(rig.saves, rig.refreshes / 4 + 1);
+  EXPECT_EQ(rig.saveProblems, std::vector<std::string>{});
+  EXPECT_EQ(rig.target.flushes, rig.saves);
+  EXPECT_EQ(Check(rig, 4), "");
+}
+
+}  // namespace
+}  // namespace sk
