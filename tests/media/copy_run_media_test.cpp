@@ -23,15 +23,18 @@ namespace {
 
 void IgnoreReport(const std::string&) {}
 
-// The program started on a fresh settings key, the fixture mounted.
+// The fixture mounted and the settings key kept aside; Start() starts the
+// program (on a fresh key unless the test has put values in it first).
 class CopyRunOnDamagedMedia : public testing::Test {
  protected:
-  void SetUp() override {
-    test::DeleteSettingsKey();
+  void SetUp() override { test::DeleteSettingsKey(); }
+  void Start() {
     SetErrorSink(IgnoreReport);
     StartUp();
+    started_ = true;
   }
   void TearDown() override {
+    if (!started_) return;
     ShutDown();
     SetErrorSink(nullptr);
     test::Flush();
@@ -47,9 +50,13 @@ class CopyRunOnDamagedMedia : public testing::Test {
   test::Media media;
   test::SettingsKeyBackup backup;
   test::TempDir dir;
+
+ private:
+  bool started_ = false;
 };
 
 TEST_F(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
+  Start();
   TForm1& main = *App().form1;
   const test::VirtualFile first{.size = 40000, .salt = 11};
   test::VirtualFile damaged{.size = 60000, .salt = 12};
@@ -90,6 +97,7 @@ TEST_F(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
 // action: nothing this run wrote is replaced, files there before the run are
 // replaced or kept as their names say, and the box says what was not copied.
 TEST_F(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
+  Start();
   TForm1& main = *App().form1;
   const test::VirtualFile same{.size = 7000, .salt = 21};
   test::VirtualFile damaged{.size = 9000, .salt = 22};
@@ -133,18 +141,13 @@ TEST_F(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
 // settings dialog from the start): the damaged file gets its full length and
 // a map beside it, its log says what is missing, and it does not count as
 // copied. The intact files are copied as ever, without maps.
-TEST(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
-  test::Media media;
-  test::SettingsKeyBackup backup;
-  test::TempDir dir;
-  test::DeleteSettingsKey();
+TEST_F(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
   test::PutSettingsDword(L"Level", 2);
   test::PutSettingsDword(L"EndAction", 0);
   test::PutSettingsDword(L"CheckFiles", 1);
   test::PutSettingsString(L"RunAfter", L"");
   test::PutSettingsDword(L"RescueMode", 1);
-  SetErrorSink(IgnoreReport);
-  StartUp();
+  Start();
   TForm1& main = *App().form1;
   ASSERT_TRUE(App().form2->RescueMode());
   const test::VirtualFile first{.size = 40000, .salt = 21};
@@ -167,8 +170,7 @@ TEST(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
   EXPECT_TRUE(test::FileExists(map));
   EXPECT_FALSE(test::FileExists(dir / ("wynik\\" + first.Name() + ".map")));
 
-  std::vector<std::string> entries;
-  for (size_t i = firstEntry; i < main.EventLog().Count(); ++i) entries.push_back(main.EventLog().At(i).text);
+  const auto entries = EntriesFrom(firstEntry);
   auto has = [&](const std::string& text) { return std::count(entries.begin(), entries.end(), text); };
   EXPECT_EQ(has("Zapisano mapę odczytu " + damaged.Name() + ".map"), 1);
   EXPECT_EQ(has("Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd"), 1);
@@ -185,10 +187,6 @@ TEST(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
   EXPECT_EQ(std::vector<std::string>(entries.end() - 3, entries.end()),
             (std::vector<std::string>{"Błąd: Nie wszystkie pliki zostały skopiowane (2 z 3)",
                                       "Zakończono kopiowanie plików", "Włączanie komponentów"}));
-
-  ShutDown();
-  SetErrorSink(nullptr);
-  test::Flush();
 }
 
 }  // namespace
