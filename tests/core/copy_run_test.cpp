@@ -13,8 +13,6 @@
 namespace sk {
 namespace {
 
-using Paths = std::vector<std::string>;
-
 // Records what the run does, in order, as one list of lines.
 struct FakeRun : ICopyRunView, ICopyRunSystem {
   std::vector<std::string> files;
@@ -271,25 +269,6 @@ TEST(CopyRun, LevelIsReadForEveryFile) {
 TEST(CopyRun, DestinationPathAddsTheSeparatorEvenAfterOne) {
   EXPECT_EQ(DestinationPath("D:\\out\\", "E:\\x\\f.txt"), "D:\\out\\\\f.txt");
   EXPECT_EQ(DestinationPath("D:\\out", "E:f.txt"), "D:\\out\\f.txt");
-}
-
-// A later file of a name this run has written goes to the first name free on
-// disk and in the run, names compared without case.
-TEST(CopyRun, SameNamedFilesAreNumbered) {
-  FakeRun run;
-  run.files = {"E:\\a\\f.txt", "E:\\b\\F.TXT", "E:\\c\\f.txt", "E:\\d\\.rc", "E:\\e\\.rc", "E:\\f.d\\g"};
-  run.sizes["D:\\out\\f.txt"] = 1;      // there before the run: replaced
-  run.sizes["D:\\out\\F (2).TXT"] = 1;  // there before the run: kept
-  run.failing = {4};
-  RunCopy(run, run);
-  Paths copies;
-  for (const auto& line : run.trail)
-    if (line.rfind("copy ", 0) == 0) copies.push_back(line);
-  EXPECT_EQ(copies, (Paths{"copy E:\\a\\f.txt -> D:\\out\\f.txt at 4",
-                           "copy E:\\b\\F.TXT -> D:\\out\\F (3).TXT at 4 (renamed)",
-                           "copy E:\\c\\f.txt -> D:\\out\\f (4).txt at 4 (renamed)",
-                           "copy E:\\d\\.rc -> D:\\out\\.rc at 4", "copy E:\\e\\.rc -> D:\\out\\.rc (2) at 4 (renamed)",
-                           "copy E:\\f.d\\g -> D:\\out\\g at 4"}));
 }
 
 }  // namespace

@@ -195,13 +195,10 @@ TEST_F(FinderTest, BrokenListingsAreReportedAndLinksFollowedUntilTheyLoop) {
     Paths found, unreadable;
   };
   const Case cases[] = {
-      {"at once", {{"R\\S\\", 0}}, {}, {"R\\a", "R\\b", "R\\U\\e"}, {"R\\S"}},
       {"midway", {{"R\\S\\", 3}}, {}, {"R\\a", "R\\b", "R\\S\\T\\d", "R\\U\\e"}, {"R\\S"}},
       {"root", {{"R\\", 2}}, {}, {}, {"R"}},
       {"to elsewhere", {}, {{"R\\S\\ln\\", "X\\"}},
        {"R\\a", "R\\b", "R\\S\\c", "R\\S\\T\\d", "R\\S\\ln\\x", "R\\U\\e"}, {}},
-      {"to a sibling", {}, {{"R\\S\\ln\\", "R\\U\\"}},
-       {"R\\a", "R\\b", "R\\S\\c", "R\\S\\T\\d", "R\\S\\ln\\e", "R\\U\\e"}, {}},
       {"to an ancestor", {}, {{"R\\S\\ln\\", "R\\"}}, {"R\\a", "R\\b", "R\\S\\c", "R\\S\\T\\d", "R\\U\\e"}, {}},
       {"nowhere", {}, {{"R\\S\\ln\\", "gone\\"}},
        {"R\\a", "R\\b", "R\\S\\c", "R\\S\\T\\d", "R\\U\\e"}, {"R\\S\\ln"}},
