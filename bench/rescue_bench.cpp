@@ -2,7 +2,7 @@
 // window shown, it times a rescue-mode copy of a 64 MiB file (as a run copies
 // it: log entries and paced window work included) against a bare loop of
 // 64 KiB reads and writes of the same file, in the same process (the median
-// of nine rounds each, alternating), and how much faster it is than the
+// of 31 rounds each, alternating), and how much faster it is than the
 // level copy without rescue mode at levels 0 and 4.
 //
 // Prints "rescue: ratio R (..)" and "rescue: N x faster than level 0, M x
@@ -109,10 +109,10 @@ int wmain() {
   MakeFile(src0, small);
   form.SetOverallProgress(static_cast<int64_t>(big), 0);
 
-  // Medians of nine rounds each, alternating: a run of tens of milliseconds
+  // Medians of 31 rounds each, alternating: a run of tens of milliseconds
   // on a shared machine is easily held up, either way.
   std::vector<double> bares, rescues;
-  for (int round = 0; round < 9; ++round) {
+  for (int round = 0; round < 31; ++round) {
     bares.push_back(Bare(src, bare));
     rescues.push_back(Routine(form, src, dst, 0, true));
   }

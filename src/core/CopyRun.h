@@ -36,8 +36,10 @@ class ICopyRunView {
   virtual void SetCopyStartTime(double now) = 0;
   virtual int Level() = 0;  // read anew for every file
   // Copy one file with the level copy routine; a failure comes out as an
-  // exception, which the run ignores.
-  virtual void CopyFile(const std::string& source, const std::string& destination, int level) = 0;
+  // exception, which the run ignores. `renamed`: the destination's name is
+  // not the source's (a file of that name was already written by this run),
+  // and the routine says so in the log.
+  virtual void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed) = 0;
   // Whether the file just copied was left with unread areas (rescue mode:
   // full length, but holes); such a file does not count as copied.
   virtual bool LeftUnread() { return false; }
@@ -59,8 +61,16 @@ class ICopyRunSystem {
   virtual void CreateFolder(const std::string& path) = 0;  // throws FileError
   // The size in the file's directory entry, 0 when there is none.
   virtual int64_t FileSizeByName(const std::string& path) = 0;
+  // Whether anything (a file or a folder) is at `path`.
+  virtual bool PathExists(const std::string& path) = 0;
+  // A path in the form in which two paths are equal when Windows takes them
+  // for the same name (letters compared without their case).
+  virtual std::string NameKey(const std::string& path) = 0;
   virtual double Now() = 0;
-  virtual void ShowFinishedMessage() = 0;  // "Zakończono kopiowanie wszystkich plików!"
+  // The box of the after-copy action "Pokaż komunikat", caption "Informacja":
+  // `text` with the information icon when every file was copied, with the
+  // warning icon when not.
+  virtual void ShowFinishedMessage(const std::string& text, bool allCopied) = 0;
   virtual void MinimizeApplication() = 0;
   virtual void Execute(const std::string& file, const std::string& folder) = 0;
   virtual void CloseMainWindow() = 0;
@@ -73,10 +83,16 @@ class ICopyRunSystem {
 // destination then holds as many bytes as the source, none of them left
 // unread: a routine that returns after a stop may have stopped anywhere,
 // also after the file's last block.
+// A destination written earlier in the same run is never replaced: a later
+// file of the same name is saved under the first free NumberedName.
 void RunCopy(ICopyRunView& view, ICopyRunSystem& system);
 
 // The destination path of a listed file: the folder as typed, "\", and the
 // file-name part of the source.
 std::string DestinationPath(const std::string& folder, const std::string& source);
+
+// The path with its file name numbered: "name (n).ext" ("name (n)" without an
+// extension; a leading dot does not start one).
+std::string NumberedName(const std::string& path, int n);
 
 }  // namespace sk

@@ -1,5 +1,6 @@
 #include "core/FileFinder.h"
 
+#include <optional>
 #include <utility>
 
 namespace sk {
@@ -10,12 +11,16 @@ std::string WithBackslash(const std::string& folder) {
   return folder + '\\';
 }
 
-// A subfolder to descend into. Folders that are reparse points (junctions,
-// symbolic links, mount points) are not entered: one leading back to an
-// ancestor would send the walk down the same tree again and again.
+// A subfolder to descend into (links to folders included).
 bool IsFolderToEnter(const DirEntry& e) {
-  if (!(e.attributes & kAttrDirectory) || (e.attributes & kAttrReparsePoint)) return false;
-  return e.name != "." && e.name != "..";
+  return (e.attributes & kAttrDirectory) && e.name != "." && e.name != "..";
+}
+
+// A folder as the log names it: the walked path without the backslash the
+// walk added ("C:\" and "\" stay whole).
+std::string Shown(const std::string& base) {
+  if (base.size() < 2 || base.back() != '\\' || base[base.size() - 2] == ':') return base;
+  return base.substr(0, base.size() - 1);
 }
 
 class WaitPointer {
@@ -40,47 +45,95 @@ FileFinder::FileFinder(IDirectory& directory, std::function<void()> pump, std::f
 
 bool FileFinder::FindFiles() {
   FilesFound.clear();
+  FoldersUnreadable.clear();
+  stop_ = false;
   WaitPointer wait(waitPointer_);
   ScanFolder(Path);
   return true;
 }
 
-void FileFinder::ListFiles(const std::string& base) {
+void FileFinder::Pump() {
+  if (pump_ && !stop_) pump_();
+}
+
+bool FileFinder::ListFiles(const std::string& base) {
   auto files = directory_.Open(base + FileMask);
-  if (!files) return;
+  if (!files) return true;
   DirEntry e;
-  while (files->Next(e)) {
-    if (pump_) pump_();
+  while (!stop_ && files->Next(e)) {
+    Pump();
     if (e.attributes & (kAttrDirectory | kAttrVolumeLabel)) continue;
     FilesFound.push_back(base + e.name);
   }
+  return stop_ || !files->Failed();
 }
 
 // Depth first with an explicit stack of open folder searches, so that a very
 // deep tree cannot exhaust the thread's stack. Each folder: its files first,
 // then its subfolders, each finished completely before the next entry is read.
+// A link is followed unless it leads to a folder on the current path (by
+// identity, not by name): there the same tree would begin again.
 void FileFinder::ScanFolder(const std::string& folder) {
   struct Level {
     std::string base;
     std::unique_ptr<IDirListing> folders;
+    bool failed = false;             // reported as unreadable
+    std::optional<FolderId> id;      // told when a link needs it
+    bool idAsked = false;
   };
   std::vector<Level> stack;
+  auto unreadable = [&](Level& level) {
+    if (level.failed) return;
+    level.failed = true;
+    FoldersUnreadable.push_back(Shown(level.base));
+  };
   auto enter = [&](const std::string& path) {
     std::string base = WithBackslash(path);
-    ListFiles(base);
-    auto folders = directory_.Open(base + "*.*");
-    stack.push_back({std::move(base), std::move(folders)});
+    const bool filesRead = ListFiles(base);
+    auto folders = stop_ ? nullptr : directory_.Open(base + "*.*");
+    stack.emplace_back();
+    stack.back().base = std::move(base);
+    stack.back().folders = std::move(folders);
+    if (!filesRead) unreadable(stack.back());
+  };
+  auto identity = [&](Level& level) -> const std::optional<FolderId>& {
+    if (!level.idAsked) {
+      level.idAsked = true;
+      FolderId id;
+      if (directory_.Identify(level.base, id)) level.id = id;
+    }
+    return level.id;
+  };
+  // Whether the folder behind `path` is one on the current walk path.
+  auto leadsBack = [&](const FolderId& id) {
+    for (Level& level : stack) {
+      const auto& known = identity(level);
+      if (known && *known == id) return true;
+    }
+    return false;
   };
   enter(folder);
   DirEntry e;
-  while (!stack.empty()) {
+  while (!stack.empty() && !stop_) {
     Level& top = stack.back();
     if (!top.folders || !top.folders->Next(e)) {
+      if (top.folders && top.folders->Failed()) unreadable(top);
       stack.pop_back();
       continue;
     }
-    if (pump_) pump_();
-    if (IsFolderToEnter(e)) enter(top.base + e.name + '\\');
+    Pump();
+    if (stop_ || !IsFolderToEnter(e)) continue;
+    const std::string path = top.base + e.name + '\\';
+    if (e.attributes & kAttrReparsePoint) {
+      FolderId id;
+      if (!directory_.Identify(path, id)) {
+        // Where a link leads cannot be told: it cannot be read either.
+        FoldersUnreadable.push_back(Shown(path));
+        continue;
+      }
+      if (leadsBack(id)) continue;
+    }
+    enter(path);
   }
 }
 

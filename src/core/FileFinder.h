@@ -28,15 +28,31 @@ class IDirListing {
   virtual ~IDirListing() = default;
   // The next entry; false when there is none left.
   virtual bool Next(DirEntry& entry) = 0;
+  // After Next returned false: whether the listing broke off with an error
+  // (an unreadable folder) rather than ending after its last entry.
+  virtual bool Failed() const { return false; }
+};
+
+// Which folder a path leads to, links followed: the volume's serial number and
+// the folder's index on it.
+struct FolderId {
+  uint64_t volume = 0, index = 0;
+  bool operator==(const FolderId&) const = default;
 };
 
 class IDirectory {
  public:
   virtual ~IDirectory() = default;
   // Starts a search for `pattern` (a folder path ending in '\' followed by a
-  // wildcard mask). nullptr when the search cannot be opened (missing folder,
-  // access denied, nothing matches).
+  // wildcard mask). nullptr when there is nothing to list (missing folder,
+  // nothing matches); a folder that is there but cannot be read gives a
+  // listing that fails at once.
   virtual std::unique_ptr<IDirListing> Open(const std::string& pattern) = 0;
+  // The identity of the folder `folder` leads to; false when it cannot be told.
+  virtual bool Identify(const std::string& folder, FolderId& id) {
+    (void)folder, (void)id;
+    return false;
+  }
 };
 
 class FileFinder {
@@ -52,17 +68,30 @@ class FileFinder {
   // Folder where the search starts.
   std::string Path = "C:\\";
 
-  // Clears FilesFound and collects every file below Path. Always true: a
-  // folder that cannot be listed contributes nothing.
+  // The folders met by the last search that could not be read (missing
+  // files, perhaps), as walked, without a trailing backslash.
+  std::vector<std::string> FoldersUnreadable;
+
+  // Clears FilesFound and FoldersUnreadable and collects every file below
+  // Path. Folder links are followed, except where one leads back to a folder
+  // on the current walk path. Always true: a folder that cannot be read
+  // contributes nothing, and the walk goes on.
   bool FindFiles();
+  // Ends a search in progress at its next directory entry (called from the
+  // pump); the files found so far stay in FilesFound.
+  void Stop() { stop_ = true; }
+  bool Stopped() const { return stop_; }
 
  private:
   void ScanFolder(const std::string& folder);
-  void ListFiles(const std::string& base);
+  // The files pass of one folder; false when its listing failed.
+  bool ListFiles(const std::string& base);
+  void Pump();
 
   IDirectory& directory_;
   std::function<void()> pump_;
   std::function<void(bool)> waitPointer_;
+  bool stop_ = false;
 };
 
 }  // namespace sk

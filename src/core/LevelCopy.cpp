@@ -44,15 +44,17 @@ void CloseQuietly(std::unique_ptr<IFile>& file) {
 // logged and left null; a destination that is the source itself is refused.
 // In rescue mode a map left beside the destination by an earlier rescue is
 // deleted before the destination is created (it would describe a file that
-// no longer exists); any other file of that name is left alone.
+// no longer exists); any other file of that name is left alone. `renamed`:
+// the log names the destination right after the first entry.
 struct OpenedPair {
   std::unique_ptr<IFile> src, dst;
 };
 OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                    const std::string* staleMap) {
+                    const std::string* staleMap, bool renamed) {
   ICopyView& view = env.view;
   auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
   view.LogEvent("Rozpoczynanie kopiowania pliku " + FileNamePart(source), ekInfo);
+  if (renamed) view.LogEvent("Zapisywanie jako " + FileNamePart(destination), ekInfo);
   view.LogEvent("Powiązywanie plików", ekInfo);
   OpenedPair files;
   view.LogEvent("Przygotowywanie plików do kopiowania", ekInfo);
@@ -150,8 +152,8 @@ BarRange ScaleBar(int64_t max, int64_t position) {
 }
 
 int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                        int level) {
-  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level);
+                        int level, bool renamed) {
+  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed);
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
@@ -161,7 +163,7 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
   };
 
   // 1-3: announce, bind, open.
-  OpenedPair opened = OpenPair(env, source, destination, nullptr);
+  OpenedPair opened = OpenPair(env, source, destination, nullptr, renamed);
   std::unique_ptr<IFile>& src = opened.src;
   std::unique_ptr<IFile>& dst = opened.dst;
   int refreshCounter = 0;
@@ -183,7 +185,10 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
     auto windowWork = [&] {
       const unsigned due = env.pacer.Tick();
       if (due & Pacer::kPump) view.PumpMessages();
-      if (due & Pacer::kRefresh) view.ShowStatus();
+      if (due & Pacer::kRefresh) {
+        view.ShowStatus();
+        env.pacer.RefreshMade();
+      }
     };
     double remaining = 0;
     for (;;) {
@@ -268,6 +273,7 @@ class RescueStatusView : public IRescueView {
   void Refresh() override {
     ShowLabels();
     view_.ShowStatus();
+    env_.pacer.RefreshMade();
   }
   bool StopRequested() override { return view_.StopRequested(); }
   void SaveMap(const RescueMap& map) override {
@@ -308,14 +314,14 @@ class RescueStatusView : public IRescueView {
 }  // namespace
 
 int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                          int level) {
+                          int level, bool renamed) {
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
   const std::string mapPath = MapPathFor(destination);
   auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
 
-  OpenedPair opened = OpenPair(env, source, destination, &mapPath);
+  OpenedPair opened = OpenPair(env, source, destination, &mapPath, renamed);
   std::unique_ptr<IFile>& src = opened.src;
   std::unique_ptr<IFile>& dst = opened.dst;
   std::optional<RescueMap> map;

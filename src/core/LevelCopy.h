@@ -62,9 +62,11 @@ struct CopyEnvironment {
 // closing are logged and the routine carries on; any other failure is logged
 // too, closes both files and is thrown to the caller (a FileError). In rescue
 // mode the copy is RescueFileAtLevel's. Returns the bytes left unread (only
-// ever non-zero in rescue mode).
+// ever non-zero in rescue mode). `renamed`: the destination's name is not the
+// source's, and the log says "Zapisywanie jako " + that name right after the
+// copy's first entry.
 int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                        int level);
+                        int level, bool renamed = false);
 
 // The copy in rescue mode: the same steps and entries, but the file is read
 // by the rescue engine (large blocks where it reads, the level's block size
@@ -73,7 +75,7 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
 // (destination + ".map") records what is missing; it is deleted when nothing
 // is. Returns the bytes left unread.
 int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                          int level);
+                          int level, bool renamed = false);
 
 // A progress bar's range is a 32-bit int: a 64-bit maximum and position are
 // scaled down by the same power of two until the maximum fits.

@@ -58,9 +58,9 @@ class TForm1 : public Window {
   SettingsStore& Settings();
 
   // ---- runs in progress and closing ----
-  // A copy or resume run holds a RunInProgress for as long as it pumps
-  // messages. Closing the main window meanwhile does not end the program at
-  // once: it asks every run in progress to stop (`requestStop`) and leaves
+  // A copy or resume run, or a folder search, holds a RunInProgress for as
+  // long as it pumps messages. Closing the main window meanwhile does not end
+  // the program at once: it asks every run in progress to stop (`requestStop`) and leaves
   // the close pending; when the last run has unwound, the close completes
   // (the settings are saved once, the program ends). A run that finds
   // ClosePending() should skip its after-copy action.
@@ -115,8 +115,10 @@ class TForm1 : public Window {
   void EnableListControls(bool on);
   // Append one file: caption `path` as given, size text computed now.
   void AddFileToList(const std::string& path);
-  // Search `root` with FileFinder1 and append every file found, in order.
-  // Nothing happens while another search runs.
+  // Search `root` with FileFinder1 and append every file found, in order;
+  // each folder that could not be read is logged as an error. Nothing happens
+  // while another search runs. The search is a run in progress: closing the
+  // window stops it, and nothing it found is listed.
   void AddFolderToList(const std::string& root);
   // A folder search is running: its message pump lets user input through,
   // and the list commands, Start and a second search are held off meanwhile.
@@ -227,7 +229,9 @@ class TForm1 : public Window {
   // failure that ends the copy is thrown (a FileError) after it was logged.
   // In rescue mode (the settings dialog's CheckBox2) the file is rescued
   // instead; returns the bytes left unread (0 outside rescue mode).
-  int64_t CopyFileAtLevel(const std::string& source, const std::string& destination, int level);
+  // `renamed`: the log names the destination (a same-named file of the run).
+  int64_t CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
+                          bool renamed = false);
   // A run brackets its files with these: in between, the status area and the
   // log show at paced moments; EndCopy shows them at once. A file copied
   // outside a run is bracketed by itself.

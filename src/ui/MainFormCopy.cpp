@@ -120,15 +120,19 @@ void TForm1::ShowCopyStatus() {
   bar("ProgressBar2", a.status.totalMax, a.status.totalPosition, a.shownBar2);
   if (copyRunning_) taskbar_.Show(a.status.totalMax, a.status.totalPosition);
   a.logView.Show();
+  // Painted now, not in a later pump: a refresh's cost, which paces the next
+  // one, is then what it really costs.
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-int64_t TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level) {
+int64_t TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
+                                bool renamed) {
   CopyArea& a = Copy();
   const bool alone = !a.copying;
   if (alone) BeginCopy();
   int64_t unread = 0;
   try {
-    unread = sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level);
+    unread = sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level, renamed);
   } catch (...) {
     if (alone) EndCopy();
     throw;

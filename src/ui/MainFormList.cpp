@@ -205,12 +205,18 @@ void TForm1::AddFileToList(const std::string& path) {
 }
 
 void TForm1::AddFolderToList(const std::string& root) {
-  if (searching_) return;
+  if (searching_ || closePending_) return;
+  // Closing the window meanwhile stops the search at its next entry; what it
+  // found stays out of the list, and the close completes when this returns.
+  RunInProgress run(*this, [this] { FileFinder1.Stop(); });
   {
     SearchFlag running(searching_);
     FileFinder1.Path = root;
     FileFinder1.FindFiles();
   }
+  if (closePending_) return;
+  for (const auto& folder : FileFinder1.FoldersUnreadable)
+    LogEvent("Błąd: Nie można odczytać folderu " + folder, ekError);
   AppendFiles(Control(kList), FileFinder1.FilesFound);
 }
 

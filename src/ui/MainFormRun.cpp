@@ -10,7 +10,9 @@
 #include "ui/SettingsForm.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
+#include "win/WinDirectory.h"
 #include "win/WinReboot.h"
+#include "win/WinShell.h"
 
 namespace sk::ui {
 namespace {
@@ -54,11 +56,11 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   void SetOverallProgress(int64_t maximum, int64_t position) override { form.SetOverallProgress(maximum, position); }
   void SetCopyStartTime(double now) override { form.copyStartTime_ = now; }
   int Level() override { return Dialog() ? Dialog()->Level() : 0; }
-  void CopyFile(const std::string& source, const std::string& destination, int level) override {
+  void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed) override {
     if (form.CopyRunFileHook) form.CopyRunFileHook(nextFile);
     ++nextFile;
     unread = 0;
-    unread = form.CopyFileAtLevel(source, destination, level);
+    unread = form.CopyFileAtLevel(source, destination, level, renamed);
   }
   bool LeftUnread() override { return unread > 0; }
   bool StopRequested() override { return form.stopRequested_; }
@@ -75,9 +77,13 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   bool FolderExists(const std::string& path) override { return win::FolderExists(path); }
   void CreateFolder(const std::string& path) override { win::CreateFolder(path); }
   int64_t FileSizeByName(const std::string& path) override { return win::FileSizeByName(path); }
+  bool PathExists(const std::string& path) override {
+    return GetFileAttributesW(win::LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  std::string NameKey(const std::string& path) override { return win::UpperCase(path); }
   double Now() override { return win::WinClock().Now(); }
-  void ShowFinishedMessage() override {
-    Box(form.hwnd_, "Zakończono kopiowanie wszystkich plików!", "Informacja", MB_OK | MB_ICONINFORMATION);
+  void ShowFinishedMessage(const std::string& text, bool allCopied) override {
+    Box(form.hwnd_, text, "Informacja", MB_OK | (allCopied ? MB_ICONINFORMATION : MB_ICONWARNING));
   }
   void MinimizeApplication() override { form.MinimizeApplication(); }
   void Execute(const std::string& file, const std::string& folder) override {

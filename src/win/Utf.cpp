@@ -36,6 +36,16 @@ std::string FileErrorText(unsigned long code) {
   }
 }
 
+std::string UpperCase(std::string_view utf8) {
+  const std::wstring text = Widen(utf8);
+  if (text.empty()) return {};
+  // The invariant upper case, one character for one, as file names compare.
+  std::wstring upper(text.size(), L'\0');
+  LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), static_cast<int>(text.size()), upper.data(),
+                static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  return Narrow(upper);
+}
+
 std::string ExecutablePath() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {

@@ -13,6 +13,10 @@ std::string Narrow(std::wstring_view utf16);
 // 5 "File access denied", otherwise "I/O error N".
 std::string FileErrorText(unsigned long code);
 
+// The text with its letters in upper case as Windows compares file names
+// (without regard to the user's language).
+std::string UpperCase(std::string_view utf8);
+
 // The full path of the running executable, and its folder with a trailing '\'.
 std::string ExecutablePath();
 std::string ExecutableFolder();

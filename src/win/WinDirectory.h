@@ -1,5 +1,8 @@
-// Folder listings through FindFirstFileW / FindNextFileW, for the file finder.
+// Folders on Windows: listings through FindFirstFileW / FindNextFileW for the
+// file finder, a folder's identity, and the folder checks of the copy run.
 #pragma once
+#include <string>
+
 #include "core/FileFinder.h"
 
 namespace sk::win {
@@ -8,6 +11,13 @@ namespace sk::win {
 class WinDirectory : public IDirectory {
  public:
   std::unique_ptr<IDirListing> Open(const std::string& pattern) override;
+  bool Identify(const std::string& folder, FolderId& id) override;
 };
+
+// Whether a folder exists at `path`, and creating one folder (its parent must
+// exist); failures throw FileError with the program's texts ("Invalid
+// filename" for a missing parent).
+bool FolderExists(const std::string& path);
+void CreateFolder(const std::string& path);
 
 }  // namespace sk::win

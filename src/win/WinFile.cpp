@@ -101,6 +101,12 @@ std::unique_ptr<IFile> WinFileSystem::Open(const std::string& path, OpenMode mod
 bool WinFileSystem::IsSameFile(IFile& file, const std::string& path) {
   auto* open = dynamic_cast<WinFile*>(&file);
   if (!open) return false;
+  // Nothing there (a copy's new destination, as a rule): a look at the
+  // attributes says so without opening anything.
+  if (GetFileAttributesW(LongPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return false;
+  }
   // Asking for no access opens even a file that others hold without sharing.
   HANDLE other = CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);

@@ -1,9 +1,6 @@
 #include <windows.h>
-#include <shellapi.h>
 
-#include "core/FileApi.h"
 #include "win/Utf.h"
-#include "win/WinFile.h"
 #include "win/WinReboot.h"
 
 namespace sk::win {
@@ -33,25 +30,6 @@ bool TWinReboot::ExitSystem(unsigned flags) {
   const bool ok = CallExitWindowsEx(flags);
   SetPrivilege("SeShutdownPrivilege", false);
   return ok;
-}
-
-bool FolderExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void CreateFolder(const std::string& path) {
-  if (!CreateDirectoryW(LongPath(path).c_str(), nullptr)) {
-    const DWORD code = GetLastError();
-    throw FileError(FileErrorText(code), code);
-  }
-}
-
-void ShellOpen(void* owner, const std::string& file, const std::string& parameters, const std::string& folder,
-               int showCommand) {
-  ShellExecuteW(static_cast<HWND>(owner), L"open", Widen(file).c_str(),
-                parameters.empty() ? nullptr : Widen(parameters).c_str(),
-                folder.empty() ? nullptr : Widen(folder).c_str(), showCommand);
 }
 
 }  // namespace sk::win

@@ -20,14 +20,4 @@ class TWinReboot {
   virtual bool CallExitWindowsEx(unsigned flags);
 };
 
-// Folder operations of the copy run: whether a folder exists, and creating one
-// folder (its parent must exist); failures throw FileError with the program's
-// texts ("Invalid filename" for a missing parent).
-bool FolderExists(const std::string& path);
-void CreateFolder(const std::string& path);
-
-// Start a program through the shell ("open"), owner `owner` (an HWND).
-void ShellOpen(void* owner, const std::string& file, const std::string& parameters, const std::string& folder,
-               int showCommand);
-
 }  // namespace sk::win

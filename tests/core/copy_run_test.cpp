@@ -45,9 +45,9 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
   int Level() override { return level; }
   // A copy writes the whole source, or half of it when a stop comes during
   // the file (unless `stopAtEnd`: the stop came with the last block).
-  void CopyFile(const std::string& s, const std::string& d, int lvl) override {
+  void CopyFile(const std::string& s, const std::string& d, int lvl, bool renamed) override {
     const size_t i = copied++;
-    Note("copy " + s + " -> " + d + " at " + std::to_string(lvl));
+    Note("copy " + s + " -> " + d + " at " + std::to_string(lvl) + (renamed ? " (renamed)" : ""));
     sizes[d] = 0;
     if (onCopy) onCopy(i);
     for (size_t f : failing)
@@ -72,8 +72,20 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
     const auto it = sizes.find(p);
     return it != sizes.end() ? it->second : static_cast<int64_t>(p.size()) * 1000000000;
   }
+  bool PathExists(const std::string& p) override {  // names compared without case, as on Windows
+    for (const auto& entry : sizes)
+      if (NameKey(entry.first) == NameKey(p)) return true;
+    return false;
+  }
+  std::string NameKey(const std::string& p) override {
+    std::string key = p;
+    for (char& c : key) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return key;
+  }
   double Now() override { return 1.0; }
-  void ShowFinishedMessage() override { Note("box: finished"); }
+  void ShowFinishedMessage(const std::string& text, bool all) override {
+    Note(all ? "box: finished" : "box: warning " + text);
+  }
   void MinimizeApplication() override { Note("minimise"); }
   void Execute(const std::string& f, const std::string& dir) override { Note("execute " + f + " in " + dir); }
   void CloseMainWindow() override { Note("close"); }
@@ -139,7 +151,7 @@ TEST(CopyRun, StopDuringTheSecondOfThreeEndsAfterItAndStillActs) {
       "log 2: Włączanie komponentów",
       "controls on",
       "log 2: Wyświetlanie komunikatu o skończonym kopiowaniu",
-      "box: finished",
+      "box: warning Nie wszystkie pliki zostały skopiowane (1 z 3).",
       "hints on",
   };
   EXPECT_EQ(tail, expected);

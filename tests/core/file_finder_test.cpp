@@ -31,8 +31,22 @@ class FakeDirectory : public IDirectory {
  public:
   std::map<std::string, std::vector<DirEntry>> folders;
   std::set<std::string> unreadable;
+  std::map<std::string, size_t> failing;     // folder -> entries read before its listing breaks off
   std::map<std::string, std::string> links;  // folder reached through a link -> its target
   std::vector<std::string> opened;
+
+  std::string Resolve(std::string base) const {
+    for (const auto& [link, target] : links)
+      if (base.rfind(link, 0) == 0) base = target + base.substr(link.size());
+    return base;
+  }
+  // A folder's identity is the real path it resolves to.
+  bool Identify(const std::string& folder, FolderId& id) override {
+    const std::string base = Resolve(folder.back() == '\\' ? folder : folder + '\\');
+    if (!folders.count(base)) return false;
+    id.index = std::hash<std::string>()(base);
+    return true;
+  }
 
   void Folder(const std::string& base, std::vector<DirEntry> entries, bool dots = true) {
     if (dots) entries.insert(entries.begin(), {{".", kDir}, {"..", kDir}});
@@ -45,11 +59,11 @@ class FakeDirectory : public IDirectory {
     const auto cut = pattern.rfind('\\');
     std::string base = pattern.substr(0, cut + 1);
     const std::string mask = pattern.substr(cut + 1);
-    for (const auto& [link, target] : links)
-      if (base.rfind(link, 0) == 0) base = target + base.substr(link.size());
+    base = Resolve(base);
     auto it = folders.find(base);
     if (it == folders.end() || unreadable.count(base)) return nullptr;
     auto listing = std::make_unique<Listing>();
+    if (failing.count(base)) listing->breakAt = failing[base];
     for (const auto& e : it->second)
       if (Matches(mask, e.name)) listing->entries.push_back(e);
     if (listing->entries.empty()) return nullptr;
@@ -59,12 +73,13 @@ class FakeDirectory : public IDirectory {
  private:
   struct Listing : IDirListing {
     std::vector<DirEntry> entries;
-    size_t next = 0;
+    size_t next = 0, breakAt = SIZE_MAX;
     bool Next(DirEntry& e) override {
-      if (next == entries.size()) return false;
+      if (next == entries.size() || next >= breakAt) return false;
       e = entries[next++];
       return true;
     }
+    bool Failed() const override { return next >= breakAt; }
   };
 };
 
@@ -168,6 +183,46 @@ TEST_F(FinderTest, ReparsePointFoldersAreListedThroughRealPathsOnly) {
   // A link given as the starting folder is searched, once.
   EXPECT_EQ(Find("R\\S\\back"), (Paths{"R\\S\\back\\a", "R\\S\\back\\b", "R\\S\\back\\S\\c",
                                    "R\\S\\back\\S\\T\\d", "R\\S\\back\\U\\e"}));
+}
+
+// Folders whose listing breaks off are reported once each, as walked, and the
+// walk goes on; a link is followed unless it leads back onto the walk path.
+TEST_F(FinderTest, BrokenListingsAreReportedAndLinksFollowedUntilTheyLoop) {
+  struct Case {
+    const char* what;
+    std::map<std::string, size_t> failing;
+    std::map<std::string, std::string> links;  // R\S\ln -> target
+    Paths found, unreadable;
+  };
+  const Case cases[] = {
+      {"midway", {{"R\\S\\", 3}}, {}, {"R\\a", "R\\b", "R\\S\\T\\d", "R\\U\\e"}, {"R\\S"}},
+      {"root", {{"R\\", 2}}, {}, {}, {"R"}},
+      {"to elsewhere", {}, {{"R\\S\\ln\\", "X\\"}},
+       {"R\\a", "R\\b", "R\\S\\c", "R\\S\\T\\d", "R\\S\\ln\\x", "R\\U\\e"}, {}},
+      {"to an ancestor", {}, {{"R\\S\\ln\\", "R\\"}}, {"R\\a", "R\\b", "R\\S\\c", "R\\S\\T\\d", "R\\U\\e"}, {}},
+      {"nowhere", {}, {{"R\\S\\ln\\", "gone\\"}},
+       {"R\\a", "R\\b", "R\\S\\c", "R\\S\\T\\d", "R\\U\\e"}, {"R\\S\\ln"}},
+  };
+  for (const auto& c : cases) {
+    FakeDirectory fresh;
+    dir = fresh;
+    ExampleTree("R");
+    dir.folders["R\\S\\"].insert(dir.folders["R\\S\\"].begin() + 3, {"ln", kDir | kAttrReparsePoint});
+    dir.Folder("X\\", {{"x", kFile}});
+    dir.failing = c.failing;
+    dir.links = c.links;
+    EXPECT_EQ(Find("R"), c.found) << c.what;
+    EXPECT_EQ(finder.FoldersUnreadable, c.unreadable) << c.what;
+  }
+  // Stopped from the pump: the walk ends at once.
+  dir.failing.clear();
+  dir.links.clear();
+  FileFinder stopping{dir, [&] { stopping.Stop(); }};
+  stopping.Path = "R";
+  EXPECT_TRUE(stopping.FindFiles());
+  EXPECT_TRUE(stopping.Stopped());
+  EXPECT_EQ(stopping.FilesFound.size(), 0u);
+  EXPECT_EQ(dir.opened.back(), "R\\*.*");
 }
 
 TEST(FileListText, InfoTipLinesAreSeparatedByLfCr) {

@@ -42,5 +42,26 @@ TEST(Pacer, FallsBackToTheMillisecondClock) {
   EXPECT_EQ(pacer.Tick(), Pacer::kPump | Pacer::kRefresh);
 }
 
+// A dear refresh spaces the next one to twenty times its cost (measured by
+// the next Tick), from its end, between 100 and 250 ms.
+TEST(Pacer, ADearRefreshWaitsTwentyTimesItsCost) {
+  struct Case {
+    int64_t costUs, dueAfterUs;
+  };
+  for (const Case& c : {Case{0, 100000}, Case{4000, 100000}, Case{8000, 160000}, Case{40000, 250000}}) {
+    ManualClock clock;
+    Pacer pacer(clock);
+    clock.ticks = 100000;
+    ASSERT_TRUE(pacer.Tick() & Pacer::kRefresh);
+    pacer.RefreshMade();
+    clock.ticks += c.costUs;
+    EXPECT_FALSE(pacer.Tick() & Pacer::kRefresh) << c.costUs;
+    clock.ticks += c.dueAfterUs - 1;
+    EXPECT_FALSE(pacer.Tick() & Pacer::kRefresh) << c.costUs;
+    clock.ticks += 1;
+    EXPECT_TRUE(pacer.Tick() & Pacer::kRefresh) << c.costUs;
+  }
+}
+
 }  // namespace
 }  // namespace sk

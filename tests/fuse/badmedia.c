@@ -33,7 +33,8 @@
  *       without being listed. "mkdir" makes a virtual folder in v/ (also nested);
  *       in such a folder a file exists, and is listed, once it has been created
  *       (an open with O_CREAT, e.g. CreateFile with CREATE_NEW), which keeps
- *       it open for reading only.
+ *       it open for reading only. A virtual folder whose name ends in
+ *       ".unreadable" cannot be opened (EIO), so it cannot be listed.
  * w/    A writable folder backed by the store folder. While a byte budget is
  *       set, a write that does not fit in what is left fails with ENOSPC and
  *       writes nothing; a write that fits uses up its length.
@@ -49,6 +50,9 @@
  *                 "unlimited" (or nothing) lifts the limit; reading shows it.
  *         fails   the number of reads of v/ that failed with EIO (one line,
  *                 in decimal); truncating it sets it back to 0.
+ *         link    writing lines "PATH TARGET" makes PATH (from the mount's
+ *                 root, in a virtual folder of v/) a symbolic link whose text
+ *                 is TARGET (e.g. "../other" or ".."); reading lists them.
  *
  * Everything is held in memory and starts afresh with each mount.
  *
@@ -104,10 +108,11 @@ static struct {
   char* store;
   struct text log;
   struct text healed;  /* "name\n" lines */
-  struct text vpaths;  /* "/v/...\n" lines: virtual folders ("d ") and files ("f ") */
+  struct text vpaths;  /* "/v/...\n" lines: virtual folders ("d "), files ("f ") and links ("l ") */
+  struct text links;   /* "PATH TARGET\n" lines of the links */
   int64_t budget;      /* -1: unlimited */
   uint64_t fails;      /* reads of v/ that failed with EIO */
-} g = {PTHREAD_MUTEX_INITIALIZER, NULL, {0}, {0}, {0}, -1, 0};
+} g = {PTHREAD_MUTEX_INITIALIZER, NULL, {0}, {0}, {0}, {0}, -1, 0};
 
 /* A fixed time for every virtual entry: 2008-02-03 12:00:00 UTC. */
 static const time_t kFixedTime = 1202040000;
@@ -300,8 +305,8 @@ static void store_path(char* out, const char* rest) { snprintf(out, PATH_MAX, "%
 
 /* ---------------------------------------------------------- control files */
 
-static const char* ctl_names[] = {"log", "heal", "budget", "fails"};
-#define NCTL 4
+static const char* ctl_names[] = {"log", "heal", "budget", "fails", "link"};
+#define NCTL 5
 
 static int ctl_index(const char* rest) {
   for (int i = 0; i < NCTL; ++i)
@@ -321,6 +326,9 @@ static char* ctl_content(int i, size_t* len) {
   } else if (i == 1) {
     src = g.healed.data ? g.healed.data : "";
     n = g.healed.len;
+  } else if (i == 4) {
+    src = g.links.data ? g.links.data : "";
+    n = g.links.len;
   } else if (i == 2) {
     n = g.budget < 0 ? (size_t)snprintf(small, sizeof small, "unlimited\n")
                      : (size_t)snprintf(small, sizeof small, "%lld\n", (long long)g.budget);
@@ -336,11 +344,57 @@ static char* ctl_content(int i, size_t* len) {
   return copy;
 }
 
+/* The text of the link at `path`, or NULL. Caller holds the lock. */
+static const char* link_target(const char* path, size_t* len) {
+  size_t n = strlen(path);
+  for (const char* p = g.links.data; p && p < g.links.data + g.links.len;) {
+    const char* e = memchr(p, '\n', (size_t)(g.links.data + g.links.len - p));
+    if (!e) break;
+    if ((size_t)(e - p) > n && !memcmp(p, path, n) && p[n] == ' ') {
+      *len = (size_t)(e - p) - n - 1;
+      return p + n + 1;
+    }
+    p = e + 1;
+  }
+  return NULL;
+}
+
+/* Makes the link of one "PATH TARGET" line. Caller holds the lock. */
+static int link_add(const char* s, size_t n) {
+  const char* space = memchr(s, ' ', n);
+  if (!space || space == s || space + 1 == s + n) return -EINVAL;
+  char path[PATH_MAX], line[PATH_MAX + 3];
+  size_t plen = (size_t)(space - s), unused;
+  if (plen >= sizeof path || strncmp(s, "/v/", 3)) return -EINVAL;
+  memcpy(path, s, plen);
+  path[plen] = '\0';
+  struct vfile sp;
+  if (!vparent_exists(path)) return -ENOENT;
+  if (vdir_exists(path) || vfile_exists(path, &sp) || link_target(path, &unused)) return -EEXIST;
+  snprintf(line, sizeof line, "l %s\n", path);
+  text_add(&g.vpaths, line, strlen(line));
+  text_add(&g.links, s, n);
+  text_add(&g.links, "\n", 1);
+  return 0;
+}
+
 static int ctl_write(int i, const char* buf, size_t size) {
   pthread_mutex_lock(&g.lock);
   int rc = (int)size;
   if (i == 0 || i == 3) {
     rc = -EACCES;
+  } else if (i == 4) {
+    for (const char *p = buf, *end = buf + size; p < end && rc >= 0;) {
+      const char* e = memchr(p, '\n', (size_t)(end - p));
+      if (!e) e = end;
+      size_t n = (size_t)(e - p);
+      if (n && p[n - 1] == '\r') --n;
+      if (n) {
+        int made = link_add(p, n);
+        if (made < 0) rc = made;
+      }
+      p = e + 1;
+    }
   } else if (i == 1) {
     const char* p = buf;
     const char* end = buf + size;
@@ -426,9 +480,18 @@ static int bm_getattr(const char* path, struct stat* st, struct fuse_file_info* 
       return 0;
     case V: {
       struct vfile sp;
+      size_t link_len = 0;
       pthread_mutex_lock(&g.lock);
-      int is_dir = vdir_exists(path), is_file = !is_dir && vfile_exists(path, &sp);
+      int is_link = link_target(path, &link_len) != NULL;
+      int is_dir = !is_link && vdir_exists(path), is_file = !is_link && !is_dir && vfile_exists(path, &sp);
       pthread_mutex_unlock(&g.lock);
+      if (is_link) {
+        st->st_mode = S_IFLNK | 0777;
+        st->st_nlink = 1;
+        st->st_size = (off_t)link_len;
+        st->st_mtime = st->st_atime = st->st_ctime = kFixedTime;
+        return 0;
+      }
       if (is_dir) {
         dir_stat(st);
         return 0;
@@ -515,6 +578,28 @@ static int bm_readdir(const char* path, void* buf, fuse_fill_dir_t fill_dir, off
     return -ENOENT;
   }
   return 0;
+}
+
+/* A virtual folder named "*.unreadable" cannot be opened. */
+static int bm_opendir(const char* path, struct fuse_file_info* fi) {
+  (void)fi;
+  const char* rest;
+  size_t n = strlen(path), suffix = strlen(".unreadable");
+  if (area_of(path, &rest) == V && n > suffix && !strcmp(path + n - suffix, ".unreadable")) return -EIO;
+  return 0;
+}
+
+static int bm_readlink(const char* path, char* buf, size_t size) {
+  size_t n = 0;
+  pthread_mutex_lock(&g.lock);
+  const char* target = link_target(path, &n);
+  if (target && size) {
+    size_t m = n < size - 1 ? n : size - 1;
+    memcpy(buf, target, m);
+    buf[m] = '\0';
+  }
+  pthread_mutex_unlock(&g.lock);
+  return target ? 0 : -EINVAL;
 }
 
 static int bm_mkdir(const char* path, mode_t mode) {
@@ -787,6 +872,8 @@ static const struct fuse_operations ops = {
     .init = bm_init,
     .getattr = bm_getattr,
     .readdir = bm_readdir,
+    .opendir = bm_opendir,
+    .readlink = bm_readlink,
     .mkdir = bm_mkdir,
     .unlink = bm_unlink,
     .rmdir = bm_rmdir,

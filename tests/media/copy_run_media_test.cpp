@@ -16,19 +16,47 @@
 #include "ui/Application.h"
 #include "ui/MainForm.h"
 #include "ui/SettingsForm.h"
+#include "win/Utf.h"
 
 namespace sk::ui {
 namespace {
 
 void IgnoreReport(const std::string&) {}
 
-TEST(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
+// The fixture mounted and the settings key kept aside; Start() starts the
+// program (on a fresh key unless the test has put values in it first).
+class CopyRunOnDamagedMedia : public testing::Test {
+ protected:
+  void SetUp() override { test::DeleteSettingsKey(); }
+  void Start() {
+    SetErrorSink(IgnoreReport);
+    StartUp();
+    started_ = true;
+  }
+  void TearDown() override {
+    if (!started_) return;
+    ShutDown();
+    SetErrorSink(nullptr);
+    test::Flush();
+  }
+  // The log's entries from `first` on.
+  std::vector<std::string> EntriesFrom(size_t first) {
+    std::vector<std::string> entries;
+    const EventLogModel& log = App().form1->EventLog();
+    for (size_t i = first; i < log.Count(); ++i) entries.push_back(log.At(i).text);
+    return entries;
+  }
+
   test::Media media;
   test::SettingsKeyBackup backup;
   test::TempDir dir;
-  test::DeleteSettingsKey();
-  SetErrorSink(IgnoreReport);
-  StartUp();
+
+ private:
+  bool started_ = false;
+};
+
+TEST_F(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
+  Start();
   TForm1& main = *App().form1;
   const test::VirtualFile first{.size = 40000, .salt = 11};
   test::VirtualFile damaged{.size = 60000, .salt = 12};
@@ -50,8 +78,7 @@ TEST(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
   const size_t prefix = 30000 / 129 * 129;
   EXPECT_EQ(copied(damaged), damaged.Bytes(0, prefix));
 
-  std::vector<std::string> entries;
-  for (size_t i = firstEntry; i < main.EventLog().Count(); ++i) entries.push_back(main.EventLog().At(i).text);
+  const auto entries = EntriesFrom(firstEntry);
   ASSERT_GE(entries.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(entries.end() - 3, entries.end()),
             (std::vector<std::string>{"Błąd: Nie wszystkie pliki zostały skopiowane (2 z 3)",
@@ -63,28 +90,64 @@ TEST(CopyRunOnDamagedMedia, TheDamagedFileIsAnExactPrefixAndTheRunGoesOn) {
   EXPECT_TRUE(main.Enabled("Button7"));
   EXPECT_FALSE(main.Enabled("Button65"));
   EXPECT_TRUE(main.TopMenuEnabled("Plik1"));
+}
 
-  ShutDown();
-  SetErrorSink(nullptr);
-  test::Flush();
+// Two listed files of one name (the disc's, then one of another folder in
+// other letter case) and a damaged file, with the message as after-copy
+// action: nothing this run wrote is replaced, files there before the run are
+// replaced or kept as their names say, and the box says what was not copied.
+TEST_F(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
+  Start();
+  TForm1& main = *App().form1;
+  const test::VirtualFile same{.size = 7000, .salt = 21};
+  test::VirtualFile damaged{.size = 9000, .salt = 22};
+  damaged.Bad(4000, 4000);
+  const std::string disc = media.MakeFolder("copy_run_names", {same, damaged});
+  const std::string stem = same.Name().substr(0, same.Name().size() - 4);
+  const std::string other = dir / (stem + ".BIN");  // the same name to Windows
+  test::WriteFile(other, test::Pattern(3000, 5));
+  const std::string out = dir / "wynik\\";
+  CreateDirectoryW(win::Widen(out).c_str(), nullptr);
+  test::WriteFile(out + same.Name(), "there before the run");
+  test::WriteFile(out + stem + " (2).bin", "there before the run too");
+  for (const std::string& path : {disc + same.Name(), disc + damaged.Name(), other}) main.AddFileToList(path);
+  main.SetText("Edit1", out.substr(0, out.size() - 1));
+  App().form2->SetActionIndex(1);
+  App().form2->SetLevel(4);
+  const size_t firstEntry = main.EventLog().Count();
+  {
+    test::MessageBoxAnswerer box;
+    main.Button8Click();
+    ASSERT_TRUE(box.Answered());
+    EXPECT_EQ(box.Caption(), "Informacja");
+    EXPECT_EQ(box.Text(), "Nie wszystkie pliki zostały skopiowane (2 z 3).");
+    EXPECT_EQ(box.Boxes().back().icon, "warning");
+  }
+  EXPECT_EQ(test::ReadFile(out + same.Name()), same.Bytes(0, same.size));
+  EXPECT_EQ(test::ReadFile(out + stem + " (2).bin"), "there before the run too");
+  EXPECT_EQ(test::ReadFile(out + stem + " (3).BIN"), test::Pattern(3000, 5));
+  EXPECT_EQ(test::ReadFile(out + damaged.Name()), damaged.Bytes(0, 4000 / 1025 * 1025));
+  const auto entries = EntriesFrom(firstEntry);
+  const auto saveAs = std::find(entries.begin(), entries.end(), "Zapisywanie jako " + stem + " (3).BIN");
+  ASSERT_NE(saveAs, entries.end());
+  EXPECT_EQ(saveAs[-1], "Rozpoczynanie kopiowania pliku " + stem + ".BIN");
+  EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                          [](const std::string& e) { return e.rfind("Zapisywanie jako ", 0) == 0; }),
+            1);
+  EXPECT_EQ(entries.back(), "Wyświetlanie komunikatu o skończonym kopiowaniu");
 }
 
 // The same disc with rescue mode stored in the registry (so on in the
 // settings dialog from the start): the damaged file gets its full length and
 // a map beside it, its log says what is missing, and it does not count as
 // copied. The intact files are copied as ever, without maps.
-TEST(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
-  test::Media media;
-  test::SettingsKeyBackup backup;
-  test::TempDir dir;
-  test::DeleteSettingsKey();
+TEST_F(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
   test::PutSettingsDword(L"Level", 2);
   test::PutSettingsDword(L"EndAction", 0);
   test::PutSettingsDword(L"CheckFiles", 1);
   test::PutSettingsString(L"RunAfter", L"");
   test::PutSettingsDword(L"RescueMode", 1);
-  SetErrorSink(IgnoreReport);
-  StartUp();
+  Start();
   TForm1& main = *App().form1;
   ASSERT_TRUE(App().form2->RescueMode());
   const test::VirtualFile first{.size = 40000, .salt = 21};
@@ -107,8 +170,7 @@ TEST(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
   EXPECT_TRUE(test::FileExists(map));
   EXPECT_FALSE(test::FileExists(dir / ("wynik\\" + first.Name() + ".map")));
 
-  std::vector<std::string> entries;
-  for (size_t i = firstEntry; i < main.EventLog().Count(); ++i) entries.push_back(main.EventLog().At(i).text);
+  const auto entries = EntriesFrom(firstEntry);
   auto has = [&](const std::string& text) { return std::count(entries.begin(), entries.end(), text); };
   EXPECT_EQ(has("Zapisano mapę odczytu " + damaged.Name() + ".map"), 1);
   EXPECT_EQ(has("Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd"), 1);
@@ -125,10 +187,6 @@ TEST(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
   EXPECT_EQ(std::vector<std::string>(entries.end() - 3, entries.end()),
             (std::vector<std::string>{"Błąd: Nie wszystkie pliki zostały skopiowane (2 z 3)",
                                       "Zakończono kopiowanie plików", "Włączanie komponentów"}));
-
-  ShutDown();
-  SetErrorSink(nullptr);
-  test::Flush();
 }
 
 }  // namespace

@@ -163,6 +163,13 @@ std::string Media::MakeFolder(const std::string& folder, const std::vector<Virtu
   return path;
 }
 
+void Media::MakeLink(const std::string& link, const std::string& target) const {
+  std::string path = "/v/" + link;
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  SetControl("link", path + " " + target + "\n", false);
+}
+
 void Media::Heal(const VirtualFile& f) const { SetControl("heal", f.Name() + "\n", false); }
 void Media::HealAll() const { SetControl("heal", "*\n", false); }
 void Media::Unheal() const { SetControl("heal", "", true); }

@@ -86,6 +86,12 @@ class Media {
   // so tests choose names of their own.
   std::string MakeFolder(const std::string& folder, const std::vector<VirtualFile>& files) const;
 
+  // Makes `link` (a path in a virtual folder, '\'-separated, relative to the
+  // virtual folder) a symbolic link whose text is `target` (a Unix path,
+  // e.g. ".." or "../other"); Windows sees a link to a folder as a folder
+  // that is a reparse point.
+  void MakeLink(const std::string& link, const std::string& target) const;
+
   // Makes the bad ranges of the file(s) with this name readable (everywhere).
   void Heal(const VirtualFile& f) const;
   void HealAll() const;

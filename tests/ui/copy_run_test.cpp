@@ -156,8 +156,10 @@ TEST_F(CopyRun, FilesWithOneNameVanishedSourcesAndANewFolder) {
 
   PressStart();
   EXPECT_TRUE(reports.empty());
-  // The later file of one name replaces the earlier one.
-  EXPECT_EQ(test::ReadFile(out + "\\plik.bin"), test::Pattern(3001, 2));
+  // The later file of one name does not replace the earlier one: it is saved
+  // under a numbered name, and the log says so.
+  EXPECT_EQ(test::ReadFile(out + "\\plik.bin"), test::Pattern(5000, 1));
+  EXPECT_EQ(test::ReadFile(out + "\\plik (2).bin"), test::Pattern(3001, 2));
   EXPECT_EQ(test::ReadFile(out + "\\ostatni.bin"), test::Pattern(70000, 4));
   EXPECT_FALSE(test::FileExists(out + "\\zniknie.bin"));
   const auto e = Entries();
@@ -166,6 +168,10 @@ TEST_F(CopyRun, FilesWithOneNameVanishedSourcesAndANewFolder) {
             (std::vector<std::string>{"Tworzenie folderu docelowego", "Wyłączanie komponentów",
                                       "Liczenie rozmiaru plików", "Rozpoczynanie kopiowania plików"}));
   EXPECT_TRUE(Logged("Błąd: File not found"));
+  const auto saveAs = std::find(e.begin(), e.end(), "Zapisywanie jako plik (2).bin");
+  ASSERT_NE(saveAs, e.end());
+  EXPECT_EQ(saveAs[-1], "Rozpoczynanie kopiowania pliku plik.bin");
+  EXPECT_EQ(CountOf("Zapisywanie jako plik (2).bin"), 1);
   // The vanished file is the one not copied, and the run went on past it.
   EXPECT_EQ(std::vector<std::string>(e.end() - 3, e.end()),
             (std::vector<std::string>{std::string(kShortfall) + " (3 z 4)", "Zakończono kopiowanie plików",
@@ -186,7 +192,9 @@ TEST_F(CopyRun, FilesWithOneNameVanishedSourcesAndANewFolder) {
   EXPECT_FALSE(Logged("Tworzenie folderu docelowego"));
   EXPECT_EQ(CountOf(std::string(kShortfall) + " (3 z 3)"), 0);
   EXPECT_EQ(Entries().back(), "Włączanie komponentów");
-  EXPECT_EQ(test::ReadFile(out + "\\plik.bin"), test::Pattern(3001, 2));
+  // "plik (2).bin" was there before this run and is kept.
+  EXPECT_EQ(test::ReadFile(out + "\\plik.bin"), test::Pattern(5000, 1));
+  EXPECT_EQ(test::ReadFile(out + "\\plik (3).bin"), test::Pattern(3001, 2));
 }
 
 // "Resumak" finishes pairs with a read map at the level a copy run takes:
@@ -295,7 +303,8 @@ TEST_F(CopyRun, StopEndsTheFileInHandAndTheRunStillActs) {
     Main().Button8Click();
     ASSERT_TRUE(box.Answered());
     EXPECT_EQ(box.Caption(), "Informacja");
-    EXPECT_EQ(box.Text(), "Zakończono kopiowanie wszystkich plików!");
+    EXPECT_EQ(box.Text(), "Nie wszystkie pliki zostały skopiowane (0 z 2).");
+    EXPECT_EQ(box.Boxes().back().icon, "warning");
   }
   ExpectEndedInsideTheLongCopy(big);
   const auto e = Entries();
@@ -386,6 +395,26 @@ TEST_F(CopyRun, ClosingDuringARunStopsItSavesOnceAndSkipsTheAction) {
   ASSERT_TRUE(test::PumpUntil([main] { return !IsWindow(main); }));
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 0u);
   EXPECT_EQ(test::GetSettingsValue(L"EndAction").Dword(), 5u);
+}
+
+TEST_F(CopyRun, ClosingDuringAFolderSearchStopsItListsNothingAndSavesOnce) {
+  for (unsigned i = 0; i < 30; ++i) Source("f" + std::to_string(i) + ".bin", 1, i);
+  HWND main = Main().hwnd();
+  Dialog().SetLevel(3);
+  PostMessageW(main, WM_CLOSE, 0, 0);  // arrives in the search's first pump
+  Main().AddFolderToList(dir.path());
+  EXPECT_TRUE(Main().FileFinder1.Stopped());
+  EXPECT_LT(Main().FileFinder1.FilesFound.size(), 30u);
+  EXPECT_EQ(Main().ListCount(), 0);
+  EXPECT_TRUE(IsWindow(main));
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 1u);
+  ASSERT_TRUE(test::PumpUntil([main] { return !IsWindow(main); }));
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
+  // Nothing saves again.
+  test::PutSettingsDword(L"Level", 9);
+  test::Flush();
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 9u);
+  EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(CopyRun, AResumeRunHoldsTheMainStartAndAClosingStopsIt) {
