@@ -35,4 +35,13 @@ class EventLogModel {
   uint64_t revision_ = 0;
 };
 
+// The name of an entry kind in a saved log: "Błąd", "Sukces" or "Info".
+const char* EventKindName(int kind);
+// One entry as a line of a saved log or of the clipboard: "[kind] text" or
+// the bare text, with any line break inside the text made a space.
+std::string EventLogLine(const EventLogModel::Entry& entry, bool withKind);
+// The whole log as a text file: UTF-8 with a byte-order mark, one entry a
+// line as "[kind] text", each line ended by CR LF.
+std::string EventLogFileText(const EventLogModel& log);
+
 }  // namespace sk

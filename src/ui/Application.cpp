@@ -29,7 +29,13 @@ bool MainFilter(MSG& msg) {
   TForm1* main = App().form1;
   if (main && main->hwnd() && main->Accelerators()) {
     HWND top = GetAncestor(msg.hwnd, GA_ROOT);
-    if (top == main->hwnd() && TranslateAcceleratorW(main->hwnd(), main->Accelerators(), &msg)) return true;
+    if (top == main->hwnd()) {
+      // Keys of the focused control come before the window's shortcuts.
+      const TForm1::KeyRoute route = main->RouteKey(msg);
+      if (route == TForm1::KeyRoute::Done) return true;
+      if (route == TForm1::KeyRoute::Shortcut && TranslateAcceleratorW(main->hwnd(), main->Accelerators(), &msg))
+        return true;
+    }
   }
   HWND top = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
   if (top && top != (main ? main->hwnd() : nullptr) && IsDialogMessageW(top, &msg)) return true;

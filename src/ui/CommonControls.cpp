@@ -30,7 +30,8 @@ bool RunFileDialog(HWND owner, const FileDialogSpec& design, std::wstring& buffe
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = owner;
-  ofn.lpstrFilter = L"Wszystkie pliki (*.*)\0*.*\0";
+  ofn.lpstrFilter = design.filter ? design.filter : L"Wszystkie pliki (*.*)\0*.*\0";
+  ofn.lpstrDefExt = design.defaultExtension;
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = buffer.data();
   ofn.nMaxFile = static_cast<DWORD>(buffer.size());
@@ -41,6 +42,7 @@ bool RunFileDialog(HWND owner, const FileDialogSpec& design, std::wstring& buffe
   else
     ofn.Flags |= OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
   if (design.multiSelect) ofn.Flags |= OFN_ALLOWMULTISELECT;
+  if (design.askOverwrite) ofn.Flags |= OFN_OVERWRITEPROMPT;
   if (design.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn)) return true;
   if (const DWORD error = CommDlgExtendedError())
     throw std::runtime_error("Nie można otworzyć okna wyboru plików (błąd " + std::to_string(error) + ")");

@@ -20,6 +20,11 @@ struct FileDialogSpec {
   const char* title;  // UTF-8
   bool save = false;  // the save dialog: no overwrite question, no existence check, no trial file
   bool multiSelect = false;
+  // Filter pairs of a description and a pattern, each ended by a NUL, the
+  // list by a second one; nullptr: the one filter "Wszystkie pliki (*.*)".
+  const wchar_t* filter = nullptr;
+  const wchar_t* defaultExtension = nullptr;  // added to a name typed without one
+  bool askOverwrite = false;                   // the save dialog asks before replacing a file
 };
 // `buffer` holds the preselected name on entry (its size is the room for the
 // answer) and the chosen name(s) on return. False when the user cancelled;

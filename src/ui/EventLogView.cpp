@@ -112,6 +112,33 @@ void EventLogView::GetDisplayInfo(LVITEMW& item) {
   if (item.mask & LVIF_IMAGE) item.iImage = entry.kind >= ekError && entry.kind <= ekInfo ? entry.kind : -1;
 }
 
+std::vector<size_t> EventLogView::Selected() const {
+  std::vector<size_t> selected;
+  if (!list_) return selected;
+  for (int i = -1; (i = ListView_GetNextItem(list_, i, LVNI_SELECTED)) >= 0;) {
+    if (static_cast<size_t>(i) < model_.Count()) selected.push_back(static_cast<size_t>(i));
+  }
+  return selected;
+}
+
+void EventLogView::SelectAll() {
+  if (list_) ListView_SetItemState(list_, -1, LVIS_SELECTED, LVIS_SELECTED);
+}
+
+POINT EventLogView::KeyboardMenuPoint() const {
+  POINT at{Dpi(8), Dpi(8)};
+  const int focused = ListView_GetNextItem(list_, -1, LVNI_FOCUSED);
+  RECT row{};
+  RECT client{};
+  GetClientRect(list_, &client);
+  if (focused >= 0 && ListView_GetItemRect(list_, focused, &row, LVIR_LABEL) && row.bottom > client.top &&
+      row.top < client.bottom) {
+    at = {row.left, std::min(row.bottom, client.bottom)};
+  }
+  ClientToScreen(list_, &at);
+  return at;
+}
+
 bool EventLogView::OnNotify(const NMHDR& hdr, LRESULT& result) {
   if (!list_ || hdr.hwndFrom != list_) return false;
   result = 0;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/EventLogModel.h"
 
@@ -27,6 +28,13 @@ class EventLogView {
   void Show();
   // A WM_NOTIFY of the list; true when it was the list's, with the result.
   bool OnNotify(const NMHDR& hdr, LRESULT& result);
+
+  // The selected entries, oldest first.
+  std::vector<size_t> Selected() const;
+  void SelectAll();
+  // Where the menu key opens the list's menu (screen coordinates): below the
+  // focused entry when it is in view, else at the list's top left corner.
+  POINT KeyboardMenuPoint() const;
 
   HIMAGELIST ImageList1() const { return images_; }
   // The row background of an entry kind; CLR_INVALID leaves the list's own.

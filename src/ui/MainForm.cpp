@@ -1,8 +1,10 @@
 #include "ui/MainForm.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include "core/Settings.h"
+#include "ui/ApplicationWindow.h"
 #include "win/Utf.h"
 
 namespace sk::ui {
@@ -87,21 +89,28 @@ TForm1::TForm1() { DesignHttpFetch1(); }
 TForm1::~TForm1() {
   TrayIcon1.reset();  // removes its icon and gives the window back its procedure
   if (popupMenu1_) DestroyMenu(popupMenu1_);
+  if (popupMenu2_) DestroyMenu(popupMenu2_);
   if (accel_) DestroyAcceleratorTable(accel_);
+  DestroyForm();  // before the window that owns it
+  application_.reset();
 }
 
 void TForm1::Create() {
   menu_ = BuildMenu();
+  application_ = std::make_unique<ApplicationWindow>();
   CreateForm({.className = L"TForm1",
               .caption = kCaption,
               .clientWidth = 680,
               .clientHeight = 497,
-              .style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX},
+              .style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+              .owner = application_->hwnd()},
              Controls(), menu_);
+  application_->SetMainWindow(hwnd_);
   SetUpFileList();
   BuildTrayMenu();
   CreateTrayIcon1(nullptr);
   SetUpStatusArea();
+  SetUpDesktop();
   Guarded([this] { FormCreate(); });
 }
 
@@ -119,7 +128,41 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
+    case WM_WINDOWPOSCHANGED: {
+      // The taskbar button is there exactly while this window is shown.
+      const auto* pos = reinterpret_cast<const WINDOWPOS*>(lp);
+      if (application_ && (pos->flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW)))
+        application_->FollowMainWindow((pos->flags & SWP_SHOWWINDOW) != 0);
+      return Window::HandleMessage(msg, wp, lp);
+    }
+    case WM_DROPFILES:
+      FormDropFiles(reinterpret_cast<HDROP>(wp));
+      return 0;
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(wp) == Control("ListView2")) {
+        ListView2ContextPopup({GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+        return 0;
+      }
+      return Window::HandleMessage(msg, wp, lp);
+    case WM_ACTIVATE:
+      // Leaving the window: remember where the keyboard was, as a dialog does.
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
+      }
+      return Window::HandleMessage(msg, wp, lp);
+    case WM_SETFOCUS: {
+      // Back in the window: the keyboard goes where it was, else to the first control.
+      HWND to = lastFocus_ && IsChild(hwnd_, lastFocus_) && IsWindowEnabled(lastFocus_) ? lastFocus_ : nullptr;
+      if (!to) to = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+      if (to) SetFocus(to);
+      return 0;
+    }
     default:
+      if (msg == TaskbarButtonCreatedMessage() && msg != 0) {
+        taskbar_.Reapply();  // a new button knows nothing of the run's progress
+        return 0;
+      }
       return Window::HandleMessage(msg, wp, lp);
   }
 }

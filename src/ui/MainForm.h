@@ -15,6 +15,7 @@
 #include "core/ReleaseKey.h"
 #include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
+#include "ui/Taskbar.h"
 #include "ui/TrayIcon.h"
 #include "core/EventLogModel.h"
 #include "ui/Window.h"
@@ -31,6 +32,8 @@ class ISettingsControls;
 
 namespace sk::ui {
 
+class ApplicationWindow;
+class EventLogView;
 class TForm2;
 class TForm3;
 
@@ -183,6 +186,44 @@ class TForm1 : public Window {
   // Build the tray icon again on `shell` (null: the system's), so that tests
   // can read every record it sends. Its icon leaves the tray.
   void SetTrayShell(ITrayShell* shell);
+
+  // ---- the taskbar button (MainFormDesktop.cpp) ----
+  // The window that carries the program's taskbar button, with the
+  // application title as its text; it owns this window.
+  HWND TaskbarWindow() const;
+  // A copy or resume run shows its overall progress on the button, at the
+  // run's paced moments; `taskbar` null: the shell's own. Tests record it.
+  void SetTaskbar(ITaskbar* taskbar) { taskbar_.SetTaskbar(taskbar); }
+  TaskbarProgress& Taskbar() { return taskbar_; }
+
+  // ---- drag and drop, keyboard, the log's menu (MainFormDesktop.cpp) ----
+  // Files and folders dropped on the window (WM_DROPFILES): on the
+  // destination box a folder becomes the destination; anywhere else they are
+  // added to the list, a file as itself, a folder walked as a typed path is.
+  // Nothing happens while a copy, resume, search or update check runs.
+  void FormDropFiles(HDROP drop);
+  // What a key press in the main window does, by where the keyboard focus
+  // is: a key for the focused control (the destination field's own editing
+  // keys, the event log's copy and select-all, Tab between the controls) is
+  // done here (Done) or left to the control (Control); every other key may be
+  // a shortcut of the window (Shortcut).
+  enum class KeyRoute { Shortcut, Control, Done };
+  KeyRoute RouteKey(const MSG& msg);
+  // The event log's context menu PopupMenu2: "Kopiuj" (Kopiuj1) and
+  // "Zapisz dziennik..." (Zapiszdziennik1); `at` in screen coordinates, or
+  // (-1, -1) for the keyboard's menu key.
+  void ListView2ContextPopup(POINT at);
+  HMENU PopupMenu2() const { return popupMenu2_; }
+  void Kopiuj1Click();          // the selected entries' texts, one a line, to the clipboard
+  void Zapiszdziennik1Click();  // the whole log into a text file chosen in a save dialog
+  // Select every entry of the event log.
+  void SelectAllLogEntries();
+  // Write the whole log to `path` (UTF-8 with a byte-order mark, "[kind]
+  // text" a line); a failure throws with the program's text.
+  void SaveLog(const std::string& path);
+  // Opens the log's menu and returns the chosen command's id (0: none);
+  // tests stand in for the modal menu.
+  std::function<UINT(HMENU menu, POINT at)> TrackLogMenu;
   // ---- copy status area and the copy of one file (MainFormCopy.cpp) ----
   // Copy one file at a level (0..4) with this window as the copy's view; a
   // failure that ends the copy is thrown (a FileError) after it was logged.
@@ -233,6 +274,12 @@ class TForm1 : public Window {
   bool MenuCommandAllowed(const std::string& name) const;
   void BuildTrayMenu();
   void CreateTrayIcon1(ITrayShell* shell);
+  void SetUpDesktop();
+  bool DropAllowed() const;
+  void AddDroppedToList(const std::vector<std::string>& paths);
+  void MoveFocus(bool backwards);
+  // No window of the program is in the foreground.
+  bool InBackground() const;
 
   void DesignHttpFetch1();
   void EnableUpdateControls(bool on);
@@ -255,6 +302,7 @@ class TForm1 : public Window {
     void operator()(CopyArea* area) const;
   };
   CopyArea& Copy() const;
+  EventLogView& LogView() const;
   void SetUpStatusArea();
   bool NotifyStatusArea(const NMHDR& hdr, LRESULT& result);
   mutable std::unique_ptr<CopyArea, CopyAreaDeleter> copy_;
@@ -276,6 +324,10 @@ class TForm1 : public Window {
   HMENU menu_ = nullptr;
   HACCEL accel_ = nullptr;
   HMENU popupMenu1_ = nullptr;
+  HMENU popupMenu2_ = nullptr;
+  TaskbarProgress taskbar_;
+  std::unique_ptr<ApplicationWindow> application_;
+  HWND lastFocus_ = nullptr;  // the control that had the focus when the window was left
   std::unique_ptr<ISettingsControls> settingsControls_;
   std::unique_ptr<SettingsStore> settings_;
   std::vector<RunInProgress*> runs_;

@@ -24,6 +24,7 @@ void TForm1::CreateTrayIcon1(ITrayShell* shell) {
   TrayIcon1.reset();
   auto tray = std::make_unique<TTrayIcon>(hwnd_, shell);
   tray->SetHint("Sektorian");
+  tray->SetTaskbarWindow(TaskbarWindow());
   // The program icon at the tray's size; the component keeps its own copy.
   HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON,
                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));

@@ -227,7 +227,10 @@ void TForm3::Button1Click() {
   resumer_->Start(Pairs());  // the list cannot change during the run: it is disabled
 }
 
-void TForm3::Button2Click() { stopRequested_ = true; }
+void TForm3::Button2Click() {
+  stopRequested_ = true;
+  if (taskbar_ && running_) taskbar_->Pause();
+}
 
 void TForm3::HoldStart(bool hold) {
   held_ = hold;
@@ -271,11 +274,15 @@ void TForm3::Show(const ResumeStatus& status) {
     SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
   barShift_ = shift;
   shown_ = status;
+  if (taskbar_ && running_) taskbar_->Show(status.progressMax, status.progressPosition);
 }
 
 void TForm3::Pump() { PumpMessages(); }
 
-void TForm3::ReportError(const std::string& text) { sk::ui::ReportError(text); }
+void TForm3::ReportError(const std::string& text) {
+  if (taskbar_ && running_) taskbar_->Fail();  // a pair of the run has failed
+  sk::ui::ReportError(text);
+}
 
 std::string TForm3::DecimalSeparator() { return win::DecimalSeparator(); }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Resume.h"
+#include "ui/Taskbar.h"
 
 namespace sk::ui {
 
@@ -42,6 +43,9 @@ class TForm3 : public Window, public IResumeView {
   // Told when a resume run begins (true) and when it has ended (false).
   void SetRunHook(std::function<void(bool running)> hook) { runHook_ = std::move(hook); }
   const std::function<void(bool running)>& RunHook() const { return runHook_; }
+  // The program's taskbar button, which shows a run's progress at the
+  // window's paced moments, its failed pairs and its Stop (null: none).
+  void SetTaskbarProgress(TaskbarProgress* taskbar) { taskbar_ = taskbar; }
   // The copy level of pairs finished from a read map, as a copy run takes it
   // (the settings dialog's level); 0 while none is given.
   void SetLevelSource(std::function<int()> source) { levelSource_ = std::move(source); }
@@ -81,6 +85,7 @@ class TForm3 : public Window, public IResumeView {
   bool running_ = false;
   bool held_ = false;
   std::function<void(bool)> runHook_;
+  TaskbarProgress* taskbar_ = nullptr;
   std::function<int()> levelSource_;
   HBITMAP logo_ = nullptr;
   std::wstring openChoice_, saveChoice_;  // each dialog opens with its previous choice

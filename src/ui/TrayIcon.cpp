@@ -130,16 +130,7 @@ HWND JoinHandler() {
   TrayHandler& h = Handler();
   if (h.refs == 0) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    if (!GetClassInfoExW(instance, kHandlerClass, &wc)) {
-      wc = {};
-      wc.cbSize = sizeof wc;
-      wc.lpfnWndProc = HandlerProc;
-      wc.hInstance = instance;
-      wc.lpszClassName = kHandlerClass;
-      if (!RegisterClassExW(&wc)) throw std::runtime_error("RegisterClassEx failed");
-    }
+    RegisterWindowClass(kHandlerClass, HandlerProc, false, false);
     h.hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, kHandlerClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                              instance, nullptr);
     if (!h.hwnd) throw std::runtime_error("CreateWindowEx failed");
@@ -254,11 +245,11 @@ void TTrayIcon::HideMainForm() {
 }
 
 void TTrayIcon::ShowTaskbarButton() {
-  if (owner_ && IsWindow(owner_)) shell_->SetTaskbarButton(owner_, true);
+  if (owner_ && IsWindow(owner_)) shell_->SetTaskbarButton(TaskbarWindow(), true);
 }
 
 void TTrayIcon::HideTaskbarButton() {
-  if (owner_ && IsWindow(owner_)) shell_->SetTaskbarButton(owner_, false);
+  if (owner_ && IsWindow(owner_)) shell_->SetTaskbarButton(TaskbarWindow(), false);
 }
 
 void TTrayIcon::DoMinimizeToTray() {

@@ -72,6 +72,9 @@ class TTrayIcon {
   void SetMinimizeToTray(bool on) { minimizeToTray_ = on; }
 
   HWND Owner() const { return owner_; }
+  // The window that carries the owner's taskbar button (null: the owner).
+  void SetTaskbarWindow(HWND window) { taskbarWindow_ = window; }
+  HWND TaskbarWindow() const { return taskbarWindow_ ? taskbarWindow_ : owner_; }
   UINT Id() const { return record_.uID; }
 
   // ---- events ----
@@ -109,6 +112,7 @@ class TTrayIcon {
   static LRESULT CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR self);
 
   HWND owner_;
+  HWND taskbarWindow_ = nullptr;
   ITrayShell* shell_;
   NOTIFYICONDATAW record_{};
   std::string hint_;

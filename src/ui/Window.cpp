@@ -39,6 +39,28 @@ void ReportError(const std::string& message) {
   MessageBoxW(owner, win::Widen(text).c_str(), kAppTitle, MB_OK | MB_ICONSTOP);
 }
 
+void RegisterWindowClass(const wchar_t* name, WNDPROC proc, bool programIcon, bool formLook) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  if (GetClassInfoExW(instance, name, &wc)) return;
+  wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.lpszClassName = name;
+  if (formLook) {
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  }
+  if (programIcon) {
+    wc.hIcon = LoadIconW(instance, L"MAINICON");
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, L"MAINICON", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), 0));
+  }
+  if (!RegisterClassExW(&wc)) throw std::runtime_error("RegisterClassEx failed");
+}
+
 void SetMessageFilter(MessageFilter filter) { g_filter = filter; }
 bool FilterMessage(MSG& msg) { return g_filter && g_filter(msg); }
 
@@ -56,12 +78,16 @@ void PumpMessages() {
 }
 
 Window::~Window() {
+  DestroyForm();
+  for (HFONT f : fonts_) DeleteObject(f);
+}
+
+void Window::DestroyForm() {
   if (hwnd_) {
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
     hwnd_ = nullptr;
   }
-  for (HFONT f : fonts_) DeleteObject(f);
 }
 
 HFONT Window::MakeFont(const FontSpec& design) {
@@ -78,21 +104,7 @@ HFONT Window::MakeFont(const FontSpec& design) {
 
 void Window::CreateForm(const FrameSpec& frame, const std::vector<ControlSpec>& controls, HMENU menu) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  if (!GetClassInfoExW(instance, frame.className, &wc)) {
-    wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = StaticProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = frame.className;
-    wc.hIcon = LoadIconW(instance, L"MAINICON");
-    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, L"MAINICON", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                               GetSystemMetrics(SM_CYSMICON), 0));
-    if (!RegisterClassExW(&wc)) throw std::runtime_error("RegisterClassEx failed");
-  }
+  RegisterWindowClass(frame.className, StaticProc, true, true);
   font_ = MakeFont({});
 
   RECT r{0, 0, Dpi(frame.clientWidth), Dpi(frame.clientHeight)};
@@ -103,7 +115,7 @@ void Window::CreateForm(const FrameSpec& frame, const std::vector<ControlSpec>& 
   const int x = work.left + ((work.right - work.left) - w) / 2;
   const int y = work.top + ((work.bottom - work.top) - h) / 2;
   CreateWindowExW(frame.exStyle, frame.className, win::Widen(frame.caption).c_str(), frame.style, x, y, w, h,
-                  nullptr, menu, instance, this);
+                  frame.owner, menu, instance, this);
   if (!hwnd_) throw std::runtime_error("CreateWindowEx failed");
   // A menu bar may wrap onto two lines; keep the client area as designed.
   RECT client{};

@@ -79,12 +79,16 @@ class Window {
     int clientWidth, clientHeight;  // 96-DPI pixels
     DWORD style;
     DWORD exStyle = 0;
+    HWND owner = nullptr;  // the top-level window that owns the form
   };
   // Register the class (once), create the form hidden, centred on the screen,
   // with the form font, then its controls from the table, in table order
   // (which is also the tab order).
   void CreateForm(const FrameSpec& frame, const std::vector<ControlSpec>& controls, HMENU menu = nullptr);
   HWND AddControl(const ControlSpec& design);
+  // Destroy the form's window now (as the destructor would), before what
+  // owns it goes.
+  void DestroyForm();
   // A named command without a window of its own (a menu item); returns its id.
   int RegisterCommand(const std::string& name);
 
@@ -113,6 +117,11 @@ class Window {
   HFONT font_ = nullptr;
   int nextId_ = 100;
 };
+
+// Register a window class of the program once (a second call does nothing):
+// `proc` its procedure; with `programIcon` the program's icons, with
+// `formLook` the arrow pointer and the button-face background.
+void RegisterWindowClass(const wchar_t* name, WNDPROC proc, bool programIcon, bool formLook);
 
 // The application-wide error report: a modal box with the stop icon, caption
 // "Sektorian" and the text with "." appended by the program's rule.

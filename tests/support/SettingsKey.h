@@ -59,6 +59,18 @@ inline StoredValue GetSettingsValue(const wchar_t* name) {
   return v;
 }
 
+// A fresh settings key with every value the program reads (so that start-up
+// has nothing to report): copy level `level`, no after-copy action, no folder
+// and no program, the size check on or off.
+inline void PutCompleteSettings(DWORD level, bool checkFiles) {
+  DeleteSettingsKey();
+  PutSettingsDword(L"Level", level);
+  PutSettingsDword(L"EndAction", 0);
+  PutSettingsString(L"LastCopyToFolder", L"");
+  PutSettingsDword(L"CheckFiles", checkFiles ? 1 : 0);
+  PutSettingsString(L"RunAfter", L"");
+}
+
 // Keeps the settings key's values from construction and restores them (or the
 // key's absence) on destruction.
 class SettingsKeyBackup {

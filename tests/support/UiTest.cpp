@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "win/Utf.h"
@@ -33,6 +34,54 @@ void Flush() {
     }
     Sleep(1);
   }
+}
+
+WhileModal::WhileModal(HWND owner, std::function<bool()> step, int limitMs)
+    : owner_(owner), step_(std::move(step)), deadline_(GetTickCount() + limitMs) {
+  current_ = this;
+  id_ = SetTimer(nullptr, 0, 50, OnTimer);
+}
+
+WhileModal::~WhileModal() {
+  KillTimer(nullptr, id_);
+  current_ = nullptr;
+}
+
+void CALLBACK WhileModal::OnTimer(HWND, UINT, UINT_PTR, DWORD) {
+  WhileModal* self = current_;
+  if (!self || self->done_ || self->busy_) return;
+  self->busy_ = true;
+  if (self->step_()) {
+    self->done_ = true;
+  } else if (static_cast<LONG>(GetTickCount() - self->deadline_) > 0) {
+    self->timedOut_ = self->done_ = true;
+    if (HWND w = OwnedWindow(self->owner_)) PostMessageW(w, WM_CLOSE, 0, 0);
+  }
+  self->busy_ = false;
+}
+
+namespace {
+struct OwnedSearch {
+  HWND owner;
+  const wchar_t* cls;
+  HWND found;
+};
+BOOL CALLBACK CheckOwned(HWND h, LPARAM lp) {
+  auto* s = reinterpret_cast<OwnedSearch*>(lp);
+  wchar_t name[64] = {};
+  GetClassNameW(h, name, 64);
+  if (IsWindowVisible(h) && GetWindow(h, GW_OWNER) == s->owner && (!s->cls || lstrcmpW(name, s->cls) == 0)) {
+    s->found = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+}  // namespace
+
+HWND WhileModal::OwnedWindow(HWND owner, const wchar_t* cls) {
+  OwnedSearch s{owner, cls, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), CheckOwned, reinterpret_cast<LPARAM>(&s));
+  return s.found;
 }
 
 std::string WindowText(HWND h) {

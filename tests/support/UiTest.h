@@ -53,6 +53,31 @@ class MessageBoxAnswerer {
   std::vector<Box> boxes_;
 };
 
+// Drives a modal window from inside its own loop: `step` runs on a thread
+// timer of this thread until it returns true. After `limitMs` every window
+// this thread owns with `owner` is cancelled, so a test cannot hang.
+class WhileModal {
+ public:
+  WhileModal(HWND owner, std::function<bool()> step, int limitMs = 15000);
+  ~WhileModal();
+  WhileModal(const WhileModal&) = delete;
+  WhileModal& operator=(const WhileModal&) = delete;
+  bool Done() const { return done_; }
+  bool TimedOut() const { return timedOut_; }
+  // A visible top-level window of this thread owned by `owner`, of class
+  // `cls` when given.
+  static HWND OwnedWindow(HWND owner, const wchar_t* cls = nullptr);
+
+ private:
+  static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD);
+  static inline WhileModal* current_ = nullptr;
+  HWND owner_;
+  std::function<bool()> step_;
+  DWORD deadline_;
+  UINT_PTR id_ = 0;
+  bool done_ = false, timedOut_ = false, busy_ = false;
+};
+
 // A temporary folder on the Windows side (UTF-8 path ending in '\'), removed
 // with everything in it when the object goes.
 class TempDir {

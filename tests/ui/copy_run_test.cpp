@@ -56,12 +56,7 @@ class CopyRun : public testing::Test {
  protected:
   void SetUp() override {
     test::Flush();
-    test::DeleteSettingsKey();
-    test::PutSettingsDword(L"Level", 1);
-    test::PutSettingsDword(L"EndAction", 0);
-    test::PutSettingsString(L"LastCopyToFolder", L"");
-    test::PutSettingsDword(L"CheckFiles", 1);
-    test::PutSettingsString(L"RunAfter", L"");
+    test::PutCompleteSettings(1, true);
     g_reports = &reports;
     SetErrorSink(CollectReport);
     StartUp();

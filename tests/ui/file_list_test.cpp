@@ -20,69 +20,7 @@ namespace {
 
 using Paths = std::vector<std::string>;
 
-// Drives a modal window from inside its own loop: `step` runs on a thread
-// timer of this thread until it returns true. After `limitMs` every window
-// this thread owns with `owner` is cancelled, so a test cannot hang.
-class WhileModal {
- public:
-  WhileModal(HWND owner, std::function<bool()> step, int limitMs = 15000)
-      : owner_(owner), step_(std::move(step)), deadline_(GetTickCount() + limitMs) {
-    current_ = this;
-    id_ = SetTimer(nullptr, 0, 50, OnTimer);
-  }
-  ~WhileModal() {
-    KillTimer(nullptr, id_);
-    current_ = nullptr;
-  }
-  bool Done() const { return done_; }
-  bool TimedOut() const { return timedOut_; }
-
- private:
-  static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD) {
-    WhileModal* self = current_;
-    if (!self || self->done_ || self->busy_) return;
-    self->busy_ = true;
-    if (self->step_()) {
-      self->done_ = true;
-    } else if (static_cast<LONG>(GetTickCount() - self->deadline_) > 0) {
-      self->timedOut_ = self->done_ = true;
-      if (HWND w = OwnedWindow(self->owner_)) PostMessageW(w, WM_CLOSE, 0, 0);
-    }
-    self->busy_ = false;
-  }
-  static inline WhileModal* current_ = nullptr;
-  HWND owner_;
-  std::function<bool()> step_;
-  DWORD deadline_;
-  UINT_PTR id_ = 0;
-  bool done_ = false, timedOut_ = false, busy_ = false;
-
- public:
-  // A visible top-level window of this thread owned by `owner`, of class
-  // `cls` when given.
-  static HWND OwnedWindow(HWND owner, const wchar_t* cls = nullptr) {
-    Search s{owner, cls, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), Check, reinterpret_cast<LPARAM>(&s));
-    return s.found;
-  }
-
- private:
-  struct Search {
-    HWND owner;
-    const wchar_t* cls;
-    HWND found;
-  };
-  static BOOL CALLBACK Check(HWND h, LPARAM lp) {
-    auto* s = reinterpret_cast<Search*>(lp);
-    wchar_t name[64] = {};
-    GetClassNameW(h, name, 64);
-    if (IsWindowVisible(h) && GetWindow(h, GW_OWNER) == s->owner && (!s->cls || lstrcmpW(name, s->cls) == 0)) {
-      s->found = h;
-      return FALSE;
-    }
-    return TRUE;
-  }
-};
+using test::WhileModal;
 
 HWND Child(HWND parent, const wchar_t* cls, int nth = 0) {
   HWND h = nullptr;
