@@ -3,6 +3,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "core/Formats.h"
@@ -244,19 +245,32 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
 
 namespace {
 
-// A map is written only where no other file is: a file of that name that is
-// not a map is the user's, and the rescue then goes on without a map.
-void SaveMapOf(IFileSystem& files, const std::string& path, const RescueMap& map) {
-  if (InspectMapPath(files, path) == MapSlot::kForeign) throw FileError("File access denied", 5);
-  SaveMapFile(files, path, map);
-}
+// The map of one rescued file. It is written only where no other file is: a
+// file of that name that is not a map is the user's, and the rescue then goes
+// on without a map. Once written, the file there is this rescue's own and is
+// not read again before each later save.
+class MapWriter {
+ public:
+  MapWriter(IFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
+  void Save(const RescueMap& map) {
+    if (!written_ && InspectMapPath(files_, path_) == MapSlot::kForeign) throw FileError("File access denied", 5);
+    SaveMapFile(files_, path_, map);
+    written_ = true;
+  }
+  bool Written() const { return written_; }
+
+ private:
+  IFileSystem& files_;
+  std::string path_;
+  bool written_ = false;
+};
 
 // The rescue's window side in the copy run: the status model kept as
 // numbers on every step, the labels written at every paced refresh.
 class RescueStatusView : public IRescueView {
  public:
-  RescueStatusView(const CopyEnvironment& env, const std::string& mapPath, int64_t size)
-      : env_(env), view_(env.view), status_(env.view.Status()), mapPath_(mapPath), size_(size),
+  RescueStatusView(const CopyEnvironment& env, MapWriter& mapWriter, int64_t size)
+      : env_(env), view_(env.view), status_(env.view.Status()), mapWriter_(mapWriter), size_(size),
         separator_(env.view.DecimalSeparator()), totalBase_(status_.totalPosition) {
     counter_ = env.clock.CounterFrequency(frequency_) && frequency_ > 0;
     if (!counter_) frequency_ = 1000;
@@ -277,8 +291,7 @@ class RescueStatusView : public IRescueView {
   }
   bool StopRequested() override { return view_.StopRequested(); }
   void SaveMap(const RescueMap& map) override {
-    SaveMapOf(env_.files, mapPath_, map);
-    saved_ = true;
+    mapWriter_.Save(map);
   }
 
   void ShowLabels() {
@@ -292,7 +305,6 @@ class RescueStatusView : public IRescueView {
     const int64_t rescued = map_ ? map_->Total(kFinished) : 0;
     return FormatSize(rescued, separator_) + " / " + FormatSize(size_, separator_);
   }
-  bool Saved() const { return saved_; }
 
  private:
   int64_t Ticks() { return counter_ ? env_.clock.Counter() : env_.clock.Milliseconds(); }
@@ -300,7 +312,7 @@ class RescueStatusView : public IRescueView {
   const CopyEnvironment& env_;
   ICopyView& view_;
   CopyStatus& status_;
-  std::string mapPath_;
+  MapWriter& mapWriter_;
   int64_t size_;
   std::string separator_;
   int64_t totalBase_;
@@ -308,7 +320,6 @@ class RescueStatusView : public IRescueView {
   int64_t done_ = 0;
   bool counter_ = false;
   int64_t frequency_ = 0, start_ = 0;
-  bool saved_ = false;
 };
 
 }  // namespace
@@ -319,6 +330,7 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
   const std::string mapPath = MapPathFor(destination);
+  MapWriter mapWriter(env.files, mapPath);
   auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
 
   OpenedPair opened = OpenPair(env, source, destination, &mapPath, renamed);
@@ -330,7 +342,7 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
   // `reported`: the error already in the log (the same failure is not logged twice).
   auto saveMapOrCut = [&](bool report, const std::string& reported) {
     try {
-      SaveMapOf(env.files, mapPath, *map);
+      mapWriter.Save(*map);
       if (report) view.LogEvent("Zapisano mapę odczytu " + FileNamePart(mapPath), ekInfo);
     } catch (const FileError& e) {
       if (e.what() != reported) logError(e.what());
@@ -350,7 +362,7 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
     view.LogEvent("Czytanie i zapisywanie bajtów", ekInfo);
     Opened(dst);
     map.emplace(size);
-    RescueStatusView rescueView(env, mapPath, size);
+    RescueStatusView rescueView(env, mapWriter, size);
     RescueOptions options;
     options.level = level;
     RescueEngine engine(*src, *dst, *map, env.clock, env.pacer, rescueView, options);
@@ -375,7 +387,7 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
                         (places == 1 ? std::string("1 miejscu") : std::to_string(places) + " miejscach"),
                     ekError);
       saveMapOrCut(true, "");
-    } else if (rescueView.Saved()) {
+    } else if (mapWriter.Written()) {
       try {
         env.files.RemoveFile(mapPath);
       } catch (const FileError& e) {
