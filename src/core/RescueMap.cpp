@@ -136,14 +136,6 @@ size_t RescueMap::UnfinishedPlaces() const {
   return places;
 }
 
-bool RescueMap::IsPlainPrefix() const {
-  if (areas_.size() > 2) return false;
-  if (areas_.size() == 2)
-    return areas_.begin()->second.status == kFinished && std::next(areas_.begin())->second.status == kNonTried;
-  return areas_.empty() || areas_.begin()->second.status == kFinished ||
-         areas_.begin()->second.status == kNonTried;
-}
-
 int64_t RescueMap::FinishedPrefix() const {
   if (areas_.empty() || areas_.begin()->second.status != kFinished) return 0;
   return areas_.begin()->second.size;

@@ -69,9 +69,6 @@ class RescueMap {
   // (neighbouring unfinished areas of different status count as one place).
   int64_t Unfinished() const { return size_ - Total(kFinished); }
   size_t UnfinishedPlaces() const;
-  // The map says nothing the destination would not say by itself: finished
-  // from 0 up to some point, nothing tried after it.
-  bool IsPlainPrefix() const;
   // Length of the finished area that starts at 0 (0 when there is none).
   int64_t FinishedPrefix() const;
 
