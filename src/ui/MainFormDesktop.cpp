@@ -140,6 +140,14 @@ bool TForm1::InBackground() const {
   return true;
 }
 
+void TForm1::ShowRunOnTaskbar(bool running) {
+  if (running) {
+    taskbar_.Begin();
+  } else {
+    taskbar_.End(InBackground());
+  }
+}
+
 // ------------------------------------------------------------- keyboard
 
 TForm1::KeyRoute TForm1::RouteKey(const MSG& msg) {
