@@ -280,6 +280,9 @@ class TForm1 : public Window {
   void MoveFocus(bool backwards);
   // No window of the program is in the foreground.
   bool InBackground() const;
+  // A copy or resume run begins or ends on the taskbar button; an end while
+  // the program is in the background flashes it.
+  void ShowRunOnTaskbar(bool running);
 
   void DesignHttpFetch1();
   void EnableUpdateControls(bool on);

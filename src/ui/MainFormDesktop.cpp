@@ -16,6 +16,7 @@
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
 #include "win/Utf.h"
+#include "win/WinDirectory.h"
 #include "win/WinFile.h"
 
 namespace sk::ui {
@@ -25,11 +26,6 @@ namespace {
 // program must let it in, with WM_DROPFILES and WM_COPYDATA, to take drops
 // from Explorer.
 constexpr UINT kCopyGlobalData = 0x0049;
-
-bool IsFolder(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(win::LongPath(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // The dropped paths in the order Explorer gives them, and the drop point in
 // the window's client coordinates. The drop's memory is freed here.
@@ -109,7 +105,7 @@ void TForm1::FormDropFiles(HDROP drop) {
   if (PtInRect(&box, at)) {
     // On the destination field: the first folder dropped becomes the destination.
     for (const auto& path : paths) {
-      if (IsFolder(path)) {
+      if (win::FolderExists(path)) {
         SetText("Edit1", path);
         return;
       }
@@ -123,7 +119,7 @@ void TForm1::AddDroppedToList(const std::vector<std::string>& paths) {
   for (const auto& path : paths) {
     // A walk lets messages through: a run or another drop may have begun.
     if (!DropAllowed()) return;
-    if (IsFolder(path)) {
+    if (win::FolderExists(path)) {
       AddFolderToList(path);
     } else {
       AddFileToList(path);
@@ -142,6 +138,14 @@ bool TForm1::InBackground() const {
   for (HWND own : {TaskbarWindow(), hwnd_, form2_ ? form2_->hwnd() : nullptr, form3_ ? form3_->hwnd() : nullptr})
     if (own && (owner == own || front == own)) return false;
   return true;
+}
+
+void TForm1::ShowRunOnTaskbar(bool running) {
+  if (running) {
+    taskbar_.Begin();
+  } else {
+    taskbar_.End(InBackground());
+  }
 }
 
 // ------------------------------------------------------------- keyboard

@@ -105,11 +105,7 @@ void TForm1::SetRunControls(bool running) {
   HWND focus = GetFocus();
   const bool focusHere = hwnd_ && focus && GetAncestor(focus, GA_ROOT) == hwnd_;
   copyRunning_ = running;
-  if (running) {
-    taskbar_.Begin();
-  } else {
-    taskbar_.End(InBackground());
-  }
+  ShowRunOnTaskbar(running);
   for (const char* menu : {"Plik1", "Lista1", "Narzdzia1", "Pomoc1"}) EnableTopMenu(menu, !running);
   if (EnableAfterCopyActions) EnableAfterCopyActions(!running);
   EnableListControls(!running);
@@ -154,11 +150,7 @@ void TForm1::ConnectForms() {
   form3_->SetTaskbarProgress(&taskbar_);
   form3_->SetRunHook([this](bool running) {
     resumeRunning_ = running;
-    if (running) {
-      taskbar_.Begin();
-    } else {
-      taskbar_.End(InBackground());
-    }
+    ShowRunOnTaskbar(running);
     if (running) {
       resumeRun_ = std::make_unique<RunInProgress>(*this, [this] {
         if (form3_) form3_->Button2Click();
