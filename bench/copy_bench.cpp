@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "BenchClock.h"
+#include "BenchForm.h"
 #include "core/LevelCopy.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
@@ -106,18 +107,8 @@ int wmain(int argc, wchar_t** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   sk::ui::InitControls();
   TForm1 form;
-  form.Create();
-  ShowWindow(form.hwnd(), SW_SHOWNORMAL);
-  UpdateWindow(form.hwnd());
-  sk::ui::PumpMessages();
-
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::string dir = sk::win::Narrow(temp) + "sk_copy_bench_" + std::to_string(GetCurrentProcessId()) + "\\";
-  CreateDirectoryW(sk::win::Widen(dir).c_str(), nullptr);
+  const std::string dir = sk::bench::ShowFormForCopy(form, "sk_copy_bench_");
   Bench bench{form, dir};
-  form.SetCopyStartTime(sk::win::WinClock().Now());
-  form.SetSizeCheckSource([] { return true; });
   std::vector<std::string> made;
 
   const size_t sizes[] = {1 << 20, 4 << 20, 16 << 20, 32 << 20, 64 << 20};

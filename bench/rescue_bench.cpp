@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "BenchClock.h"
+#include "BenchForm.h"
 #include "core/LevelCopy.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
@@ -90,17 +91,7 @@ int wmain() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   sk::ui::InitControls();
   TForm1 form;
-  form.Create();
-  ShowWindow(form.hwnd(), SW_SHOWNORMAL);
-  UpdateWindow(form.hwnd());
-  sk::ui::PumpMessages();
-
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::string dir = sk::win::Narrow(temp) + "sk_rescue_bench_" + std::to_string(GetCurrentProcessId()) + "\\";
-  CreateDirectoryW(sk::win::Widen(dir).c_str(), nullptr);
-  form.SetCopyStartTime(sk::win::WinClock().Now());
-  form.SetSizeCheckSource([] { return true; });
+  const std::string dir = sk::bench::ShowFormForCopy(form, "sk_rescue_bench_");
 
   const size_t big = 64 << 20, small = 1 << 20;
   const std::string src = dir + "healthy.bin", dst = dir + "healthy.copy", bare = dir + "healthy.bare";

@@ -195,23 +195,21 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   ShowMap(status_, map);
   status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), view_.StartTime());
 
-  // Both files closed (source first) before the map says what the destination holds.
-  try {
-    source->Close();
-  } catch (...) {
-    source.reset();  // the caller closes the destination
-    saveAfterFailure();
-    throw;
-  }
-  source.reset();
-  try {
-    destination->Close();
-  } catch (...) {
-    destination.reset();
-    saveAfterFailure();
-    throw;
-  }
-  destination.reset();
+  // Both files closed (source first) before the map says what the destination
+  // holds. A file that fails to close is not closed again; after a failing
+  // source the caller closes the destination.
+  auto close = [&](std::unique_ptr<IFile>& file) {
+    try {
+      file->Close();
+    } catch (...) {
+      file.reset();
+      saveAfterFailure();
+      throw;
+    }
+    file.reset();
+  };
+  close(source);
+  close(destination);
   if (map.Unfinished() == 0) {
     files_.RemoveFile(mapPath);
     return;
