@@ -337,15 +337,21 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
   std::unique_ptr<IFile>& src = opened.src;
   std::unique_ptr<IFile>& dst = opened.dst;
   std::optional<RescueMap> map;
+  // The destination goes to the disk before the map that names its bytes.
   // Without its map the destination must not claim more than it holds: cut
   // it to the bytes read from the start, the form a plain resume continues.
+  // A map saved earlier stays true of the destination as it is (bytes are
+  // only ever added), so then the destination is kept whole: cutting it
+  // would take bytes that map names as read.
   // `reported`: the error already in the log (the same failure is not logged twice).
   auto saveMapOrCut = [&](bool report, const std::string& reported) {
     try {
+      dst->Flush();
       mapWriter.Save(*map);
       if (report) view.LogEvent("Zapisano mapę odczytu " + FileNamePart(mapPath), ekInfo);
     } catch (const FileError& e) {
       if (e.what() != reported) logError(e.what());
+      if (mapWriter.Written()) return;
       try {
         dst->SetSize(map->FinishedPrefix());
       } catch (const FileError&) {

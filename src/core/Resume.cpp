@@ -158,24 +158,31 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   if (map.Size() != source->Size()) throw FileError(kMapMismatchText);
   destination = files_.Open(destinationPath, OpenMode::WriteExisting);
   // What the map names as read beyond the destination's end (a destination
-  // cut short since) is not there: it is read again.
+  // cut short since) is not there: it is read again, and the map on disk
+  // says so before anything is written (kept as it was, a failing save later
+  // would leave it naming as read the zeros the rescue puts there).
+  const std::string mapPath = MapPathFor(destinationPath);
   const int64_t held = destination->Size();
   if (held < map.Size()) {
+    bool claimedBeyond = false;
     for (const MapArea& area : map.Areas()) {
       if (area.status != kFinished || area.end() <= held) continue;
       const int64_t from = std::max(area.pos, held);
       map.Set(from, area.end() - from, kNonTried);
+      claimedBeyond = true;
     }
+    if (claimedBeyond) SaveMapFile(files_, mapPath, map);
   }
   status_.currentFile = FileNamePart(sourcePath);
   status_.progressMax = map.Size();
   ShowMap(status_, map);
 
-  const std::string mapPath = MapPathFor(destinationPath);
   // On a failure the map is saved as it is: it names exactly what the
-  // destination holds.
+  // destination holds, once that is on the disk (a destination that cannot
+  // be flushed keeps the map saved last, which names less).
   auto saveAfterFailure = [&] {
     try {
+      if (destination) destination->Flush();
       SaveMapFile(files_, mapPath, map);
     } catch (const std::exception& e) {
       closeErrors_.push_back(e.what());
@@ -195,9 +202,11 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   ShowMap(status_, map);
   status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), view_.StartTime());
 
-  // Both files closed (source first) before the map says what the destination
-  // holds. A file that fails to close is not closed again; after a failing
-  // source the caller closes the destination.
+  // The destination on the disk and both files closed (source first) before
+  // the map says what the destination holds. A file that fails to close is
+  // not closed again; after a failing source the caller closes the
+  // destination.
+  destination->Flush();
   auto close = [&](std::unique_ptr<IFile>& file) {
     try {
       file->Close();

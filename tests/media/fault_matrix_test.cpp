@@ -977,6 +977,48 @@ TEST_F(FaultMatrix, RescueModeEndsCleanOnAFullDiskAndAtAStop) {
     if (view.log.empty() || view.log.back().text != "Zakończono kopiowanie pliku " + f.Name())
       failures.Add(name, "log entries:" + Describe(view.log));
   }
+
+  // A slow disc: the map saved by time names bytes beyond the damage, then
+  // the disk fills up, and the map that would follow does not fit.
+  {
+    ++count;
+    struct SlowDiscClock : win::WinClock {
+      int64_t ms = 0;
+      bool CounterFrequency(int64_t&) override { return false; }
+      int64_t Milliseconds() override { return ms += 1000; }
+    } slow;
+    Pacer slowPacer(slow);
+    VirtualFile f{.size = 300 * K, .salt = 950, .id = "rslowfull"};
+    f.Bad(100 * K, 110 * K);
+    const std::string dst = media_->Disk() + f.Name();
+    struct FillingView : RescueCopyView {
+      const Media* media = nullptr;
+      std::string dst;
+      bool full = false;
+      bool StopRequested() override {
+        std::string problem;
+        const auto map = full ? std::nullopt : MapOf(dst, problem);
+        if (map && map->NextArea(110 * 1024, kFinished)) {
+          media->SetBudget(0);
+          full = true;
+        }
+        return false;
+      }
+    } view;
+    view.media = media_;
+    view.dst = dst;
+    const std::string name = "rescue mode, slow disc, disk full after a map past the damage";
+    std::string error;
+    try {
+      CopyFileAtLevel({files, slow, view, slowPacer}, media_->Source(f), dst, 2);
+    } catch (const FileError& e) {
+      error = e.what();
+    }
+    media_->ClearBudget();
+    if (!view.full) failures.Add(name, "no map past the damage was saved");
+    if (error != "I/O error 112") failures.Add(name, "the copy ended with \"" + error + "\"");
+    if (const std::string p = RecordProblem(f, dst); !p.empty()) failures.Add(name, p);
+  }
   EXPECT_TRUE(failures.lines.empty()) << "salt " << salt << ": " << failures.Text();
   std::cout << "[ matrix   ] rescue mode, full disk and stops: " << count << " cases, " << failures.lines.size()
             << " failing\n";
