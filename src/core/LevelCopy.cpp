@@ -394,7 +394,10 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
                     ekError);
       saveMapOrCut(true, "");
     } else if (mapWriter.Written()) {
+      // The last bytes on the disk before the map that still names them as
+      // missing goes; a failing flush keeps the map (it names less).
       try {
+        dst->Flush();
         env.files.RemoveFile(mapPath);
       } catch (const FileError& e) {
         logError(e.what());
