@@ -8,6 +8,7 @@
 
 #include "ui/Taskbar.h"
 #include "ui/Window.h"
+#include "win/ProcAddress.h"
 
 namespace sk::ui {
 namespace {
@@ -29,12 +30,9 @@ const Previews& Dwm() {
   static const Previews previews = [] {
     Previews p;
     if (HMODULE dwm = LoadLibraryW(L"dwmapi.dll")) {
-      p.setAttribute = reinterpret_cast<Previews::SetAttribute>(
-          reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
-      p.setThumbnail = reinterpret_cast<Previews::SetThumbnail>(
-          reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetIconicThumbnail")));
-      p.setLivePreview = reinterpret_cast<Previews::SetLivePreview>(
-          reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetIconicLivePreviewBitmap")));
+      p.setAttribute = win::ProcAddress<Previews::SetAttribute>(dwm, "DwmSetWindowAttribute");
+      p.setThumbnail = win::ProcAddress<Previews::SetThumbnail>(dwm, "DwmSetIconicThumbnail");
+      p.setLivePreview = win::ProcAddress<Previews::SetLivePreview>(dwm, "DwmSetIconicLivePreviewBitmap");
     }
     return p;
   }();

@@ -3,6 +3,7 @@
 
 #include <tlhelp32.h>
 
+#include "win/ProcAddress.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
 
@@ -59,10 +60,9 @@ const ToolHelp& Entries() {
   static const ToolHelp entries = [] {
     ToolHelp t;
     if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
-      t.createSnapshot = reinterpret_cast<CreateSnapshotFn>(
-          reinterpret_cast<void*>(GetProcAddress(kernel, "CreateToolhelp32Snapshot")));
-      t.first = reinterpret_cast<WalkFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32FirstW")));
-      t.next = reinterpret_cast<WalkFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32NextW")));
+      t.createSnapshot = ProcAddress<CreateSnapshotFn>(kernel, "CreateToolhelp32Snapshot");
+      t.first = ProcAddress<WalkFn>(kernel, "Process32FirstW");
+      t.next = ProcAddress<WalkFn>(kernel, "Process32NextW");
     }
     return t;
   }();
