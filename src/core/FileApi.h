@@ -76,6 +76,12 @@ class IFileSystem {
     (void)path;
     throw FileError("I/O error 50", 50);
   }
+  // Whether the attributes of `path` can still be read: false once the
+  // medium holding it has been taken out of its drive.
+  virtual bool Present(const std::string& path) {
+    (void)path;
+    return true;
+  }
 };
 
 }  // namespace sk

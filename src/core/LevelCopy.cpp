@@ -58,16 +58,18 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
   if (renamed) view.LogEvent("Zapisywanie jako " + FileNamePart(destination), ekInfo);
   view.LogEvent("Powiązywanie plików", ekInfo);
   OpenedPair files;
+  // A rescue's own files may be opened through another layer (see CopyEnvironment).
+  IFileSystem& opener = staleMap && env.rescueFiles ? *env.rescueFiles : env.files;
   view.LogEvent("Przygotowywanie plików do kopiowania", ekInfo);
   try {
-    files.src = env.files.Open(source, OpenMode::ReadShared);
+    files.src = opener.Open(source, OpenMode::ReadShared);
   } catch (const FileError& e) {
     logError(e.what());
   }
   if (files.src) {
     // Creating the destination would truncate the source when both name the
     // same file (a destination folder that is the source's own, however spelt).
-    if (env.files.IsSameFile(*files.src, destination)) {
+    if (opener.IsSameFile(*files.src, destination)) {
       logError(kSameFileText);
       CloseQuietly(files.src);
       throw FileError(kSameFileText);
@@ -82,7 +84,7 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
       }
     }
     try {
-      files.dst = env.files.Open(destination, OpenMode::CreateReadWrite);
+      files.dst = opener.Open(destination, OpenMode::CreateReadWrite);
     } catch (const FileError& e) {
       logError(e.what());
     }
@@ -269,8 +271,9 @@ class MapWriter {
 // numbers on every step, the labels written at every paced refresh.
 class RescueStatusView : public IRescueView {
  public:
-  RescueStatusView(const CopyEnvironment& env, MapWriter& mapWriter, int64_t size)
-      : env_(env), view_(env.view), status_(env.view.Status()), mapWriter_(mapWriter), size_(size),
+  RescueStatusView(const CopyEnvironment& env, MapWriter& mapWriter, std::string mapPath, int64_t size)
+      : env_(env), view_(env.view), status_(env.view.Status()), mapWriter_(mapWriter), mapPath_(std::move(mapPath)),
+        size_(size),
         separator_(env.view.DecimalSeparator()), totalBase_(status_.totalPosition) {
     counter_ = env.clock.CounterFrequency(frequency_) && frequency_ > 0;
     if (!counter_) frequency_ = 1000;
@@ -286,6 +289,7 @@ class RescueStatusView : public IRescueView {
   void Pump() override { view_.PumpMessages(); }
   void Refresh() override {
     ShowLabels();
+    if (map_) view_.ShowRescueMap(mapPath_, *map_, true);
     view_.ShowStatus();
     env_.pacer.RefreshMade();
   }
@@ -313,6 +317,7 @@ class RescueStatusView : public IRescueView {
   ICopyView& view_;
   CopyStatus& status_;
   MapWriter& mapWriter_;
+  std::string mapPath_;
   int64_t size_;
   std::string separator_;
   int64_t totalBase_;
@@ -368,13 +373,15 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
     view.LogEvent("Czytanie i zapisywanie bajtów", ekInfo);
     Opened(dst);
     map.emplace(size);
-    RescueStatusView rescueView(env, mapWriter, size);
+    RescueStatusView rescueView(env, mapWriter, mapPath, size);
     RescueOptions options;
     options.level = level;
     RescueEngine engine(*src, *dst, *map, env.clock, env.pacer, rescueView, options);
+    view.ShowRescueMap(mapPath, *map, true);
     try {
       stopped = engine.Run().stopped;
     } catch (const FileError& e) {
+      view.ShowRescueMap(mapPath, *map, false);
       // The error first, then whatever saving the map runs into.
       logError(e.what());
       logged = true;
@@ -404,6 +411,7 @@ int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source,
       }
     }
 
+    view.ShowRescueMap(mapPath, *map, false);
     CheckSizes(view, opened, unread);
   } catch (...) {
     AbandonPair(view, opened, logged);

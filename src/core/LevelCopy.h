@@ -13,6 +13,8 @@
 
 namespace sk {
 
+class RescueMap;
+
 // What the main window's status area shows, kept up to date by the copy
 // loops on every step; the window shows it when it refreshes.
 struct CopyStatus {
@@ -44,6 +46,18 @@ class ICopyView {
   // Rescue mode (the settings dialog's check box): read past unreadable
   // areas, give the destination the source's full length, keep a read map.
   virtual bool RescueMode() { return false; }
+  // The medium went away during a rescue: ask whether to try again
+  // ("Ponów", true) or to stop ("Anuluj", false).
+  virtual bool AskMediumRetry() { return false; }
+  // A rescue's read map as it stands: when the file's rescue begins, at
+  // every paced refresh and once when the file ends (`live` false then).
+  // `mapPath` is where the map is (or would be) saved; map.currentPos is the
+  // read position. Called on the window's thread; keep nothing of `map`.
+  virtual void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) {
+    (void)mapPath;
+    (void)map;
+    (void)live;
+  }
 };
 
 // Bytes moved by one step at copy level 0..4: 1, 21, 129, 513, 1025.
@@ -56,6 +70,9 @@ struct CopyEnvironment {
   IClock& clock;
   ICopyView& view;
   Pacer& pacer;
+  // In rescue mode the source and the destination are opened through this
+  // one when it is set (the window's layer runs their calls off its thread).
+  IFileSystem* rescueFiles = nullptr;
 };
 
 // Copy `source` to `destination` at `level`. Failures while opening and

@@ -44,6 +44,16 @@ class IRescueView {
   virtual bool StopRequested() = 0;
   // Save the map where it belongs (e.g. SaveMapFile). Throws FileError.
   virtual void SaveMap(const RescueMap& map) = 0;
+  // Asked after every failing read: whether the source is still there. When
+  // it is not, the read was no damage (the medium went away).
+  virtual bool SourcePresent() { return true; }
+};
+
+// The medium holding the source went away during a rescue: the read that
+// found it was not taken as damage, and the map is as it was before it.
+class MediumGone : public FileError {
+ public:
+  MediumGone() : FileError("Nośnik jest niedostępny") {}
 };
 
 struct RescueOptions {

@@ -46,10 +46,14 @@ class MapRescueView : public IRescueView {
   MapRescueView(ResumeStatus& status, IResumeView& view, IClock& clock, IFileSystem& files, std::string mapPath)
       : status_(status), view_(view), clock_(clock), files_(files), mapPath_(std::move(mapPath)),
         startTime_(view.StartTime()) {}
-  void Advanced(const RescueMap& map) override { ShowMap(status_, map); }
+  void Advanced(const RescueMap& map) override {
+    map_ = &map;
+    ShowMap(status_, map);
+  }
   void Pump() override { view_.Pump(); }
   void Refresh() override {
     status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), startTime_);
+    if (map_) view_.ShowRescueMap(mapPath_, *map_, true);
     view_.Show(status_);
   }
   bool StopRequested() override { return view_.StopRequested(); }
@@ -62,6 +66,7 @@ class MapRescueView : public IRescueView {
   IFileSystem& files_;
   std::string mapPath_;
   double startTime_;
+  const RescueMap* map_ = nullptr;
 };
 
 }  // namespace
@@ -78,8 +83,8 @@ std::string ResumeStatus::RemainingText() const {
   return remainingBytes ? FormatByteCount(*remainingBytes) : "0B";
 }
 
-Resumer::Resumer(IFileSystem& files, IClock& clock, IResumeView& view)
-    : files_(files), clock_(clock), view_(view), pacer_(clock) {}
+Resumer::Resumer(IFileSystem& files, IClock& clock, IResumeView& view, IFileSystem* rescueFiles)
+    : files_(files), clock_(clock), view_(view), rescueFiles_(rescueFiles), pacer_(clock) {}
 
 void Resumer::Start(const std::vector<ResumePair>& pairs) {
   // The controls come back however the run ends.
@@ -156,7 +161,12 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
                             RescueMap& map) {
   // A map made for another file is refused before the destination is opened.
   if (map.Size() != source->Size()) throw FileError(kMapMismatchText);
-  destination = files_.Open(destinationPath, OpenMode::WriteExisting);
+  if (rescueFiles_) {
+    // The rescue's reads and writes go through their own layer.
+    source->Close();
+    source = rescueFiles_->Open(sourcePath, OpenMode::ReadShared);
+  }
+  destination = (rescueFiles_ ? *rescueFiles_ : files_).Open(destinationPath, OpenMode::WriteExisting);
   // What the map names as read beyond the destination's end (a destination
   // cut short since) is not there: it is read again, and the map on disk
   // says so before anything is written (kept as it was, a failing save later
@@ -193,12 +203,15 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   options.level = view_.Level();
   options.mapOnDisk = true;
   RescueResult result;
+  view_.ShowRescueMap(mapPath, map, true);
   try {
     result = RescueEngine(*source, *destination, map, clock_, pacer_, rescueView, options).Run();
   } catch (...) {
+    view_.ShowRescueMap(mapPath, map, false);
     saveAfterFailure();
     throw;
   }
+  view_.ShowRescueMap(mapPath, map, false);
   ShowMap(status_, map);
   status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), view_.StartTime());
 

@@ -56,6 +56,15 @@ class IResumeView {
   virtual int Level() { return 0; }
   // The decimal separator of the size texts.
   virtual std::string DecimalSeparator() { return ","; }
+  // The medium went away while a pair was finished from its map: ask
+  // whether to try again ("Ponów", true) or to stop ("Anuluj", false).
+  virtual bool AskMediumRetry() { return false; }
+  // The read map of the pair finished from it, as for ICopyView.
+  virtual void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) {
+    (void)mapPath;
+    (void)map;
+    (void)live;
+  }
 };
 
 struct ResumePair {
@@ -73,7 +82,9 @@ std::string UnreadBytesText(int64_t bytes, const std::string& name, const std::s
 
 class Resumer {
  public:
-  Resumer(IFileSystem& files, IClock& clock, IResumeView& view);
+  // `rescueFiles`: when set, the source and the destination of a pair
+  // finished from its read map are opened through it (a plain resume never is).
+  Resumer(IFileSystem& files, IClock& clock, IResumeView& view, IFileSystem* rescueFiles = nullptr);
 
   // The run over the list ("Rozpocznij"): every pair in order, until the end
   // of the list or a stop. A failed pair is reported and the run goes on with
@@ -98,6 +109,7 @@ class Resumer {
   IFileSystem& files_;
   IClock& clock_;
   IResumeView& view_;
+  IFileSystem* rescueFiles_;
   Pacer pacer_;
   ResumeStatus status_;
   // Failures to close the files of a pair that had already failed: reported

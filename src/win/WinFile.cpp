@@ -154,6 +154,10 @@ void WinFileSystem::RemoveFile(const std::string& path) {
   Fail(error);
 }
 
+bool WinFileSystem::Present(const std::string& path) {
+  return GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 int64_t FileSizeByName(const std::string& path) {
   if (path.empty()) return 0;
   std::wstring w = Widen(path);

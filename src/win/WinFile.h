@@ -14,6 +14,7 @@ class WinFileSystem : public IFileSystem {
   // write-through). On failure the new file is deleted and the old one stays.
   void ReplaceContent(const std::string& path, const std::string& text) override;
   void RemoveFile(const std::string& path) override;
+  bool Present(const std::string& path) override;
 };
 
 // The size in the directory entry of the first file matching `path` (any
