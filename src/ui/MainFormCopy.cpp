@@ -5,10 +5,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "core/Formats.h"
 #include "core/LevelCopy.h"
 #include "core/Pacer.h"
 #include "ui/EventLogView.h"
 #include "ui/MainForm.h"
+#include "ui/RescueFiles.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
 
@@ -19,6 +21,8 @@ struct TForm1::CopyArea : ICopyView {
 
   TForm1& form;
   win::WinFileSystem files;
+  // A rescue's source and destination: their calls off the window's thread.
+  WorkerFileSystem rescueFiles{files, [this] { WhileWaiting(); }};
   win::WinClock clock;
   Pacer pacer;
   EventLogModel log;
@@ -38,6 +42,16 @@ struct TForm1::CopyArea : ICopyView {
   bool CheckSizes() override { return form.sizeCheck_ && form.sizeCheck_(); }
   bool RescueMode() override { return form.rescueMode_ && form.rescueMode_(); }
   std::string DecimalSeparator() override { return separator; }
+  bool AskMediumRetry() override { return ui::AskMediumRetry(form.hwnd_); }
+
+  // A rescue's file call takes long (a damaged disc's read): the elapsed
+  // time keeps moving at the copy's paced refreshes.
+  void WhileWaiting() {
+    if (!copying || !(pacer.Tick() & Pacer::kRefresh)) return;
+    status.elapsed = FormatElapsed(ElapsedSeconds(clock.Now(), form.copyStartTime_));
+    form.ShowCopyStatus();
+    pacer.RefreshMade();
+  }
 };
 
 void TForm1::CopyAreaDeleter::operator()(CopyArea* area) const { delete area; }
@@ -132,7 +146,7 @@ int64_t TForm1::CopyFileAtLevel(const std::string& source, const std::string& de
   if (alone) BeginCopy();
   int64_t unread = 0;
   try {
-    unread = sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level, renamed);
+    unread = sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer, &a.rescueFiles}, source, destination, level, renamed);
   } catch (...) {
     if (alone) EndCopy();
     throw;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "core/Formats.h"
 #include "ui/Resources.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
@@ -93,7 +94,7 @@ std::string ItemText(HWND list, int item, int column) {
 TForm3::TForm3()
     : files_(std::make_unique<win::WinFileSystem>()),
       clock_(std::make_unique<win::WinClock>()),
-      resumer_(std::make_unique<Resumer>(*files_, *clock_, *this)) {}
+      resumer_(std::make_unique<Resumer>(*files_, *clock_, *this, &rescueFiles_)) {}
 
 TForm3::~TForm3() {
   if (logo_) DeleteObject(logo_);
@@ -285,5 +286,15 @@ void TForm3::ReportError(const std::string& text) {
 }
 
 std::string TForm3::DecimalSeparator() { return win::DecimalSeparator(); }
+
+bool TForm3::AskMediumRetry() { return ui::AskMediumRetry(hwnd_); }
+
+void TForm3::WhileRescueWaits() {
+  if (!running_ || !(waitPacer_.Tick() & Pacer::kRefresh)) return;
+  ResumeStatus status = resumer_->Status();
+  status.elapsedSeconds = ElapsedSeconds(clock_->Now(), startTime_);
+  Show(status);
+  waitPacer_.RefreshMade();
+}
 
 }  // namespace sk::ui

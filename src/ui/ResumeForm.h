@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "core/Pacer.h"
 #include "core/Resume.h"
+#include "ui/RescueFiles.h"
 #include "ui/Taskbar.h"
 
 namespace sk::ui {
@@ -67,6 +69,8 @@ class TForm3 : public Window, public IResumeView {
   void ReportError(const std::string& text) override;
   int Level() override { return levelSource_ ? levelSource_() : 0; }
   std::string DecimalSeparator() override;
+  // The box Ponów / Anuluj, owned by this window.
+  bool AskMediumRetry() override;
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -76,9 +80,15 @@ class TForm3 : public Window, public IResumeView {
   void SetUpList();
   void DrawLogo(const DRAWITEMSTRUCT& item);
   void UpdateStartButton();
+  // A pair finished from its map waits for a long read: the elapsed time
+  // keeps moving at paced moments.
+  void WhileRescueWaits();
 
   std::unique_ptr<IFileSystem> files_;
   std::unique_ptr<IClock> clock_;
+  Pacer waitPacer_{*clock_};
+  // The reads and writes of pairs finished from their maps, off this window's thread.
+  WorkerFileSystem rescueFiles_{*files_, [this] { WhileRescueWaits(); }};
   std::unique_ptr<Resumer> resumer_;
   bool stopRequested_ = false;
   double startTime_ = 0;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/Media.h"
@@ -45,6 +46,17 @@ class CopyRunOnDamagedMedia : public testing::Test {
     const EventLogModel& log = App().form1->EventLog();
     for (size_t i = first; i < log.Count(); ++i) entries.push_back(log.At(i).text);
     return entries;
+  }
+
+  // Rescue mode and the level as stored settings, so on from the start.
+  void StartInRescueMode(int level) {
+    test::PutSettingsDword(L"Level", level);
+    test::PutSettingsDword(L"EndAction", 0);
+    test::PutSettingsDword(L"CheckFiles", 1);
+    test::PutSettingsString(L"RunAfter", L"");
+    test::PutSettingsDword(L"RescueMode", 1);
+    Start();
+    ASSERT_TRUE(App().form2->RescueMode());
   }
 
   test::Media media;
@@ -142,14 +154,8 @@ TEST_F(CopyRunOnDamagedMedia, SameNamedFilesAreKeptAndTheBoxTellsTheShortfall) {
 // a map beside it, its log says what is missing, and it does not count as
 // copied. The intact files are copied as ever, without maps.
 TEST_F(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
-  test::PutSettingsDword(L"Level", 2);
-  test::PutSettingsDword(L"EndAction", 0);
-  test::PutSettingsDword(L"CheckFiles", 1);
-  test::PutSettingsString(L"RunAfter", L"");
-  test::PutSettingsDword(L"RescueMode", 1);
-  Start();
+  StartInRescueMode(2);
   TForm1& main = *App().form1;
-  ASSERT_TRUE(App().form2->RescueMode());
   const test::VirtualFile first{.size = 40000, .salt = 21};
   test::VirtualFile damaged{.size = 200000, .salt = 22};
   damaged.Bad(30000, 30999).Bad(150000, 190000);
@@ -187,6 +193,39 @@ TEST_F(CopyRunOnDamagedMedia, RescueModeReadsPastTheDamageAndKeepsAMap) {
   EXPECT_EQ(std::vector<std::string>(entries.end() - 3, entries.end()),
             (std::vector<std::string>{"Błąd: Nie wszystkie pliki zostały skopiowane (2 z 3)",
                                       "Zakończono kopiowanie plików", "Włączanie komponentów"}));
+}
+
+// Failing reads of 1.5 s each, as a drive's: the window answers a message
+// sent to it from another thread meanwhile, and a Stop sent during the first
+// such read ends the run once that read has returned.
+TEST_F(CopyRunOnDamagedMedia, TheWindowAnswersDuringSlowReadsAndStopsAfterTheReadInHand) {
+  StartInRescueMode(0);
+  TForm1& main = *App().form1;
+  test::VirtualFile damaged{.size = 1 << 20, .salt = 31, .stallMs = 1500};
+  damaged.BadEvery(128 * 1024, 2048, 64 * 1024);
+  const test::VirtualFile next{.size = 5000, .salt = 32};
+  const std::string disc = media.MakeFolder("slow_disc", {damaged, next});
+  for (const std::string& name : {damaged.Name(), next.Name()}) main.AddFileToList(disc + name);
+  main.SetText("Edit1", dir / "wynik");
+  media.ClearFails();
+  int answered = 0;
+  std::thread user([&] {
+    Sleep(600);  // into the first failing read: the healthy 64 KiB before it take milliseconds
+    DWORD_PTR result = 0;
+    for (int i = 0; i < 5; ++i, Sleep(50))
+      answered += SendMessageTimeoutW(main.hwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 500, &result) != 0;
+    PostMessageW(main.hwnd(), WM_COMMAND, MAKEWPARAM(main.ControlId("Button65"), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(main.Control("Button65")));
+  });
+  main.Button8Click();
+  user.join();
+
+  EXPECT_EQ(answered, 5);
+  EXPECT_LE(media.Fails(), 2u);
+  EXPECT_EQ(test::ReadFile(dir / ("wynik\\" + damaged.Name())).size(), damaged.size);
+  EXPECT_TRUE(test::FileExists(dir / ("wynik\\" + damaged.Name() + ".map")));
+  EXPECT_FALSE(test::FileExists(dir / ("wynik\\" + next.Name())));
+  EXPECT_TRUE(main.Enabled("Button7"));
 }
 
 }  // namespace
