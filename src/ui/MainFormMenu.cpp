@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <stdexcept>
+
 #include "ui/MainForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
@@ -110,24 +112,26 @@ HMENU TForm1::BuildMenu() {
 }
 
 namespace {
+// A name that is no top menu is a mistake in the program, as an unknown
+// control name is.
 int TopMenuPosition(std::string_view name) {
   for (size_t i = 0; i < std::size(kTopMenus); ++i) {
     if (name == kTopMenus[i].name) return static_cast<int>(i);
   }
-  return -1;
+  throw std::logic_error("Unknown top menu " + std::string(name));
 }
 }  // namespace
 
 void TForm1::EnableTopMenu(std::string_view name, bool on) {
   const int pos = TopMenuPosition(name);
-  if (pos < 0 || !menu_) return;
+  if (!menu_) return;
   EnableMenuItem(menu_, static_cast<UINT>(pos), MF_BYPOSITION | (on ? MF_ENABLED : MF_GRAYED));
   if (hwnd_) DrawMenuBar(hwnd_);
 }
 
 bool TForm1::TopMenuEnabled(std::string_view name) const {
   const int pos = TopMenuPosition(name);
-  if (pos < 0 || !menu_) return false;
+  if (!menu_) return false;
   return !(GetMenuState(menu_, static_cast<UINT>(pos), MF_BYPOSITION) & (MF_GRAYED | MF_DISABLED));
 }
 

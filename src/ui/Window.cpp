@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cassert>
 #include <stdexcept>
 
 #include "core/Text.h"
@@ -179,15 +180,15 @@ const Window::Child* Window::Find(std::string_view name) const {
   return nullptr;
 }
 
-HWND Window::Control(std::string_view name) const {
-  const Child* c = Find(name);
-  return c ? c->hwnd : nullptr;
+const Window::Child& Window::Named(std::string_view name) const {
+  if (const Child* c = Find(name)) return *c;
+  assert(!"a control name the form does not have");
+  throw std::logic_error("Unknown control " + std::string(name));
 }
 
-int Window::ControlId(std::string_view name) const {
-  const Child* c = Find(name);
-  return c ? c->id : 0;
-}
+HWND Window::Control(std::string_view name) const { return Named(name).hwnd; }
+
+int Window::ControlId(std::string_view name) const { return Named(name).id; }
 
 std::string Window::ControlName(int id) const {
   for (const auto& c : children_)

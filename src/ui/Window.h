@@ -56,9 +56,13 @@ class Window {
   virtual ~Window();
 
   HWND hwnd() const { return hwnd_; }
-  // A control of the design table, by name; nullptr when there is none.
+  // A control (or a named command) of the design table, by name. A name
+  // the form does not have is a mistake in the program, never a silent
+  // no-op: it throws std::logic_error naming it (and asserts in debug
+  // builds). Has() asks without that.
   HWND Control(std::string_view name) const;
   int ControlId(std::string_view name) const;
+  bool Has(std::string_view name) const { return Find(name) != nullptr; }
   std::string ControlName(int id) const;
 
   std::string Text(std::string_view control) const;
@@ -112,6 +116,7 @@ class Window {
     RECT box;  // absolute 96-DPI rectangle, for the children of boxes
   };
   const Child* Find(std::string_view name) const;
+  const Child& Named(std::string_view name) const;
   std::vector<Child> children_;
   std::vector<HFONT> fonts_;
   HFONT font_ = nullptr;

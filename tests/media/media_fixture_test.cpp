@@ -87,15 +87,20 @@ TEST_F(MediaFixture, ReadsFailExactlyAtTheUnreadableBytes) {
 }
 
 // Many spots named by one item: "badevery=S-L-F-N" makes L bytes at F + k*S
-// (k < N) unreadable, mixed with a "bad=" range; ctl/fails counts every read
-// that failed, and heals and its reset work on it.
-TEST_F(MediaFixture, RepeatedSpotsFailAndFailingReadsAreCounted) {
+// (k < N) unreadable, mixed with a "bad=" range; with "sector=N" a read fails
+// whole when any N-byte sector it touches (on the N grid) holds an unreadable
+// byte, the short last sector included; ctl/fails counts every read that
+// failed, and heals and its reset work on it.
+TEST_F(MediaFixture, RepeatedSpotsAndSectorsFailAndFailingReadsAreCounted) {
   VirtualFile f{.size = 2000, .salt = 5, .id = "every"};
   f.BadEvery(100, 3, 50, 4).Bad(1000, 1000);  // 50-52, 150-152, 250-252, 350-352, 1000
   // A file of 10,000 spots of 100 bytes, one every 4 KiB from 2 KiB.
   VirtualFile many{.size = 40ULL << 20, .salt = 6};
   many.BadEvery(4096, 100, 2048, 10000);
   EXPECT_LT(many.Name().size(), 64u);
+  VirtualFile sectors{.size = 10000, .salt = 2, .sector = 2048};
+  sectors.Bad(5000, 5000).Bad(9990, 9990);  // sectors 4096-6143 and 8192-9999
+  const VirtualFile* s = &sectors;
   struct Case {
     const VirtualFile* file;
     uint64_t offset;
@@ -108,19 +113,21 @@ TEST_F(MediaFixture, RepeatedSpotsFailAndFailingReadsAreCounted) {
       {&many, 0, 2048, false}, {&many, 2147, 1, true}, {&many, 2148, 4096, true},
       {&many, 2048 + 9999 * 4096ULL + 99, 1, true},  {&many, 2048 + 9999 * 4096ULL + 100, 3996, false},
       {&many, 2048 + 10000 * 4096ULL, 4096, false},
+      {s, 4095, 1, false},    {s, 4096, 1, true},    {s, 6143, 1, true},     {s, 6144, 1, false},
+      {s, 0, 4096, false},    {s, 0, 4097, true},    {s, 6000, 200, true},   {s, 6144, 2048, false},
+      {s, 8191, 1, false},    {s, 8192, 1, true},
   };
   Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
   Handle m = Open(media.Source(many), GENERIC_READ, OPEN_EXISTING);
-  ASSERT_TRUE(h.ok() && m.ok()) << GetLastError();
+  Handle sh = Open(media.Source(sectors), GENERIC_READ, OPEN_EXISTING);
+  ASSERT_TRUE(h.ok() && m.ok() && sh.ok()) << GetLastError();
   uint64_t failing = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE("read of " + std::to_string(c.count) + " at " + std::to_string(c.offset) + " of " +
                  c.file->Name());
-    bool modelled = false;  // the test's own model of the name agrees
-    for (uint64_t i = c.offset; i < c.offset + c.count && !modelled; ++i) modelled = c.file->IsBad(i);
-    EXPECT_EQ(modelled, c.fails);
+    EXPECT_EQ(c.file->ReadFails(c.offset, c.count), c.fails);  // the test's own model of the name agrees
     DWORD err = 0;
-    const std::string got = ReadAt(c.file == &f ? h.h : m.h, c.offset, c.count, &err);
+    const std::string got = ReadAt(c.file == &f ? h.h : c.file == s ? sh.h : m.h, c.offset, c.count, &err);
     EXPECT_EQ(err, c.fails ? 21u : 0u);
     if (!c.fails) EXPECT_EQ(got, c.file->Bytes(c.offset, c.count));
     failing += c.fails;
@@ -136,6 +143,59 @@ TEST_F(MediaFixture, RepeatedSpotsFailAndFailingReadsAreCounted) {
   EXPECT_EQ(media.Fails(), 0u);
   ReadAt(m.h, 2048, 1, &err);
   EXPECT_EQ(media.Fails(), 1u);
+}
+
+// ctl/medium: with the disc out, attributes (even ones just read), opens and
+// reads of a handle opened before fail with ERROR_NOT_READY and are not
+// counted as failing reads; put back, the same handle reads again; "out N"
+// takes it out after N more reads. ctl/trace lists every read of the disc.
+TEST_F(MediaFixture, TheDiscTakenOutFailsUntilPutBackAndReadsAreTraced) {
+  VirtualFile f{.size = 5000, .sector = 2048};
+  f.Bad(3000, 3000);
+  const std::wstring path = win::Widen(media.Source(f));
+  Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
+  ASSERT_TRUE(h.ok());
+  const auto present = [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
+  media.StartTrace();
+  DWORD err = 0;
+  ReadAt(h.h, 0, 100, &err);
+  ReadAt(h.h, 2048, 10, &err);
+  ASSERT_TRUE(present());  // the kernel holds the attributes now
+  media.TakeOut();
+  EXPECT_EQ(media.MediumState(), "out");
+  EXPECT_FALSE(present());
+  EXPECT_EQ(GetLastError(), 21u);
+  EXPECT_FALSE(Open(media.Source(f), GENERIC_READ, OPEN_EXISTING).ok());
+  EXPECT_EQ(GetLastError(), 21u);
+  ReadAt(h.h, 0, 100, &err);
+  EXPECT_EQ(err, 21u);
+  EXPECT_EQ(media.Fails(), 1u);
+  media.PutIn();
+  EXPECT_TRUE(present());
+  EXPECT_EQ(ReadAt(h.h, 0, 100, &err), f.Bytes(0, 100));
+  media.TakeOut(2);
+  EXPECT_EQ(media.MediumState(), "out 2");
+  ReadAt(h.h, 0, 1, &err);
+  EXPECT_TRUE(present());
+  ReadAt(h.h, 1, 1, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_FALSE(present());
+  ReadAt(h.h, 2, 1, &err);
+  EXPECT_EQ(err, 21u);
+  media.PutIn();
+  std::string trace;
+  for (const TraceRecord& r : media.Trace())
+    trace += std::to_string(r.seq) + " " + r.result + " " + std::to_string(r.offset) + " " + std::to_string(r.size) +
+             (r.path == "/v/" + f.Name() ? "\n" : " " + r.path + "\n");
+  EXPECT_EQ(trace, "1 ok 0 100\n2 fail 2048 10\n3 out 0 100\n4 ok 0 100\n5 ok 0 1\n6 ok 1 1\n7 out 2 1\n");
+  // Truncating clears it and numbers afresh; stopped, nothing is traced.
+  media.StartTrace();
+  ReadAt(h.h, 0, 1, &err);
+  ASSERT_EQ(media.Trace().size(), 1u);
+  EXPECT_EQ(media.Trace()[0].seq, 1u);
+  media.StopTrace();
+  ReadAt(h.h, 0, 1, &err);
+  EXPECT_TRUE(media.Trace().empty());
 }
 
 TEST_F(MediaFixture, AHealedRangeReadsAndOnlyThatFileHeals) {
