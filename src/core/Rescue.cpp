@@ -6,11 +6,6 @@
 #include "core/LevelCopy.h"
 
 namespace sk {
-namespace {
-
-constexpr unsigned long kDiskFull = 112;
-
-}  // namespace
 
 RescueEngine::RescueEngine(IFile& source, IFile& destination, RescueMap& map, IClock& clock, Pacer& pacer,
                            IRescueView& view, RescueOptions options)
@@ -60,7 +55,7 @@ RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char fail
     }
     const size_t wrote = destination_.Write(buffer_.data(), got);
     destinationAt_ = wrote == got ? pos + static_cast<int64_t>(got) : -1;
-    if (wrote != got) throw FileError("I/O error 112", kDiskFull);
+    if (wrote != got) throw DiskFullError();
     map_.Set(pos, static_cast<int64_t>(got), kFinished);
   }
   out.got = static_cast<int64_t>(got);
@@ -82,13 +77,11 @@ RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char fail
 
 void RescueEngine::AfterStep() {
   view_.Advanced(map_);
-  const unsigned due = pacer_.Tick();
-  if (due & Pacer::kPump) view_.Pump();
-  if (due & Pacer::kRefresh) {
+  auto refresh = [&] {
     view_.Refresh();
     if (changedSinceSave_ && clock_.Milliseconds() - lastSaveMs_ >= options_.saveIntervalMs) SaveNow();
-  }
-  if (view_.StopRequested()) throw Stopped{};
+  };
+  if (pacer_.Step([&] { view_.Pump(); }, refresh, [&] { return view_.StopRequested(); })) throw Stopped{};
 }
 
 void RescueEngine::SaveNow() {

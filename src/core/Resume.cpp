@@ -5,6 +5,7 @@
 
 #include "core/Formats.h"
 #include "core/Rescue.h"
+#include "core/RescueSession.h"
 #include "core/Text.h"
 
 namespace sk {
@@ -40,33 +41,27 @@ void ShowMap(ResumeStatus& status, const RescueMap& map) {
   status.remainingBytes = map.Unfinished();
 }
 
-// What the rescue engine sees of the resume window.
-class MapRescueView : public IRescueView {
+// The resume window as a rescue sees it.
+class ResumeRescueWindow : public IRescueWindow {
  public:
-  MapRescueView(ResumeStatus& status, IResumeView& view, IClock& clock, IFileSystem& files, std::string mapPath)
-      : status_(status), view_(view), clock_(clock), files_(files), mapPath_(std::move(mapPath)),
-        startTime_(view.StartTime()) {}
-  void Advanced(const RescueMap& map) override {
-    map_ = &map;
-    ShowMap(status_, map);
-  }
+  ResumeRescueWindow(ResumeStatus& status, IResumeView& view, IClock& clock)
+      : status_(status), view_(view), clock_(clock), startTime_(view.StartTime()) {}
+  void Progress(const RescueMap& map) override { ShowMap(status_, map); }
   void Pump() override { view_.Pump(); }
-  void Refresh() override {
+  void Show() override {
     status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), startTime_);
-    if (map_) view_.ShowRescueMap(mapPath_, *map_, true);
     view_.Show(status_);
   }
   bool StopRequested() override { return view_.StopRequested(); }
-  void SaveMap(const RescueMap& map) override { SaveMapFile(files_, mapPath_, map); }
+  void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
+    view_.ShowRescueMap(mapPath, map, live);
+  }
 
  private:
   ResumeStatus& status_;
   IResumeView& view_;
   IClock& clock_;
-  IFileSystem& files_;
-  std::string mapPath_;
   double startTime_;
-  const RescueMap* map_ = nullptr;
 };
 
 }  // namespace
@@ -171,7 +166,7 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   // cut short since) is not there: it is read again, and the map on disk
   // says so before anything is written (kept as it was, a failing save later
   // would leave it naming as read the zeros the rescue puts there).
-  const std::string mapPath = MapPathFor(destinationPath);
+  MapKeeper keeper(files_, MapPathFor(destinationPath), true);
   const int64_t held = destination->Size();
   if (held < map.Size()) {
     bool claimedBeyond = false;
@@ -181,7 +176,7 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
       map.Set(from, area.end() - from, kNonTried);
       claimedBeyond = true;
     }
-    if (claimedBeyond) SaveMapFile(files_, mapPath, map);
+    if (claimedBeyond) keeper.Save(map);
   }
   status_.currentFile = FileNamePart(sourcePath);
   status_.progressMax = map.Size();
@@ -192,26 +187,23 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   // be flushed keeps the map saved last, which names less).
   auto saveAfterFailure = [&] {
     try {
-      if (destination) destination->Flush();
-      SaveMapFile(files_, mapPath, map);
+      keeper.SaveOrCut(destination.get(), map);
     } catch (const std::exception& e) {
       closeErrors_.push_back(e.what());
     }
   };
-  MapRescueView rescueView(status_, view_, clock_, files_, mapPath);
+  ResumeRescueWindow window(status_, view_, clock_);
+  RescueSession session(window, keeper);
   RescueOptions options;
   options.level = view_.Level();
   options.mapOnDisk = true;
   RescueResult result;
-  view_.ShowRescueMap(mapPath, map, true);
   try {
-    result = RescueEngine(*source, *destination, map, clock_, pacer_, rescueView, options).Run();
+    result = session.Run(*source, *destination, map, clock_, pacer_, options);
   } catch (...) {
-    view_.ShowRescueMap(mapPath, map, false);
     saveAfterFailure();
     throw;
   }
-  view_.ShowRescueMap(mapPath, map, false);
   ShowMap(status_, map);
   status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), view_.StartTime());
 
@@ -232,11 +224,7 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   };
   close(source);
   close(destination);
-  if (map.Unfinished() == 0) {
-    files_.RemoveFile(mapPath);
-    return;
-  }
-  SaveMapFile(files_, mapPath, map);
+  if (!keeper.Finish(nullptr, map)) return;
   if (!result.stopped)
     throw FileError(UnreadBytesText(map.Unfinished(), status_.currentFile, view_.DecimalSeparator()));
 }
@@ -253,13 +241,11 @@ void Resumer::CopyRest(const std::string& sourcePath, IFile& source, IFile& dest
   while (source.Position() < source.Size()) {
     if (source.Read(&byte, 1) != 1) throw FileError("Read beyond end of file");
     if (destination.Write(&byte, 1) != 1) throw FileError("Disk full");
-    const unsigned due = pacer_.Tick();
-    if (due & Pacer::kPump) view_.Pump();
     status_.progressPosition = destination.Size();
     status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), startTime);
     status_.remainingBytes = source.Size() - status_.progressPosition;
-    if (due & Pacer::kRefresh) view_.Show(status_);
-    if (view_.StopRequested()) break;
+    if (pacer_.Step([&] { view_.Pump(); }, [&] { view_.Show(status_); }, [&] { return view_.StopRequested(); }))
+      break;
   }
 }
 
