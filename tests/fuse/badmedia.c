@@ -17,6 +17,12 @@
  *                       (up to 8 of these)
  *         slow=MS       every read waits MS milliseconds
  *         stall=MS      a read that fails waits MS milliseconds first
+ *         sector=N      the file is read as a drive reads a disc, in sectors of
+ *                       N bytes (on the N grid from byte 0): a read that touches
+ *                       a sector holding an unreadable byte fails whole, so a
+ *                       read that ends just before a bad byte fails too when
+ *                       that byte's sector is one it touches (e.g. 2048 for a
+ *                       CD or DVD). Without it every byte stands alone.
  *         id=TEXT       a free tag (letters, digits, '_'), to make names differ
  *       Numbers are decimal and may end in K, M or G (times 1024, 1024^2, 1024^3).
  *       Example: "size=5000,salt=3,bad=100-199,bad=4000-4099.bin"; 10,000 spots
@@ -53,11 +59,40 @@
  *         link    writing lines "PATH TARGET" makes PATH (from the mount's
  *                 root, in a virtual folder of v/) a symbolic link whose text
  *                 is TARGET (e.g. "../other" or ".."); reading lists them.
+ *         medium  the disc in the drive. Writing "out" takes it out: every
+ *                 attribute read (stat), open, folder listing and read in v/
+ *                 (v/ itself included, and handles opened before) then fails
+ *                 with ENOMEDIUM, whatever the kernel had cached (the kernel is
+ *                 told to forget the attributes it holds of v/), and such
+ *                 reads are not counted in ctl/fails. "in" puts it back: the
+ *                 same handles read again. "out N" takes it out after N more
+ *                 reads of v/ (ok or failing). Reading shows "in", "out", or
+ *                 "out N" while N reads are still to go.
+ *         trace   one line per read of v/ since it was last truncated:
+ *                 "<seq> <ok|fail|out> <offset> <size> <path>", seq counting
+ *                 from 1, size as asked, path as in the log; "fail" is a read
+ *                 counted in ctl/fails, "out" one made while the disc was out.
+ *                 Tracing costs memory, so it is off until ctl/trace is first
+ *                 truncated (which clears it and starts tracing); writing
+ *                 "off" stops it and clears it, "on" goes on from where it was.
  *
  * Everything is held in memory and starts afresh with each mount.
  *
+ * What Wine 8 reports with the disc out (ENOMEDIUM; checked through Wine):
+ * GetFileAttributesW and GetFileAttributesExW of a file in v/ or of v\ itself,
+ * CreateFileW of a file, ReadFile and GetFileSizeEx on a handle opened before:
+ * all fail with ERROR_NOT_READY (21), as Windows reports a drive without a
+ * disc. Listing a folder of v/ (FindFirstFileW) fails with ERROR_GEN_FAILURE
+ * (31), and the Wine server prints "file_set_error() can't map error: No
+ * medium found" on its error output. Once the disc is back, the handle opened
+ * before reads again (no new open needed), and attributes and opens work. A
+ * read of an unreadable sector fails with the same ERROR_NOT_READY under Wine
+ * (EIO), so under Wine the error code of a failing read cannot tell a disc
+ * taken out from damage: the attributes can.
+ *
  * For speed the kernel keeps attributes and names for a minute (nothing changes
- * behind its back: w/ is written through the mount, v/ never changes) and the
+ * behind its back: w/ is written through the mount, v/ never changes but for
+ * the disc going out, when the kernel is told to forget them) and the
  * file system runs on one thread (a 1-byte read under Wine costs about 20 us
  * instead of 50). So: read control files to their end rather than trusting
  * their size, and know that slow= and stall= hold up the whole mount.
@@ -81,6 +116,8 @@
 #include <unistd.h>
 
 #define MAX_BAD 64
+/* What opens, attribute reads and reads of v/ fail with while the disc is out. */
+#define OUT_ERRNO ENOMEDIUM
 #define MAX_EVERY 8
 
 /* Spots repeating every `stride` bytes: [from + k*stride, from + k*stride + len)
@@ -90,7 +127,7 @@ struct every {
 };
 
 struct vfile {
-  uint64_t size, salt;
+  uint64_t size, salt, sector; /* sector: 0 for none */
   unsigned slow_ms, stall_ms;
   int nbad, nevery;
   uint64_t bad_from[MAX_BAD], bad_to[MAX_BAD]; /* inclusive */
@@ -112,7 +149,13 @@ static struct {
   struct text links;   /* "PATH TARGET\n" lines of the links */
   int64_t budget;      /* -1: unlimited */
   uint64_t fails;      /* reads of v/ that failed with EIO */
-} g = {PTHREAD_MUTEX_INITIALIZER, NULL, {0}, {0}, {0}, {0}, -1, 0};
+  int out;             /* the disc is out */
+  int64_t out_after;   /* reads of v/ left before the disc goes out; -1: none pending */
+  struct text seen;    /* "/v/...\n": paths whose attributes the kernel may hold */
+  int tracing;         /* reads of v/ are traced (from the first truncation of ctl/trace) */
+  uint64_t trace_seq;  /* reads traced since the trace was last cleared */
+  struct text trace;
+} g = {PTHREAD_MUTEX_INITIALIZER, NULL, {0}, {0}, {0}, {0}, -1, 0, 0, -1, {0}, 0, 0, {0}};
 
 /* A fixed time for every virtual entry: 2008-02-03 12:00:00 UTC. */
 static const time_t kFixedTime = 1202040000;
@@ -220,6 +263,9 @@ static int parse_name(const char* name, struct vfile* sp) {
     } else if (!strncmp(p, "salt=", 5)) {
       p += 5;
       if (!parse_num(&p, &sp->salt)) return 0;
+    } else if (!strncmp(p, "sector=", 7)) {
+      p += 7;
+      if (!parse_num(&p, &sp->sector) || sp->sector == 0) return 0;
     } else if (!strncmp(p, "badevery=", 9)) {
       p += 9;
       struct every e = {0, 0, 0, UINT64_MAX};
@@ -305,8 +351,8 @@ static void store_path(char* out, const char* rest) { snprintf(out, PATH_MAX, "%
 
 /* ---------------------------------------------------------- control files */
 
-static const char* ctl_names[] = {"log", "heal", "budget", "fails", "link"};
-#define NCTL 5
+static const char* ctl_names[] = {"log", "heal", "budget", "fails", "link", "medium", "trace"};
+enum { CTL_LOG, CTL_HEAL, CTL_BUDGET, CTL_FAILS, CTL_LINK, CTL_MEDIUM, CTL_TRACE, NCTL };
 
 static int ctl_index(const char* rest) {
   for (int i = 0; i < NCTL; ++i)
@@ -314,34 +360,33 @@ static int ctl_index(const char* rest) {
   return -1;
 }
 
-/* The current content of a control file, copied; the caller frees it. */
-static char* ctl_content(int i, size_t* len) {
+/* Copies up to `size` bytes of control file `i` from `off` into `buf` (when
+   not NULL); returns the file's whole length. */
+static size_t ctl_slice(int i, uint64_t off, char* buf, size_t size, size_t* copied) {
   pthread_mutex_lock(&g.lock);
   char small[32];
   const char* src = small;
+  const struct text* t = i == CTL_LOG ? &g.log : i == CTL_HEAL ? &g.healed : i == CTL_LINK ? &g.links
+                       : i == CTL_TRACE ? &g.trace : NULL;
   size_t n;
-  if (i == 0) {
-    src = g.log.data ? g.log.data : "";
-    n = g.log.len;
-  } else if (i == 1) {
-    src = g.healed.data ? g.healed.data : "";
-    n = g.healed.len;
-  } else if (i == 4) {
-    src = g.links.data ? g.links.data : "";
-    n = g.links.len;
-  } else if (i == 2) {
+  if (t) {
+    src = t->data ? t->data : "";
+    n = t->len;
+  } else if (i == CTL_BUDGET) {
     n = g.budget < 0 ? (size_t)snprintf(small, sizeof small, "unlimited\n")
                      : (size_t)snprintf(small, sizeof small, "%lld\n", (long long)g.budget);
+  } else if (i == CTL_MEDIUM) {
+    n = g.out ? (size_t)snprintf(small, sizeof small, "out\n")
+        : g.out_after >= 0 ? (size_t)snprintf(small, sizeof small, "out %lld\n", (long long)g.out_after)
+                           : (size_t)snprintf(small, sizeof small, "in\n");
   } else {
     n = (size_t)snprintf(small, sizeof small, "%llu\n", (unsigned long long)g.fails);
   }
-  char* copy = malloc(n + 1);
-  if (!copy) abort();
-  memcpy(copy, src, n);
-  copy[n] = '\0';
+  size_t m = off >= n ? 0 : n - off < size ? n - off : size;
+  if (buf) memcpy(buf, src + off, m);
+  if (copied) *copied = m;
   pthread_mutex_unlock(&g.lock);
-  *len = n;
-  return copy;
+  return n;
 }
 
 /* The text of the link at `path`, or NULL. Caller holds the lock. */
@@ -378,12 +423,14 @@ static int link_add(const char* s, size_t n) {
   return 0;
 }
 
+static void forget_attributes(void);
+
 static int ctl_write(int i, const char* buf, size_t size) {
   pthread_mutex_lock(&g.lock);
-  int rc = (int)size;
-  if (i == 0 || i == 3) {
+  int rc = (int)size, went_out = 0;
+  if (i == CTL_LOG || i == CTL_FAILS) {
     rc = -EACCES;
-  } else if (i == 4) {
+  } else if (i == CTL_LINK) {
     for (const char *p = buf, *end = buf + size; p < end && rc >= 0;) {
       const char* e = memchr(p, '\n', (size_t)(end - p));
       if (!e) e = end;
@@ -395,7 +442,7 @@ static int ctl_write(int i, const char* buf, size_t size) {
       }
       p = e + 1;
     }
-  } else if (i == 1) {
+  } else if (i == CTL_HEAL) {
     const char* p = buf;
     const char* end = buf + size;
     while (p < end) {
@@ -422,23 +469,75 @@ static int ctl_write(int i, const char* buf, size_t size) {
     while (n && (s[n - 1] == '\n' || s[n - 1] == '\r' || s[n - 1] == ' ')) s[--n] = '\0';
     uint64_t v;
     const char* p = s;
-    if (n == 0 || !strcmp(s, "unlimited"))
+    if (i == CTL_MEDIUM) {
+      if (!strcmp(s, "in")) {
+        g.out = 0;
+        g.out_after = -1;
+      } else if (!strcmp(s, "out") || (!strncmp(s, "out ", 4) && (p = s + 4, parse_num(&p, &v)) && *p == '\0' &&
+                                       v <= INT64_MAX)) {
+        int64_t after = s[3] ? (int64_t)v : 0;
+        went_out = !g.out && after == 0;
+        if (!g.out) g.out_after = after ? after : -1;
+        g.out = g.out || went_out;
+      } else {
+        rc = -EINVAL;
+      }
+    } else if (i == CTL_TRACE) {
+      if (!strcmp(s, "on")) {
+        g.tracing = 1;
+      } else if (!strcmp(s, "off")) {
+        g.tracing = 0;
+        g.trace_seq = g.trace.len = 0;
+      } else {
+        rc = -EINVAL;
+      }
+    } else if (n == 0 || !strcmp(s, "unlimited")) {
       g.budget = -1;
-    else if (parse_num(&p, &v) && *p == '\0' && v <= INT64_MAX)
+    } else if (parse_num(&p, &v) && *p == '\0' && v <= INT64_MAX) {
       g.budget = (int64_t)v;
-    else
+    } else {
       rc = -EINVAL;
+    }
   }
   pthread_mutex_unlock(&g.lock);
+  if (went_out) forget_attributes();
   return rc;
 }
 
 static void ctl_truncate(int i) {
   pthread_mutex_lock(&g.lock);
-  if (i == 0) g.log.len = 0;
-  if (i == 1) g.healed.len = 0;
-  if (i == 3) g.fails = 0;
+  if (i == CTL_LOG) g.log.len = 0;
+  if (i == CTL_HEAL) g.healed.len = 0;
+  if (i == CTL_FAILS) g.fails = 0;
+  if (i == CTL_TRACE) {
+    g.tracing = 1;
+    g.trace_seq = g.trace.len = 0;
+  }
   pthread_mutex_unlock(&g.lock);
+}
+
+static int disc_out(void) {
+  pthread_mutex_lock(&g.lock);
+  int out = g.out;
+  pthread_mutex_unlock(&g.lock);
+  return out;
+}
+
+/* Makes the kernel ask again for the attributes of every path of v/ it may
+   hold, so that a stat sees the disc out. Called without the lock. */
+static void forget_attributes(void) {
+  struct fuse* fuse = fuse_get_context()->fuse;
+  pthread_mutex_lock(&g.lock);
+  struct text seen = g.seen;
+  memset(&g.seen, 0, sizeof g.seen);
+  pthread_mutex_unlock(&g.lock);
+  for (char* p = seen.data; p && p < seen.data + seen.len;) {
+    char* e = strchr(p, '\n');
+    *e = '\0';
+    fuse_invalidate_path(fuse, p);
+    p = e + 1;
+  }
+  free(seen.data);
 }
 
 /* ------------------------------------------------------------------- log */
@@ -482,8 +581,16 @@ static int bm_getattr(const char* path, struct stat* st, struct fuse_file_info* 
       struct vfile sp;
       size_t link_len = 0;
       pthread_mutex_lock(&g.lock);
+      if (g.out) {
+        pthread_mutex_unlock(&g.lock);
+        return -OUT_ERRNO;
+      }
       int is_link = link_target(path, &link_len) != NULL;
       int is_dir = !is_link && vdir_exists(path), is_file = !is_link && !is_dir && vfile_exists(path, &sp);
+      if ((is_link || is_dir || is_file) && !text_has_line(&g.seen, path)) {
+        text_add(&g.seen, path, strlen(path));
+        text_add(&g.seen, "\n", 1);
+      }
       pthread_mutex_unlock(&g.lock);
       if (is_link) {
         st->st_mode = S_IFLNK | 0777;
@@ -517,11 +624,9 @@ static int bm_getattr(const char* path, struct stat* st, struct fuse_file_info* 
       }
       int i = ctl_index(rest);
       if (i < 0) return -ENOENT;
-      size_t len;
-      free(ctl_content(i, &len));
       st->st_mode = S_IFREG | 0666;
       st->st_nlink = 1;
-      st->st_size = (off_t)len;
+      st->st_size = (off_t)ctl_slice(i, 0, NULL, 0, NULL);
       st->st_mtime = st->st_atime = st->st_ctime = time(NULL);
       return 0;
     }
@@ -580,12 +685,15 @@ static int bm_readdir(const char* path, void* buf, fuse_fill_dir_t fill_dir, off
   return 0;
 }
 
-/* A virtual folder named "*.unreadable" cannot be opened. */
+/* A virtual folder named "*.unreadable" cannot be opened, nor any of v/
+   while the disc is out. */
 static int bm_opendir(const char* path, struct fuse_file_info* fi) {
   (void)fi;
   const char* rest;
   size_t n = strlen(path), suffix = strlen(".unreadable");
-  if (area_of(path, &rest) == V && n > suffix && !strcmp(path + n - suffix, ".unreadable")) return -EIO;
+  if (area_of(path, &rest) != V) return 0;
+  if (disc_out()) return -OUT_ERRNO;
+  if (n > suffix && !strcmp(path + n - suffix, ".unreadable")) return -EIO;
   return 0;
 }
 
@@ -645,10 +753,12 @@ static int attach_store_file(const char* op, const char* path, struct fuse_file_
 static int bm_open_v(const char* path, struct fuse_file_info* fi, int creating) {
   struct vfile sp;
   pthread_mutex_lock(&g.lock);
-  int exists = vfile_exists(path, &sp);
+  int exists = vfile_exists(path, &sp), out = g.out;
   pthread_mutex_unlock(&g.lock);
   int rc = 0;
-  if (!exists)
+  if (out)
+    rc = -OUT_ERRNO;
+  else if (!exists)
     rc = -ENOENT;
   else if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC))
     rc = -EACCES;
@@ -689,9 +799,10 @@ static int bm_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
     /* A valid name becomes an entry of its virtual folder; the file itself
        stays read-only, so it is opened for reading only. */
     struct vfile sp;
-    if (!parse_name(last_part(path), &sp)) {
-      log_open("create", path, fi->flags, -EACCES);
-      return -EACCES;
+    int rc = disc_out() ? -OUT_ERRNO : parse_name(last_part(path), &sp) ? 0 : -EACCES;
+    if (rc) {
+      log_open("create", path, fi->flags, rc);
+      return rc;
     }
     char line[PATH_MAX + 3];
     snprintf(line, sizeof line, "f %s", path);
@@ -702,7 +813,7 @@ static int bm_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
       text_add(&g.vpaths, "\n", 1);
     }
     pthread_mutex_unlock(&g.lock);
-    int rc = parent ? 0 : -ENOENT;
+    rc = parent ? 0 : -ENOENT;
     log_open("create", path, fi->flags, rc);
     if (rc) return rc;
     return attach_vfile(fi, &sp);
@@ -731,35 +842,56 @@ static int is_healed(const char* name) {
   return healed;
 }
 
+/* A read of a virtual file with the disc in. */
+static int read_vfile(const char* path, const struct vfile* sp, char* buf, size_t size, uint64_t from) {
+  if (sp->slow_ms) sleep_ms(sp->slow_ms);
+  if (from >= sp->size || size == 0) return 0;
+  uint64_t n = sp->size - from < size ? sp->size - from : size;
+  uint64_t a = from, b = from + n - 1;
+  if (sp->sector) { /* the whole sectors the read touches */
+    a -= a % sp->sector;
+    b = b / sp->sector < (sp->size - 1) / sp->sector ? b - b % sp->sector + sp->sector - 1 : sp->size - 1;
+  }
+  if ((sp->nbad || sp->nevery) && touches_bad(sp, a, b) && !is_healed(last_part(path))) {
+    pthread_mutex_lock(&g.lock);
+    ++g.fails;
+    pthread_mutex_unlock(&g.lock);
+    if (sp->stall_ms) sleep_ms(sp->stall_ms);
+    return -EIO;
+  }
+  fill(buf, from, (size_t)n, sp->salt);
+  return (int)n;
+}
+
 static int bm_read(const char* path, char* buf, size_t size, off_t off, struct fuse_file_info* fi) {
   const char* rest;
   switch (area_of(path, &rest)) {
     case V: {
-      const struct vfile* sp = (const struct vfile*)(uintptr_t)fi->fh;
-      if (sp->slow_ms) sleep_ms(sp->slow_ms);
-      uint64_t from = (uint64_t)off;
-      if (from >= sp->size || size == 0) return 0;
-      uint64_t n = sp->size - from < size ? sp->size - from : size;
-      if ((sp->nbad || sp->nevery) && touches_bad(sp, from, from + n - 1) && !is_healed(last_part(path))) {
-        pthread_mutex_lock(&g.lock);
-        ++g.fails;
-        pthread_mutex_unlock(&g.lock);
-        if (sp->stall_ms) sleep_ms(sp->stall_ms);
-        return -EIO;
+      const int out = disc_out();
+      const int rc = out ? -OUT_ERRNO : read_vfile(path, (const struct vfile*)(uintptr_t)fi->fh, buf, size, (uint64_t)off);
+      pthread_mutex_lock(&g.lock);
+      if (g.tracing) {
+        char line[PATH_MAX + 80];
+        int len = snprintf(line, sizeof line, "%llu %s %llu %zu %s\n", (unsigned long long)++g.trace_seq,
+                           out ? "out" : rc < 0 ? "fail" : "ok", (unsigned long long)off, size, path);
+        text_add(&g.trace, line, (size_t)len);
       }
-      fill(buf, from, (size_t)n, sp->salt);
-      return (int)n;
+      const int went_out = !out && g.out_after > 0 && --g.out_after == 0;
+      if (went_out) {
+        g.out = 1;
+        g.out_after = -1;
+      }
+      pthread_mutex_unlock(&g.lock);
+      if (went_out) forget_attributes();
+      return rc;
     }
     case W: {
       ssize_t n = pread((int)fi->fh, buf, size, off);
       return n < 0 ? -errno : (int)n;
     }
     case CTL: {
-      size_t len;
-      char* c = ctl_content(ctl_index(rest), &len);
-      size_t n = (size_t)off >= len ? 0 : len - (size_t)off < size ? len - (size_t)off : size;
-      memcpy(buf, c + off, n);
-      free(c);
+      size_t n;
+      ctl_slice(ctl_index(rest), (uint64_t)off, buf, size, &n);
       return (int)n;
     }
     default:

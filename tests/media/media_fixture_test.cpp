@@ -138,6 +138,83 @@ TEST_F(MediaFixture, RepeatedSpotsFailAndFailingReadsAreCounted) {
   EXPECT_EQ(media.Fails(), 1u);
 }
 
+// "sector=N": a read fails whole when any N-byte sector it touches (on the N
+// grid) holds an unreadable byte, the short last sector included.
+TEST_F(MediaFixture, WithSectorsAReadFailsWholeSectors) {
+  VirtualFile f{.size = 10000, .salt = 2, .sector = 2048};
+  f.Bad(5000, 5000).Bad(9990, 9990);  // sectors 4096-6143 and 8192-9999
+  Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
+  ASSERT_TRUE(h.ok()) << GetLastError();
+  struct Case {
+    uint64_t offset;
+    DWORD count;
+    bool fails;
+  } cases[] = {
+      {4095, 1, false}, {4096, 1, true},     {6143, 1, true},     {6144, 1, false}, {0, 4096, false},
+      {0, 4097, true},  {6000, 200, true},   {6144, 2048, false}, {8191, 1, false}, {8192, 1, true},
+  };
+  for (const auto& c : cases) {
+    DWORD err = 0;
+    const std::string got = ReadAt(h.h, c.offset, c.count, &err);
+    SCOPED_TRACE("read of " + std::to_string(c.count) + " at " + std::to_string(c.offset));
+    EXPECT_EQ(err, c.fails ? 21u : 0u);
+    if (!c.fails) EXPECT_EQ(got, f.Bytes(c.offset, c.count));
+  }
+}
+
+// ctl/medium: with the disc out, attributes (even ones just read), opens and
+// reads of a handle opened before fail with ERROR_NOT_READY and are not
+// counted as failing reads; put back, the same handle reads again; "out N"
+// takes it out after N more reads. ctl/trace lists every read of the disc.
+TEST_F(MediaFixture, TheDiscTakenOutFailsUntilPutBackAndReadsAreTraced) {
+  VirtualFile f{.size = 5000, .sector = 2048};
+  f.Bad(3000, 3000);
+  const std::wstring path = win::Widen(media.Source(f));
+  Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
+  ASSERT_TRUE(h.ok());
+  const auto present = [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
+  media.StartTrace();
+  DWORD err = 0;
+  ReadAt(h.h, 0, 100, &err);
+  ReadAt(h.h, 2048, 10, &err);
+  ASSERT_TRUE(present());  // the kernel holds the attributes now
+  media.TakeOut();
+  EXPECT_EQ(media.MediumState(), "out");
+  EXPECT_FALSE(present());
+  EXPECT_EQ(GetLastError(), 21u);
+  EXPECT_FALSE(Open(media.Source(f), GENERIC_READ, OPEN_EXISTING).ok());
+  EXPECT_EQ(GetLastError(), 21u);
+  ReadAt(h.h, 0, 100, &err);
+  EXPECT_EQ(err, 21u);
+  EXPECT_EQ(media.Fails(), 1u);
+  media.PutIn();
+  EXPECT_TRUE(present());
+  EXPECT_EQ(ReadAt(h.h, 0, 100, &err), f.Bytes(0, 100));
+  media.TakeOut(2);
+  EXPECT_EQ(media.MediumState(), "out 2");
+  ReadAt(h.h, 0, 1, &err);
+  EXPECT_TRUE(present());
+  ReadAt(h.h, 1, 1, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_FALSE(present());
+  ReadAt(h.h, 2, 1, &err);
+  EXPECT_EQ(err, 21u);
+  media.PutIn();
+  std::string trace;
+  for (const TraceRecord& r : media.Trace())
+    trace += std::to_string(r.seq) + " " + r.result + " " + std::to_string(r.offset) + " " + std::to_string(r.size) +
+             (r.path == "/v/" + f.Name() ? "\n" : " " + r.path + "\n");
+  EXPECT_EQ(trace, "1 ok 0 100\n2 fail 2048 10\n3 out 0 100\n4 ok 0 100\n5 ok 0 1\n6 ok 1 1\n7 out 2 1\n");
+  // Truncating clears it and numbers afresh; stopped, nothing is traced.
+  media.StartTrace();
+  ReadAt(h.h, 0, 1, &err);
+  ASSERT_EQ(media.Trace().size(), 1u);
+  EXPECT_EQ(media.Trace()[0].seq, 1u);
+  media.StopTrace();
+  ReadAt(h.h, 0, 1, &err);
+  EXPECT_TRUE(media.Trace().empty());
+}
+
 TEST_F(MediaFixture, AHealedRangeReadsAndOnlyThatFileHeals) {
   VirtualFile f{.size = 3000, .salt = 4};
   f.Bad(1000, 1999);

@@ -46,6 +46,7 @@ std::string VirtualFile::Name() const {
     if (e.from || e.count) n += "-" + std::to_string(e.from);
     if (e.count) n += "-" + std::to_string(e.count);
   }
+  if (sector) n += ",sector=" + std::to_string(sector);
   if (slowMs) n += ",slow=" + std::to_string(slowMs);
   if (stallMs) n += ",stall=" + std::to_string(stallMs);
   if (!id.empty()) n += ",id=" + id;
@@ -115,6 +116,8 @@ Media::Media() {
   if (GetFileAttributesW(win::Widen(root_ + "ctl\\budget").c_str()) == INVALID_FILE_ATTRIBUTES)
     throw std::runtime_error("badmedia: the fixture is not mounted at " + unix + " (" + root_ +
                              "ctl\\budget is missing); the test \"media_mount\" mounts it");
+  PutIn();
+  StopTrace();
   ClearOpenLog();
   ClearFails();
   Unheal();
@@ -124,6 +127,8 @@ Media::Media() {
 
 Media::~Media() {
   try {
+    PutIn();
+    StopTrace();
     EmptyDisk();
     ClearBudget();
     Unheal();
@@ -184,6 +189,32 @@ int64_t Media::Budget() const {
 
 uint64_t Media::Fails() const { return std::stoull(Control("fails")); }
 void Media::ClearFails() const { SetControl("fails", "", true); }
+
+void Media::TakeOut(uint64_t afterReads) const {
+  SetControl("medium", afterReads ? "out " + std::to_string(afterReads) + "\n" : "out\n", false);
+}
+void Media::PutIn() const { SetControl("medium", "in\n", false); }
+std::string Media::MediumState() const {
+  std::string s = Control("medium");
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+void Media::StartTrace() const { SetControl("trace", "", true); }
+void Media::StopTrace() const { SetControl("trace", "off\n", false); }
+
+std::vector<TraceRecord> Media::Trace() const {
+  std::vector<TraceRecord> out;
+  std::stringstream lines(Control("trace"));
+  for (std::string line; std::getline(lines, line);) {
+    std::stringstream in(line);
+    TraceRecord r;
+    in >> r.seq >> r.result >> r.offset >> r.size;
+    std::getline(in >> std::ws, r.path);
+    out.push_back(r);
+  }
+  return out;
+}
 
 std::string Media::OpenLogText() const { return Control("log"); }
 

@@ -31,6 +31,7 @@ struct VirtualFile {
   std::vector<Every> every;                        // many spots in one name item each
   unsigned slowMs = 0;   // every read waits this long
   unsigned stallMs = 0;  // a failing read waits this long first
+  uint64_t sector = 0;   // a read fails whole when a sector of this size it touches holds an unreadable byte
   std::string id;        // free tag (letters, digits, '_') to tell equal files apart
   std::string ext = ".bin";
 
@@ -62,10 +63,20 @@ struct OpenRecord {
   std::string path;    // from the mount's root with '/', e.g. "/v/size=10.bin"
 };
 
+// One line of the read trace: a read of the virtual folder.
+struct TraceRecord {
+  uint64_t seq = 0;
+  std::string result;  // "ok", "fail" (counted in Fails) or "out" (the disc was out)
+  uint64_t offset = 0;
+  uint64_t size = 0;  // as asked
+  std::string path;   // as in OpenRecord::path
+};
+
 // The mounted fixture. Creating one checks that the file system is mounted
 // and throws std::runtime_error with the reason when it is not (so the test
 // fails, loudly); it starts from a clean state (empty log, nothing healed,
-// no budget, empty writable folder) and leaves one behind when it goes.
+// no budget, empty writable folder, the disc in, no trace) and leaves one
+// behind when it goes.
 class Media {
  public:
   Media();
@@ -106,6 +117,18 @@ class Media {
   // The reads of the disc that failed since the last ClearFails (or mount).
   uint64_t Fails() const;
   void ClearFails() const;
+
+  // Takes the disc out (now, or after `afterReads` more reads of the virtual
+  // folder) and puts it back; the state as ctl/medium shows it ("in", "out",
+  // "out N").
+  void TakeOut(uint64_t afterReads = 0) const;
+  void PutIn() const;
+  std::string MediumState() const;
+
+  // Clears the read trace and traces from now on; stops tracing (and clears it).
+  void StartTrace() const;
+  void StopTrace() const;
+  std::vector<TraceRecord> Trace() const;
 
   std::vector<OpenRecord> OpenLog() const;
   std::string OpenLogText() const;
