@@ -115,8 +115,8 @@ void AbandonPair(ICopyView& view, OpenedPair& files, bool logged) {
 }
 
 // The end of a copy: close both files (a failure is logged and the other is
-// closed still) and say that the file is done.
-void ClosePair(ICopyView& view, OpenedPair& files, const std::string& name, bool stopped) {
+// closed still) and say that the file is done (`ended`, the last entry).
+void ClosePair(ICopyView& view, OpenedPair& files, const std::string& ended, bool stopped) {
   view.LogEvent("Zamykanie plików", ekInfo);
   for (auto* file : {&files.src, &files.dst}) {
     try {
@@ -126,7 +126,7 @@ void ClosePair(ICopyView& view, OpenedPair& files, const std::string& name, bool
     }
     file->reset();
   }
-  view.LogEvent("Zakończono kopiowanie pliku " + name, ekInfo);
+  view.LogEvent(ended, ekInfo);
   if (stopped) view.ShowStatus();  // a stop shows at once
 }
 
@@ -149,8 +149,8 @@ BarRange ScaleBar(int64_t max, int64_t position) {
 }
 
 int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                        int level, bool renamed) {
-  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed);
+                        int level, bool renamed, std::vector<PutOffRescue>* putOff) {
+  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed, putOff);
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
@@ -230,19 +230,24 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
   }
 
   // Close both files and say that the file is done.
-  ClosePair(view, opened, name, stopped);
+  ClosePair(view, opened, "Zakończono kopiowanie pliku " + name, stopped);
   return 0;
 }
 
 namespace {
 
 // The copy run's window as a rescue sees it: the status model kept as
-// numbers on every step, the labels written at every paced refresh.
+// numbers on every step, the labels written at every paced refresh. The
+// file's bar and the run's count the bytes tried (round two goes on from
+// what round one counted).
 class CopyRescueWindow : public IRescueWindow {
  public:
-  CopyRescueWindow(const CopyEnvironment& env, int64_t size)
-      : env_(env), view_(env.view), status_(env.view.Status()), size_(size),
-        separator_(env.view.DecimalSeparator()), totalBase_(status_.totalPosition) {
+  CopyRescueWindow(const CopyEnvironment& env, const RescueMap& map)
+      : env_(env), view_(env.view), status_(env.view.Status()), size_(map.Size()),
+        separator_(env.view.DecimalSeparator()) {
+    Progress(map);
+    doneBefore_ = done_;
+    totalBase_ = status_.totalPosition - done_;
     counter_ = env.clock.CounterFrequency(frequency_) && frequency_ > 0;
     if (!counter_) frequency_ = 1000;
     start_ = Ticks();
@@ -257,7 +262,9 @@ class CopyRescueWindow : public IRescueWindow {
   void Pump() override { view_.PumpMessages(); }
   void Show() override {
     const double seconds = static_cast<double>(Ticks() - start_) / static_cast<double>(frequency_);
-    const double remaining = done_ > 0 ? static_cast<double>(size_ - done_) * seconds / static_cast<double>(done_) : 0;
+    const int64_t doneHere = done_ - doneBefore_;
+    const double remaining =
+        doneHere > 0 ? static_cast<double>(size_ - done_) * seconds / static_cast<double>(doneHere) : 0;
     status_.remaining = FormatRemaining(remaining);
     status_.elapsed = FormatElapsed(ElapsedSeconds(env_.clock.Now(), view_.CopyStartTime()));
     status_.copied = Copied();
@@ -268,6 +275,8 @@ class CopyRescueWindow : public IRescueWindow {
   void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
     view_.ShowRescueMap(mapPath, map, live);
   }
+  void MediumGone() override { view_.LogEvent(std::string("Błąd: ") + sk::MediumGone().what(), ekError); }
+  bool AskMediumRetry() override { return view_.AskMediumRetry(); }
 
   std::string Copied() const {
     const int64_t rescued = map_ ? map_->Total(kFinished) : 0;
@@ -282,80 +291,132 @@ class CopyRescueWindow : public IRescueWindow {
   CopyStatus& status_;
   int64_t size_;
   std::string separator_;
-  int64_t totalBase_;
+  int64_t totalBase_ = 0;
   const RescueMap* map_ = nullptr;
-  int64_t done_ = 0;
+  int64_t done_ = 0, doneBefore_ = 0;
   bool counter_ = false;
   int64_t frequency_ = 0, start_ = 0;
 };
 
-}  // namespace
+// "w 1 miejscu", "w K miejscach": where bytes are missing.
+std::string InPlaces(const RescueMap& map) {
+  const size_t places = map.UnfinishedPlaces();
+  return places == 1 ? std::string("w 1 miejscu") : "w " + std::to_string(places) + " miejscach";
+}
 
-int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                          int level, bool renamed) {
+// The rescue of an opened pair over `file.map` (a fresh map unless it goes
+// on from one on the disk) and the entries that end it: the usual closing
+// entries, or round one's when the narrowing is put off (`putOff` set).
+int64_t RescuePair(const CopyEnvironment& env, OpenedPair& opened, MapKeeper& keeper, PutOffRescue& file,
+                   const RescueOptions& options, std::vector<PutOffRescue>* putOff) {
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
-  const std::string name = FileNamePart(source);
-  MapKeeper keeper(env.files, MapPathFor(destination));
+  const std::string name = FileNamePart(file.source);
+  const std::string separator = view.DecimalSeparator();
   auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
-
-  OpenedPair opened = OpenPair(env, source, destination, &keeper.Path(), renamed);
-  std::unique_ptr<IFile>& src = opened.src;
-  std::unique_ptr<IFile>& dst = opened.dst;
-
-  bool stopped = false, logged = false;
+  RescueMap& map = file.map;
+  RescueResult result;
+  bool logged = false;
   int64_t unread = 0;
   try {
     status.fileName = name;
-    const int64_t size = Opened(src).Size();
+    const int64_t size = Opened(opened.src).Size();
     status.fileMax = size;
     view.LogEvent("Czytanie i zapisywanie bajtów", ekInfo);
-    Opened(dst);
-    RescueMap map(size);
-    CopyRescueWindow window(env, size);
-    RescueSession session(window, keeper);
-    RescueOptions options;
-    options.level = level;
+    Opened(opened.dst);
+    if (!keeper.OnDisk()) map = RescueMap(size);
+    CopyRescueWindow window(env, map);
+    RescueSession session(window, keeper, env.rescueFiles ? *env.rescueFiles : env.files, file.source);
     try {
-      stopped = session.Run(*src, *dst, map, env.clock, env.pacer, options).stopped;
+      result = session.Run(opened.src, *opened.dst, map, env.clock, env.pacer, options);
     } catch (const FileError& e) {
       // The error first, then whatever saving the map runs into (the same
       // failure is not logged twice).
       logError(e.what());
       logged = true;
       try {
-        keeper.SaveOrCut(dst.get(), map);
+        keeper.SaveOrCut(opened.dst.get(), map);
       } catch (const FileError& saveError) {
         if (std::string(saveError.what()) != e.what()) logError(saveError.what());
       }
       throw;
     }
+    file.partialReads = result.partialReads;
     window.Progress(map);
-    status.remaining = "0 sek";
     status.copied = window.Copied();
-    view.LogEvent("Zakończono czytanie i zapisywanie bajtów", ekInfo);
-
     unread = map.Unfinished();
-    if (unread > 0) {
-      const size_t places = map.UnfinishedPlaces();
-      view.LogEvent("Błąd: Nie odczytano " + FormatSize(unread, view.DecimalSeparator()) + " w " +
-                        (places == 1 ? std::string("1 miejscu") : std::to_string(places) + " miejscach"),
-                    ekError);
+    if (result.narrowingLeft && putOff) {
+      view.LogEvent("Odłożono zawężanie uszkodzonych miejsc: pozostało " + FormatSize(unread, separator) + " " +
+                        InPlaces(map),
+                    ekInfo);
+      try {
+        keeper.SaveOrCut(opened.dst.get(), map);
+      } catch (const FileError& e) {
+        logError(e.what());
+        logged = true;
+        throw;
+      }
+      view.LogEvent("Zapisano mapę odczytu " + FileNamePart(keeper.Path()), ekInfo);
+    } else {
+      status.remaining = "0 sek";
+      view.LogEvent("Zakończono czytanie i zapisywanie bajtów", ekInfo);
+      if (unread > 0) view.LogEvent("Błąd: Nie odczytano " + FormatSize(unread, separator) + " " + InPlaces(map), ekError);
+      try {
+        if (keeper.Finish(opened.dst.get(), map))
+          view.LogEvent("Zapisano mapę odczytu " + FileNamePart(keeper.Path()), ekInfo);
+      } catch (const FileError& e) {
+        logError(e.what());
+      }
+      CheckSizes(view, opened, unread);
     }
-    try {
-      if (keeper.Finish(dst.get(), map)) view.LogEvent("Zapisano mapę odczytu " + FileNamePart(keeper.Path()), ekInfo);
-    } catch (const FileError& e) {
-      logError(e.what());
-    }
-
-    CheckSizes(view, opened, unread);
   } catch (...) {
     AbandonPair(view, opened, logged);
     throw;
   }
 
-  ClosePair(view, opened, name, stopped);
+  if (result.narrowingLeft && putOff) {
+    ClosePair(view, opened, "Odłożono kopiowanie pliku " + name, false);
+    putOff->push_back(std::move(file));
+  } else {
+    ClosePair(view, opened, "Zakończono kopiowanie pliku " + name, result.stopped);
+  }
+  // The medium went away and was not put back: the run ends.
+  if (result.cancelled) throw MediumGone();
   return unread;
+}
+
+}  // namespace
+
+int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
+                          int level, bool renamed, std::vector<PutOffRescue>* putOff) {
+  MapKeeper keeper(env.files, MapPathFor(destination));
+  OpenedPair opened = OpenPair(env, source, destination, &keeper.Path(), renamed);
+  PutOffRescue file{source, destination, level, RescueMap(), PartialReads::kUnknown};
+  RescueOptions options;
+  options.level = level;
+  options.fastOnly = putOff != nullptr;
+  return RescuePair(env, opened, keeper, file, options, putOff);
+}
+
+int64_t NarrowPutOffRescue(const CopyEnvironment& env, PutOffRescue& file) {
+  ICopyView& view = env.view;
+  view.LogEvent("Wznawianie kopiowania pliku " + FileNamePart(file.source), ekInfo);
+  MapKeeper keeper(env.files, MapPathFor(file.destination), true);
+  IFileSystem& opener = env.rescueFiles ? *env.rescueFiles : env.files;
+  OpenedPair opened;
+  try {
+    opened.src = opener.Open(file.source, OpenMode::ReadShared);
+    opened.dst = opener.Open(file.destination, OpenMode::WriteExisting);
+  } catch (const FileError& e) {
+    view.LogEvent(std::string("Błąd: ") + e.what(), ekError);
+    CloseQuietly(opened.src);
+    throw;
+  }
+  RescueOptions options;
+  options.level = file.level;
+  options.mapOnDisk = true;
+  options.partialReads = file.partialReads;
+  return RescuePair(env, opened, keeper, file, options, nullptr);
 }
 
 }  // namespace sk

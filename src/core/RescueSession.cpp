@@ -42,19 +42,73 @@ bool MapKeeper::Finish(IFile* destination, const RescueMap& map) {
   return false;
 }
 
-RescueResult RescueSession::Run(IFile& source, IFile& destination, RescueMap& map, IClock& clock, Pacer& pacer,
-                                const RescueOptions& options) {
+RescueSession::RescueSession(IRescueWindow& window, MapKeeper& keeper, IFileSystem& sourceFiles, std::string sourcePath)
+    : window_(window), keeper_(keeper), sourceFiles_(sourceFiles), sourcePath_(std::move(sourcePath)) {}
+
+RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destination, RescueMap& map, IClock& clock,
+                                Pacer& pacer, RescueOptions options) {
   map_ = &map;
   window_.ShowRescueMap(keeper_.Path(), map, true);
-  RescueResult result;
+  RescueResult total;
   try {
-    result = RescueEngine(source, destination, map, clock, pacer, *this, options).Run();
+    for (;;) {
+      RescueEngine engine(*source, destination, map, clock, pacer, *this, options);
+      RescueResult part;
+      bool gone = false;
+      try {
+        part = engine.Run();
+      } catch (const MediumGone&) {
+        part = engine.Result();
+        gone = true;
+      }
+      total.reads += part.reads;
+      total.failedReads += part.failedReads;
+      total.stopped = part.stopped;
+      total.narrowingLeft = part.narrowingLeft;
+      total.partialReads = options.partialReads = engine.Partial();
+      if (!gone) break;
+      keeper_.SaveOrCut(&destination, map);
+      options.mapOnDisk = true;
+      window_.MediumGone();
+      if (!AwaitMedium(source)) {
+        // As after a stop: the destination at its full length.
+        if (destination.Size() < map.Size()) destination.SetSize(map.Size());
+        total.stopped = total.cancelled = true;
+        break;
+      }
+    }
   } catch (...) {
     window_.ShowRescueMap(keeper_.Path(), map, false);
     throw;
   }
   window_.ShowRescueMap(keeper_.Path(), map, false);
-  return result;
+  return total;
+}
+
+bool RescueSession::AwaitMedium(std::unique_ptr<IFile>& source) {
+  auto closeQuietly = [](std::unique_ptr<IFile>& file) {
+    try {
+      if (file) file->Close();
+    } catch (const FileError&) {
+    }
+    file.reset();
+  };
+  for (;;) {
+    if (!window_.AskMediumRetry()) return false;
+    std::unique_ptr<IFile> fresh;
+    try {
+      fresh = sourceFiles_.Open(sourcePath_, OpenMode::ReadShared);
+    } catch (const FileError&) {
+      continue;
+    }
+    if (!sourceFiles_.Present(sourcePath_)) {
+      closeQuietly(fresh);
+      continue;
+    }
+    closeQuietly(source);
+    source = std::move(fresh);
+    return true;
+  }
 }
 
 void RescueSession::Advanced(const RescueMap& map) {

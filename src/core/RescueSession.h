@@ -3,6 +3,7 @@
 // map (where it may be written, what is saved after a failure, whether it is
 // kept or deleted at the end).
 #pragma once
+#include <memory>
 #include <string>
 
 #include "core/Clock.h"
@@ -29,6 +30,11 @@ class IRescueWindow {
   virtual bool StopRequested() = 0;
   // The read map as it stands (see ICopyView::ShowRescueMap).
   virtual void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) = 0;
+  // The medium went away: said once the map is saved, before the question.
+  virtual void MediumGone() {}
+  // Whether to go on once the medium is back ("Ponów", true) or to stop
+  // ("Anuluj", false).
+  virtual bool AskMediumRetry() = 0;
 };
 
 // The read map of one rescued destination on the disk. It is written only
@@ -72,25 +78,38 @@ class MapKeeper {
 
 // The rescue engine's view on a run's window: the progress and the pacing go
 // to the window, the map window is shown the map when the rescue begins, at
-// every paced refresh and once when it ends, and the map is saved through
-// the keeper.
+// every paced refresh and once when it ends, the map is saved through the
+// keeper, and a medium taken out is waited for.
 class RescueSession : public IRescueView {
  public:
-  RescueSession(IRescueWindow& window, MapKeeper& keeper) : window_(window), keeper_(keeper) {}
+  // `sourceFiles` opened the source `sourcePath` (and opens it again when the
+  // medium is back).
+  RescueSession(IRescueWindow& window, MapKeeper& keeper, IFileSystem& sourceFiles, std::string sourcePath);
 
-  // Runs the rescue engine over `map` (see RescueEngine::Run).
-  RescueResult Run(IFile& source, IFile& destination, RescueMap& map, IClock& clock, Pacer& pacer,
-                   const RescueOptions& options);
+  // Runs the rescue engine over `map` (see RescueEngine::Run). When the
+  // medium goes away, the destination and the map go to the disk as they
+  // are, the window says so and asks: on "Ponów" the source is opened anew
+  // (asked again while it cannot be opened or is not there) and the rescue
+  // goes on from the map; on "Anuluj" it ends as after a stop, with
+  // `cancelled` set and the destination at its full length. Throws
+  // FileError (the map's save after the medium went away included).
+  RescueResult Run(std::unique_ptr<IFile>& source, IFile& destination, RescueMap& map, IClock& clock, Pacer& pacer,
+                   RescueOptions options);
 
   void Advanced(const RescueMap& map) override;
   void Pump() override { window_.Pump(); }
   void Refresh() override;
   bool StopRequested() override { return window_.StopRequested(); }
   void SaveMap(const RescueMap& map) override { keeper_.Save(map); }
+  bool SourcePresent() override { return sourceFiles_.Present(sourcePath_); }
 
  private:
+  bool AwaitMedium(std::unique_ptr<IFile>& source);
+
   IRescueWindow& window_;
   MapKeeper& keeper_;
+  IFileSystem& sourceFiles_;
+  std::string sourcePath_;
   const RescueMap* map_ = nullptr;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "core/Formats.h"
 #include "core/Rescue.h"
@@ -56,6 +57,7 @@ class ResumeRescueWindow : public IRescueWindow {
   void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
     view_.ShowRescueMap(mapPath, map, live);
   }
+  bool AskMediumRetry() override { return view_.AskMediumRetry(); }
 
  private:
   ResumeStatus& status_;
@@ -63,6 +65,25 @@ class ResumeRescueWindow : public IRescueWindow {
   IClock& clock_;
   double startTime_;
 };
+
+// Whether the block a map's source line names reads as it did when the map
+// was made. A block that cannot be read now tells nothing (true).
+bool BlockMatches(IFile& source, const SourceMark& mark) {
+  if (mark.size != source.Size()) return false;
+  std::vector<unsigned char> bytes(static_cast<size_t>(mark.length));
+  size_t got = 0;
+  try {
+    source.Seek(mark.pos);
+    while (got < bytes.size()) {
+      const size_t n = source.Read(bytes.data() + got, bytes.size() - got);
+      if (n == 0) return true;
+      got += n;
+    }
+  } catch (const FileError&) {
+    return true;
+  }
+  return BlockHash(bytes.data(), bytes.size()) == mark.hash;
+}
 
 }  // namespace
 
@@ -94,6 +115,7 @@ void Resumer::Start(const std::vector<ResumePair>& pairs) {
 }
 
 void Resumer::RunList(const std::vector<ResumePair>& pairs) {
+  cancelled_ = false;
   view_.SetStartTime(clock_.Now());
   pacer_.Restart();
   for (const ResumePair& pair : pairs) {
@@ -115,7 +137,7 @@ void Resumer::RunList(const std::vector<ResumePair>& pairs) {
       for (const std::string& closeError : closeErrors_) view_.ReportError(closeError);
     }
     closeErrors_.clear();
-    if (view_.StopRequested()) {
+    if (view_.StopRequested() || cancelled_) {
       view_.ClearStopRequested();
       break;
     }
@@ -156,12 +178,14 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
                             RescueMap& map) {
   // A map made for another file is refused before the destination is opened.
   if (map.Size() != source->Size()) throw FileError(kMapMismatchText);
+  IFileSystem& rescueFiles = rescueFiles_ ? *rescueFiles_ : files_;
   if (rescueFiles_) {
     // The rescue's reads and writes go through their own layer.
     source->Close();
     source = rescueFiles_->Open(sourcePath, OpenMode::ReadShared);
   }
-  destination = (rescueFiles_ ? *rescueFiles_ : files_).Open(destinationPath, OpenMode::WriteExisting);
+  if (map.source && !BlockMatches(*source, *map.source)) throw FileError(kMapMismatchText);
+  destination = rescueFiles.Open(destinationPath, OpenMode::WriteExisting);
   // What the map names as read beyond the destination's end (a destination
   // cut short since) is not there: it is read again, and the map on disk
   // says so before anything is written (kept as it was, a failing save later
@@ -193,17 +217,22 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
     }
   };
   ResumeRescueWindow window(status_, view_, clock_);
-  RescueSession session(window, keeper);
+  RescueSession session(window, keeper, rescueFiles, sourcePath);
   RescueOptions options;
   options.level = view_.Level();
   options.mapOnDisk = true;
+  // What was never tried or not yet narrowed first; then the sectors found
+  // bad once more (another drive or a cleaned disc may read them).
+  options.retryBadSectors = true;
   RescueResult result;
   try {
-    result = session.Run(*source, *destination, map, clock_, pacer_, options);
+    result = session.Run(source, *destination, map, clock_, pacer_, options);
   } catch (...) {
     saveAfterFailure();
     throw;
   }
+  // The medium went away and was not put back: the run ends as after "Zatrzymaj".
+  if (result.cancelled) cancelled_ = true;
   ShowMap(status_, map);
   status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), view_.StartTime());
 

@@ -113,6 +113,8 @@ class Resumer {
   // Failures to close the files of a pair that had already failed: reported
   // after the failure that ended the pair.
   std::vector<std::string> closeErrors_;
+  // The medium went away and the user chose to stop: the run ends.
+  bool cancelled_ = false;
 };
 
 }  // namespace sk
