@@ -52,7 +52,7 @@ struct Disk : IFileSystem {
   std::map<std::string, std::shared_ptr<Content>> files;
   std::map<std::string, std::string> openErrors;  // path -> error text of its open
   std::map<std::string, std::string> aliases;     // another spelling -> the path it names
-  int64_t unreadableAt = -1;  // a read covering this source offset fails
+  int64_t unreadableAt = -1;  // a read on the disc covering this offset fails
   std::vector<int64_t> alsoUnreadable;  // ... and these
   std::string readError = "I/O error 23";
   // The disc (the paths on D:) taken out: opens and reads there fail and
@@ -138,7 +138,7 @@ inline size_t File::Read(void* buffer, size_t count) {
   const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), size - position_));
   if (Disk::OnDisc(path_) && disk_.outAfterReads > 0 && --disk_.outAfterReads == 0) disk_.discOut = true;
   if (disk_.discOut && Disk::OnDisc(path_)) throw FileError("I/O error 21", 21);
-  if (disk_.Unreadable(position_, position_ + n)) throw FileError(disk_.readError);
+  if (Disk::OnDisc(path_) && disk_.Unreadable(position_, position_ + n)) throw FileError(disk_.readError);
   auto* out = static_cast<unsigned char*>(buffer);
   for (int64_t i = 0; i < n; ++i) {
     const int64_t at = position_ + i;

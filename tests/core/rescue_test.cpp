@@ -28,6 +28,7 @@ struct Medium : IFile {
   int64_t sector = 0;
   int64_t pos = 0;
   int reads = 0, failures = 0;
+  std::vector<int64_t> readsAt;  // where each read began
 
   static char Byte(int64_t i) { return static_cast<char>(1 + (i * 7 + i / 251) % 251); }  // never 0
   bool Readable(int64_t i) const {
@@ -46,6 +47,7 @@ struct Medium : IFile {
   int64_t Size() override { return size; }
   size_t Read(void* buffer, size_t count) override {
     ++reads;
+    readsAt.push_back(pos);
     const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), size - pos));
     if (n > 0 && Touches(pos, pos + n) != bad.end()) {
       ++failures;
@@ -289,6 +291,29 @@ TEST(RescueEngine, StopsAnywhereAndGoesOnFromItsMap) {
       EXPECT_EQ(Check(whole, level), "") << kind << ", healed";
     }
   }
+}
+
+// Finishing from a map reads what was never tried or not yet narrowed
+// before it tries the sectors found bad once more.
+TEST(RescueEngine, FinishingFromAMapTriesTheBadSectorsLast) {
+  const int64_t K = 1024;
+  Rig rig;
+  rig.medium.size = 100 * K;
+  rig.medium.bad = {{2 * K, 4 * K}};
+  rig.medium.sector = 2048;
+  rig.map = RescueMap(rig.medium.size);
+  rig.map.Set(0, 8 * K, kBadSector);
+  rig.map.Set(8 * K, 8 * K, kNonScraped);
+  RescueOptions options;
+  options.mapOnDisk = options.retryBadSectors = true;
+  rig.Run(0, options);
+  EXPECT_EQ(Check(rig, 0), "");
+  const auto firstBad = std::find_if(rig.medium.readsAt.begin(), rig.medium.readsAt.end(),
+                                     [&](int64_t at) { return at < 8 * K; });
+  ASSERT_NE(firstBad, rig.medium.readsAt.end());
+  EXPECT_TRUE(std::all_of(firstBad, rig.medium.readsAt.end(), [&](int64_t at) { return at < 8 * K; }));
+  // The bad sector once, and once in part: no part of a sector reads here.
+  EXPECT_EQ(rig.medium.failures, 2);
 }
 
 // A write that fails ends the rescue; the map still names only what the
