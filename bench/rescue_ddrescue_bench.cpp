@@ -3,13 +3,18 @@
 // list, the destination folder, "Rozpocznij"), for bench/rescue_vs_ddrescue.sh
 // which runs GNU ddrescue on the same files and compares.
 //
-//   rescue_ddrescue_bench.exe MOUNT DEST LEVEL ROUNDS NAME...
+//   rescue_ddrescue_bench.exe MOUNT DEST LEVEL ROUNDS RUN...
 //
 // MOUNT is the fixture's mount as a Windows path ending in '\' (Z:\...\),
 // DEST the destination folder (ending in '\'; on a real disk, as ddrescue's
-// output is). For each NAME (a file of MOUNT\v\) it prints one line per round:
-//   "sektorian NAME: time T s, rescued S of D bytes, failing reads F, map areas A, peak working set W MiB"
-// The destination and its map are deleted before each round.
+// output is). Each RUN names the files of MOUNT\v\ listed for one copy run,
+// separated by '|' (one name: a run of one file). For each RUN (the K-th,
+// from 0) it prints one line per round R (from 0):
+//   "sektorian RUN: time T s, rescued S of D bytes, failing reads F, map areas A, peak working set W MiB"
+// (bytes and areas summed over the run's files; T from "Rozpocznij" to the
+// run's end, without the program's start) and leaves the fixture's trace of
+// the round's reads in DEST\trace-K-R.txt. The destinations and their maps
+// are deleted before each round.
 #include <windows.h>
 
 #include <cstdio>
@@ -37,17 +42,40 @@ std::string ReadText(const std::string& path) {
                          OPEN_EXISTING, 0, nullptr);
   std::string text;
   if (h == INVALID_HANDLE_VALUE) return text;
-  char buf[256];
+  static char buf[65536];
   DWORD got = 0;
   while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
   CloseHandle(h);
   return text;
 }
 
-void ClearFails(const std::string& mount) {
-  HANDLE h = CreateFileW(sk::win::Widen(mount + "ctl\\fails").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                         TRUNCATE_EXISTING, 0, nullptr);
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+// Truncates a control file of the fixture (ctl\fails: back to 0; ctl\trace:
+// cleared, tracing on) or writes `text` into it.
+void Control(const std::string& mount, const char* name, const std::string& text = "") {
+  HANDLE h = CreateFileW(sk::win::Widen(mount + "ctl\\" + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         text.empty() ? TRUNCATE_EXISTING : OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  DWORD done = 0;
+  if (!text.empty()) WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+  CloseHandle(h);
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  HANDLE h = CreateFileW(sk::win::Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  DWORD done = 0;
+  WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+  CloseHandle(h);
+}
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+  std::vector<std::string> parts;
+  for (size_t from = 0;;) {
+    const size_t to = text.find(sep, from);
+    parts.push_back(text.substr(from, to - from));
+    if (to == std::string::npos) return parts;
+    from = to + 1;
+  }
 }
 
 std::vector<std::string> g_reports;
@@ -58,7 +86,7 @@ void Collect(const std::string& text) { g_reports.push_back(text); }
 int wmain(int argc, wchar_t** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc < 6) {
-    std::fprintf(stderr, "usage: rescue_ddrescue_bench.exe MOUNT DEST LEVEL ROUNDS NAME...\n");
+    std::fprintf(stderr, "usage: rescue_ddrescue_bench.exe MOUNT DEST LEVEL ROUNDS RUN...\n");
     return 2;
   }
   const std::string mount = sk::win::Narrow(argv[1]);
@@ -80,35 +108,47 @@ int wmain(int argc, wchar_t** argv) {
 
   sk::win::WinFileSystem files;
   for (int i = 5; i < argc; ++i) {
-    const std::string name = sk::win::Narrow(argv[i]);
-    const std::string source = mount + "v\\" + name, destination = folder + name;
-    const int64_t size = sk::win::FileSizeByName(source);
+    const std::string run = sk::win::Narrow(argv[i]);
+    const std::vector<std::string> names = Split(run, '|');
     for (int round = 0; round < rounds; ++round) {
-      DeleteFileW(sk::win::Widen(destination).c_str());
-      DeleteFileW(sk::win::Widen(sk::MapPathFor(destination)).c_str());
       form.Button4Click();  // "Wyczyść listę"
-      form.AddFileToList(source);
+      for (const std::string& name : names) {
+        const std::string destination = folder + name;
+        DeleteFileW(sk::win::Widen(destination).c_str());
+        DeleteFileW(sk::win::Widen(sk::MapPathFor(destination)).c_str());
+        form.AddFileToList(mount + "v\\" + name);
+      }
       sk::ui::PumpMessages();
-      ClearFails(mount);
+      Control(mount, "fails");
+      Control(mount, "trace");
       const double t0 = Seconds();
       form.Button8Click();
       const double seconds = Seconds() - t0;
       const long long fails = std::atoll(ReadText(mount + "ctl\\fails").c_str());
-      int64_t rescued = size;
-      size_t areas = 1;
-      try {
-        const sk::RescueMap map = sk::LoadMapFile(files, sk::MapPathFor(destination));
-        rescued = map.Size() - map.Unfinished();
-        areas = map.AreaCount();
-      } catch (const sk::FileError&) {
-        // no map: every byte was rescued
+      WriteText(folder + "trace-" + std::to_string(i - 5) + "-" + std::to_string(round) + ".txt",
+                ReadText(mount + "ctl\\trace"));
+      int64_t size = 0, rescued = 0;
+      size_t areas = 0;
+      for (const std::string& name : names) {
+        const std::string destination = folder + name;
+        const int64_t bytes = sk::win::FileSizeByName(mount + "v\\" + name);
+        size += bytes;
+        try {
+          const sk::RescueMap map = sk::LoadMapFile(files, sk::MapPathFor(destination));
+          rescued += map.Size() - map.Unfinished();
+          areas += map.AreaCount();
+        } catch (const sk::FileError&) {
+          rescued += bytes;  // no map: every byte was rescued
+          areas += 1;
+        }
       }
       std::printf("sektorian %s: time %.3f s, rescued %lld of %lld bytes, failing reads %lld, map areas %zu, "
                   "peak working set %.1f MiB\n",
-                  name.c_str(), seconds, static_cast<long long>(rescued), static_cast<long long>(size), fails, areas,
+                  run.c_str(), seconds, static_cast<long long>(rescued), static_cast<long long>(size), fails, areas,
                   PeakWorkingSetMiB());
     }
   }
+  Control(mount, "trace", "off\n");
   for (const std::string& r : g_reports) std::printf("reported: %s\n", r.c_str());
   sk::ui::ShutDown();
   return 0;

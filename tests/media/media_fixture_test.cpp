@@ -87,15 +87,20 @@ TEST_F(MediaFixture, ReadsFailExactlyAtTheUnreadableBytes) {
 }
 
 // Many spots named by one item: "badevery=S-L-F-N" makes L bytes at F + k*S
-// (k < N) unreadable, mixed with a "bad=" range; ctl/fails counts every read
-// that failed, and heals and its reset work on it.
-TEST_F(MediaFixture, RepeatedSpotsFailAndFailingReadsAreCounted) {
+// (k < N) unreadable, mixed with a "bad=" range; with "sector=N" a read fails
+// whole when any N-byte sector it touches (on the N grid) holds an unreadable
+// byte, the short last sector included; ctl/fails counts every read that
+// failed, and heals and its reset work on it.
+TEST_F(MediaFixture, RepeatedSpotsAndSectorsFailAndFailingReadsAreCounted) {
   VirtualFile f{.size = 2000, .salt = 5, .id = "every"};
   f.BadEvery(100, 3, 50, 4).Bad(1000, 1000);  // 50-52, 150-152, 250-252, 350-352, 1000
   // A file of 10,000 spots of 100 bytes, one every 4 KiB from 2 KiB.
   VirtualFile many{.size = 40ULL << 20, .salt = 6};
   many.BadEvery(4096, 100, 2048, 10000);
   EXPECT_LT(many.Name().size(), 64u);
+  VirtualFile sectors{.size = 10000, .salt = 2, .sector = 2048};
+  sectors.Bad(5000, 5000).Bad(9990, 9990);  // sectors 4096-6143 and 8192-9999
+  const VirtualFile* s = &sectors;
   struct Case {
     const VirtualFile* file;
     uint64_t offset;
@@ -108,19 +113,21 @@ TEST_F(MediaFixture, RepeatedSpotsFailAndFailingReadsAreCounted) {
       {&many, 0, 2048, false}, {&many, 2147, 1, true}, {&many, 2148, 4096, true},
       {&many, 2048 + 9999 * 4096ULL + 99, 1, true},  {&many, 2048 + 9999 * 4096ULL + 100, 3996, false},
       {&many, 2048 + 10000 * 4096ULL, 4096, false},
+      {s, 4095, 1, false},    {s, 4096, 1, true},    {s, 6143, 1, true},     {s, 6144, 1, false},
+      {s, 0, 4096, false},    {s, 0, 4097, true},    {s, 6000, 200, true},   {s, 6144, 2048, false},
+      {s, 8191, 1, false},    {s, 8192, 1, true},
   };
   Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
   Handle m = Open(media.Source(many), GENERIC_READ, OPEN_EXISTING);
-  ASSERT_TRUE(h.ok() && m.ok()) << GetLastError();
+  Handle sh = Open(media.Source(sectors), GENERIC_READ, OPEN_EXISTING);
+  ASSERT_TRUE(h.ok() && m.ok() && sh.ok()) << GetLastError();
   uint64_t failing = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE("read of " + std::to_string(c.count) + " at " + std::to_string(c.offset) + " of " +
                  c.file->Name());
-    bool modelled = false;  // the test's own model of the name agrees
-    for (uint64_t i = c.offset; i < c.offset + c.count && !modelled; ++i) modelled = c.file->IsBad(i);
-    EXPECT_EQ(modelled, c.fails);
+    EXPECT_EQ(c.file->ReadFails(c.offset, c.count), c.fails);  // the test's own model of the name agrees
     DWORD err = 0;
-    const std::string got = ReadAt(c.file == &f ? h.h : m.h, c.offset, c.count, &err);
+    const std::string got = ReadAt(c.file == &f ? h.h : c.file == s ? sh.h : m.h, c.offset, c.count, &err);
     EXPECT_EQ(err, c.fails ? 21u : 0u);
     if (!c.fails) EXPECT_EQ(got, c.file->Bytes(c.offset, c.count));
     failing += c.fails;
@@ -136,30 +143,6 @@ TEST_F(MediaFixture, RepeatedSpotsFailAndFailingReadsAreCounted) {
   EXPECT_EQ(media.Fails(), 0u);
   ReadAt(m.h, 2048, 1, &err);
   EXPECT_EQ(media.Fails(), 1u);
-}
-
-// "sector=N": a read fails whole when any N-byte sector it touches (on the N
-// grid) holds an unreadable byte, the short last sector included.
-TEST_F(MediaFixture, WithSectorsAReadFailsWholeSectors) {
-  VirtualFile f{.size = 10000, .salt = 2, .sector = 2048};
-  f.Bad(5000, 5000).Bad(9990, 9990);  // sectors 4096-6143 and 8192-9999
-  Handle h = Open(media.Source(f), GENERIC_READ, OPEN_EXISTING);
-  ASSERT_TRUE(h.ok()) << GetLastError();
-  struct Case {
-    uint64_t offset;
-    DWORD count;
-    bool fails;
-  } cases[] = {
-      {4095, 1, false}, {4096, 1, true},     {6143, 1, true},     {6144, 1, false}, {0, 4096, false},
-      {0, 4097, true},  {6000, 200, true},   {6144, 2048, false}, {8191, 1, false}, {8192, 1, true},
-  };
-  for (const auto& c : cases) {
-    DWORD err = 0;
-    const std::string got = ReadAt(h.h, c.offset, c.count, &err);
-    SCOPED_TRACE("read of " + std::to_string(c.count) + " at " + std::to_string(c.offset));
-    EXPECT_EQ(err, c.fails ? 21u : 0u);
-    if (!c.fails) EXPECT_EQ(got, f.Bytes(c.offset, c.count));
-  }
 }
 
 // ctl/medium: with the disc out, attributes (even ones just read), opens and

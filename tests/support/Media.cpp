@@ -74,6 +74,18 @@ bool VirtualFile::IsBad(uint64_t i) const {
   return false;
 }
 
+bool VirtualFile::ReadFails(uint64_t offset, uint64_t count) const {
+  if (count == 0 || offset >= size) return false;
+  uint64_t first = offset, last = std::min(offset + count, size) - 1;
+  if (sector) {
+    first -= first % sector;
+    last = std::min(last - last % sector + sector, size) - 1;
+  }
+  for (const auto& r : BadRanges())
+    if (r.first <= last && r.second >= first) return true;
+  return false;
+}
+
 std::vector<std::pair<uint64_t, uint64_t>> VirtualFile::BadRanges() const {
   std::vector<std::pair<uint64_t, uint64_t>> all;
   for (const auto& [first, last] : bad)

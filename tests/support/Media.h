@@ -48,6 +48,9 @@ struct VirtualFile {
   uint64_t FirstBad() const;
   // Whether byte `i` cannot be read (until healed).
   bool IsBad(uint64_t i) const;
+  // Whether a read of `count` bytes at `offset` fails: it touches an
+  // unreadable byte or, with `sector`, a sector holding one.
+  bool ReadFails(uint64_t offset, uint64_t count) const;
   // The unreadable bytes, as sorted and merged ranges [first, last].
   std::vector<std::pair<uint64_t, uint64_t>> BadRanges() const;
 };
