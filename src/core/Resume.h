@@ -72,8 +72,6 @@ struct ResumePair {
   std::string destination;
 };
 
-// The refusal of a pair whose destination is its source.
-inline constexpr const char* kSameFileText = "Plik docelowy jest tym samym plikiem co źródłowy";
 // The refusal of a pair whose read map does not describe its source (another
 // size, or not a map at all); both files are left as they are.
 inline constexpr const char* kMapMismatchText = "Mapa odczytu nie pasuje do pliku źródłowego.";
@@ -115,6 +113,8 @@ class Resumer {
   // Failures to close the files of a pair that had already failed: reported
   // after the failure that ended the pair.
   std::vector<std::string> closeErrors_;
+  // The medium went away and the user chose to stop: the run ends.
+  bool cancelled_ = false;
 };
 
 }  // namespace sk

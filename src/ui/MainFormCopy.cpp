@@ -43,6 +43,8 @@ struct TForm1::CopyArea : ICopyView {
   bool RescueMode() override { return form.rescueMode_ && form.rescueMode_(); }
   std::string DecimalSeparator() override { return separator; }
   bool AskMediumRetry() override { return ui::AskMediumRetry(form.hwnd_); }
+  // A rescue's source and destination are opened through rescueFiles.
+  CopyEnvironment Environment() { return {files, clock, *this, pacer, &rescueFiles}; }
 
   // A rescue's file call takes long (a damaged disc's read): the elapsed
   // time keeps moving at the copy's paced refreshes.
@@ -140,13 +142,22 @@ void TForm1::ShowCopyStatus() {
 }
 
 int64_t TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
-                                bool renamed) {
-  CopyArea& a = Copy();
-  const bool alone = !a.copying;
+                                bool renamed, std::vector<PutOffRescue>* putOff) {
+  return CopyStep([&] {
+    return sk::CopyFileAtLevel(Copy().Environment(), source, destination, level, renamed, putOff);
+  });
+}
+
+int64_t TForm1::NarrowPutOffRescue(PutOffRescue& file) {
+  return CopyStep([&] { return sk::NarrowPutOffRescue(Copy().Environment(), file); });
+}
+
+int64_t TForm1::CopyStep(const std::function<int64_t()>& copy) {
+  const bool alone = !Copy().copying;
   if (alone) BeginCopy();
   int64_t unread = 0;
   try {
-    unread = sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer, &a.rescueFiles}, source, destination, level, renamed);
+    unread = copy();
   } catch (...) {
     if (alone) EndCopy();
     throw;
