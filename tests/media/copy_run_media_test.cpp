@@ -7,17 +7,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
+#include <tuple>
 #include <thread>
 #include <vector>
 
+#include "core/Rescue.h"
 #include "support/Media.h"
 #include "support/SettingsKey.h"
 #include "support/UiTest.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
+#include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
 #include "win/Utf.h"
+#include "win/WinFile.h"
 
 namespace sk::ui {
 namespace {
@@ -234,6 +239,86 @@ TEST_F(CopyRunOnDamagedMedia, TheWindowAnswersDuringSlowReadsAndStopsAfterTheRea
   EXPECT_TRUE(test::FileExists(dir / ("wynik\\" + damaged.Name() + ".map")));
   EXPECT_FALSE(test::FileExists(dir / ("wynik\\" + next.Name())));
   EXPECT_TRUE(main.Enabled("Button7"));
+}
+
+// The disc taken out during a rescue (after a few reads of it) is no damage:
+// the map names what was not read yet as not tried, the log says so, and a
+// box owned by the window asks. Anuluj ends the run (the copy run, then
+// "Resumak"'s, whose next pair stays as it was); Ponów while the disc is
+// still out asks again, and Ponów with the disc back goes on to the end.
+TEST_F(CopyRunOnDamagedMedia, ADiscTakenOutIsNoDamage) {
+  StartInRescueMode(0);
+  TForm1& main = *App().form1;
+  TForm3& resume = *App().form3;
+  resume.ShowModeless();
+  const test::VirtualFile file{.size = 1 << 20, .salt = 41, .sector = 2048};
+  const test::VirtualFile next{.size = 5000, .salt = 42};
+  const std::string disc = media.MakeFolder("disc_out", {file, next});
+  for (const std::string& name : {file.Name(), next.Name()}) main.AddFileToList(disc + name);
+  main.SetText("Edit1", dir / "wynik");
+  const std::string copy = dir / ("wynik\\" + file.Name()), copyNext = dir / ("wynik\\" + next.Name());
+  const std::string map = MapPathFor(copy);
+  win::WinFileSystem files;
+  // Only never-tried bytes beside the rescued ones: nothing taken as damage.
+  auto onlyNotTried = [&] {
+    const RescueMap m = LoadMapFile(files, map);
+    return m.Total(kNonTried) > 0 && m.Total(kNonTried) + m.Total(kFinished) == m.Size();
+  };
+  // Runs `run` with the disc taken out after `reads` more reads, answering
+  // its boxes in order; the disc is back before the last answer.
+  auto discOut = [&](uint64_t reads, std::vector<int> answers, const std::function<void()>& run) {
+    media.TakeOut(reads);
+    bool mapAtFirstBox = false;
+    test::MessageBoxAnswerer boxes(answers, 10000, [&](size_t k) {
+      if (k == 0) mapAtFirstBox = onlyNotTried();
+      if (k + 1 == answers.size()) media.PutIn();
+    });
+    const size_t firstEntry = main.EventLog().Count();
+    run();
+    EXPECT_TRUE(boxes.Answered());
+    EXPECT_TRUE(mapAtFirstBox);
+    for (const auto& box : boxes.Boxes()) {
+      EXPECT_EQ(box.caption, "Sektorian");
+      EXPECT_EQ(box.text,
+                "Nie można odczytać nośnika. Jeśli płyta została wyjęta, włóż ją ponownie i wybierz Ponów. Anuluj "
+                "zatrzymuje kopiowanie.");
+      EXPECT_EQ(box.icon, "warning");
+    }
+    return std::make_pair(boxes.Boxes(), EntriesFrom(firstEntry));
+  };
+  media.ClearFails();
+
+  // The copy run, Anuluj: the file at its full length with its map, the next file not copied.
+  auto [boxes, entries] = discOut(3, {IDCANCEL}, [&] { main.Button8Click(); });
+  EXPECT_EQ(boxes.at(0).owner, main.hwnd());
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), "Błąd: Nośnik jest niedostępny"), 1);
+  EXPECT_EQ(test::ReadFile(copy).size(), file.size);
+  EXPECT_TRUE(onlyNotTried());
+  EXPECT_FALSE(test::FileExists(copyNext));
+
+  // "Resumak", Anuluj: the pair after it stays as it was.
+  test::WriteFile(copyNext, next.Bytes(0, 1000));
+  resume.AddPair(disc + file.Name(), copy);
+  resume.AddPair(disc + next.Name(), copyNext);
+  boxes = discOut(2, {IDCANCEL}, [&] { resume.Button1Click(); }).first;
+  EXPECT_EQ(boxes.at(0).owner, resume.hwnd());
+  EXPECT_TRUE(onlyNotTried());
+  EXPECT_EQ(test::ReadFile(copyNext), next.Bytes(0, 1000));
+
+  // "Resumak", Ponów with the disc still out, then back: both pairs whole.
+  boxes = discOut(2, {IDRETRY, IDRETRY}, [&] { resume.Button1Click(); }).first;
+  EXPECT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(test::ReadFile(copy), file.Bytes(0, file.size));
+  EXPECT_FALSE(test::FileExists(map));
+  EXPECT_EQ(test::ReadFile(copyNext), next.Bytes(0, next.size));
+
+  // The copy run, Ponów with the disc back: every file whole, no map.
+  std::tie(boxes, entries) = discOut(3, {IDRETRY}, [&] { main.Button8Click(); });
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), "Błąd: Nośnik jest niedostępny"), 1);
+  EXPECT_EQ(test::ReadFile(copy), file.Bytes(0, file.size));
+  EXPECT_FALSE(test::FileExists(map));
+  EXPECT_EQ(test::ReadFile(copyNext), next.Bytes(0, next.size));
+  EXPECT_EQ(media.Fails(), 0u);
 }
 
 }  // namespace

@@ -117,8 +117,9 @@ BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
 MessageBoxAnswerer::MessageBoxAnswerer(int buttonId, int timeoutMs)
     : MessageBoxAnswerer(std::vector<int>{buttonId}, timeoutMs) {}
 
-MessageBoxAnswerer::MessageBoxAnswerer(std::vector<int> buttonIds, int timeoutMs)
-    : buttons_(std::move(buttonIds)), timeout_(timeoutMs) {
+MessageBoxAnswerer::MessageBoxAnswerer(std::vector<int> buttonIds, int timeoutMs,
+                                       std::function<void(size_t)> beforeAnswer)
+    : buttons_(std::move(buttonIds)), timeout_(timeoutMs), beforeAnswer_(std::move(beforeAnswer)) {
   thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
 }
 
@@ -154,9 +155,11 @@ DWORD WINAPI MessageBoxAnswerer::Run(void* p) {
       for (const auto& icon : icons) {
         if (shown && shown == LoadIconW(nullptr, icon.id)) box.icon = icon.name;
       }
+      box.owner = GetWindow(s.found, GW_OWNER);
       self->caption_ = box.caption;
       self->text_ = box.text;
       self->boxes_.push_back(box);
+      if (self->beforeAnswer_) self->beforeAnswer_(next);
       const int button = self->buttons_[next];
       PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                    reinterpret_cast<LPARAM>(GetDlgItem(s.found, button)));

@@ -25,8 +25,10 @@ std::string WindowText(HWND h);
 class MessageBoxAnswerer {
  public:
   explicit MessageBoxAnswerer(int buttonId = IDOK, int timeoutMs = 10000);
-  // Answers one box after the other with these buttons, in order.
-  explicit MessageBoxAnswerer(std::vector<int> buttonIds, int timeoutMs = 10000);
+  // Answers one box after the other with these buttons, in order;
+  // `beforeAnswer(k)` runs on the watcher thread before box k is answered.
+  explicit MessageBoxAnswerer(std::vector<int> buttonIds, int timeoutMs = 10000,
+                              std::function<void(size_t k)> beforeAnswer = {});
   ~MessageBoxAnswerer();
   // Whether every box asked for was answered.
   bool Answered() const { return answered_; }
@@ -34,9 +36,10 @@ class MessageBoxAnswerer {
   const std::string& Caption() const { return caption_; }
   const std::string& Text() const { return text_; }
   // Every box answered, in order: caption, text and the standard icon it
-  // shows ("error", "question", "warning", "information" or "").
+  // shows ("error", "question", "warning", "information" or ""), and its owner.
   struct Box {
     std::string caption, text, icon;
+    HWND owner = nullptr;
   };
   const std::vector<Box>& Boxes() const { return boxes_; }
   // Wait (pumping) until a box was answered.
@@ -46,6 +49,7 @@ class MessageBoxAnswerer {
   static DWORD WINAPI Run(void* self);
   std::vector<int> buttons_;
   int timeout_;
+  std::function<void(size_t)> beforeAnswer_;
   HANDLE thread_ = nullptr;
   volatile bool answered_ = false;
   volatile bool stop_ = false;
