@@ -29,6 +29,15 @@ namespace {
 
 void IgnoreReport(const std::string&) {}
 
+// A thread timer's Stop, clicked once the log holds g_stopAt (from entry g_stopFrom on).
+std::string g_stopAt;
+size_t g_stopFrom = 0;
+void CALLBACK StopAtLogEntry(HWND, UINT, UINT_PTR, DWORD) {
+  const EventLogModel& log = App().form1->EventLog();
+  for (size_t i = g_stopFrom; i < log.Count(); ++i)
+    if (log.At(i).text == g_stopAt) App().form1->Button65Click();
+}
+
 // The fixture mounted and the settings key kept aside; Start() starts the
 // program (on a fresh key unless the test has put values in it first).
 class CopyRunOnDamagedMedia : public testing::Test {
@@ -319,6 +328,122 @@ TEST_F(CopyRunOnDamagedMedia, ADiscTakenOutIsNoDamage) {
   EXPECT_FALSE(test::FileExists(map));
   EXPECT_EQ(test::ReadFile(copyNext), next.Bytes(0, next.size));
   EXPECT_EQ(media.Fails(), 0u);
+}
+
+// A batch whose first file has a long scratch, through the main window: round
+// one saves every healthy file whole before the scratch is read sector by
+// sector in round two, the scratched file's entries say that its narrowing
+// was put off and then done, and a Stop in either round leaves every file it
+// reached at its full length, with its map where bytes are missing.
+TEST_F(CopyRunOnDamagedMedia, TwoRoundsSaveTheHealthyFilesFirst) {
+  StartInRescueMode(0);
+  TForm1& main = *App().form1;
+  test::VirtualFile scratched{.size = 2 << 20, .salt = 51, .stallMs = 2, .sector = 2048};
+  scratched.Bad(512 * 1024 + 100, 800 * 1024 + 5000);  // off the grid of large reads
+  const test::VirtualFile healthy{.size = 300000, .salt = 52}, last{.size = 70000, .salt = 53};
+  const std::string disc = media.MakeFolder("two_rounds", {scratched, healthy, last});
+  for (const std::string& file : {scratched.Name(), healthy.Name(), last.Name()}) main.AddFileToList(disc + file);
+  main.SetText("Edit1", dir / "wynik");
+  auto copy = [&](const test::VirtualFile& f) { return test::ReadFile(dir / ("wynik\\" + f.Name())); };
+  auto hasMap = [&](const test::VirtualFile& f) { return test::FileExists(dir / ("wynik\\" + f.Name() + ".map")); };
+  const std::string name = scratched.Name();
+  const size_t firstEntry = main.EventLog().Count();
+  media.StartTrace();
+
+  main.Button8Click();
+
+  // The failing reads before the last read of a healthy file, and after it.
+  const auto trace = media.Trace();
+  size_t lastHealthy = 0, failsBefore = 0, failsAfter = 0;
+  for (size_t i = 0; i < trace.size(); ++i)
+    if (trace[i].path.find(name) == std::string::npos) lastHealthy = i;
+  for (size_t i = 0; i < trace.size(); ++i) (i < lastHealthy ? failsBefore : failsAfter) += trace[i].result == "fail";
+  EXPECT_LE(failsBefore, 24u);
+  EXPECT_GE(failsAfter, 100u);
+  EXPECT_EQ(copy(healthy), healthy.Bytes(0, healthy.size));
+  EXPECT_EQ(copy(last), last.Bytes(0, last.size));
+  EXPECT_EQ(copy(scratched).size(), scratched.size);
+  EXPECT_TRUE(hasMap(scratched));
+  auto entries = EntriesFrom(firstEntry);
+  const auto start = std::find(entries.begin(), entries.end(), "Rozpoczynanie kopiowania pliku " + name);
+  ASSERT_GE(entries.end() - start, 8);
+  std::vector<std::string> roundOne(start, start + 8);
+  EXPECT_EQ(roundOne[4].rfind("Odłożono zawężanie uszkodzonych miejsc: pozostało ", 0), 0u) << roundOne[4];
+  EXPECT_TRUE(roundOne[4].ends_with(" w 1 miejscu")) << roundOne[4];
+  roundOne[4] = "";
+  EXPECT_EQ(roundOne, (std::vector<std::string>{"Rozpoczynanie kopiowania pliku " + name, "Powiązywanie plików",
+                                                "Przygotowywanie plików do kopiowania", "Czytanie i zapisywanie bajtów",
+                                                "", "Zapisano mapę odczytu " + name + ".map", "Zamykanie plików",
+                                                "Odłożono kopiowanie pliku " + name}));
+  const auto second = std::find(entries.begin(), entries.end(), "Rozpoczynanie zawężania uszkodzonych miejsc (plików: 1)");
+  ASSERT_GE(entries.end() - second, 11);
+  std::vector<std::string> roundTwo(second, second + 11);
+  EXPECT_TRUE(roundTwo[4].rfind("Błąd: Nie odczytano ", 0) == 0 && roundTwo[4].ends_with(" w 1 miejscu")) << roundTwo[4];
+  roundTwo[4] = "";
+  EXPECT_EQ(roundTwo,
+            (std::vector<std::string>{"Rozpoczynanie zawężania uszkodzonych miejsc (plików: 1)",
+                                      "Wznawianie kopiowania pliku " + name, "Czytanie i zapisywanie bajtów",
+                                      "Zakończono czytanie i zapisywanie bajtów", "",
+                                      "Zapisano mapę odczytu " + name + ".map", "Sprawdzanie rozmiaru pliku",
+                                      "Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd",
+                                      "Zakończono sprawdzanie rozmiaru plików", "Zamykanie plików",
+                                      "Zakończono kopiowanie pliku " + name}));
+
+  // Stop in round one, as the healthy file begins: it and the scratched file
+  // at their full lengths with their maps, the last file not begun.
+  DeleteFileW(win::Widen(dir / ("wynik\\" + last.Name())).c_str());
+  main.CopyRunFileHook = [&](int index) {
+    if (index == 1) main.Button65Click();
+  };
+  main.Button8Click();
+  main.CopyRunFileHook = nullptr;
+  EXPECT_TRUE(copy(scratched).size() == scratched.size && hasMap(scratched));
+  EXPECT_TRUE(copy(healthy).size() == healthy.size && hasMap(healthy));
+  EXPECT_FALSE(test::FileExists(dir / ("wynik\\" + last.Name())));
+
+  // Stop in round two: the healthy files whole, the scratched one at its full length with its map.
+  g_stopAt = "Wznawianie kopiowania pliku " + name;
+  const size_t secondRun = g_stopFrom = main.EventLog().Count();
+  const UINT_PTR timer = SetTimer(nullptr, 0, 10, StopAtLogEntry);
+  main.Button8Click();
+  KillTimer(nullptr, timer);
+  entries = EntriesFrom(secondRun);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), g_stopAt), 1);
+  EXPECT_EQ(copy(healthy), healthy.Bytes(0, healthy.size));
+  EXPECT_EQ(copy(last), last.Bytes(0, last.size));
+  EXPECT_TRUE(copy(scratched).size() == scratched.size && hasMap(scratched));
+  win::WinFileSystem files;
+  const RescueMap map = LoadMapFile(files, dir / ("wynik\\" + name + ".map"));
+  EXPECT_GT(map.Total(kNonTrimmed) + map.Total(kNonScraped), 0) << "stopped while narrowing";
+}
+
+// A listed file named like a rescued file's map (X.map beside X), in either
+// order: the map stays the rescue's, and the listed file is saved under a
+// free name.
+TEST_F(CopyRunOnDamagedMedia, AListedFileNeverTakesTheNameOfARescuesMap) {
+  StartInRescueMode(0);
+  TForm1& main = *App().form1;
+  test::VirtualFile first{.size = 20000, .salt = 61}, second{.size = 20000, .salt = 62};
+  first.Bad(5000, 5099);
+  second.Bad(7000, 7099);
+  const std::string disc = media.MakeFolder("map_names", {first, second});
+  const std::string mine = dir / "moje\\";
+  CreateDirectoryW(win::Widen(mine).c_str(), nullptr);
+  test::WriteFile(mine + first.Name() + ".map", "the first file's namesake");
+  test::WriteFile(mine + second.Name() + ".map", "the second file's namesake");
+  for (const std::string& path : {disc + first.Name(), mine + first.Name() + ".map", mine + second.Name() + ".map",
+                                  disc + second.Name()})
+    main.AddFileToList(path);
+  main.SetText("Edit1", dir / "wynik");
+  main.Button8Click();
+
+  const std::string out = dir / "wynik\\", stem = second.Name().substr(0, second.Name().size() - 4);
+  win::WinFileSystem files;
+  EXPECT_EQ(LoadMapFile(files, out + first.Name() + ".map").Unfinished(), 100);
+  EXPECT_EQ(test::ReadFile(out + first.Name() + " (2).map"), "the first file's namesake");
+  EXPECT_EQ(test::ReadFile(out + second.Name() + ".map"), "the second file's namesake");
+  EXPECT_EQ(test::ReadFile(out + stem + " (2).bin").size(), second.size);
+  EXPECT_EQ(LoadMapFile(files, out + stem + " (2).bin.map").Unfinished(), 100);
 }
 
 }  // namespace

@@ -1112,8 +1112,15 @@ TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
   // beyond the cut is read again, not left as a hole.
   WriteFile(cases[0].destination, ReadFile(cases[0].destination).substr(0, 3000));
 
-  // Maps that do not fit: another size, and a file that is not a map. The
-  // pair after them is a plain resume.
+  // Maps that do not fit: another size, a file that is not a map, and the
+  // map of a rescue of another source of the same size. The pair after them
+  // is a plain resume.
+  VirtualFile mapOwner{.size = 3000, .salt = 64, .id = "map_owner"};
+  mapOwner.Bad(2000, 2099);
+  const VirtualFile stranger{.size = 3000, .salt = 65, .id = "stranger"};
+  const std::string strangerDst = *dir_ / mapOwner.Name();
+  InRescueMode(*form_, [&] { RunFiles({{media_->Source(mapOwner), strangerDst}}, 0); });
+  const std::string strangerBytes = ReadFile(strangerDst), strangerMap = ReadFile(MapPathFor(strangerDst));
   const VirtualFile fitless{.size = 3000, .salt = 61, .id = "fitless"};
   const VirtualFile garbled{.size = 3000, .salt = 62, .id = "garbled"};
   const VirtualFile plain{.size = 3000, .salt = 63, .id = "plain_after"};
@@ -1202,10 +1209,13 @@ TEST_F(FaultMatrix, RescuedFilesResumeThroughTheirMaps) {
   // The maps that do not fit are refused, both files as they were, and the
   // run goes on.
   window.Button5Click();
-  for (const auto* f : {&fitless, &garbled, &plain}) window.AddPair(media_->Source(*f), *dir_ / f->Name());
+  for (const auto* f : {&fitless, &garbled}) window.AddPair(media_->Source(*f), *dir_ / f->Name());
+  window.AddPair(media_->Source(stranger), strangerDst);
+  window.AddPair(media_->Source(plain), plainDst);
   g_reported.clear();
   window.Button1Click();
-  EXPECT_EQ(g_reported, (std::vector<std::string>{kMapMismatchText, kMapMismatchText}));
+  EXPECT_EQ(g_reported, (std::vector<std::string>{kMapMismatchText, kMapMismatchText, kMapMismatchText}));
+  EXPECT_TRUE(ReadFile(strangerDst) == strangerBytes && ReadFile(MapPathFor(strangerDst)) == strangerMap);
   EXPECT_TRUE(ReadFile(fitlessDst) == fitless.Bytes(0, 1000) && ReadFile(MapPathFor(fitlessDst)) == fitlessMap);
   EXPECT_TRUE(ReadFile(garbledDst) == garbled.Bytes(0, 1000) && ReadFile(MapPathFor(garbledDst)) == garbledMap);
   EXPECT_TRUE(ReadFile(plainDst) == plain.Bytes(0, plain.size)) << "the pair after the refused ones";
