@@ -27,6 +27,7 @@ constexpr int kSwatch = 12;      // a legend colour
 constexpr int kMinCell = 4;      // the smallest cell
 constexpr int kGap = 1;          // between cells
 constexpr int kMinWidth = 460, kMinHeight = 300;  // the smallest client area
+constexpr UINT_PTR kDrawTimer = 1;  // a rescue's picture drawn when the interval is up
 
 struct LegendItem {
   const char* swatch;
@@ -173,7 +174,7 @@ void TForm4::Create() {
 // ---------------------------------------------------------------- what it shows
 
 void TForm4::ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) {
-  Take(mapPath, MapPicture(map), live);
+  Take(mapPath, MapPicture(map), live, true);
 }
 
 bool TForm4::OpenMap(const std::string& path) {
@@ -190,24 +191,45 @@ bool TForm4::OpenMap(const std::string& path) {
   } catch (const FileError& e) {
     return refuse("Nie można odczytać pliku " + FileNamePart(path) + ": " + e.what() + ".");
   }
-  Take(path, MapPicture(map), false);
+  Take(path, MapPicture(map), false, false);
   return true;
 }
 
-void TForm4::Take(const std::string& mapPath, MapPicture picture, bool live) {
+void TForm4::Take(const std::string& mapPath, MapPicture picture, bool live, bool paced) {
   const bool another = !hasMap_ || mapPath != mapPath_ || picture.Size() != picture_.Size();
   if (another) selectedPos_ = -1;
   picture_ = std::move(picture);
   mapPath_ = mapPath;
   hasMap_ = true;
   live_ = live;
+  wholePending_ = wholePending_ || another;
   if (!IsWindowVisible(hwnd_)) {
     stale_ = true;  // drawn when the window is shown
     return;
   }
-  Present(another);
-  // Painted now: the rescue's pacing then counts what it costs.
+  const unsigned long long since = GetTickCount64() - lastDraw_;
+  if (paced && since < drawInterval_) {
+    if (!drawPending_) SetTimer(hwnd_, kDrawTimer, static_cast<UINT>(drawInterval_ - since), nullptr);
+    drawPending_ = true;
+    return;
+  }
+  DrawNow();
+}
+
+void TForm4::DrawNow() {
+  if (drawPending_) KillTimer(hwnd_, kDrawTimer);
+  drawPending_ = false;
+  LARGE_INTEGER frequency{}, start{}, end{};
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  Present(wholePending_);
+  wholePending_ = false;
+  // Painted now: what it costs sets the interval to the next drawing.
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  QueryPerformanceCounter(&end);
+  const long long ms = frequency.QuadPart ? (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart : 0;
+  drawInterval_ = static_cast<unsigned>(std::clamp<long long>(20 * ms, 100, 250));
+  lastDraw_ = GetTickCount64();
 }
 
 int64_t TForm4::SelectedCell() const { return grid_.CellOf(selectedPos_, picture_.Size()); }
@@ -486,8 +508,16 @@ LRESULT TForm4::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp != SIZE_MINIMIZED && Control("PaintBox1")) FormResize();
       return 0;
     case WM_SHOWWINDOW:
-      if (wp && stale_) Present(true);
+      if (wp && stale_) {
+        Present(true);
+        wholePending_ = false;
+      }
       break;
+    case WM_TIMER:
+      if (wp != kDrawTimer) break;
+      KillTimer(hwnd_, kDrawTimer);
+      if (drawPending_) DrawNow();
+      return 0;
     case WM_GETMINMAXINFO: {
       RECT r{0, 0, Dpi(kMinWidth), Dpi(kMinHeight)};
       AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);

@@ -5,6 +5,8 @@
 #pragma once
 #include "ui/Window.h"
 
+#include <shellapi.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,9 +24,13 @@ class TForm4 : public Window {
 
   // ---- what it shows ----
   // A rescue's map as it stands (its start, a paced refresh, its end with
-  // `live` false). A visible window shows it at once, with a black frame on
-  // the cell of map.currentPos while live; a hidden one keeps it for when it
-  // is shown. Nothing of `map` is kept beyond the call but a copy.
+  // `live` false), with a black frame on the cell of map.currentPos while
+  // live. Nothing of `map` is kept beyond the call but a copy. A visible
+  // window draws it at once, unless it drew less than its own interval ago
+  // (20 times what its last drawing took, 100 to 250 ms): then it draws the
+  // newest map it was given when that time is up (a timer), so that the
+  // files of a fast run cost a drawing now and then, not two each. A hidden
+  // window draws it when it is shown.
   void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live);
   // Opens a map file, as "Otwórz..." and a drop do. A file that is not a map
   // is refused with a box ("Plik X nie jest mapą odczytu.") and the window
@@ -35,6 +41,8 @@ class TForm4 : public Window {
   // the program's text.
   void SavePicture(const std::string& path);
 
+  // A map given by a rescue waits for the window's interval to be drawn.
+  bool DrawPending() const { return drawPending_; }
   bool HasMap() const { return hasMap_; }
   bool Live() const { return live_; }
   const std::string& MapPath() const { return mapPath_; }
@@ -67,8 +75,10 @@ class TForm4 : public Window {
  private:
   struct Canvas;
   static LRESULT CALLBACK PaintBoxProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR self);
-  // Takes a new picture (from a run or a file) and shows it.
-  void Take(const std::string& mapPath, MapPicture picture, bool live);
+  // Takes a new picture (from a run, paced, or a file) and shows it.
+  void Take(const std::string& mapPath, MapPicture picture, bool live, bool paced);
+  // Draws the picture now, and times it for the next paced drawing.
+  void DrawNow();
   // Brings the controls and the drawn cells up to date with the picture;
   // `whole`: draw every cell anew (a new size or a new file).
   void Present(bool whole);
@@ -83,6 +93,10 @@ class TForm4 : public Window {
   bool hasMap_ = false;
   bool live_ = false;
   bool stale_ = false;  // a picture taken while hidden, not drawn yet
+  bool drawPending_ = false;     // a rescue's picture waits for the timer
+  bool wholePending_ = false;    // ... and it is of another file
+  unsigned long long lastDraw_ = 0;  // GetTickCount64 at the last drawing
+  unsigned drawInterval_ = 100;      // ms between a rescue's drawings
   MapGrid grid_;
   std::vector<CellKind> drawn_;  // the colours the canvas holds
   int64_t framed_ = -1;          // the cell framed on the canvas

@@ -27,7 +27,7 @@ void IgnoreReport(const std::string&) {}
 // What the map window showed at one moment of a run.
 struct Sight {
   std::string caption;
-  bool live;
+  bool framed;      // a cell has the live frame
   bool frameDrawn;  // the pixel left of the framed cell is the frame's
 };
 std::vector<Sight>* g_sights = nullptr;
@@ -42,7 +42,7 @@ void CALLBACK Look(HWND, UINT, UINT_PTR, DWORD) {
     frameDrawn = GetPixel(dc, g.CellLeft(map.FramedCell()) - 1, g.CellTop(map.FramedCell())) == TForm4::kFrameColour;
     ReleaseDC(map.Control("PaintBox1"), dc);
   }
-  g_sights->push_back({map.Text(""), map.Live(), frameDrawn});
+  g_sights->push_back({map.Text(""), map.FramedCell() >= 0, frameDrawn});
 }
 
 TEST(MapWindowOnDamagedMedia, FollowsARescueFromFileToFileAndAResumeFromItsMap) {
@@ -75,15 +75,16 @@ TEST(MapWindowOnDamagedMedia, FollowsARescueFromFileToFileAndAResumeFromItsMap) 
   auto captionOf = [](const test::VirtualFile& f) { return "Mapa odczytu - " + f.Name() + ".map"; };
   auto firstLive = [&](const test::VirtualFile& f) {
     return std::find_if(sights.begin(), sights.end(),
-                        [&](const Sight& s) { return s.live && s.caption == captionOf(f); });
+                        [&](const Sight& s) { return s.framed && s.caption == captionOf(f); });
   };
   ASSERT_NE(firstLive(first), sights.end()) << sights.size() << " looks";
   ASSERT_NE(firstLive(second), sights.end());
   EXPECT_LT(firstLive(first), firstLive(second));
-  EXPECT_TRUE(std::all_of(sights.begin(), sights.end(), [](const Sight& s) { return !s.live || s.frameDrawn; }));
+  EXPECT_TRUE(std::all_of(sights.begin(), sights.end(), [](const Sight& s) { return !s.framed || s.frameDrawn; }));
 
   // The end: the last file, no frame, the unreadable bytes as the log gives them.
   TForm4& map = main.MapWindow();
+  EXPECT_TRUE(test::PumpUntil([&] { return !map.DrawPending(); }, 1000));
   EXPECT_FALSE(map.Live());
   EXPECT_EQ(map.FramedCell(), -1);
   const std::string caption = map.Text("");
@@ -104,6 +105,7 @@ TEST(MapWindowOnDamagedMedia, FollowsARescueFromFileToFileAndAResumeFromItsMap) 
   media.Heal(last);
   App().form3->AddPair(disc + last.Name(), dir / ("wynik\\" + last.Name()));
   App().form3->Button1Click();
+  EXPECT_TRUE(test::PumpUntil([&] { return !map.DrawPending(); }, 1000));
   EXPECT_EQ(map.Text(""), caption);
   EXPECT_EQ(map.Text("Label1"), "Odczytano 256 kB z 256 kB (100,0 %)");
   EXPECT_EQ(map.Text("Label2"), "Nieczytelne: brak");

@@ -95,6 +95,11 @@ class MapWindow : public testing::Test {
   TForm1& Main() { return *App().form1; }
   TForm4& Map() { return Main().MapWindow(); }
   HWND Box() { return Map().Control("PaintBox1"); }
+  // A rescue's map, as its paced refreshes give it, drawn.
+  void ShowRescue(const std::string& path, const RescueMap& map, bool live) {
+    Main().ShowRescueMap(path, map, live);
+    EXPECT_TRUE(test::PumpUntil([&] { return !Map().DrawPending(); }, 1000));
+  }
   std::vector<std::string> Totals() { return {Map().Text("Label1"), Map().Text("Label2"), Map().Text("Label3")}; }
 
   // 1000 bytes: 100 unreadable, 100 to narrow, 100 not tried, then read.
@@ -316,18 +321,25 @@ TEST_F(MapWindow, ShowsARescueLiveWithAFrameOnTheReadPosition) {
   map.Set(0, 500, '+');
   map.currentPos = 500;
   const std::string path = dir / "film.avi.map";
-  Main().ShowRescueMap(path, map, true);
+  ShowRescue(path, map, true);
   EXPECT_EQ(Map().Text(""), "Mapa odczytu - film.avi.map");
   EXPECT_EQ(Map().FramedCell(), 500);
   EXPECT_EQ(RingPixel(500), TForm4::kFrameColour);
   EXPECT_EQ(CellPixel(500), kGrey);
   EXPECT_EQ(Map().Text("Label1"), "Odczytano 500 B z 1000 B (50,0 %)");
 
-  // Further on: the frame moves with the read position.
-  map.Set(500, 300, '+');
+  // Further on: the frame moves with the read position. A map given right
+  // after a drawing (or one waiting) is drawn when the interval is up.
+  map.Set(500, 200, '+');
+  map.currentPos = 700;
+  Main().ShowRescueMap(path, map, true);
+  map.Set(700, 100, '+');
   map.Set(600, 1, '-');
   map.currentPos = 800;
   Main().ShowRescueMap(path, map, true);
+  EXPECT_TRUE(Map().DrawPending());
+  EXPECT_NE(Map().FramedCell(), 800);
+  EXPECT_TRUE(test::PumpUntil([&] { return !Map().DrawPending(); }, 1000));
   EXPECT_EQ(Map().FramedCell(), 800);
   EXPECT_EQ(RingPixel(800), TForm4::kFrameColour);
   EXPECT_EQ(RingPixel(500), GetSysColor(COLOR_BTNFACE));
@@ -336,7 +348,7 @@ TEST_F(MapWindow, ShowsARescueLiveWithAFrameOnTheReadPosition) {
   EXPECT_EQ(Map().Text("Label2"), "Nieczytelne: 1 B w 1 miejscu");
 
   // The end of the file: no frame.
-  Main().ShowRescueMap(path, map, false);
+  ShowRescue(path, map, false);
   EXPECT_EQ(Map().FramedCell(), -1);
   EXPECT_EQ(RingPixel(800), GetSysColor(COLOR_BTNFACE));
 
@@ -394,6 +406,7 @@ TEST_F(MapWindow, StaysAtHandDuringACopyRunInRescueMode) {
   EXPECT_FALSE(IsWindowVisible(App().form3->hwnd()));
   EXPECT_FALSE(IsWindowVisible(App().form2->hwnd()));
   // The run's file in the window, ended; everything back on after the run.
+  EXPECT_TRUE(test::PumpUntil([&] { return !Map().DrawPending(); }, 1000));
   EXPECT_EQ(Map().Text(""), "Mapa odczytu - a.bin.map");
   const std::string sep = win::DecimalSeparator();
   EXPECT_EQ(Map().Text("Label1"), "Odczytano 2" + sep + "93 kB z 2" + sep + "93 kB (100,0 %)");
