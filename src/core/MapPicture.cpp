@@ -140,7 +140,7 @@ std::vector<CellKind> MapPicture::Colours(const MapGrid& grid) const {
 
 std::string MapPicture::CellText(const MapGrid& grid, int64_t cell, const std::string& separator) const {
   if (cell < 0 || cell >= grid.cells) return {};
-  const int64_t from = cell * grid.span, to = std::min(size_, from + grid.span);
+  const int64_t from = cell * grid.span, to = from + std::min(grid.span, size_ - from);
   int64_t bytes[5] = {};
   // The first area that ends after `from`, then those that start before `to`.
   auto it = std::upper_bound(areas_.begin(), areas_.end(), from,
