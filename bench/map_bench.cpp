@@ -66,7 +66,7 @@ int wmain() {
   Times open, parse, redraw, live, readOnly, parseOnly, pictureOnly;
   for (int round = 0; round < 21; ++round) {
     const double t0 = Seconds();
-    const sk::MapPicture picture(sk::ReadMapFile(files, path));
+    const sk::MapPicture picture = sk::ReadMapFile(files, path);
     parse.Add(Seconds() - t0);
     {
       const double a = Seconds();
@@ -75,9 +75,9 @@ int wmain() {
       char chunk[65536];
       for (size_t got; (got = file->Read(chunk, sizeof chunk)) > 0;) text.append(chunk, got);
       const double b = Seconds();
-      const sk::RescueMap m = sk::RescueMap::Parse(text);
+      sk::MapText m = sk::ReadMapText(text);
       const double c = Seconds();
-      const sk::MapPicture p(m);
+      const sk::MapPicture p(std::move(m));
       const double d = Seconds();
       readOnly.Add(b - a);
       parseOnly.Add(c - b);

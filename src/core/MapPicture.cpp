@@ -6,7 +6,6 @@
 
 #include "core/FileApi.h"
 #include "core/Formats.h"
-#include "core/Rescue.h"
 
 namespace sk {
 
@@ -95,6 +94,15 @@ int PerMille(int64_t part, int64_t whole) {
 
 MapPicture::MapPicture(const RescueMap& map)
     : areas_(map.Areas()), size_(map.Size()), currentPos_(map.currentPos) {
+  Count();
+}
+
+MapPicture::MapPicture(MapText map)
+    : areas_(std::move(map.areas)), size_(areas_.empty() ? 0 : areas_.back().end()), currentPos_(map.currentPos) {
+  Count();
+}
+
+void MapPicture::Count() {
   // A place ends at a read area; it counts when it held an unreadable byte.
   bool placeBad = false;
   for (const MapArea& a : areas_) {
@@ -162,10 +170,15 @@ std::string MapPicture::CellText(const MapGrid& grid, int64_t cell, const std::s
   return text;
 }
 
-RescueMap ReadMapFile(IFileSystem& files, const std::string& path) {
+MapPicture ReadMapFile(IFileSystem& files, const std::string& path) {
   constexpr int64_t kLargestMap = 64LL << 20;
   if (files.FileSizeByName(path) > kLargestMap) throw MapFormatError("larger than any map");
-  return LoadMapFile(files, path);
+  auto file = files.Open(path, OpenMode::ReadShared);
+  std::string text;
+  char chunk[65536];
+  for (size_t got; (got = file->Read(chunk, sizeof chunk)) > 0;) text.append(chunk, got);
+  file->Close();
+  return MapPicture(ReadMapText(text));
 }
 
 }  // namespace sk

@@ -56,6 +56,7 @@ class MapPicture {
  public:
   MapPicture() = default;
   explicit MapPicture(const RescueMap& map);
+  explicit MapPicture(MapText map);
 
   int64_t Size() const { return size_; }
   int64_t CurrentPos() const { return currentPos_; }
@@ -82,6 +83,7 @@ class MapPicture {
   std::string CellText(const MapGrid& grid, int64_t cell, const std::string& separator = ",") const;
 
  private:
+  void Count();
   std::vector<MapArea> areas_;
   int64_t size_ = 0;
   int64_t currentPos_ = 0;
@@ -92,7 +94,7 @@ class MapPicture {
 // Reads a map file to be shown: FileError when it cannot be read,
 // MapFormatError when it is not a map (a file larger than any map, over
 // 64 MiB, is not read at all).
-RescueMap ReadMapFile(IFileSystem& files, const std::string& path);
+MapPicture ReadMapFile(IFileSystem& files, const std::string& path);
 
 // Per mille of `part` in `whole`, rounded down (1000 for an empty whole),
 // exact for any 64-bit sizes.

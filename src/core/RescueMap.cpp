@@ -213,8 +213,8 @@ int64_t Number(std::string_view field, int lineNumber, bool decimalOnly = false)
 
 }  // namespace
 
-RescueMap RescueMap::Parse(const std::string& text) {
-  RescueMap map;
+MapText ReadMapText(const std::string& text) {
+  MapText map;
   bool statusLine = false;
   int64_t end = 0;
   int lineNumber = 0;
@@ -251,19 +251,32 @@ RescueMap RescueMap::Parse(const std::string& text) {
     if (size > std::numeric_limits<int64_t>::max() - pos)
       throw MapFormatError("line " + std::to_string(lineNumber) + ": area too large");
     if (size == 0) continue;
-    // Appended at the end; merged with the last area when of equal status.
+    // Merged with the last area when of equal status.
     const char status = f[2][0];
-    if (!map.areas_.empty() && std::prev(map.areas_.end())->second.status == status) {
-      std::prev(map.areas_.end())->second.size += size;
+    if (!map.areas.empty() && map.areas.back().status == status) {
+      map.areas.back().size += size;
     } else {
-      map.areas_.emplace_hint(map.areas_.end(), pos, Run{size, status});
-      map.starts_[Index(status)].emplace_hint(map.starts_[Index(status)].end(), pos);
+      map.areas.push_back({pos, size, status});
     }
-    map.totals_[Index(status)] += size;
     end = pos + size;
-    map.size_ = end;
   }
   if (!statusLine) throw MapFormatError("no status line");
+  return map;
+}
+
+RescueMap RescueMap::Parse(const std::string& text) {
+  const MapText read = ReadMapText(text);
+  RescueMap map;
+  map.currentPos = read.currentPos;
+  map.currentStatus = read.currentStatus;
+  map.currentPass = read.currentPass;
+  // In order: each area goes in at the end.
+  for (const MapArea& a : read.areas) {
+    map.areas_.emplace_hint(map.areas_.end(), a.pos, Run{a.size, a.status});
+    map.starts_[Index(a.status)].emplace_hint(map.starts_[Index(a.status)].end(), a.pos);
+    map.totals_[Index(a.status)] += a.size;
+  }
+  map.size_ = read.Size();
   return map;
 }
 

@@ -182,16 +182,16 @@ bool TForm4::OpenMap(const std::string& path) {
     MessageBoxW(hwnd_, win::Widen(text).c_str(), win::Widen(kCaption).c_str(), MB_OK | MB_ICONWARNING);
     return false;
   };
-  RescueMap map;
+  MapPicture picture;
   try {
     win::WinFileSystem files;
-    map = ReadMapFile(files, path);
+    picture = ReadMapFile(files, path);
   } catch (const MapFormatError&) {
     return refuse("Plik " + FileNamePart(path) + " nie jest mapą odczytu.");
   } catch (const FileError& e) {
     return refuse("Nie można odczytać pliku " + FileNamePart(path) + ": " + e.what() + ".");
   }
-  Take(path, MapPicture(map), false, false);
+  Take(path, std::move(picture), false, false);
   return true;
 }
 

@@ -95,6 +95,10 @@ TEST(MapPicture, CellColoursAndTotals) {
     EXPECT_EQ(picture.BadText(), c.bad);
     EXPECT_EQ(picture.UntriedText(), c.untried);
     EXPECT_EQ(picture.CellText(grid, c.textCell), c.text);
+    // The same from the map's text, as a map file is opened.
+    const MapPicture opened(ReadMapText(map.ToText()));
+    EXPECT_EQ(opened.Colours(grid), colours);
+    EXPECT_EQ(opened.ReadText() + opened.BadText() + opened.UntriedText(), c.read + c.bad + c.untried);
   }
 }
 

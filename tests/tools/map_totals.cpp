@@ -15,7 +15,7 @@ int wmain(int argc, wchar_t** argv) {
   sk::win::WinFileSystem files;
   for (int i = 1; i < argc; ++i) {
     try {
-      const sk::MapPicture p(sk::ReadMapFile(files, sk::win::Narrow(argv[i])));
+      const sk::MapPicture p = sk::ReadMapFile(files, sk::win::Narrow(argv[i]));
       std::printf("size %" PRId64 " read %" PRId64 " untried %" PRId64 " narrow %" PRId64 " bad %" PRId64
                   " places %zu\n",
                   p.Size(), p.Bytes(sk::CellKind::kRead), p.Bytes(sk::CellKind::kUntried),
