@@ -130,11 +130,11 @@ struct TForm4::Canvas {
     Fill({r.right - thickness, r.top, r.right, r.bottom}, colour);
   }
   void Cell(const MapGrid& g, int64_t i, CellKind kind) { Fill(CellRect(g, i), Colour(kind)); }
-  // The chosen cell: a ring around it and one along its inside (a cell may
-  // be only 4 pixels wide).
-  void Mark(const MapGrid& g, int64_t i) {
-    Ring(GapRing(g, i), g.gap, kSelectionColour);
-    Ring(CellRect(g, i), std::clamp(g.cell / 8, 1, Dpi(3)), kSelectionColour);
+  // The chosen cell's mark and the live cell's frame: a ring around the cell
+  // and one along its inside (a cell may be only 4 pixels wide).
+  void Mark(const MapGrid& g, int64_t i, COLORREF colour) {
+    Ring(GapRing(g, i), g.gap, colour);
+    Ring(CellRect(g, i), std::clamp(g.cell / 8, 1, Dpi(3)), colour);
   }
 
   int width, height;
@@ -298,11 +298,11 @@ void TForm4::DrawCells(bool whole) {
     }
   }
   if (chosen >= 0) {
-    c.Mark(grid_, chosen);
+    c.Mark(grid_, chosen, kSelectionColour);
     touch(GapRing(grid_, chosen));
   }
   if (frame >= 0) {
-    c.Ring(GapRing(grid_, frame), grid_.gap, kFrameColour);
+    c.Mark(grid_, frame, kFrameColour);
     touch(GapRing(grid_, frame));
   }
   framed_ = frame;
@@ -337,6 +337,7 @@ void TForm4::DrawLegendSwatch(const DRAWITEMSTRUCT& item) {
 void TForm4::Layout(int width, int height) {
   HWND status = Control("StatusBar1");
   SendMessageW(status, WM_SIZE, 0, 0);
+  InvalidateRect(status, nullptr, TRUE);  // its size grip goes when the window is maximised
   RECT bar{};
   GetWindowRect(status, &bar);
   const int labelsTop = height - (bar.bottom - bar.top) - Dpi(4) - 3 * Dpi(kLine);
@@ -421,15 +422,19 @@ void TForm4::SavePicture(const std::string& path) {
   };
   int legendWidth = pad;
   for (const auto& item : kLegend) legendWidth += swatch + Dpi(4) + textWidth(KindName(item.kind)) + Dpi(16);
-  int width = std::max(gridWidth, legendWidth);
+  // The grid as shown, with a margin around it.
+  int width = std::max(pad + gridWidth + pad, legendWidth);
   for (const auto& text : totals) width = std::max(width, pad + textWidth(text) + pad);
   SelectObject(measure.dc, oldFont);
-  const int legendTop = gridHeight + pad, totalsTop = legendTop + line + Dpi(4);
+  const int legendTop = pad + gridHeight + pad, totalsTop = legendTop + line + Dpi(4);
   const int height = totalsTop + 3 * line + pad;
 
   Canvas out(width, height);
   out.Fill({0, 0, out.width, out.height}, Background());
-  for (size_t i = 0; i < drawn_.size(); ++i) out.Cell(grid_, static_cast<int64_t>(i), drawn_[i]);
+  MapGrid placed = grid_;
+  placed.x += pad;
+  placed.y += pad;
+  for (size_t i = 0; i < drawn_.size(); ++i) out.Cell(placed, static_cast<int64_t>(i), drawn_[i]);
   oldFont = SelectObject(out.dc, FormFont());
   SetBkMode(out.dc, TRANSPARENT);
   SetTextColor(out.dc, GetSysColor(COLOR_WINDOWTEXT));

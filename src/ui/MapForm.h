@@ -36,9 +36,10 @@ class TForm4 : public Window {
   // is refused with a box ("Plik X nie jest mapą odczytu.") and the window
   // keeps what it showed. Returns whether the map is shown now.
   bool OpenMap(const std::string& path);
-  // The grid as shown, with the legend and the totals under it, as a PNG
-  // (Windows' image encoder); the file is whole or not there. Throws with
-  // the program's text.
+  // The grid as shown (without the chosen cell's mark and the frame), with
+  // a margin of 8 pixels (at 96 DPI) around it and the legend and the
+  // totals under it, as a PNG (Windows' image encoder); the file is whole or
+  // not there. Throws with the program's text.
   void SavePicture(const std::string& path);
 
   // A map given by a rescue waits for the window's interval to be drawn.

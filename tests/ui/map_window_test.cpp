@@ -291,18 +291,20 @@ TEST_F(MapWindow, RefitsWhenResizedChoosesCellsAndSavesThePicture) {
   const Picture png = ReadPng(dir / "obraz.png");
   RECT area{};
   GetClientRect(Box(), &area);
-  ASSERT_GE(png.width, static_cast<UINT>(area.right));
-  ASSERT_GT(png.height, static_cast<UINT>(area.bottom + 4 * Dpi(16)));
+  const int pad = Dpi(8);  // the margin around the grid
+  ASSERT_GE(png.width, static_cast<UINT>(area.right + 2 * pad));
+  ASSERT_GT(png.height, static_cast<UINT>(area.bottom + 2 * pad + 4 * Dpi(16)));
   for (int64_t cell : {0, 150, 250, 999}) {
     const POINT p = CentreOfCell(cell);
-    EXPECT_EQ(png.At(p.x, p.y), CellPixel(cell)) << cell;
+    EXPECT_EQ(png.At(pad + p.x, pad + p.y), CellPixel(cell)) << cell;
   }
   const MapGrid& g = Map().Grid();
-  EXPECT_EQ(png.At(g.CellLeft(999) - 1, g.CellTop(999) + 1), GetSysColor(COLOR_BTNFACE));  // no mark
+  EXPECT_EQ(png.At(pad + g.CellLeft(999) - 1, pad + g.CellTop(999) + 1), GetSysColor(COLOR_BTNFACE));  // no mark
   // The legend's first colour under the grid, then text in the form's colours.
-  EXPECT_EQ(png.At(Dpi(8) + Dpi(6), area.bottom + Dpi(8) + Dpi(8)), kGreen);
+  const int legendTop = pad + area.bottom + pad;
+  EXPECT_EQ(png.At(pad + Dpi(6), legendTop + Dpi(8)), kGreen);
   int textPixels = 0;
-  for (UINT y = static_cast<UINT>(area.bottom + Dpi(28)); y < png.height; ++y)
+  for (UINT y = static_cast<UINT>(legendTop + Dpi(20)); y < png.height; ++y)
     for (UINT x = 0; x < png.width; ++x) textPixels += png.At(static_cast<int>(x), static_cast<int>(y)) != GetSysColor(COLOR_BTNFACE);
   EXPECT_GT(textPixels, 300);  // the three totals
 
