@@ -110,7 +110,7 @@ int wmain() {
   for (int step = 0; step <= 40; ++step) {
     rescue.Set(0, size / 40 * step, '+');
     rescue.currentPos = size / 40 * step;
-    Sleep(260);
+    Sleep(300);
     const double t = Seconds();
     form.ShowRescueMap(livePath, rescue, step < 40);
     if (step > 0 && step < 40) live.Add(Seconds() - t);

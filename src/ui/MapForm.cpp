@@ -227,8 +227,8 @@ void TForm4::DrawNow() {
   // Painted now: what it costs sets the interval to the next drawing.
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   QueryPerformanceCounter(&end);
-  const long long ms = frequency.QuadPart ? (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart : 0;
-  drawInterval_ = static_cast<unsigned>(std::clamp<long long>(20 * ms, 100, 250));
+  const long long us = frequency.QuadPart ? (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart : 0;
+  drawInterval_ = static_cast<unsigned>(std::clamp<long long>(40 * us / 1000, 100, 250));
   lastDraw_ = GetTickCount64();
 }
 

@@ -27,7 +27,7 @@ class TForm4 : public Window {
   // `live` false), with a black frame on the cell of map.currentPos while
   // live. Nothing of `map` is kept beyond the call but a copy. A visible
   // window draws it at once, unless it drew less than its own interval ago
-  // (20 times what its last drawing took, 100 to 250 ms): then it draws the
+  // (40 times what its last drawing took, 100 to 250 ms): then it draws the
   // newest map it was given when that time is up (a timer), so that the
   // files of a fast run cost a drawing now and then, not two each. A hidden
   // window draws it when it is shown.

@@ -260,6 +260,12 @@ TEST_F(MapWindow, RefitsWhenResizedChoosesCellsAndSavesThePicture) {
     ExpectColoursOfMapA();
   }
 
+  // Tab reaches the grid after the buttons.
+  SetFocus(Map().Control("Button2"));
+  MSG tab{Map().Control("Button2"), WM_KEYDOWN, VK_TAB, 1, GetTickCount(), {}};
+  EXPECT_TRUE(FilterMessage(tab));
+  EXPECT_EQ(GetFocus(), Box());
+
   // A click chooses a cell: its range and bytes in the status line, a mark
   // around it; the arrow keys move it.
   const POINT at = CentreOfCell(150);
