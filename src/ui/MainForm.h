@@ -26,6 +26,7 @@ class IProcessList;
 class TWinReboot;
 }
 namespace sk {
+class RescueMap;
 class SettingsStore;
 class ISettingsControls;
 }  // namespace sk
@@ -36,6 +37,7 @@ class ApplicationWindow;
 class EventLogView;
 class TForm2;
 class TForm3;
+class TForm4;
 
 class TForm1 : public Window {
  public:
@@ -92,6 +94,14 @@ class TForm1 : public Window {
   void SpeedButton2Click();  // "Ustawienia programu"
   void SpeedButton3Click();  // "Strona WWW"
   void Oprogramie1Click();   // "O programie"
+  void Mapaodczytu1Click();  // "Mapa odczytu...": the read map window, brought to the front
+
+  // ---- the read map window (MainFormMap.cpp) ----
+  // Created when first opened; one instance, modeless, hidden when closed.
+  TForm4& MapWindow();
+  // A rescue's map at its start, paced refreshes and end, from this window's
+  // copies and from "Resumak": shown by the map window once it exists.
+  void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live);
 
   // ---- file list ----
   void Button1Click();             // "Dodaj plik(i)"
@@ -336,6 +346,11 @@ class TForm1 : public Window {
   std::vector<RunInProgress*> runs_;
   bool closePending_ = false;
   std::unique_ptr<RunInProgress> resumeRun_;  // held while the resume tool runs (after runs_, which it leaves)
+
+  struct MapWindowDeleter {
+    void operator()(TForm4* form) const;
+  };
+  std::unique_ptr<TForm4, MapWindowDeleter> form4_;
 
   // ---- file list ----
   win::WinDirectory directory_;

@@ -38,6 +38,9 @@ struct TForm1::CopyArea : ICopyView {
   bool CheckSizes() override { return form.sizeCheck_ && form.sizeCheck_(); }
   bool RescueMode() override { return form.rescueMode_ && form.rescueMode_(); }
   std::string DecimalSeparator() override { return separator; }
+  void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
+    form.ShowRescueMap(mapPath, map, live);
+  }
 };
 
 void TForm1::CopyAreaDeleter::operator()(CopyArea* area) const { delete area; }

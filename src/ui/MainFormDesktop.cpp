@@ -22,28 +22,6 @@
 namespace sk::ui {
 namespace {
 
-// The message that carries a drop's data across processes; an elevated
-// program must let it in, with WM_DROPFILES and WM_COPYDATA, to take drops
-// from Explorer.
-constexpr UINT kCopyGlobalData = 0x0049;
-
-// The dropped paths in the order Explorer gives them, and the drop point in
-// the window's client coordinates. The drop's memory is freed here.
-std::vector<std::string> TakeDrop(HDROP drop, POINT& at) {
-  std::vector<std::string> paths;
-  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT i = 0; i < count; ++i) {
-    const UINT length = DragQueryFileW(drop, i, nullptr, 0);
-    std::wstring path(static_cast<size_t>(length) + 1, L'\0');
-    DragQueryFileW(drop, i, path.data(), length + 1);
-    path.resize(length);
-    if (!path.empty()) paths.push_back(win::Narrow(path));
-  }
-  if (!DragQueryPoint(drop, &at)) at = {-1, -1};
-  DragFinish(drop);
-  return paths;
-}
-
 bool Pressed(int key) { return GetKeyState(key) < 0; }
 
 void CopyToClipboard(HWND owner, const std::wstring& text) {
@@ -71,9 +49,7 @@ void CopyToClipboard(HWND owner, const std::wstring& text) {
 }  // namespace
 
 void TForm1::SetUpDesktop() {
-  DragAcceptFiles(hwnd_, TRUE);
-  for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData})
-    ChangeWindowMessageFilterEx(hwnd_, message, MSGFLT_ALLOW, nullptr);
+  AcceptDrops(hwnd_);
   taskbar_.SetWindow(TaskbarWindow());
 
   popupMenu2_ = CreatePopupMenu();

@@ -266,7 +266,7 @@ TEST_F(CopyRun, TheWindowIsLockedDuringARunAndItsShortcutsDoNothing) {
     memcpy(keys, saved, sizeof keys);
     keys[VK_CONTROL] = keys[VK_LCONTROL] = 0x80;
     SetKeyboardState(keys);
-    for (WORD key : {'C', 'U', 'F', 'Y', 'K'}) {  // clear the list, settings, resume tool, close, update
+    for (WORD key : {'C', 'U', 'F', 'Y', 'K', 'M'}) {  // clear the list, settings, resume tool, close, update, map
       MSG msg{Main().hwnd(), WM_KEYDOWN, key, 1, GetTickCount(), {}};
       FilterMessage(msg);
     }
@@ -283,6 +283,7 @@ TEST_F(CopyRun, TheWindowIsLockedDuringARunAndItsShortcutsDoNothing) {
   EXPECT_TRUE(IsWindow(Main().hwnd()));
   EXPECT_FALSE(IsWindowVisible(Dialog().hwnd()));
   EXPECT_FALSE(IsWindowVisible(Resumak().hwnd()));
+  EXPECT_EQ(FindWindowW(L"TForm4", nullptr), nullptr);  // the map window only opens in rescue mode
   EXPECT_EQ(CountOf("Wyłączanie komponentów"), 1);
   EXPECT_EQ(test::ReadFile(dir / "r-kopia.bin"), "");
   EXPECT_EQ(test::ReadFile(dir / "wynik\\b.bin"), test::Pattern(20000, 2));
