@@ -287,11 +287,11 @@ class TForm1 : public Window {
   void DesignHttpFetch1();
   void EnableUpdateControls(bool on);
   void UpdateLog(const std::string& text, EventKind kind);
-  bool FetchUpdateFile(const std::string& url, const std::string& file);
-  void DiscardUpdateFiles(const std::string& folder);
-  void RejectUpdate(const std::string& folder);
-  void DownloadFailed(const std::string& folder);
   std::string UpdateFolder() const;
+  struct UpdateCheckWindow;
+  // The counter of the download under way (none for the description and its
+  // signature), set by the check for each fetch.
+  std::function<void(int64_t total, int64_t received)> fetchProgress_;
 
   std::string updateBaseAddress_ = kUpdateBaseAddress;
   std::string updatePublicKey_{kReleasePublicKey};

@@ -1,0 +1,123 @@
+#include "core/UpdateCheck.h"
+
+#include "core/Formats.h"
+#include "core/Text.h"
+#include "core/UpdateIni.h"
+
+namespace sk {
+namespace {
+
+constexpr const char* kNoNewer = "Nie ma nowszej wersji programu.";
+constexpr const char* kQuestion = "Jest dostępna nowsza wersja programu. Czy chcesz teraz zaktualizować?";
+constexpr const char* kNotVerified = "Nie można zweryfikować aktualizacji. Aktualizacja została przerwana.";
+// No description or signature is anywhere near this size.
+constexpr int64_t kDescriptionReadLimit = 1 << 20;
+constexpr int64_t kSignatureReadLimit = 1024;
+
+class UpdateCheck {
+ public:
+  UpdateCheck(const UpdateSource& source, IUpdateView& view, IUpdateSystem& system)
+      : source_(source), view_(view), system_(system) {}
+
+  void Run() {
+    const std::string ini = Path(kUpdateIniName);
+    if (!Fetch(UpdateFetch::Description, source_.baseAddress + kUpdateIniName, ini)) {
+      DiscardFiles();  // a partial description and one left from an earlier check alike
+      if (view_.ClosePending()) return;
+      view_.LogEvent("Błąd: Nie udało się sprawdzić aktualizacji", ekError);
+      view_.ShowMessage("Nie udało się połączyć z serwerem aktualizacji.", UpdateBoxIcon::Error);
+      return;
+    }
+    // The description counts only with the release key's signature over its
+    // exact bytes; nothing in it is read before that.
+    const std::string signaturePath = Path(kUpdateSignatureName);
+    const bool signatureFetched =
+        Fetch(UpdateFetch::Signature, source_.baseAddress + kUpdateSignatureName, signaturePath);
+    const std::string signature =
+        signatureFetched ? system_.ReadFile(signaturePath, kSignatureReadLimit).value_or("") : std::string();
+    system_.DeleteFile(signaturePath);
+    if (view_.ClosePending()) return DiscardFiles();
+    const std::string description = system_.ReadFile(ini, kDescriptionReadLimit).value_or("");
+    if (!system_.VerifySignature(description, signature)) return Reject();
+    const UpdateDescription update = ReadUpdateDescription(description);
+
+    if (update.version <= kUpdateVersion) {
+      view_.ShowMessage(kNoNewer, UpdateBoxIcon::Information);
+      system_.DeleteFile(ini);
+      return;
+    }
+    // Without both hashes the downloads could not be checked: not worth asking.
+    if (update.packageSha256.empty() || update.updaterSha256.empty()) return Reject();
+    const bool accepted = view_.Ask(kQuestion);
+    if (view_.ClosePending()) return DiscardFiles();
+    if (!accepted) return;  // Update.ini stays until the next check
+
+    view_.LogEvent("Pobieranie aktualizacji", ekInfo);
+    if (!Download(UpdateFetch::Package, update.url, kUpdatePackageName, update.packageSha256)) return;
+    view_.LogEvent("Pobieranie narzędzia aktualizacji", ekInfo);
+    if (!Download(UpdateFetch::Updater, source_.baseAddress + kUpdaterName, kUpdaterName, update.updaterSha256)) {
+      return;
+    }
+
+    view_.LogEvent("Uruchamianie narzędzia aktualizacji", ekInfo);
+    system_.DeleteFile(ini);
+    view_.LogEvent("Proszę czekać...", ekInfo);
+    view_.ClearCloseHandler();
+    system_.StartUpdater(Path(kUpdaterName), source_.folder);
+    system_.EndInstances();  // ends this process too when it works
+  }
+
+ private:
+  std::string Path(const char* name) const { return source_.folder + name; }
+
+  bool Fetch(UpdateFetch what, const std::string& url, const std::string& path, const FetchProgress& progress = {}) {
+    return system_.Fetch({what, url, path}, progress) && !view_.ClosePending();
+  }
+
+  // One of the two downloads, its progress shown as a counter in the entry
+  // just added; false (with everything of the check deleted) when it did not
+  // arrive whole or its hash is not the signed one.
+  bool Download(UpdateFetch what, const std::string& url, const char* name, const std::string& sha256) {
+    const std::string label =
+        what == UpdateFetch::Package ? "Pobieranie aktualizacji (" : "Pobieranie narzędzia aktualizacji (";
+    const std::string separator = view_.DecimalSeparator();
+    const FetchProgress progress = [&](int64_t total, int64_t received) {
+      view_.RewriteNewestEntry(label + FormatSize(received, separator) + " / " + FormatSize(total, separator) + ")");
+    };
+    if (!Fetch(what, url, Path(name), progress)) {
+      // Cut short, refused or cancelled by a close: nothing of this check stays.
+      DiscardFiles();
+      if (!view_.ClosePending()) view_.LogEvent("Błąd: Nie udało się pobrać aktualizacji", ekError);
+      return false;
+    }
+    if (system_.Sha256OfFile(Path(name)) != sha256) {
+      Reject();
+      return false;
+    }
+    return true;
+  }
+
+  void DiscardFiles() {
+    for (const char* name : {kUpdateIniName, kUpdateSignatureName, kUpdatePackageName, kUpdaterName}) {
+      system_.DeleteFile(Path(name));
+    }
+  }
+
+  void Reject() {
+    DiscardFiles();
+    view_.LogEvent("Błąd: Aktualizacja nie ma ważnego podpisu", ekError);
+    view_.ShowMessage(kNotVerified, UpdateBoxIcon::Error);
+  }
+
+  const UpdateSource& source_;
+  IUpdateView& view_;
+  IUpdateSystem& system_;
+};
+
+}  // namespace
+
+void RunUpdateCheck(const UpdateSource& source, IUpdateView& view, IUpdateSystem& system) {
+  UpdateCheck(source, view, system).Run();
+}
+
+}  // namespace sk
