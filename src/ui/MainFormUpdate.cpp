@@ -115,20 +115,15 @@ struct TForm1::UpdateCheckWindow : IUpdateView, IUpdateSystem {
 };
 
 void TForm1::Button6Click() {
-  if (updateRunning_ || closePending_) return;  // a check is under way already, or the program is closing
-  updateRunning_ = true;
-  // Closing the window meanwhile cancels the fetch under way; the check then
-  // ends without a word, its files deleted, and the close goes on.
-  RunInProgress run(*this, [this] { HttpFetch1.CancelFetch(); });
+  // Never beside another run, and not once the program is closing. Closing
+  // the window meanwhile cancels the fetch under way; the check then ends
+  // without a word, its files deleted, and the close goes on.
+  RunInProgress run(*this, RunKind::Update, [this] { HttpFetch1.CancelFetch(); });
+  if (!run.Began()) return;
   struct Restore {
     TForm1& form;
-    ~Restore() {
-      form.updateRunning_ = false;
-      form.UpdateStartButton();  // stays off while a resume run goes on
-      form.EnableUpdateControls(true);
-    }
+    ~Restore() { form.EnableUpdateControls(true); }
   } restore{*this};
-  UpdateStartButton();
   EnableUpdateControls(false);
   UpdateCheckWindow window(*this);
   RunUpdateCheck({updateBaseAddress_, UpdateFolder()}, window, window);
