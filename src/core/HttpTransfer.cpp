@@ -56,7 +56,9 @@ HttpOutcome RunHttpFetch(const HttpRequest& request, IHttpSession& session, ITar
                              !request.useCache)) {
       return out;
     }
-    const bool sent = post ? session.Send(kFormContentType, request.postQuery) : session.Send("", "");
+    std::string header = post ? kFormContentType : "";
+    if (!request.useCache) header += std::string(post ? "\r\n" : "") + kNoCacheHeaders;
+    const bool sent = session.Send(header, post ? request.postQuery : std::string());
     if (stopRequested() || !sent) return out;
 
     int status = 0;

@@ -58,6 +58,8 @@ struct HttpRequest {
 
 inline constexpr size_t kHttpBlockSize = 1025;
 inline constexpr const char* kFormContentType = "Content-Type: application/x-www-form-urlencoded";
+// Sent when the cache is not to be used, so that no proxy answers either.
+inline constexpr const char* kNoCacheHeaders = "Cache-Control: no-cache\r\nPragma: no-cache";
 
 struct HttpOutcome {
   bool success = false;
@@ -72,6 +74,9 @@ struct HttpOutcome {
 // address is split, after the request was sent, after the length query, and
 // before every read. `progress` (may be empty) runs after every block with
 // the announced length and the bytes received so far.
+//
+// Without `useCache` the request forces a reload and carries kNoCacheHeaders
+// (after the form's content type, for a POST).
 //
 // The body goes to the file only when the server answered with a 2xx status;
 // any other answer leaves the file as it was. Success needs a 2xx status, the

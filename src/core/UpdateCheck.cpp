@@ -1,8 +1,9 @@
 #include "core/UpdateCheck.h"
 
+#include <cstdio>
+
 #include "core/Formats.h"
 #include "core/Text.h"
-#include "core/UpdateIni.h"
 
 namespace sk {
 namespace {
@@ -40,6 +41,9 @@ class UpdateCheck {
     const std::string description = system_.ReadFile(ini, kDescriptionReadLimit).value_or("");
     if (!system_.VerifySignature(description, signature)) return Reject();
     const UpdateDescription update = ReadUpdateDescription(description);
+    // A genuine description may still be an old one served again.
+    if (const std::string stale = Staleness(update); !stale.empty()) return Reject(stale);
+    if (*update.serial > system_.AcceptedSerial()) system_.SetAcceptedSerial(*update.serial);
 
     if (update.version <= kUpdateVersion) {
       view_.ShowMessage(kNoNewer, UpdateBoxIcon::Information);
@@ -71,7 +75,27 @@ class UpdateCheck {
   std::string Path(const char* name) const { return source_.folder + name; }
 
   bool Fetch(UpdateFetch what, const std::string& url, const std::string& path, const FetchProgress& progress = {}) {
-    return system_.Fetch({what, url, path}, progress) && !view_.ClosePending();
+    const bool checkedByHash = what == UpdateFetch::Package || what == UpdateFetch::Updater;
+    return system_.Fetch({what, url, path, checkedByHash}, progress) && !view_.ClosePending();
+  }
+
+  // Why a signed description does not count now; empty when it does.
+  std::string Staleness(const UpdateDescription& update) {
+    if (!update.expires) return "opis nie ma daty ważności (Expires)";
+    if (!update.serial) return "opis nie ma numeru (Serial)";
+    if (system_.TodayUtc() > *update.expires) return "opis stracił ważność " + IsoDate(*update.expires);
+    const uint32_t accepted = system_.AcceptedSerial();
+    if (*update.serial < accepted) {
+      return "numer opisu " + std::to_string(*update.serial) + " jest niższy niż przyjęty wcześniej " +
+             std::to_string(accepted);
+    }
+    return {};
+  }
+
+  static std::string IsoDate(const CivilDate& d) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
+    return text;
   }
 
   // One of the two downloads, its progress shown as a counter in the entry
@@ -103,9 +127,10 @@ class UpdateCheck {
     }
   }
 
-  void Reject() {
+  // `why`, when given, follows the entry after a colon.
+  void Reject(const std::string& why = {}) {
     DiscardFiles();
-    view_.LogEvent("Błąd: Aktualizacja nie ma ważnego podpisu", ekError);
+    view_.LogEvent(std::string("Błąd: Aktualizacja nie ma ważnego podpisu") + (why.empty() ? "" : ": " + why), ekError);
     view_.ShowMessage(kNotVerified, UpdateBoxIcon::Error);
   }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/EventLog.h"
+#include "core/UpdateIni.h"
 
 namespace sk {
 
@@ -26,6 +27,9 @@ struct UpdateFetchRequest {
   UpdateFetch what;
   std::string url;
   std::string path;  // the file that receives the body
+  // false: past every cache, to the server itself (the description and its
+  // signature); the downloads, checked by their hashes, may come from one.
+  bool useCache = false;
 };
 
 // Runs after every block of a fetch: the announced length (0: none) and the
@@ -74,6 +78,12 @@ class IUpdateSystem {
   virtual bool VerifySignature(const std::string& message, const std::string& signature) = 0;
   // The 32 bytes of the file's SHA-256; nullopt when it cannot be read.
   virtual std::optional<std::string> Sha256OfFile(const std::string& path) = 0;
+  // Today by the local clock, in UTC.
+  virtual CivilDate TodayUtc() = 0;
+  // The highest Serial of a description accepted before (UpdateSerial beside
+  // the settings; 0 when there is none), and storing a higher one.
+  virtual uint32_t AcceptedSerial() = 0;
+  virtual void SetAcceptedSerial(uint32_t serial) = 0;
   // Starts `file` shown minimised, with no parameters, in `folder`.
   virtual void StartUpdater(const std::string& file, const std::string& folder) = 0;
   // Ends every process of this program, its own last.
@@ -86,7 +96,9 @@ struct UpdateSource {
 };
 
 // The whole check, from the description's fetch to the end of the
-// instances. Every way out that does not hand over to the updater leaves no
+// instances. A description counts only with the release key's signature over
+// its exact bytes, an Expires that is today or later and a Serial no lower
+// than the highest accepted before (which it then becomes). Every way out that does not hand over to the updater leaves no
 // file of the check in the folder, except a declined update, which keeps
 // Update.ini.
 void RunUpdateCheck(const UpdateSource& source, IUpdateView& view, IUpdateSystem& system);

@@ -5,12 +5,14 @@
 
 #include <optional>
 
+#include "core/Settings.h"
 #include "core/UpdateCheck.h"
 #include "ui/MainForm.h"
 #include "win/UpdateSignature.h"
 #include "win/UpdateSupport.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
+#include "win/WinRegistry.h"
 
 namespace sk::ui {
 namespace {
@@ -97,6 +99,7 @@ struct TForm1::UpdateCheckWindow : IUpdateView, IUpdateSystem {
     THttpFetch& fetch = form.HttpFetch1;
     fetch.URL = request.url;
     fetch.FileName = request.path;
+    fetch.UseCache = request.useCache;
     fetch.FetchToFile();
     return fetch.Succeeded();
   }
@@ -108,6 +111,27 @@ struct TForm1::UpdateCheckWindow : IUpdateView, IUpdateSystem {
     return win::VerifyP256Signature(form.updatePublicKey_, message, signature);
   }
   std::optional<std::string> Sha256OfFile(const std::string& path) override { return win::Sha256OfFile(path); }
+  CivilDate TodayUtc() override {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    return {now.wYear, now.wMonth, now.wDay};
+  }
+  uint32_t AcceptedSerial() override {
+    try {
+      RegistryAccessor key(win::SettingsKeyFactory()());
+      return key.Open(kSettingsKeyPath) ? static_cast<uint32_t>(key.ReadInteger(kUpdateSerial)) : 0;
+    } catch (const RegistryError&) {
+      return 0;  // none yet, or not a number
+    }
+  }
+  void SetAcceptedSerial(uint32_t serial) override {
+    try {
+      RegistryAccessor key(win::SettingsKeyFactory()());
+      if (key.Open(kSettingsKeyPath)) key.WriteInteger(kUpdateSerial, static_cast<int32_t>(serial));
+    } catch (const RegistryError&) {
+      // A key that cannot be written keeps the older serial.
+    }
+  }
   void StartUpdater(const std::string& file, const std::string& folder) override {
     ShellExecuteW(form.hwnd_, L"open", win::Widen(file).c_str(), L"", win::Widen(folder).c_str(), SW_SHOWMINIMIZED);
   }

@@ -27,7 +27,7 @@ bool WinInetSession::OpenRequest(const std::string& verb, const std::string& pat
   const std::wstring ref = Widen(referrer);
   request_ = HttpOpenRequestW(connection_, Widen(verb).c_str(), Widen(path).c_str(), Widen(version).c_str(),
                               referrer.empty() ? nullptr : ref.c_str(), acceptTypes,
-                              reload ? INTERNET_FLAG_RELOAD : 0, 0);
+                              reload ? INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE : 0, 0);
   return request_ != nullptr;
 }
 

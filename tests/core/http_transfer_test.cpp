@@ -135,8 +135,8 @@ TEST(HttpFetchSteps, GetWithoutBodyCarriesTheRequestSettings) {
   EXPECT_EQ(f.session.version, "HTTP/1.0");
   EXPECT_EQ(f.session.referrer, "http://ref.example.org/");
   EXPECT_EQ(f.session.accept, "text/plain");
-  EXPECT_TRUE(f.session.reload);  // UseCache false forces a reload
-  EXPECT_EQ(f.session.header, "");
+  EXPECT_TRUE(f.session.reload);  // UseCache false forces a reload, past proxies too
+  EXPECT_EQ(f.session.header, "Cache-Control: no-cache\r\nPragma: no-cache");
   EXPECT_EQ(f.session.sentBody, "");
   EXPECT_EQ(f.target.path, "C:\\Program\\Update.ini");
   EXPECT_TRUE(f.target.data == f.session.body);
@@ -158,6 +158,13 @@ TEST(HttpFetchSteps, PostSendsTheFormContentType) {
   EXPECT_FALSE(f.session.reload);
   EXPECT_EQ(f.session.host, "127.0.0.1:8080");  // the port stays part of the host
   EXPECT_EQ(f.session.path, "/cgi/form?x");
+
+  Fetch reload;  // a form past every cache
+  reload.request.postQuery = "a=1";
+  reload.Body(0);
+  EXPECT_TRUE(reload.Run().success);
+  EXPECT_EQ(reload.session.header,
+            "Content-Type: application/x-www-form-urlencoded\r\nCache-Control: no-cache\r\nPragma: no-cache");
 }
 
 TEST(HttpFetchSteps, BlocksOf1025AndProgressAfterEach) {

@@ -106,6 +106,13 @@ struct FakeCheck : IUpdateView, IUpdateSystem {
     Note("start " + file + " in " + folder);
   }
   void EndInstances() override { Note("end instances"); }
+  CivilDate TodayUtc() override { return {2030, 6, 15}; }
+  uint32_t AcceptedSerial() override { return acceptedSerial; }
+  void SetAcceptedSerial(uint32_t serial) override {
+    Note("serial " + std::to_string(serial));
+    acceptedSerial = serial;
+  }
+  uint32_t acceptedSerial = 7;
 
   std::set<std::string> FilesLeft() const {
     std::set<std::string> names;
@@ -117,10 +124,15 @@ struct FakeCheck : IUpdateView, IUpdateSystem {
 const std::string kPackage(3000, 'p');
 const std::string kUpdater = "MZ updater";
 
-// A description of `version`, with the hashes of the package and the updater.
+// A description of `version`, with the hashes of the package and the
+// updater, valid through `expires` (the fake's today is 2030-06-15), numbered
+// `serial` (the fake accepted 7 before); an empty text leaves its key out.
 std::string Describe(const std::string& version, const std::string& package = kPackage,
-                     const std::string& updater = kUpdater) {
+                     const std::string& updater = kUpdater, const std::string& expires = "2030-06-15",
+                     const std::string& serial = "7") {
   std::string ini = "[Update]\r\nVersion=" + version + "\r\nURL=http://files.example/SKTRN.bin\r\n";
+  if (!expires.empty()) ini += "Expires=" + expires + "\r\n";
+  if (!serial.empty()) ini += "Serial=" + serial + "\r\n";
   if (!package.empty()) ini += "PackageSHA256=" + Hex(Digest(package)) + "\r\n";
   if (!updater.empty()) ini += "UpdaterSHA256=" + Hex(Digest(updater)) + "\r\n";
   return ini;
@@ -203,6 +215,22 @@ TEST(UpdateCheck, EveryWayTheCheckEnds) {
        after(verified, {"delete Update.ini", kUnsigned, kUnsignedBox}), {}},
       {"noPackageHash", signedDescription(Describe("111", "", kUpdater)),
        after(verified, {"delete Update.ini", kUnsigned, kUnsignedBox}), {}},
+      // Fresh descriptions only: a genuine old one served again is refused.
+      {"expired", signedDescription(Describe("111", kPackage, kUpdater, "2030-06-14")),
+       after(verified, {"delete Update.ini", kUnsigned + ": opis stracił ważność 2030-06-14", kUnsignedBox}), {}},
+      {"noExpires", signedDescription(Describe("111", kPackage, kUpdater, "")),
+       after(verified, {"delete Update.ini", kUnsigned + ": opis nie ma daty ważności (Expires)", kUnsignedBox}), {}},
+      {"noDayOfThatDate", signedDescription(Describe("111", kPackage, kUpdater, "2031-02-29")),
+       after(verified, {"delete Update.ini", kUnsigned + ": opis nie ma daty ważności (Expires)", kUnsignedBox}), {}},
+      {"noSerial", signedDescription(Describe("111", kPackage, kUpdater, "2031-01-01", "")),
+       after(verified, {"delete Update.ini", kUnsigned + ": opis nie ma numeru (Serial)", kUnsignedBox}), {}},
+      {"serialBeyond32Bits", signedDescription(Describe("111", kPackage, kUpdater, "2031-01-01", "4294967296")),
+       after(verified, {"delete Update.ini", kUnsigned + ": opis nie ma numeru (Serial)", kUnsignedBox}), {}},
+      {"serialBelowTheAcceptedOne", signedDescription(Describe("110", kPackage, kUpdater, "2031-01-01", "6")),
+       after(verified, {"delete Update.ini", kUnsigned + ": numer opisu 6 jest niższy niż przyjęty wcześniej 7",
+                        kUnsignedBox}), {}},
+      {"higherSerialIsKept", signedDescription(Describe("110", kPackage, kUpdater, "2031-01-01", "4294967295")),
+       after(verified, {"serial 4294967295", "box: Nie ma nowszej wersji programu.", "delete Update.ini"}), {}},
       {"declined", all, after(verified, {kAsk}), {"Update.ini"}, false},
       {"closedDuringTheQuestion", all, after(verified, {kAsk, "delete Update.ini"}), {}, false, std::nullopt, true},
       {"accepted", all,

@@ -65,6 +65,7 @@ struct Entry {
 const char* const kUpdateFiles[] = {"Update.ini", "Update.sig", "SKTRN.tmp", "Swapit.exe", "started.txt"};
 
 struct UpdateCheckTest : ::testing::Test {
+  test::SettingsKeyBackup backup;  // the check writes UpdateSerial there
   test::HttpServer server;
   test::TempDir dir;
   test::SigningKey key;
@@ -77,6 +78,7 @@ struct UpdateCheckTest : ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(server.Ok()) << "cannot listen on 127.0.0.1:80";
+    test::DeleteSettingsValue(L"UpdateSerial");
     form.Create();
     prefix = std::string("/") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
     form.SetUpdateBaseAddress(server.Base() + prefix.substr(1));
@@ -111,7 +113,7 @@ struct UpdateCheckTest : ::testing::Test {
   // A description of version 200 with the package at `base` + "p.bin" and
   // the hashes of `package` and `updater`.
   std::string Description(const std::string& base, const std::string& package, const std::string& updater) {
-    return "[Update]\r\nVersion=200\r\nURL=" + server.Base() + base.substr(1) + "p.bin\r\nPackageSHA256=" +
+    return "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() + base.substr(1) + "p.bin\r\nPackageSHA256=" +
            test::Sha256Hex(package) + "\r\nUpdaterSHA256=" + test::Sha256Hex(updater) + "\r\n";
   }
   void ExpectNothingLeft() {
@@ -141,7 +143,7 @@ constexpr const char* kNoNewer = "Nie ma nowszej wersji programu.";
 constexpr const char* kQuestion = "Jest dostępna nowsza wersja programu. Czy chcesz teraz zaktualizować?";
 
 TEST_F(UpdateCheckTest, NoNewerVersion) {
-  ServeIni("[Update]\r\nVersion=110\r\nURL=http://127.0.0.1/never\r\n");
+  ServeIni("[Update]\r\n" + std::string(test::kFreshKeys) + "Version=110\r\nURL=http://127.0.0.1/never\r\n");
   EXPECT_EQ(Check(), kNoNewer);
   EXPECT_FALSE(test::FileExists(dir / "Update.ini"));
   ExpectControlsBack();
@@ -188,13 +190,22 @@ TEST_F(UpdateCheckTest, AFailedDescriptionFetchIsAnErrorNotANoNewerVersion) {
 }
 
 TEST_F(UpdateCheckTest, DeclinedKeepsTheDescription) {
-  const std::string ini = "[Update]\r\nVersion=$6F\r\nURL=http://127.0.0.1/pkg\r\nPackageSHA256=" +
+  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=$6F\r\nURL=http://127.0.0.1/pkg\r\nPackageSHA256=" +
                           test::Sha256Hex("p") + "\r\nUpdaterSHA256=" + test::Sha256Hex("u") + "\r\n";
   ServeIni(ini);
   EXPECT_EQ(Check(IDNO), kQuestion);
   EXPECT_EQ(test::ReadFile(dir / "Update.ini"), ini);
   EXPECT_FALSE(test::FileExists(dir / "Update.sig"));
-  EXPECT_EQ(server.Requests().size(), 2u);  // the description and its signature
+  // The description and its signature, both past every cache.
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  for (const auto& r : requests) {
+    EXPECT_NE(r.headers.find("Cache-Control: no-cache"), std::string::npos) << r.path << "\n" << r.headers;
+    EXPECT_NE(r.headers.find("Pragma: no-cache"), std::string::npos) << r.path << "\n" << r.headers;
+  }
+  const test::StoredValue serial = test::GetSettingsValue(L"UpdateSerial");
+  EXPECT_EQ(serial.type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(serial.Dword(), 1u);
   EXPECT_TRUE(log.empty());
   EXPECT_FALSE(form.CloseHandlerCleared());
   ExpectControlsBack();
@@ -204,7 +215,7 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
   const std::string package = test::Pattern(3000, 3);
   const std::string updater = test::ReadFile(win::ExecutableFolder() + "record_start.exe");
   ASSERT_FALSE(updater.empty());
-  ServeIni("[Update]\r\nVersion=0x6f\r\nURL=" + server.Base() + prefix.substr(1) +
+  ServeIni("[Update]\r\n" + std::string(test::kFreshKeys) + "Version=0x6f\r\nURL=" + server.Base() + prefix.substr(1) +
            "pkg/SKTRN.bin\r\nPackageSHA256=" + test::Sha256Hex(package) + "\r\nUpdaterSHA256 = " +
            win::LowerCase(test::Sha256Hex(updater)) + "\r\n");
   server.Serve(prefix + "pkg/SKTRN.bin", {.body = package});
@@ -238,6 +249,9 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
   EXPECT_TRUE(test::ReadFile(dir / "Swapit.exe") == updater);
   EXPECT_TRUE(form.CloseHandlerCleared());
   EXPECT_EQ(processes.terminated, (std::vector<unsigned long>{11, self}));  // its own process last
+  for (const auto& r : server.Requests()) {  // the downloads are checked by their hashes: a cache may answer
+    if (r.path.ends_with(".bin") || r.path.ends_with(".exe")) EXPECT_EQ(r.headers.find("no-cache"), std::string::npos);
+  }
   ExpectControlsBack();  // the fake walk returned
 
   // The entries: each download's entry turns into its running counter.
@@ -436,7 +450,7 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   App().form2->SetLevel(3);
 
   const std::string package = test::Pattern(200000, 9);  // about two seconds in slow pieces
-  const std::string ini = "[Update]\r\nVersion=200\r\nURL=" + server.Base() + "close/p.bin\r\nPackageSHA256=" +
+  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() + "close/p.bin\r\nPackageSHA256=" +
                           test::Sha256Hex(package) + "\r\nUpdaterSHA256=" + test::Sha256Hex("MZ") + "\r\n";
   server.Serve("/close/Update.ini", {.body = ini});
   server.Serve("/close/Update.sig", {.body = key.Sign(ini)});

@@ -28,6 +28,8 @@ TEST(UpdateSignature, AnUpdateSignedByTheReleaseScriptVerifies) {
   EXPECT_TRUE(VerifyP256Signature(key, ini, signature));
   const UpdateDescription d = ReadUpdateDescription(ini);
   EXPECT_EQ(d.version, 111);
+  EXPECT_TRUE(d.expires.has_value());  // 30 days ahead by default
+  EXPECT_TRUE(d.serial.has_value());   // the signing time
   EXPECT_EQ(Sha256OfFile(dir + "SKTRN.tmp"), d.packageSha256);
   EXPECT_EQ(Sha256OfFile(dir + "Swapit.exe"), d.updaterSha256);
   EXPECT_EQ(ini.find("packagesha256"), std::string::npos);  // the older value was replaced
