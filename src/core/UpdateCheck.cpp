@@ -11,9 +11,6 @@ namespace {
 constexpr const char* kNoNewer = "Nie ma nowszej wersji programu.";
 constexpr const char* kQuestion = "Jest dostępna nowsza wersja programu. Czy chcesz teraz zaktualizować?";
 constexpr const char* kNotVerified = "Nie można zweryfikować aktualizacji. Aktualizacja została przerwana.";
-// No description or signature is anywhere near this size.
-constexpr int64_t kDescriptionReadLimit = 1 << 20;
-constexpr int64_t kSignatureReadLimit = 1024;
 
 class UpdateCheck {
  public:
@@ -22,7 +19,7 @@ class UpdateCheck {
 
   void Run() {
     const std::string ini = Path(kUpdateIniName);
-    if (!Fetch(UpdateFetch::Description, source_.baseAddress + kUpdateIniName, ini)) {
+    if (!Fetch({UpdateFetch::Description, source_.baseAddress + kUpdateIniName, ini, false, kUpdateIniLimit})) {
       DiscardFiles();  // a partial description and one left from an earlier check alike
       if (view_.ClosePending()) return;
       view_.LogEvent("Błąd: Nie udało się sprawdzić aktualizacji", ekError);
@@ -32,13 +29,13 @@ class UpdateCheck {
     // The description counts only with the release key's signature over its
     // exact bytes; nothing in it is read before that.
     const std::string signaturePath = Path(kUpdateSignatureName);
-    const bool signatureFetched =
-        Fetch(UpdateFetch::Signature, source_.baseAddress + kUpdateSignatureName, signaturePath);
+    const bool signatureFetched = Fetch({UpdateFetch::Signature, source_.baseAddress + kUpdateSignatureName,
+                                         signaturePath, false, kUpdateSignatureLimit});
     const std::string signature =
-        signatureFetched ? system_.ReadFile(signaturePath, kSignatureReadLimit).value_or("") : std::string();
+        signatureFetched ? system_.ReadFile(signaturePath, kUpdateSignatureLimit).value_or("") : std::string();
     system_.DeleteFile(signaturePath);
     if (view_.ClosePending()) return DiscardFiles();
-    const std::string description = system_.ReadFile(ini, kDescriptionReadLimit).value_or("");
+    const std::string description = system_.ReadFile(ini, kUpdateIniLimit).value_or("");
     if (!system_.VerifySignature(description, signature)) return Reject();
     const UpdateDescription update = ReadUpdateDescription(description);
     // A genuine description may still be an old one served again.
@@ -50,16 +47,23 @@ class UpdateCheck {
       system_.DeleteFile(ini);
       return;
     }
-    // Without both hashes the downloads could not be checked: not worth asking.
+    // Without both hashes the downloads could not be checked, without both
+    // sizes they could not be bounded: not worth asking.
     if (update.packageSha256.empty() || update.updaterSha256.empty()) return Reject();
+    if (!update.packageSize || !update.updaterSize) {
+      return Reject("opis nie podaje rozmiarów plików (PackageSize, UpdaterSize)");
+    }
     const bool accepted = view_.Ask(kQuestion);
     if (view_.ClosePending()) return DiscardFiles();
     if (!accepted) return;  // Update.ini stays until the next check
 
     view_.LogEvent("Pobieranie aktualizacji", ekInfo);
-    if (!Download(UpdateFetch::Package, update.url, kUpdatePackageName, update.packageSha256)) return;
+    if (!Download(UpdateFetch::Package, update.url, kUpdatePackageName, *update.packageSize, update.packageSha256)) {
+      return;
+    }
     view_.LogEvent("Pobieranie narzędzia aktualizacji", ekInfo);
-    if (!Download(UpdateFetch::Updater, source_.baseAddress + kUpdaterName, kUpdaterName, update.updaterSha256)) {
+    if (!Download(UpdateFetch::Updater, source_.baseAddress + kUpdaterName, kUpdaterName, *update.updaterSize,
+                  update.updaterSha256)) {
       return;
     }
 
@@ -74,9 +78,8 @@ class UpdateCheck {
  private:
   std::string Path(const char* name) const { return source_.folder + name; }
 
-  bool Fetch(UpdateFetch what, const std::string& url, const std::string& path, const FetchProgress& progress = {}) {
-    const bool checkedByHash = what == UpdateFetch::Package || what == UpdateFetch::Updater;
-    return system_.Fetch({what, url, path, checkedByHash}, progress) && !view_.ClosePending();
+  bool Fetch(const UpdateFetchRequest& request, const FetchProgress& progress = {}) {
+    return system_.Fetch(request, progress) && !view_.ClosePending();
   }
 
   // Why a signed description does not count now; empty when it does.
@@ -100,15 +103,16 @@ class UpdateCheck {
 
   // One of the two downloads, its progress shown as a counter in the entry
   // just added; false (with everything of the check deleted) when it did not
-  // arrive whole or its hash is not the signed one.
-  bool Download(UpdateFetch what, const std::string& url, const char* name, const std::string& sha256) {
+  // arrive whole at its signed size, or its hash is not the signed one. It
+  // may come from a cache: the hash tells.
+  bool Download(UpdateFetch what, const std::string& url, const char* name, int64_t size, const std::string& sha256) {
     const std::string label =
         what == UpdateFetch::Package ? "Pobieranie aktualizacji (" : "Pobieranie narzędzia aktualizacji (";
     const std::string separator = view_.DecimalSeparator();
     const FetchProgress progress = [&](int64_t total, int64_t received) {
       view_.RewriteNewestEntry(label + FormatSize(received, separator) + " / " + FormatSize(total, separator) + ")");
     };
-    if (!Fetch(what, url, Path(name), progress)) {
+    if (!Fetch({what, url, Path(name), true, size, true}, progress)) {
       // Cut short, refused or cancelled by a close: nothing of this check stays.
       DiscardFiles();
       if (!view_.ClosePending()) view_.LogEvent("Błąd: Nie udało się pobrać aktualizacji", ekError);

@@ -30,7 +30,15 @@ struct UpdateFetchRequest {
   // false: past every cache, to the server itself (the description and its
   // signature); the downloads, checked by their hashes, may come from one.
   bool useCache = false;
+  // The most the body may hold, enforced while it arrives; with `exactSize`
+  // it must hold exactly that (the downloads' signed sizes).
+  int64_t maxSize = 0;
+  bool exactSize = false;
 };
+
+// The most a description and a signature may hold.
+inline constexpr int64_t kUpdateIniLimit = 64 * 1024;
+inline constexpr int64_t kUpdateSignatureLimit = 1024;
 
 // Runs after every block of a fetch: the announced length (0: none) and the
 // bytes received so far.
@@ -65,8 +73,9 @@ class IUpdateSystem {
  public:
   virtual ~IUpdateSystem() = default;
   // Fetches `request.url` into `request.path`; true when the whole body
-  // arrived (an error answer, a body short of its announced length, a body
-  // without a length and a cancelled fetch are all false).
+  // arrived within its bounds (an error answer, a body short of its announced
+  // length, a body without a length, a body beyond the bounds, 30 s without
+  // data and a cancelled fetch are all false).
   virtual bool Fetch(const UpdateFetchRequest& request, const FetchProgress& progress) = 0;
   // The whole file; nullopt when it cannot be read or holds more than
   // `limit` bytes.

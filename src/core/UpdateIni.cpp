@@ -123,6 +123,9 @@ std::optional<uint64_t> ParseWholeNumber(std::string_view text, uint64_t max) {
 std::optional<CivilDate> ParseIsoDate(std::string_view text) {
   text = Trim(text);
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+  }
   const auto year = ParseWholeNumber(text.substr(0, 4), 9999);
   const auto month = ParseWholeNumber(text.substr(5, 2), 12);
   const auto day = ParseWholeNumber(text.substr(8, 2), 31);
@@ -134,11 +137,16 @@ std::optional<CivilDate> ParseIsoDate(std::string_view text) {
 }
 
 UpdateDescription ReadUpdateDescription(std::string_view iniText) {
-  UpdateDescription d{kUpdateVersion, {}, {}, {}, {}, {}};
+  UpdateDescription d{kUpdateVersion, {}, {}, {}, {}, {}, {}, {}};
   if (auto v = IniValue(iniText, "Update", "Version")) d.version = ParseIniInteger(*v, kUpdateVersion);
   if (auto u = IniValue(iniText, "Update", "URL")) d.url = *u;
   if (auto h = IniValue(iniText, "Update", "PackageSHA256")) d.packageSha256 = ParseSha256Hex(*h).value_or("");
   if (auto h = IniValue(iniText, "Update", "UpdaterSHA256")) d.updaterSha256 = ParseSha256Hex(*h).value_or("");
+  for (auto [key, size] : {std::pair{"PackageSize", &d.packageSize}, std::pair{"UpdaterSize", &d.updaterSize}}) {
+    if (auto v = IniValue(iniText, "Update", key)) {
+      if (auto n = ParseWholeNumber(*v, INT64_MAX)) *size = static_cast<int64_t>(*n);
+    }
+  }
   if (auto e = IniValue(iniText, "Update", "Expires")) d.expires = ParseIsoDate(*e);
   if (auto n = IniValue(iniText, "Update", "Serial")) {
     if (auto serial = ParseWholeNumber(*n, UINT32_MAX)) d.serial = static_cast<uint32_t>(*serial);

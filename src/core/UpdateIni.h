@@ -1,7 +1,8 @@
 // The update server's description file Update.ini: section [Update] with the
 // keys Version (a whole number), URL (the package's address), PackageSHA256
 // and UpdaterSHA256 (the SHA-256 of the package SKTRN.tmp and of the updater
-// Swapit.exe, 64 hexadecimal figures each), Expires (the last day, UTC, on
+// Swapit.exe, 64 hexadecimal figures each), PackageSize and UpdaterSize
+// (their exact sizes in bytes), Expires (the last day, UTC, on
 // which the description counts, YYYY-MM-DD) and Serial (a whole number that
 // grows with every published description).
 #pragma once
@@ -51,6 +52,8 @@ struct UpdateDescription {
   std::string packageSha256;
   std::string updaterSha256;
   // Each nullopt when the key is missing or unreadable.
+  std::optional<int64_t> packageSize;
+  std::optional<int64_t> updaterSize;
   std::optional<CivilDate> expires;
   std::optional<uint32_t> serial;
 };

@@ -164,6 +164,9 @@ class TForm1 : public Window {
   // The public key (P-256 point X then Y) whose signature an update must
   // carry: the release key unless a test gives its own.
   void SetUpdatePublicKey(const std::string& key) { updatePublicKey_ = key; }
+  // How long a fetch of the check may go without data before it fails
+  // (milliseconds, 30 s unless a test gives another time).
+  void SetUpdateStallTimeout(int ms) { updateStallTimeout_ = ms; }
   // Switches the settings dialog's after-copy action group on or off; the
   // settings dialog wires it (no-op until then).
   std::function<void(bool on)> EnableAfterCopyActions = [](bool) {};
@@ -302,6 +305,7 @@ class TForm1 : public Window {
   std::string updatePublicKey_{kReleasePublicKey};
   std::string updateFolder_;
   win::IProcessList* processList_ = nullptr;
+  int updateStallTimeout_ = 30000;
   bool closeHandlerCleared_ = false;
 
   struct CopyArea;

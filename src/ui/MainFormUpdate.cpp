@@ -100,13 +100,17 @@ struct TForm1::UpdateCheckWindow : IUpdateView, IUpdateSystem {
     fetch.URL = request.url;
     fetch.FileName = request.path;
     fetch.UseCache = request.useCache;
+    fetch.MaxSize = request.maxSize;
+    fetch.ExactSize = request.exactSize;
+    fetch.StallTimeout = form.updateStallTimeout_;
     fetch.FetchToFile();
     return fetch.Succeeded();
   }
   std::optional<std::string> ReadFile(const std::string& path, int64_t limit) override {
     return ReadSmallFile(path, limit);
   }
-  void DeleteFile(const std::string& path) override { win::ForceDeleteFile(path); }
+  // A fetch left behind by a close or a stall may still hold its file.
+  void DeleteFile(const std::string& path) override { win::DeleteFileFreeingItsName(path); }
   bool VerifySignature(const std::string& message, const std::string& signature) override {
     return win::VerifyP256Signature(form.updatePublicKey_, message, signature);
   }

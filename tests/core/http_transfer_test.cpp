@@ -211,6 +211,43 @@ TEST(HttpFetchSteps, ShortAndLongBodiesFailButKeepWhatArrived) {
   EXPECT_EQ(broken.target.closes, 1);
 }
 
+TEST(HttpFetchSteps, SizeLimitsHoldWhileTheBodyArrives) {
+  const struct Case {
+    const char* name;
+    int64_t maxSize;
+    bool exact;
+    const char* announced;  // nullptr: no length
+    size_t body;
+    bool success;
+    bool created;
+    size_t written;
+  } cases[] = {
+      {"withinTheLimit", 3000, false, "2999", 2999, true, true, 2999},
+      {"announcedBeyondTheLimit", 3000, false, "3001", 3001, false, false, 0},
+      {"endlessWithoutLength", 3000, false, nullptr, 100000, false, true, 3000},
+      {"longerThanAnnounced", 3000, false, "2000", 100000, false, true, 3000},
+      {"exactlyTheSize", 3000, true, "3000", 3000, true, true, 3000},
+      {"announcedLessThanTheSize", 3000, true, "2999", 2999, false, false, 0},
+      {"announcedMoreThanTheSize", 3000, true, "3001", 3001, false, false, 0},
+      {"deliversMore", 3000, true, "3000", 100000, false, true, 3000},
+      {"deliversLess", 3000, true, "3000", 2999, false, true, 2999},
+      {"exactButNoLengthAndNoBody", 3000, true, nullptr, 0, false, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fetch f;
+    f.Body(c.body, false);
+    if (c.announced) f.session.length = c.announced;
+    f.request.maxSize = c.maxSize;
+    f.request.exactSize = c.exact;
+    EXPECT_EQ(f.Run().success, c.success);
+    EXPECT_EQ(f.target.created, c.created);
+    EXPECT_EQ(f.target.data.size(), c.written);
+    EXPECT_LE(f.session.offset, static_cast<size_t>(c.maxSize) + 1);  // never read far beyond the limit
+    EXPECT_FALSE(f.target.open);
+  }
+}
+
 TEST(HttpFetchSteps, NoLengthWithBinaryDataBothWays) {
   Fetch text;
   text.Body(2000, false);

@@ -74,15 +74,17 @@ struct FakeCheck : IUpdateView, IUpdateSystem {
   // ---- the system ----
   bool Fetch(const UpdateFetchRequest& request, const FetchProgress& progress) override {
     Note(std::string("fetch ") + kNames[static_cast<int>(request.what)] + " " + request.url + " -> " +
-         Name(request.path));
+         Name(request.path) + (request.exactSize ? ", exactly " : ", at most ") + std::to_string(request.maxSize) +
+         (request.useCache ? "" : ", no cache"));
     if (closeDuring == request.what) {
       closing = true;
       return false;
     }
     const auto it = served.find(request.what);
     if (it == served.end()) return false;
-    files[Name(request.path)] = it->second;
     const auto size = static_cast<int64_t>(it->second.size());
+    if (request.exactSize ? size != request.maxSize : size > request.maxSize) return false;
+    files[Name(request.path)] = it->second;
     if (progress) progress(size, size);
     return true;
   }
@@ -135,14 +137,26 @@ std::string Describe(const std::string& version, const std::string& package = kP
   if (!serial.empty()) ini += "Serial=" + serial + "\r\n";
   if (!package.empty()) ini += "PackageSHA256=" + Hex(Digest(package)) + "\r\n";
   if (!updater.empty()) ini += "UpdaterSHA256=" + Hex(Digest(updater)) + "\r\n";
+  if (!package.empty() && !updater.empty()) {
+    ini += "PackageSize=" + std::to_string(package.size()) + "\r\nUpdaterSize=" + std::to_string(updater.size()) +
+           "\r\n";
+  }
   return ini;
 }
 
+// The description without its line that begins with `key`.
+std::string Without(std::string ini, const std::string& key) {
+  const size_t at = ini.find(key);
+  return ini.erase(at, ini.find('\n', at) + 1 - at);
+}
+
 // The trail's lines, named.
-const std::string kFetchDescription = "fetch description http://update.example/Update.ini -> Update.ini";
-const std::string kFetchSignature = "fetch signature http://update.example/Update.sig -> Update.sig";
-const std::string kFetchPackage = "fetch package http://files.example/SKTRN.bin -> SKTRN.tmp";
-const std::string kFetchUpdater = "fetch updater http://update.example/Swapit.exe -> Swapit.exe";
+const std::string kFetchDescription =
+    "fetch description http://update.example/Update.ini -> Update.ini, at most 65536, no cache";
+const std::string kFetchSignature =
+    "fetch signature http://update.example/Update.sig -> Update.sig, at most 1024, no cache";
+const std::string kFetchPackage = "fetch package http://files.example/SKTRN.bin -> SKTRN.tmp, exactly 3000";
+const std::string kFetchUpdater = "fetch updater http://update.example/Swapit.exe -> Swapit.exe, exactly 10";
 const std::string kDeleteSignature = "delete Update.sig";
 const std::string kAsk = "ask: Jest dostępna nowsza wersja programu. Czy chcesz teraz zaktualizować?";
 const std::string kNoServer = "log 0: Błąd: Nie udało się sprawdzić aktualizacji";
@@ -206,7 +220,7 @@ TEST(UpdateCheck, EveryWayTheCheckEnds) {
       {"wrongSignature", with(F::Signature, Sign(newer + " ")),
        after(verified, {"delete Update.ini", kUnsigned, kUnsignedBox}), {}},
       {"signatureOver1KiB", with(F::Signature, Sign(newer) + std::string(1024, ' ')),
-       after(verified, {"delete Update.ini", kUnsigned, kUnsignedBox}), {}},
+       {kFetchDescription, kFetchSignature, "delete Update.ini", kUnsigned, kUnsignedBox}, {}},
       {"closedDuringTheSignature", all, {kFetchDescription, kFetchSignature, "delete Update.ini"}, {}, true,
        F::Signature},
       {"noNewerVersion", signedDescription(Describe("110")),
@@ -215,6 +229,9 @@ TEST(UpdateCheck, EveryWayTheCheckEnds) {
        after(verified, {"delete Update.ini", kUnsigned, kUnsignedBox}), {}},
       {"noPackageHash", signedDescription(Describe("111", "", kUpdater)),
        after(verified, {"delete Update.ini", kUnsigned, kUnsignedBox}), {}},
+      {"noUpdaterSize", signedDescription(Without(Describe("111"), "UpdaterSize=")),
+       after(verified, {"delete Update.ini", kUnsigned + ": opis nie podaje rozmiarów plików (PackageSize, UpdaterSize)",
+                        kUnsignedBox}), {}},
       // Fresh descriptions only: a genuine old one served again is refused.
       {"expired", signedDescription(Describe("111", kPackage, kUpdater, "2030-06-14")),
        after(verified, {"delete Update.ini", kUnsigned + ": opis stracił ważność 2030-06-14", kUnsignedBox}), {}},
@@ -240,19 +257,18 @@ TEST(UpdateCheck, EveryWayTheCheckEnds) {
        {"SKTRN.tmp", "Swapit.exe"}},
       {"packageFailed", without(F::Package), after(untilPackage, {"delete Update.ini", kDownloadFailed}), {}},
       {"closedDuringThePackage", all, after(untilPackage, {"delete Update.ini"}), {}, true, F::Package},
-      {"packageHashWrong", with(F::Package, kPackage + "x"),
-       after(untilPackage, {"counter Pobieranie aktualizacji (" + FormatSize(3001, ",") + " / " +
-                                FormatSize(3001, ",") + ")",
-                            "delete Update.ini", "delete SKTRN.tmp", kUnsigned, kUnsignedBox}),
-       {}},
+      {"packageLargerThanSigned", with(F::Package, kPackage + "x"),
+       after(untilPackage, {"delete Update.ini", kDownloadFailed}), {}},
+      {"packageHashWrong", with(F::Package, std::string(3000, 'q')),
+       after(untilPackage, {kPackageCounter, "delete Update.ini", "delete SKTRN.tmp", kUnsigned, kUnsignedBox}), {}},
       {"updaterFailed", without(F::Updater), after(untilUpdater, {"delete Update.ini", "delete SKTRN.tmp",
                                                                   kDownloadFailed}), {}},
       {"closedDuringTheUpdater", all, after(untilUpdater, {"delete Update.ini", "delete SKTRN.tmp"}), {}, true,
        F::Updater},
-      {"updaterHashWrong", with(F::Updater, "MZ other"),
-       after(untilUpdater, {"counter Pobieranie narzędzia aktualizacji (" + FormatSize(8, ",") + " / " +
-                                FormatSize(8, ",") + ")",
-                            discardAll[0], discardAll[1], discardAll[2], kUnsigned, kUnsignedBox}),
+      {"updaterSmallerThanSigned", with(F::Updater, "MZ"),
+       after(untilUpdater, {"delete Update.ini", "delete SKTRN.tmp", kDownloadFailed}), {}},
+      {"updaterHashWrong", with(F::Updater, "MZ updatex"),
+       after(untilUpdater, {kUpdaterCounter, discardAll[0], discardAll[1], discardAll[2], kUnsigned, kUnsignedBox}),
        {}},
   };
   for (const Case& c : cases) {

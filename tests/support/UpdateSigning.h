@@ -75,4 +75,11 @@ inline std::string Sha256Hex(std::string_view data) {
   return hex;
 }
 
+// The lines that bind the downloads to a description: the hashes and the
+// sizes of `package` and `updater`.
+inline std::string DownloadKeys(std::string_view package, std::string_view updater) {
+  return "PackageSHA256=" + Sha256Hex(package) + "\r\nUpdaterSHA256=" + Sha256Hex(updater) + "\r\nPackageSize=" +
+         std::to_string(package.size()) + "\r\nUpdaterSize=" + std::to_string(updater.size()) + "\r\n";
+}
+
 }  // namespace sk::test

@@ -113,10 +113,17 @@ struct UpdateCheckTest : ::testing::Test {
   // A description of version 200 with the package at `base` + "p.bin" and
   // the hashes of `package` and `updater`.
   std::string Description(const std::string& base, const std::string& package, const std::string& updater) {
-    return "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() + base.substr(1) + "p.bin\r\nPackageSHA256=" +
-           test::Sha256Hex(package) + "\r\nUpdaterSHA256=" + test::Sha256Hex(updater) + "\r\n";
+    return "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() + base.substr(1) +
+           "p.bin\r\n" + test::DownloadKeys(package, updater);
   }
+  // A fetch left behind (stalled) lets its file go when its network call
+  // returns: WinInet is given the stall time too.
   void ExpectNothingLeft() {
+    test::PumpUntil([&] {
+      for (const char* f : kUpdateFiles)
+        if (test::FileExists(dir / f)) return false;
+      return true;
+    });
     for (const char* f : kUpdateFiles) EXPECT_FALSE(test::FileExists(dir / f)) << f;
   }
 
@@ -153,18 +160,24 @@ TEST_F(UpdateCheckTest, NoNewerVersion) {
 }
 
 TEST_F(UpdateCheckTest, AFailedDescriptionFetchIsAnErrorNotANoNewerVersion) {
+  const std::string ini = "[Update]\nVersion=200\n";
   struct Case {
     const char* name;
     const char* base;     // the server's folder; empty: the test's own
-    bool served;          // Update.ini is on the server...
-    bool announceLength;  // ...with its length
+    bool served;          // Update.ini is on the server, answered so:
+    test::HttpAnswer answer;
     const char* folder;   // the update folder under the test's folder; empty: the test's folder
   } cases[] = {
-      {"notFound", "", false, true, ""},
-      {"noNetwork", "http://127.0.0.2/", true, true, ""},
-      {"noLength", "", true, false, ""},
-      {"folderCannotBeWritten", "", true, true, "brak\\"},
+      {"notFound", "", false, {}, ""},
+      {"noNetwork", "http://127.0.0.2/", true, {.body = ini}, ""},
+      {"noLength", "", true, {.body = ini, .announceLength = false}, ""},
+      {"folderCannotBeWritten", "", true, {.body = ini}, "brak\\"},
+      {"over64KiB", "", true, {.body = ini + std::string(64 * 1024, ';')}, ""},
+      {"withoutEnd", "", true, {.body = ini, .announceLength = false, .endless = true}, ""},
+      {"stalls", "", true, {.body = ini, .stallAfter = 10}, ""},
+      {"neverAnswers", "", true, {.stallBeforeAnswer = true}, ""},
   };
+  form.SetUpdateStallTimeout(500);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     log.clear();
@@ -172,7 +185,7 @@ TEST_F(UpdateCheckTest, AFailedDescriptionFetchIsAnErrorNotANoNewerVersion) {
     const std::string base = prefix + c.name + "/";
     form.SetUpdateBaseAddress(*c.base ? std::string(c.base) : server.Base() + base.substr(1));
     form.SetUpdateFolder(dir / c.folder);
-    if (c.served) server.Serve(base + "Update.ini", {.body = "[Update]\nVersion=200\n", .announceLength = c.announceLength});
+    if (c.served) server.Serve(base + "Update.ini", c.answer);
     // One left from an earlier, declined check goes too.
     test::WriteFile(dir / "Update.ini", "[Update]\r\nVersion=111\r\n");
     test::MessageBoxAnswerer box(IDOK);
@@ -190,8 +203,8 @@ TEST_F(UpdateCheckTest, AFailedDescriptionFetchIsAnErrorNotANoNewerVersion) {
 }
 
 TEST_F(UpdateCheckTest, DeclinedKeepsTheDescription) {
-  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=$6F\r\nURL=http://127.0.0.1/pkg\r\nPackageSHA256=" +
-                          test::Sha256Hex("p") + "\r\nUpdaterSHA256=" + test::Sha256Hex("u") + "\r\n";
+  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) +
+                          "Version=$6F\r\nURL=http://127.0.0.1/pkg\r\n" + test::DownloadKeys("p", "u");
   ServeIni(ini);
   EXPECT_EQ(Check(IDNO), kQuestion);
   EXPECT_EQ(test::ReadFile(dir / "Update.ini"), ini);
@@ -217,7 +230,8 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
   ASSERT_FALSE(updater.empty());
   ServeIni("[Update]\r\n" + std::string(test::kFreshKeys) + "Version=0x6f\r\nURL=" + server.Base() + prefix.substr(1) +
            "pkg/SKTRN.bin\r\nPackageSHA256=" + test::Sha256Hex(package) + "\r\nUpdaterSHA256 = " +
-           win::LowerCase(test::Sha256Hex(updater)) + "\r\n");
+           win::LowerCase(test::Sha256Hex(updater)) + "\r\nPackageSize=3000\r\nUpdaterSize=" +
+           std::to_string(updater.size()) + "\r\n");
   server.Serve(prefix + "pkg/SKTRN.bin", {.body = package});
   server.Serve(prefix + "Swapit.exe", {.body = updater});
   const unsigned long self = GetCurrentProcessId();
@@ -292,7 +306,13 @@ TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
       {"updater404", {.body = package}, false},
       {"shortPackage", {.body = package, .announcedLength = 5000}, true},
       {"packageWithoutLength", {.body = package, .announceLength = false}, true},
+      // Bounded by the signed size while it arrives, and by 30 s (here half a second) without data.
+      {"packageLargerThanSigned", {.body = package + "x"}, true},
+      {"packageSmallerThanSigned", {.body = package.substr(1)}, true},
+      {"packageWithoutEnd", {.body = package, .announceLength = false, .endless = true}, true},
+      {"packageStalls", {.body = package, .stallAfter = 1000}, true},
   };
+  form.SetUpdateStallTimeout(500);
   const std::string sep = win::DecimalSeparator();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -341,7 +361,8 @@ TEST_F(UpdateCheckTest, AnUpdateWithoutAValidSignatureStartsNothing) {
     log.clear();
     const std::string base = prefix + c.name + "/";
     form.SetUpdateBaseAddress(server.Base() + base.substr(1));
-    std::string ini = Description(base, c.packageHash ? c.packageHash : package, updater);
+    std::string ini = Description(base, package, updater);
+    if (c.packageHash) ini.replace(ini.find(test::Sha256Hex(package)), 64, test::Sha256Hex(c.packageHash));
     const std::string signature = (c.otherKey ? otherKey : key).Sign(ini);
     if (c.changedByte >= 0) ini[c.changedByte] ^= 1;
     server.Serve(base + "Update.ini", {.body = ini});
@@ -450,8 +471,8 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   App().form2->SetLevel(3);
 
   const std::string package = test::Pattern(200000, 9);  // about two seconds in slow pieces
-  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() + "close/p.bin\r\nPackageSHA256=" +
-                          test::Sha256Hex(package) + "\r\nUpdaterSHA256=" + test::Sha256Hex("MZ") + "\r\n";
+  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() +
+                          "close/p.bin\r\n" + test::DownloadKeys(package, "MZ");
   server.Serve("/close/Update.ini", {.body = ini});
   server.Serve("/close/Update.sig", {.body = key.Sign(ini)});
   server.Serve("/close/p.bin", {.body = package, .chunk = 1025, .delayMs = 10});
@@ -470,7 +491,6 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
     EXPECT_TRUE(box.Answered());
   }
   EXPECT_GT(receivedAtClose, 0);
-  for (const char* f : kUpdateFiles) EXPECT_FALSE(test::FileExists(dir / f)) << f;
   EXPECT_EQ(server.RequestsFor("/close/Swapit.exe"), 0);
   EXPECT_TRUE(processes.terminated.empty());
   EXPECT_FALSE(main.CloseHandlerCleared());
@@ -480,6 +500,12 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 1u);
   ASSERT_TRUE(test::PumpUntil([window] { return !IsWindow(window); }));
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
+  // The download left behind closes its file (deleted already) at its next piece.
+  EXPECT_TRUE(test::PumpUntil([&] {
+    for (const char* f : kUpdateFiles)
+      if (test::FileExists(dir / f)) return false;
+    return true;
+  }));
   test::PutSettingsDword(L"Level", 9);
   test::Flush();
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 9u);
@@ -487,7 +513,7 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   test::Flush();  // a closed main window leaves a quit message behind
 }
 
-TEST(ForceDeleteFile, ReadOnlyMissingAndHeld) {
+TEST(ForceDeleteFile, ReadOnlyMissingHeldAndWritten) {
   test::TempDir dir;
   const std::string path = dir / "ro.txt";
   test::WriteFile(path, "x");
@@ -504,6 +530,25 @@ TEST(ForceDeleteFile, ReadOnlyMissingAndHeld) {
   EXPECT_TRUE(GetFileAttributesW(win::Widen(path).c_str()) & FILE_ATTRIBUTE_READONLY);
   CloseHandle(held);
   EXPECT_TRUE(win::ForceDeleteFile(path));
+
+  // Held by a writer that allows deletion: the name is free at once, the
+  // bytes go when the writer closes the file.
+  test::WriteFile(path, "x");
+  HANDLE writer = CreateFileW(win::Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(win::DeleteFileFreeingItsName(path));
+  EXPECT_FALSE(test::FileExists(path));
+  test::WriteFile(path, "new");
+  EXPECT_EQ(test::ReadFile(path), "new");
+  CloseHandle(writer);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(win::Widen(dir / "*.deleted").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE);  // nothing left beside it
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  EXPECT_TRUE(win::DeleteFileFreeingItsName(path));
+  EXPECT_TRUE(win::DeleteFileFreeingItsName(path));  // nothing there
+  EXPECT_FALSE(test::FileExists(path));
 }
 
 }  // namespace

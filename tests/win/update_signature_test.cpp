@@ -32,6 +32,8 @@ TEST(UpdateSignature, AnUpdateSignedByTheReleaseScriptVerifies) {
   EXPECT_TRUE(d.serial.has_value());   // the signing time
   EXPECT_EQ(Sha256OfFile(dir + "SKTRN.tmp"), d.packageSha256);
   EXPECT_EQ(Sha256OfFile(dir + "Swapit.exe"), d.updaterSha256);
+  EXPECT_EQ(d.packageSize, 100000);
+  EXPECT_EQ(d.updaterSize, 10);
   EXPECT_EQ(ini.find("packagesha256"), std::string::npos);  // the older value was replaced
   EXPECT_NE(ini.find("\r\n\r\n[Inne]\r\nA=1\r\n"), std::string::npos);
 
