@@ -70,8 +70,14 @@ class UpdateCheck {
     view_.LogEvent("Uruchamianie narzędzia aktualizacji", ekInfo);
     system_.DeleteFile(ini);
     view_.LogEvent("Proszę czekać...", ekInfo);
+    if (!system_.StartUpdater(Path(kUpdaterName), source_.folder)) {
+      // Nothing is ended: the program goes on as after a declined update.
+      DiscardFiles();
+      view_.LogEvent("Błąd: Nie udało się uruchomić aktualizacji", ekError);
+      view_.ShowMessage("Nie udało się uruchomić programu aktualizującego.", UpdateBoxIcon::Error);
+      return;
+    }
     view_.ClearCloseHandler();
-    system_.StartUpdater(Path(kUpdaterName), source_.folder);
     system_.EndInstances();  // ends this process too when it works
   }
 

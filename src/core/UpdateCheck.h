@@ -93,8 +93,9 @@ class IUpdateSystem {
   // the settings; 0 when there is none), and storing a higher one.
   virtual uint32_t AcceptedSerial() = 0;
   virtual void SetAcceptedSerial(uint32_t serial) = 0;
-  // Starts `file` shown minimised, with no parameters, in `folder`.
-  virtual void StartUpdater(const std::string& file, const std::string& folder) = 0;
+  // Starts `file` shown minimised, with no parameters, in `folder`; false
+  // when it could not be started.
+  virtual bool StartUpdater(const std::string& file, const std::string& folder) = 0;
   // Ends every process of this program, its own last.
   virtual void EndInstances() = 0;
 };
@@ -105,7 +106,7 @@ struct UpdateSource {
 };
 
 // The whole check, from the description's fetch to the end of the
-// instances. A description counts only with the release key's signature over
+// instances, which follows only a successful start of the updater. A description counts only with the release key's signature over
 // its exact bytes, an Expires that is today or later and a Serial no lower
 // than the highest accepted before (which it then becomes). Every way out that does not hand over to the updater leaves no
 // file of the check in the folder, except a declined update, which keeps

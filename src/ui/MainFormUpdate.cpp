@@ -136,8 +136,10 @@ struct TForm1::UpdateCheckWindow : IUpdateView, IUpdateSystem {
       // A key that cannot be written keeps the older serial.
     }
   }
-  void StartUpdater(const std::string& file, const std::string& folder) override {
-    ShellExecuteW(form.hwnd_, L"open", win::Widen(file).c_str(), L"", win::Widen(folder).c_str(), SW_SHOWMINIMIZED);
+  bool StartUpdater(const std::string& file, const std::string& folder) override {
+    const HINSTANCE result = ShellExecuteW(form.hwnd_, L"open", win::Widen(file).c_str(), L"",
+                                           win::Widen(folder).c_str(), SW_SHOWMINIMIZED);
+    return reinterpret_cast<INT_PTR>(result) > 32;  // the shell's way of saying it started
   }
   void EndInstances() override { form.TerminateInstances(); }
 };

@@ -104,9 +104,11 @@ struct FakeCheck : IUpdateView, IUpdateSystem {
     if (it == files.end()) return std::nullopt;
     return Digest(it->second);
   }
-  void StartUpdater(const std::string& file, const std::string& folder) override {
+  bool StartUpdater(const std::string& file, const std::string& folder) override {
     Note("start " + file + " in " + folder);
+    return updaterStarts;
   }
+  bool updaterStarts = true;
   void EndInstances() override { Note("end instances"); }
   CivilDate TodayUtc() override { return {2030, 6, 15}; }
   uint32_t AcceptedSerial() override { return acceptedSerial; }
@@ -212,6 +214,7 @@ TEST(UpdateCheck, EveryWayTheCheckEnds) {
     bool answer = true;
     std::optional<F> closeDuring = std::nullopt;
     bool closeAtQuestion = false;
+    bool updaterStarts = true;
   } cases[] = {
       {"noServer", {}, {kFetchDescription, "delete Update.ini", kNoServer, kNoServerBox}, {}},
       {"closedDuringTheDescription", all, {kFetchDescription, "delete Update.ini"}, {}, true, F::Description},
@@ -252,9 +255,16 @@ TEST(UpdateCheck, EveryWayTheCheckEnds) {
       {"closedDuringTheQuestion", all, after(verified, {kAsk, "delete Update.ini"}), {}, false, std::nullopt, true},
       {"accepted", all,
        after(untilUpdater, {kUpdaterCounter, "log 2: Uruchamianie narzędzia aktualizacji", "delete Update.ini",
-                            "log 2: Proszę czekać...", "close handler cleared",
-                            "start C:\\Program\\Swapit.exe in C:\\Program\\", "end instances"}),
+                            "log 2: Proszę czekać...", "start C:\\Program\\Swapit.exe in C:\\Program\\",
+                            "close handler cleared", "end instances"}),
        {"SKTRN.tmp", "Swapit.exe"}},
+      // Start, then end: an updater that does not start ends nothing.
+      {"updaterDoesNotStart", all,
+       after(untilUpdater, {kUpdaterCounter, "log 2: Uruchamianie narzędzia aktualizacji", "delete Update.ini",
+                            "log 2: Proszę czekać...", "start C:\\Program\\Swapit.exe in C:\\Program\\",
+                            "delete SKTRN.tmp", "delete Swapit.exe", "log 0: Błąd: Nie udało się uruchomić aktualizacji",
+                            "error box: Nie udało się uruchomić programu aktualizującego."}),
+       {}, true, std::nullopt, false, false},
       {"packageFailed", without(F::Package), after(untilPackage, {"delete Update.ini", kDownloadFailed}), {}},
       {"closedDuringThePackage", all, after(untilPackage, {"delete Update.ini"}), {}, true, F::Package},
       {"packageLargerThanSigned", with(F::Package, kPackage + "x"),
@@ -278,6 +288,7 @@ TEST(UpdateCheck, EveryWayTheCheckEnds) {
     check.answer = c.answer;
     check.closeDuring = c.closeDuring;
     check.closeAtQuestion = c.closeAtQuestion;
+    check.updaterStarts = c.updaterStarts;
     // An earlier, declined check left its description.
     check.files["Update.ini"] = "[Update]\r\nVersion=111\r\n";
     RunUpdateCheck({kBase, kFolder}, check, check);

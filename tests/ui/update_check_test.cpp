@@ -339,6 +339,31 @@ TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
   EXPECT_EQ(server.RequestsFor(prefix + "shortPackage/Swapit.exe"), 0);  // no updater without the package
 }
 
+// Start, then end: an updater that cannot be started ends no process.
+TEST_F(UpdateCheckTest, AnUpdaterThatDoesNotStartEndsNothing) {
+  const std::string package = test::Pattern(2000, 4);
+  const std::string updater = "MZ";  // no program
+  Publish(prefix, Description(prefix, package, updater));
+  server.Serve(prefix + "p.bin", {.body = package});
+  server.Serve(prefix + "Swapit.exe", {.body = updater});
+  processes.list = {{GetCurrentProcessId(), "ui_tests.exe", win::ExecutablePath()}};
+  test::MessageBoxAnswerer boxes(std::vector<int>{IDYES, IDOK});
+  form.Button6Click();
+  ASSERT_TRUE(boxes.Answered());
+  ASSERT_EQ(boxes.Boxes().size(), 2u);
+  EXPECT_EQ(boxes.Boxes()[1].text, "Nie udało się uruchomić programu aktualizującego.");
+  EXPECT_EQ(boxes.Boxes()[1].caption, "Aktualizacja");
+  EXPECT_EQ(boxes.Boxes()[1].icon, "error");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2].text, "Proszę czekać...");
+  EXPECT_EQ(log.back().text, "Błąd: Nie udało się uruchomić aktualizacji");
+  EXPECT_EQ(log.back().kind, ekError);
+  EXPECT_TRUE(processes.terminated.empty());
+  EXPECT_FALSE(form.CloseHandlerCleared());
+  ExpectNothingLeft();
+  ExpectControlsBack();
+}
+
 TEST_F(UpdateCheckTest, AnUpdateWithoutAValidSignatureStartsNothing) {
   const std::string package = test::Pattern(3000, 5);
   const std::string updater = "MZ updater";
