@@ -12,7 +12,6 @@
 
 #include "core/EventLog.h"
 #include "core/FileFinder.h"
-#include "core/ReleaseKey.h"
 #include "core/RunState.h"
 #include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
@@ -302,7 +301,7 @@ class TForm1 : public Window {
   std::function<void(int64_t total, int64_t received)> fetchProgress_;
 
   std::string updateBaseAddress_ = kUpdateBaseAddress;
-  std::string updatePublicKey_{kReleasePublicKey};
+  std::string updatePublicKey_;  // empty: the release key
   std::string updateFolder_;
   win::IProcessList* processList_ = nullptr;
   int updateStallTimeout_ = 30000;

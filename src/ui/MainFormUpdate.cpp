@@ -7,6 +7,7 @@
 
 #include "core/Settings.h"
 #include "core/UpdateCheck.h"
+#include "generated/ReleaseKey.h"
 #include "ui/MainForm.h"
 #include "win/UpdateSignature.h"
 #include "win/UpdateSupport.h"
@@ -112,7 +113,8 @@ struct TForm1::UpdateCheckWindow : IUpdateView, IUpdateSystem {
   // A fetch left behind by a close or a stall may still hold its file.
   void DeleteFile(const std::string& path) override { win::DeleteFileFreeingItsName(path); }
   bool VerifySignature(const std::string& message, const std::string& signature) override {
-    return win::VerifyP256Signature(form.updatePublicKey_, message, signature);
+    const std::string_view key = form.updatePublicKey_.empty() ? kReleasePublicKey : form.updatePublicKey_;
+    return win::VerifyP256Signature(key, message, signature);
   }
   std::optional<std::string> Sha256OfFile(const std::string& path) override { return win::Sha256OfFile(path); }
   CivilDate TodayUtc() override {

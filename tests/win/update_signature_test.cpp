@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/ReleaseKey.h"
 #include "core/UpdateIni.h"
+#include "generated/ReleaseKey.h"
 #include "support/UiTest.h"
 #include "win/UpdateSignature.h"
 
