@@ -538,6 +538,97 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   test::Flush();  // a closed main window leaves a quit message behind
 }
 
+// The main window ("TForm1") of process `pid`, when it has one.
+struct WindowSearch {
+  DWORD pid;
+  HWND found = nullptr;
+};
+BOOL CALLBACK FindMainWindow(HWND w, LPARAM p) {
+  auto* search = reinterpret_cast<WindowSearch*>(p);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(w, &owner);
+  wchar_t cls[32] = {};
+  GetClassNameW(w, cls, 32);
+  if (owner != search->pid || std::wstring(cls) != L"TForm1") return TRUE;
+  search->found = w;
+  return FALSE;
+}
+HWND MainWindowOf(DWORD pid) {
+  WindowSearch search{pid};
+  EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A close never waits for the network: the program itself (its own process)
+// is closed while the server holds the description's fetch, then a
+// download's. The window goes at once, the process ends within 5 s, the
+// updater is never fetched nor started, nothing of the check stays, and the
+// settings are saved.
+TEST(UpdateCheckClose, AServerThatStopsAnsweringNeverHoldsTheClose) {
+  test::HttpServer server;
+  ASSERT_TRUE(server.Ok()) << "cannot listen on 127.0.0.1:80";
+  test::SigningKey key;
+  test::SettingsKeyBackup backup;
+  const std::string package = test::Pattern(20000, 6);
+  const struct Case {
+    const char* name;
+    const char* held;  // the fetch the server holds
+    test::HttpAnswer packageAnswer;
+    bool descriptionHeld;
+  } cases[] = {
+      {"description", "Update.ini", {}, true},
+      {"download", "p.bin", {.body = package, .stallAfter = 5000}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    test::PutCompleteSettings(1, false);
+    const std::string base = std::string("/hold-") + c.name + "/";
+    const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() +
+                            base.substr(1) + "p.bin\r\n" + test::DownloadKeys(package, "MZ");
+    if (c.descriptionHeld) {
+      server.Serve(base + "Update.ini", {.stallBeforeAnswer = true});
+    } else {
+      server.Serve(base + "Update.ini", {.body = ini});
+      server.Serve(base + "Update.sig", {.body = key.Sign(ini)});
+      server.Serve(base + "p.bin", c.packageAnswer);
+    }
+    server.Serve(base + "Swapit.exe", {.body = "MZ"});
+    std::string keyHex;
+    for (unsigned char b : key.PublicKey()) keyHex += "0123456789abcdef"[b >> 4], keyHex += "0123456789abcdef"[b & 15];
+    std::wstring command = L"\"" + win::Widen(win::ExecutableFolder() + "update_close_app.exe") + L"\" " +
+                           win::Widen(server.Base() + base.substr(1)) + L" \"" +
+                           win::Widen(dir.path().substr(0, dir.path().size() - 1)) + L"\" " +
+                           win::Widen(keyHex);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &child));
+    HWND window = nullptr;
+    ASSERT_TRUE(test::PumpUntil([&] { return server.RequestsFor(base + c.held) > 0; }, 20000));
+    ASSERT_TRUE(test::PumpUntil([&] { return (window = MainWindowOf(child.dwProcessId)) != nullptr; }));
+    Sleep(200);  // the held fetch is under way, waiting for data
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(test::PumpUntil([&] { return !IsWindow(window); }, 1000)) << "the window stayed";
+    EXPECT_EQ(WaitForSingleObject(child.hProcess, 5000), WAIT_OBJECT_0) << "the program did not end";
+    TerminateProcess(child.hProcess, 1);  // a program that hangs fails the test, not the ones after it
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    EXPECT_EQ(server.RequestsFor(base + "Swapit.exe"), 0);
+    EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
+    WIN32_FIND_DATAW found;
+    HANDLE left = FindFirstFileW(win::Widen(dir / "*").c_str(), &found);
+    int files = 0;
+    if (left != INVALID_HANDLE_VALUE) {
+      do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+      } while (FindNextFileW(left, &found));
+      FindClose(left);
+    }
+    EXPECT_EQ(files, 0) << "files of the check left behind";
+  }
+}
+
 TEST(ForceDeleteFile, ReadOnlyMissingHeldAndWritten) {
   test::TempDir dir;
   const std::string path = dir / "ro.txt";
