@@ -253,6 +253,7 @@ TEST(UpdateCheck, EveryWayTheCheckEnds) {
        after(verified, {"serial 4294967295", "box: Nie ma nowszej wersji programu.", "delete Update.ini"}), {}},
       {"declined", all, after(verified, {kAsk}), {"Update.ini"}, false},
       {"closedDuringTheQuestion", all, after(verified, {kAsk, "delete Update.ini"}), {}, false, std::nullopt, true},
+      // Its Serial equals the one accepted before: it counts.
       {"accepted", all,
        after(untilUpdater, {kUpdaterCounter, "log 2: Uruchamianie narzędzia aktualizacji", "delete Update.ini",
                             "log 2: Proszę czekać...", "start C:\\Program\\Swapit.exe in C:\\Program\\",
