@@ -106,7 +106,7 @@ void ShutDown() {
   OleUninitialize();
 }
 
-int RunApplication() {
+int RunApplication(const std::function<void()>& shown) {
   int code = 0;
   bool started = false;
   Guarded([&] {
@@ -116,6 +116,7 @@ int RunApplication() {
   if (started && App().form1 && App().form1->hwnd()) {
     ShowWindow(App().form1->hwnd(), SW_SHOWNORMAL);
     UpdateWindow(App().form1->hwnd());
+    if (shown) Guarded(shown);
     code = RunMessageLoop();
   } else {
     code = 1;  // the main window could not be created; the error box said why

@@ -65,10 +65,8 @@ void TForm1::SetUpDesktop() {
 // ---------------------------------------------------------------- drops
 
 bool TForm1::DropAllowed() const {
-  // The update check has the list off like a copy run; a dialog of the
-  // window's own has the window off.
-  return !copyRunning_ && !resumeRunning_ && !updateRunning_ && !searching_ && !closePending_ &&
-         IsWindowEnabled(hwnd_) && Enabled("ListView1");
+  // A dialog of the window's own has the window off.
+  return runState_.May(RunCommand::Drop) && IsWindowEnabled(hwnd_) && Enabled("ListView1");
 }
 
 void TForm1::FormDropFiles(HDROP drop) {
@@ -178,7 +176,7 @@ void TForm1::ListView2ContextPopup(POINT at) {
   const bool selected = !LogView().Selected().empty();
   EnableMenuItem(popupMenu2_, static_cast<UINT>(ControlId("Kopiuj1")), MF_BYCOMMAND | (selected ? MF_ENABLED : MF_GRAYED));
   // The save dialog would hold a run's loop for as long as it is open.
-  const bool idle = !copyRunning_ && !resumeRunning_;
+  const bool idle = runState_.May(RunCommand::SaveLog);
   EnableMenuItem(popupMenu2_, static_cast<UINT>(ControlId("Zapiszdziennik1")),
                  MF_BYCOMMAND | (idle ? MF_ENABLED : MF_GRAYED));
   const UINT command = TrackLogMenu ? TrackLogMenu(popupMenu2_, at) : 0;

@@ -159,9 +159,8 @@ bool TForm1::MenuCommandAllowed(const std::string& name) const {
 }
 
 void TForm1::OnCommand(const std::string& name, int /*code*/) {
-  if (HeldOffDuringSearch(name)) return;
   // While a copy run or an update check has the top menus off, their
-  // shortcuts do nothing either.
+  // shortcuts do nothing either; each handler asks the run state itself.
   if (!MenuCommandAllowed(name)) return;
   for (const auto& c : kCommands) {
     if (name == c.name) {

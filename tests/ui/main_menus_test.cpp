@@ -327,7 +327,7 @@ TEST_F(MainMenus, ShortcutsDoNothingDuringAnUpdateCheckAndWorkAfter) {
   test::HttpServer server;
   ASSERT_TRUE(server.Ok()) << "cannot listen on 127.0.0.1:80";
   test::TempDir dir;
-  const std::string ini = "[Update]\r\nVersion=110\r\n";
+  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=110\r\n";
   test::SigningKey key;  // only a signed description is read
   server.Serve("/menus/Update.ini", {.body = ini});
   server.Serve("/menus/Update.sig", {.body = key.Sign(ini)});
