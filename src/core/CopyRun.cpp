@@ -1,7 +1,10 @@
 #include "core/CopyRun.h"
 
 #include <set>
+#include <utility>
+#include <vector>
 
+#include "core/Rescue.h"
 #include "core/Text.h"
 
 namespace sk {
@@ -40,6 +43,18 @@ void CarryOutAction(ICopyRunView& view, ICopyRunSystem& system, size_t complete,
       break;
     default:
       break;
+  }
+}
+
+// Inside a catch handler: whether the failure is a medium that went away
+// and was not put back.
+bool IsMediumGone() {
+  try {
+    throw;
+  } catch (const MediumGone&) {
+    return true;
+  } catch (...) {
+    return false;
   }
 }
 
@@ -90,36 +105,76 @@ void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
   view.SetCopyStartTime(system.Now());
 
   size_t complete = 0;
-  std::set<std::string> written;  // the destinations this run has written, by NameKey
+  const bool rescue = view.RescueMode();
+  // The destinations this run has written (and in rescue mode their maps), by NameKey.
+  std::set<std::string> written;
+  auto taken = [&](const std::string& path) {
+    return written.count(system.NameKey(path)) != 0 ||
+           (rescue && written.count(system.NameKey(MapPathFor(path))) != 0);
+  };
+  // A file that counts as copied: the routine returned, and the destination
+  // holds as many bytes as the source, none left unread. Both files are
+  // closed now, so their directory entries hold their sizes.
+  auto copied = [&](const std::string& source, const std::string& destination) {
+    return system.FileSizeByName(destination) == system.FileSizeByName(source) && !view.LeftUnread();
+  };
+  // After each file: a stop or a close ends the run (and so does a medium
+  // that was not put back).
+  bool ended = false;
+  auto endsHere = [&](bool mediumGone) {
+    if (!mediumGone && !view.StopRequested() && !view.ClosePending()) return false;
+    view.ClearStopRequest();
+    return ended = true;
+  };
+  std::vector<std::pair<std::string, std::string>> putOff;  // source, destination
   for (size_t i = 0; i < count; ++i) {
     const std::string source = view.EntryPath(i);
     const int level = view.Level();
     std::string destination = DestinationPath(view.Destination(), source);
-    const bool renamed = written.count(system.NameKey(destination)) != 0;
+    const bool renamed = taken(destination);
     if (renamed) {
       const std::string first = destination;
       for (int n = 2;; ++n) {
         destination = NumberedName(first, n);
-        if (!written.count(system.NameKey(destination)) && !system.PathExists(destination)) break;
+        if (!taken(destination) && !system.PathExists(destination)) break;
       }
     }
-    bool there = true;
+    bool there = true, mediumGone = false;
     try {
       view.CopyFile(source, destination, level, renamed);
-      // Both files are closed now, so their directory entries hold their sizes.
-      if (system.FileSizeByName(destination) == system.FileSizeByName(source) && !view.LeftUnread()) ++complete;
+      if (view.PutOff())
+        putOff.emplace_back(source, destination);
+      else if (copied(source, destination))
+        ++complete;
     } catch (...) {
       // A file that fails never ends the run; the routine has logged it.
       // A destination that is there was written by this run (or, when the
       // source did not open, was there before and is kept all the same).
+      mediumGone = IsMediumGone();
       there = system.PathExists(destination);
     }
-    if (there) written.insert(system.NameKey(destination));
-    if (view.StopRequested() || view.ClosePending()) {
-      view.ClearStopRequest();
-      break;
+    if (there) {
+      written.insert(system.NameKey(destination));
+      if (rescue) written.insert(system.NameKey(MapPathFor(destination)));
     }
+    if (endsHere(mediumGone)) break;
     view.Repaint();
+  }
+
+  if (!ended && !putOff.empty()) {
+    view.LogEvent("Rozpoczynanie zawężania uszkodzonych miejsc (plików: " + std::to_string(putOff.size()) + ")",
+                  ekInfo);
+    for (size_t k = 0; k < putOff.size(); ++k) {
+      bool mediumGone = false;
+      try {
+        view.NarrowPutOff(k);
+        if (copied(putOff[k].first, putOff[k].second)) ++complete;
+      } catch (...) {
+        mediumGone = IsMediumGone();
+      }
+      if (endsHere(mediumGone)) break;
+      view.Repaint();
+    }
   }
 
   if (complete < count) {

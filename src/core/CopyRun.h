@@ -43,6 +43,14 @@ class ICopyRunView {
   // Whether the file just copied was left with unread areas (rescue mode:
   // full length, but holes); such a file does not count as copied.
   virtual bool LeftUnread() { return false; }
+  // Rescue mode (the settings dialog's check box): a file named like the map
+  // of a file the run wrote ("X.map" beside "X") is saved under a free name.
+  virtual bool RescueMode() { return false; }
+  // Rescue mode in two rounds: whether CopyFile just put off the narrowing
+  // of the file's damaged places (round one), and round two's narrowing of
+  // the k-th file put off (0 the first), as CopyFile copies one.
+  virtual bool PutOff() { return false; }
+  virtual void NarrowPutOff(size_t k) { (void)k; }
   virtual bool StopRequested() = 0;
   virtual void ClearStopRequest() = 0;
   virtual void Repaint() = 0;
@@ -84,7 +92,14 @@ class ICopyRunSystem {
 // unread: a routine that returns after a stop may have stopped anywhere,
 // also after the file's last block.
 // A destination written earlier in the same run is never replaced: a later
-// file of the same name is saved under the first free NumberedName.
+// file of the same name is saved under the first free NumberedName. In
+// rescue mode the map beside a destination counts as written too.
+// In rescue mode the run goes in two rounds: every file through the fast
+// phases first (a file whose damaged places need narrowing is put off), then
+// the files put off ("Rozpoczynanie zawężania uszkodzonych miejsc (plików:
+// N)"), each finished from its map; a file counts as copied once it is
+// finished. Stop, a close or a medium not put back ends the run in either
+// round (no round two after round one ends so).
 void RunCopy(ICopyRunView& view, ICopyRunSystem& system);
 
 // The destination path of a listed file: the folder as typed, "\", and the

@@ -21,6 +21,13 @@ class FileError : public std::runtime_error {
   unsigned long code_;
 };
 
+// A write that took fewer bytes than it was given: the disk is full.
+inline constexpr unsigned long kDiskFull = 112;
+inline FileError DiskFullError() { return FileError("I/O error 112", kDiskFull); }
+
+// The refusal of a copy or a resume whose destination is its source.
+inline constexpr const char* kSameFileText = "Plik docelowy jest tym samym plikiem co źródłowy";
+
 enum class OpenMode {
   ReadShared,       // a source: read only, must exist, others may read and write it
   CreateReadWrite,  // a copy's destination: created, or truncated when it exists; read and write

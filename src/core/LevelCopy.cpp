@@ -2,12 +2,11 @@
 
 #include <limits>
 #include <memory>
-#include <optional>
-#include <utility>
 #include <vector>
 
 #include "core/Formats.h"
 #include "core/Rescue.h"
+#include "core/RescueSession.h"
 #include "core/Text.h"
 
 namespace sk {
@@ -19,11 +18,6 @@ class NotOpenError : public FileError {
  public:
   NotOpenError() : FileError("I/O error 103", 103) {}
 };
-
-// A write that took fewer bytes than it was given: the disk is full.
-constexpr unsigned long kDiskFull = 112;
-
-constexpr const char* kSameFileText = "Plik docelowy jest tym samym plikiem co źródłowy";
 
 IFile& Opened(const std::unique_ptr<IFile>& file) {
   if (!file) throw NotOpenError();
@@ -41,7 +35,7 @@ void CloseQuietly(std::unique_ptr<IFile>& file) {
   file.reset();
 }
 
-// Steps 1 to 3 of a copy: announce, bind, open. A file that does not open is
+// The start of a copy: announce, bind, open. A file that does not open is
 // logged and left null; a destination that is the source itself is refused.
 // In rescue mode a map left beside the destination by an earlier rescue is
 // deleted before the destination is created (it would describe a file that
@@ -92,7 +86,7 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
   return files;
 }
 
-// Step 9, when the size check is on: sizes only, never contents. Equal sizes
+// The size check, when it is on: sizes only, never contents. Equal sizes
 // with bytes left unread (rescue mode) are no success.
 void CheckSizes(ICopyView& view, OpenedPair& files, int64_t unread) {
   if (!view.CheckSizes()) return;
@@ -120,9 +114,9 @@ void AbandonPair(ICopyView& view, OpenedPair& files, bool logged) {
   CloseQuietly(files.dst);
 }
 
-// Steps 10 and 11: close both files (a failure is logged and the other is
-// closed still) and say that the file is done.
-void ClosePair(ICopyView& view, OpenedPair& files, const std::string& name, bool stopped) {
+// The end of a copy: close both files (a failure is logged and the other is
+// closed still) and say that the file is done (`ended`, the last entry).
+void ClosePair(ICopyView& view, OpenedPair& files, const std::string& ended, bool stopped) {
   view.LogEvent("Zamykanie plików", ekInfo);
   for (auto* file : {&files.src, &files.dst}) {
     try {
@@ -132,7 +126,7 @@ void ClosePair(ICopyView& view, OpenedPair& files, const std::string& name, bool
     }
     file->reset();
   }
-  view.LogEvent("Zakończono kopiowanie pliku " + name, ekInfo);
+  view.LogEvent(ended, ekInfo);
   if (stopped) view.ShowStatus();  // a stop shows at once
 }
 
@@ -155,8 +149,8 @@ BarRange ScaleBar(int64_t max, int64_t position) {
 }
 
 int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                        int level, bool renamed) {
-  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed);
+                        int level, bool renamed, std::vector<PutOffRescue>* putOff) {
+  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed, putOff);
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
@@ -165,7 +159,7 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
     return FormatSize(copied, separator) + " / " + FormatSize(total, separator);
   };
 
-  // 1-3: announce, bind, open.
+  // Announce, bind, open.
   OpenedPair opened = OpenPair(env, source, destination, nullptr, renamed);
   std::unique_ptr<IFile>& src = opened.src;
   std::unique_ptr<IFile>& dst = opened.dst;
@@ -173,25 +167,22 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
 
   bool stopped = false;
   try {
-    // 4-5
+    // The file's name and size in the status, and the loop announced.
     status.fileName = name;
     status.fileMax = Opened(src).Size();
     view.LogEvent("Czytanie i zapisywanie bajtów", ekInfo);
 
-    // 6: the block loop.
+    // The block loop: read a block, write it, until the source's end or a stop.
     std::vector<unsigned char> buffer(BlockSize(level));
     int64_t frequency = 0;
     const bool counter = env.clock.CounterFrequency(frequency) && frequency > 0;
     if (!counter) frequency = 1000;  // the millisecond clock instead
     auto ticks = [&] { return counter ? env.clock.Counter() : env.clock.Milliseconds(); };
     // Window work is due by time, not by step: it costs far more than a step.
-    auto windowWork = [&] {
-      const unsigned due = env.pacer.Tick();
-      if (due & Pacer::kPump) view.PumpMessages();
-      if (due & Pacer::kRefresh) {
-        view.ShowStatus();
-        env.pacer.RefreshMade();
-      }
+    auto pump = [&] { view.PumpMessages(); };
+    auto refresh = [&] {
+      view.ShowStatus();
+      env.pacer.RefreshMade();
     };
     double remaining = 0;
     for (;;) {
@@ -200,16 +191,15 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
       const int64_t sourceSize = in.Size();
       if (position >= sourceSize) break;
       const size_t count = in.Read(buffer.data(), buffer.size());
-      windowWork();
+      env.pacer.Step(pump, refresh, [] { return false; });
       const int64_t t1 = ticks();
       IFile& out = Opened(dst);
-      if (out.Write(buffer.data(), count) != count) throw FileError("I/O error 112", kDiskFull);
-      windowWork();
-      const int64_t t2 = ticks();
-      if (view.StopRequested()) {
+      if (out.Write(buffer.data(), count) != count) throw DiskFullError();
+      if (env.pacer.Step(pump, refresh, [&] { return view.StopRequested(); })) {
         stopped = true;
         break;
       }
+      const int64_t t2 = ticks();
       const int64_t destinationSize = out.Size();
       // Seconds per byte measured on this step, times the bytes still to copy.
       if (count > 0)
@@ -227,84 +217,67 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
       status.filePosition = destinationSize;
     }
 
-    // 7-8
+    // The loop's end in the status and the log.
     status.remaining = "0 sek";
     const int64_t destinationSize = Opened(dst).Size();
     status.copied = sizesText(destinationSize, Opened(src).Size());
     view.LogEvent("Zakończono czytanie i zapisywanie bajtów", ekInfo);
 
-    // 9: sizes only, never contents.
     CheckSizes(view, opened, 0);
   } catch (...) {
     AbandonPair(view, opened, false);
     throw;
   }
 
-  // 10-11
-  ClosePair(view, opened, name, stopped);
+  // Close both files and say that the file is done.
+  ClosePair(view, opened, "Zakończono kopiowanie pliku " + name, stopped);
   return 0;
 }
 
 namespace {
 
-// The map of one rescued file. It is written only where no other file is: a
-// file of that name that is not a map is the user's, and the rescue then goes
-// on without a map. Once written, the file there is this rescue's own and is
-// not read again before each later save.
-class MapWriter {
+// The copy run's window as a rescue sees it: the status model kept as
+// numbers on every step, the labels written at every paced refresh. The
+// file's bar and the run's count the bytes tried (round two goes on from
+// what round one counted).
+class CopyRescueWindow : public IRescueWindow {
  public:
-  MapWriter(IFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
-  void Save(const RescueMap& map) {
-    if (!written_ && InspectMapPath(files_, path_) == MapSlot::kForeign) throw FileError("File access denied", 5);
-    SaveMapFile(files_, path_, map);
-    written_ = true;
-  }
-  bool Written() const { return written_; }
-
- private:
-  IFileSystem& files_;
-  std::string path_;
-  bool written_ = false;
-};
-
-// The rescue's window side in the copy run: the status model kept as
-// numbers on every step, the labels written at every paced refresh.
-class RescueStatusView : public IRescueView {
- public:
-  RescueStatusView(const CopyEnvironment& env, MapWriter& mapWriter, std::string mapPath, int64_t size)
-      : env_(env), view_(env.view), status_(env.view.Status()), mapWriter_(mapWriter), mapPath_(std::move(mapPath)),
-        size_(size),
-        separator_(env.view.DecimalSeparator()), totalBase_(status_.totalPosition) {
+  CopyRescueWindow(const CopyEnvironment& env, const RescueMap& map)
+      : env_(env), view_(env.view), status_(env.view.Status()), size_(map.Size()),
+        separator_(env.view.DecimalSeparator()) {
+    Progress(map);
+    doneBefore_ = done_;
+    totalBase_ = status_.totalPosition - done_;
     counter_ = env.clock.CounterFrequency(frequency_) && frequency_ > 0;
     if (!counter_) frequency_ = 1000;
     start_ = Ticks();
   }
 
-  void Advanced(const RescueMap& map) override {
+  void Progress(const RescueMap& map) override {
     map_ = &map;
     done_ = size_ - map.Total(kNonTried) - map.Total(kNonTrimmed) - map.Total(kNonScraped);
     status_.filePosition = done_;
     status_.totalPosition = totalBase_ + done_;
   }
   void Pump() override { view_.PumpMessages(); }
-  void Refresh() override {
-    ShowLabels();
-    if (map_) view_.ShowRescueMap(mapPath_, *map_, true);
+  void Show() override {
+    const double seconds = static_cast<double>(Ticks() - start_) / static_cast<double>(frequency_);
+    const int64_t doneHere = done_ - doneBefore_;
+    const double remaining =
+        doneHere > 0 ? static_cast<double>(size_ - done_) * seconds / static_cast<double>(doneHere) : 0;
+    status_.remaining = FormatRemaining(remaining);
+    status_.elapsed = FormatElapsed(ElapsedSeconds(env_.clock.Now(), view_.CopyStartTime()));
+    status_.copied = Copied();
     view_.ShowStatus();
     env_.pacer.RefreshMade();
   }
   bool StopRequested() override { return view_.StopRequested(); }
-  void SaveMap(const RescueMap& map) override {
-    mapWriter_.Save(map);
+  void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
+    view_.ShowRescueMap(mapPath, map, live);
   }
+  void MediumGone() override { view_.LogEvent(std::string("Błąd: ") + sk::MediumGone().what(), ekError); }
+  bool AskMediumRetry() override { return view_.AskMediumRetry(); }
 
-  void ShowLabels() {
-    const double seconds = static_cast<double>(Ticks() - start_) / static_cast<double>(frequency_);
-    const double remaining = done_ > 0 ? static_cast<double>(size_ - done_) * seconds / static_cast<double>(done_) : 0;
-    status_.remaining = FormatRemaining(remaining);
-    status_.elapsed = FormatElapsed(ElapsedSeconds(env_.clock.Now(), view_.CopyStartTime()));
-    status_.copied = Copied();
-  }
   std::string Copied() const {
     const int64_t rescued = map_ ? map_->Total(kFinished) : 0;
     return FormatSize(rescued, separator_) + " / " + FormatSize(size_, separator_);
@@ -316,110 +289,134 @@ class RescueStatusView : public IRescueView {
   const CopyEnvironment& env_;
   ICopyView& view_;
   CopyStatus& status_;
-  MapWriter& mapWriter_;
-  std::string mapPath_;
   int64_t size_;
   std::string separator_;
-  int64_t totalBase_;
+  int64_t totalBase_ = 0;
   const RescueMap* map_ = nullptr;
-  int64_t done_ = 0;
+  int64_t done_ = 0, doneBefore_ = 0;
   bool counter_ = false;
   int64_t frequency_ = 0, start_ = 0;
 };
 
-}  // namespace
+// "w 1 miejscu", "w K miejscach": where bytes are missing.
+std::string InPlaces(const RescueMap& map) {
+  const size_t places = map.UnfinishedPlaces();
+  return places == 1 ? std::string("w 1 miejscu") : "w " + std::to_string(places) + " miejscach";
+}
 
-int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                          int level, bool renamed) {
+// The rescue of an opened pair over `file.map` (a fresh map unless it goes
+// on from one on the disk) and the entries that end it: the usual closing
+// entries, or round one's when the narrowing is put off (`putOff` set).
+int64_t RescuePair(const CopyEnvironment& env, OpenedPair& opened, MapKeeper& keeper, PutOffRescue& file,
+                   const RescueOptions& options, std::vector<PutOffRescue>* putOff) {
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
-  const std::string name = FileNamePart(source);
-  const std::string mapPath = MapPathFor(destination);
-  MapWriter mapWriter(env.files, mapPath);
+  const std::string name = FileNamePart(file.source);
+  const std::string separator = view.DecimalSeparator();
   auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
-
-  OpenedPair opened = OpenPair(env, source, destination, &mapPath, renamed);
-  std::unique_ptr<IFile>& src = opened.src;
-  std::unique_ptr<IFile>& dst = opened.dst;
-  std::optional<RescueMap> map;
-  // The destination goes to the disk before the map that names its bytes.
-  // Without its map the destination must not claim more than it holds: cut
-  // it to the bytes read from the start, the form a plain resume continues.
-  // A map saved earlier stays true of the destination as it is (bytes are
-  // only ever added), so then the destination is kept whole: cutting it
-  // would take bytes that map names as read.
-  // `reported`: the error already in the log (the same failure is not logged twice).
-  auto saveMapOrCut = [&](bool report, const std::string& reported) {
-    try {
-      dst->Flush();
-      mapWriter.Save(*map);
-      if (report) view.LogEvent("Zapisano mapę odczytu " + FileNamePart(mapPath), ekInfo);
-    } catch (const FileError& e) {
-      if (e.what() != reported) logError(e.what());
-      if (mapWriter.Written()) return;
-      try {
-        dst->SetSize(map->FinishedPrefix());
-      } catch (const FileError&) {
-      }
-    }
-  };
-
-  bool stopped = false, logged = false;
+  RescueMap& map = file.map;
+  RescueResult result;
+  bool logged = false;
   int64_t unread = 0;
   try {
     status.fileName = name;
-    const int64_t size = Opened(src).Size();
+    const int64_t size = Opened(opened.src).Size();
     status.fileMax = size;
     view.LogEvent("Czytanie i zapisywanie bajtów", ekInfo);
-    Opened(dst);
-    map.emplace(size);
-    RescueStatusView rescueView(env, mapWriter, mapPath, size);
-    RescueOptions options;
-    options.level = level;
-    RescueEngine engine(*src, *dst, *map, env.clock, env.pacer, rescueView, options);
-    view.ShowRescueMap(mapPath, *map, true);
+    Opened(opened.dst);
+    if (!keeper.OnDisk()) map = RescueMap(size);
+    CopyRescueWindow window(env, map);
+    RescueSession session(window, keeper, env.rescueFiles ? *env.rescueFiles : env.files, file.source);
     try {
-      stopped = engine.Run().stopped;
+      result = session.Run(opened.src, *opened.dst, map, env.clock, env.pacer, options);
     } catch (const FileError& e) {
-      view.ShowRescueMap(mapPath, *map, false);
-      // The error first, then whatever saving the map runs into.
+      // The error first, then whatever saving the map runs into (the same
+      // failure is not logged twice).
       logError(e.what());
       logged = true;
-      saveMapOrCut(false, e.what());
+      try {
+        keeper.SaveOrCut(opened.dst.get(), map);
+      } catch (const FileError& saveError) {
+        if (std::string(saveError.what()) != e.what()) logError(saveError.what());
+      }
       throw;
     }
-    rescueView.Advanced(*map);
-    status.remaining = "0 sek";
-    status.copied = rescueView.Copied();
-    view.LogEvent("Zakończono czytanie i zapisywanie bajtów", ekInfo);
-
-    unread = map->Unfinished();
-    if (unread > 0) {
-      const size_t places = map->UnfinishedPlaces();
-      view.LogEvent("Błąd: Nie odczytano " + FormatSize(unread, view.DecimalSeparator()) + " w " +
-                        (places == 1 ? std::string("1 miejscu") : std::to_string(places) + " miejscach"),
-                    ekError);
-      saveMapOrCut(true, "");
-    } else if (mapWriter.Written()) {
-      // The last bytes on the disk before the map that still names them as
-      // missing goes; a failing flush keeps the map (it names less).
+    file.partialReads = result.partialReads;
+    window.Progress(map);
+    status.copied = window.Copied();
+    unread = map.Unfinished();
+    if (result.narrowingLeft && putOff) {
+      view.LogEvent("Odłożono zawężanie uszkodzonych miejsc: pozostało " + FormatSize(unread, separator) + " " +
+                        InPlaces(map),
+                    ekInfo);
       try {
-        dst->Flush();
-        env.files.RemoveFile(mapPath);
+        keeper.SaveOrCut(opened.dst.get(), map);
+      } catch (const FileError& e) {
+        logError(e.what());
+        logged = true;
+        throw;
+      }
+      view.LogEvent("Zapisano mapę odczytu " + FileNamePart(keeper.Path()), ekInfo);
+    } else {
+      status.remaining = "0 sek";
+      view.LogEvent("Zakończono czytanie i zapisywanie bajtów", ekInfo);
+      if (unread > 0) view.LogEvent("Błąd: Nie odczytano " + FormatSize(unread, separator) + " " + InPlaces(map), ekError);
+      try {
+        if (keeper.Finish(opened.dst.get(), map))
+          view.LogEvent("Zapisano mapę odczytu " + FileNamePart(keeper.Path()), ekInfo);
       } catch (const FileError& e) {
         logError(e.what());
       }
+      CheckSizes(view, opened, unread);
     }
-
-    view.ShowRescueMap(mapPath, *map, false);
-    CheckSizes(view, opened, unread);
   } catch (...) {
     AbandonPair(view, opened, logged);
     throw;
   }
 
-  ClosePair(view, opened, name, stopped);
+  if (result.narrowingLeft && putOff) {
+    ClosePair(view, opened, "Odłożono kopiowanie pliku " + name, false);
+    putOff->push_back(std::move(file));
+  } else {
+    ClosePair(view, opened, "Zakończono kopiowanie pliku " + name, result.stopped);
+  }
+  // The medium went away and was not put back: the run ends.
+  if (result.cancelled) throw MediumGone();
   return unread;
+}
+
+}  // namespace
+
+int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
+                          int level, bool renamed, std::vector<PutOffRescue>* putOff) {
+  MapKeeper keeper(env.files, MapPathFor(destination));
+  OpenedPair opened = OpenPair(env, source, destination, &keeper.Path(), renamed);
+  PutOffRescue file{source, destination, level, RescueMap(), PartialReads::kUnknown};
+  RescueOptions options;
+  options.level = level;
+  options.fastOnly = putOff != nullptr;
+  return RescuePair(env, opened, keeper, file, options, putOff);
+}
+
+int64_t NarrowPutOffRescue(const CopyEnvironment& env, PutOffRescue& file) {
+  ICopyView& view = env.view;
+  view.LogEvent("Wznawianie kopiowania pliku " + FileNamePart(file.source), ekInfo);
+  MapKeeper keeper(env.files, MapPathFor(file.destination), true);
+  IFileSystem& opener = env.rescueFiles ? *env.rescueFiles : env.files;
+  OpenedPair opened;
+  try {
+    opened.src = opener.Open(file.source, OpenMode::ReadShared);
+    opened.dst = opener.Open(file.destination, OpenMode::WriteExisting);
+  } catch (const FileError& e) {
+    view.LogEvent(std::string("Błąd: ") + e.what(), ekError);
+    CloseQuietly(opened.src);
+    throw;
+  }
+  RescueOptions options;
+  options.level = file.level;
+  options.mapOnDisk = true;
+  options.partialReads = file.partialReads;
+  return RescuePair(env, opened, keeper, file, options, nullptr);
 }
 
 }  // namespace sk

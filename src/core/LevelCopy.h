@@ -5,15 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/Clock.h"
 #include "core/EventLog.h"
 #include "core/FileApi.h"
 #include "core/Pacer.h"
+#include "core/Rescue.h"
+#include "core/RescueMap.h"
 
 namespace sk {
-
-class RescueMap;
 
 // What the main window's status area shows, kept up to date by the copy
 // loops on every step; the window shows it when it refreshes.
@@ -75,6 +76,15 @@ struct CopyEnvironment {
   IFileSystem* rescueFiles = nullptr;
 };
 
+// A file of a rescue copy run whose damaged places are left to narrow in
+// round two, with what round two goes on from.
+struct PutOffRescue {
+  std::string source, destination;
+  int level = 0;
+  RescueMap map;  // as round one left it (and saved it beside the destination)
+  PartialReads partialReads = PartialReads::kUnknown;
+};
+
 // Copy `source` to `destination` at `level`. Failures while opening and
 // closing are logged and the routine carries on; any other failure is logged
 // too, closes both files and is thrown to the caller (a FileError). In rescue
@@ -83,7 +93,7 @@ struct CopyEnvironment {
 // source's, and the log says "Zapisywanie jako " + that name right after the
 // copy's first entry.
 int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                        int level, bool renamed = false);
+                        int level, bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr);
 
 // The copy in rescue mode: the same steps and entries, but the file is read
 // by the rescue engine (large blocks where it reads, the level's block size
@@ -91,8 +101,21 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
 // with zeros where nothing could be read, and the read map beside it
 // (destination + ".map") records what is missing; it is deleted when nothing
 // is. Returns the bytes left unread.
+// With `putOff` set, this is round one of a run: only the fast phases, and a
+// file whose damaged places still need narrowing is closed with its map
+// saved and appended to *putOff ("Odłożono zawężanie uszkodzonych miejsc:
+// pozostało … w K miejscach", "Zapisano mapę odczytu …", "Zamykanie plików",
+// "Odłożono kopiowanie pliku …") instead of its closing entries.
+// When the medium goes away and the user stops, the file ends as after a
+// stop and MediumGone is thrown after its closing entries: the run ends.
 int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                          int level, bool renamed = false);
+                          int level, bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr);
+
+// Round two of a rescue copy run: the file put off in round one is opened
+// again ("Wznawianie kopiowania pliku …", "Czytanie i zapisywanie bajtów")
+// and rescued to the end from its map, with the closing entries of a
+// rescued file. Returns the bytes left unread; throws as RescueFileAtLevel.
+int64_t NarrowPutOffRescue(const CopyEnvironment& env, PutOffRescue& file);
 
 // A progress bar's range is a 32-bit int: a 64-bit maximum and position are
 // scaled down by the same power of two until the maximum fits.

@@ -26,6 +26,18 @@ class Pacer {
   // The refresh that Tick made due has just been made.
   void RefreshMade() { measuring_ = true; }
 
+  // One step of a loop's window work, the same in every loop: the clock is
+  // read (Tick), `pump` and `refresh` run when they are due, then `stop` is
+  // asked whether the loop ends here, and its answer returned. The callables
+  // are inlined: a step costs one clock read and the stop check.
+  template <typename Pump, typename Refresh, typename Stop>
+  bool Step(Pump&& pump, Refresh&& refresh, Stop&& stop) {
+    const unsigned due = Tick();
+    if (due & kPump) pump();
+    if (due & kRefresh) refresh();
+    return stop();
+  }
+
  private:
   int64_t Now();
   IClock& clock_;

@@ -6,11 +6,6 @@
 #include "core/LevelCopy.h"
 
 namespace sk {
-namespace {
-
-constexpr unsigned long kDiskFull = 112;
-
-}  // namespace
 
 RescueEngine::RescueEngine(IFile& source, IFile& destination, RescueMap& map, IClock& clock, Pacer& pacer,
                            IRescueView& view, RescueOptions options)
@@ -37,9 +32,9 @@ RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char fail
   map_.currentPos = pos;
   map_.currentStatus = phase_;
   map_.currentPass = 1;
-  ++result_.reads;
   size_t got = 0;
-  // Reads and writes in order need no seek (a file call of its own).
+  // Reads and writes in order need no seek (a file call of its own). After a
+  // failed read the source's position is not known.
   try {
     if (sourceAt_ != pos) {
       sourceAt_ = -1;
@@ -53,6 +48,13 @@ RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char fail
     sourceAt_ = -1;
   }
   if (got > static_cast<size_t>(count)) got = static_cast<size_t>(count);
+  // A read that gives less than asked (the source ended early) or nothing:
+  // the rest of the block is not readable now.
+  if (static_cast<int64_t>(got) < count) out.failed = true;
+  // A read that failed because the medium went away tells nothing about the
+  // medium: the map stays as it was.
+  if (out.failed && !view_.SourcePresent()) throw MediumGone();
+  ++result_.reads;
   if (got > 0) {
     if (destinationAt_ != pos) {
       destinationAt_ = -1;
@@ -60,13 +62,15 @@ RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char fail
     }
     const size_t wrote = destination_.Write(buffer_.data(), got);
     destinationAt_ = wrote == got ? pos + static_cast<int64_t>(got) : -1;
-    if (wrote != got) throw FileError("I/O error 112", kDiskFull);
+    if (wrote != got) throw DiskFullError();
     map_.Set(pos, static_cast<int64_t>(got), kFinished);
+    // The first block that reads says which source the map belongs to.
+    if (!map_.source) {
+      const size_t length = std::min<size_t>(got, 4096);
+      map_.source = SourceMark{map_.Size(), pos, static_cast<int64_t>(length), BlockHash(buffer_.data(), length)};
+    }
   }
   out.got = static_cast<int64_t>(got);
-  // A read that gives less than asked (the source ended early) or nothing:
-  // the rest of the block is not readable now.
-  if (out.got < count) out.failed = true;
   if (out.failed) {
     ++result_.failedReads;
     if (failStatus) map_.Set(pos + out.got, count - out.got, failStatus);
@@ -82,13 +86,11 @@ RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char fail
 
 void RescueEngine::AfterStep() {
   view_.Advanced(map_);
-  const unsigned due = pacer_.Tick();
-  if (due & Pacer::kPump) view_.Pump();
-  if (due & Pacer::kRefresh) {
+  auto refresh = [&] {
     view_.Refresh();
     if (changedSinceSave_ && clock_.Milliseconds() - lastSaveMs_ >= options_.saveIntervalMs) SaveNow();
-  }
-  if (view_.StopRequested()) throw Stopped{};
+  };
+  if (pacer_.Step([&] { view_.Pump(); }, refresh, [&] { return view_.StopRequested(); })) throw Stopped{};
 }
 
 void RescueEngine::SaveNow() {
@@ -100,14 +102,50 @@ void RescueEngine::SaveNow() {
   lastSaveMs_ = clock_.Milliseconds();
 }
 
+// Large blocks on the large grid. After a block that fails the reads skip
+// ahead: not at all after the first, then by one large block, doubling while
+// reads keep failing. Once a read succeeds, the skipped part is read
+// backwards from there in large blocks up to the first that fails; what
+// lies between two failures is the inside of a damaged stretch and is never
+// read in large blocks ('*', left to the trim and the scrape).
 void RescueEngine::CopyArea(const MapArea& area) {
   const int64_t large = static_cast<int64_t>(options_.largeBlock);
+  int failures = 0;     // large reads failed in a row
+  int64_t skipped = -1;  // where the part skipped since the last failure begins
   int64_t p = area.pos;
   while (p < area.end()) {
-    // Blocks end on multiples of the large size, so maps stay tidy.
     const int64_t e = std::min(area.end(), (p / large + 1) * large);
     const Outcome r = ReadAt(p, e - p, kNonTrimmed);
-    p = r.failed ? e : p + r.got;
+    if (!r.failed) {
+      if (skipped >= 0) ReadSkippedBackwards(skipped, p);
+      skipped = -1;
+      failures = 0;
+      p = e;
+      continue;
+    }
+    if (skipped >= 0) map_.Set(skipped, p - skipped, kNonTrimmed);
+    const int64_t skip = failures == 0 ? 0 : large << std::min(failures - 1, 30);
+    ++failures;
+    const int64_t next = std::min(area.end(), e + skip);
+    skipped = next > e ? e : -1;
+    p = next;
+  }
+  if (skipped >= 0) ReadSkippedBackwards(skipped, area.end());
+}
+
+// The part [from, to) skipped past damage, from the good data (or the end)
+// behind it: large blocks backwards while they read. The part before the
+// block that fails lies between two failures: '*' without a read.
+void RescueEngine::ReadSkippedBackwards(int64_t from, int64_t to) {
+  const int64_t large = static_cast<int64_t>(options_.largeBlock);
+  int64_t x = to;
+  while (x > from) {
+    const int64_t s = std::max(from, (x - 1) / large * large);
+    if (ReadAt(s, x - s, kNonTrimmed).failed) {
+      map_.Set(from, s - from, kNonTrimmed);
+      return;
+    }
+    x = s;
   }
 }
 
@@ -170,19 +208,66 @@ RescueEngine::Edge RescueEngine::EdgeBackward(int64_t lo, int64_t hi, std::initi
   return edge;
 }
 
-// Like ddrescue's trimming: sector by sector from each edge of a failed
-// large block (unless the edge is next to a bad sector already) up to the
-// first bad sector; what lies between is left to the scrape.
+// The edges of a damaged stretch, sector by sector: the far edge first,
+// backwards from the good data behind it (unless a sector known bad is
+// there), then the near edge forwards from the good data before it, up to
+// the far edge's bad sector at most. What lies between is left to the
+// scrape.
 void RescueEngine::TrimArea(const MapArea& area) {
+  int64_t edge = area.end();
+  const auto after = map_.AreaFrom(area.end());
+  if (!after || after->status != kBadSector) edge = ScanBackward(area.pos, area.end());
+  int64_t start = area.pos;
+  const auto before = map_.AreaBefore(area.pos);
+  if (edge > area.pos && (!before || before->status != kBadSector)) start = ScanForward(area.pos, edge);
+  if (start < edge) map_.Set(start, edge - start, kNonScraped);
+}
+
+// Sectors on the grid backwards from `hi` down to `lo`, up to the first that
+// fails (marked bad). Returns where that sector begins (`lo` when none
+// failed).
+int64_t RescueEngine::ScanBackward(int64_t lo, int64_t hi) {
   const int64_t sector = static_cast<int64_t>(options_.sectorSize);
-  int64_t lo = area.pos, hi = area.end();
-  const auto before = map_.AreaBefore(lo);
-  if (!before || before->status != kBadSector) lo = EdgeForward(lo, hi, {sector}).at;
-  if (lo < hi) {
-    const auto after = map_.AreaFrom(hi);
-    if (!after || after->status != kBadSector) hi = EdgeBackward(lo, hi, {sector}).at;
+  for (int64_t p = hi; p > lo;) {
+    const int64_t s = std::max(lo, (p - 1) / sector * sector);
+    if (!EdgeSector(s, p, true)) return s;
+    p = s;
   }
-  if (lo < hi) map_.Set(lo, hi - lo, kNonScraped);
+  return lo;
+}
+
+// The same forwards from `lo` up to `hi`. Returns where that sector ends
+// (`hi` when none failed).
+int64_t RescueEngine::ScanForward(int64_t lo, int64_t hi) {
+  const int64_t sector = static_cast<int64_t>(options_.sectorSize);
+  for (int64_t p = lo; p < hi;) {
+    const int64_t e = std::min(hi, (p / sector + 1) * sector);
+    if (!EdgeSector(p, e, false)) return e;
+    p = e;
+  }
+  return hi;
+}
+
+// One sector [s, e) of an edge scan; false when it failed (its unread part
+// marked bad). While it is not known whether the medium returns part of a
+// sector, the sector's byte on the side of the good data is read alone
+// first, at no cost in failing reads: a medium that fails sectors whole
+// fails that byte in place of the sector, and one that fails byte by byte
+// mostly reads it and then fails the rest, which shows that it returns part
+// of a sector. Two edges failing at that byte, and the medium is taken to
+// fail sectors whole.
+bool RescueEngine::EdgeSector(int64_t s, int64_t e, bool backward) {
+  if (partial_ != PartialReads::kUnknown || e - s < 2) return !ReadAt(s, e - s, kBadSector).failed;
+  const int64_t first = backward ? e - 1 : s;
+  if (ReadAt(first, 1, 0).failed) {
+    map_.Set(s, e - s, kBadSector);
+    if (++wholeProbes_ >= 2) partial_ = PartialReads::kNo;
+    return false;
+  }
+  const Outcome rest = backward ? ReadAt(s, e - 1 - s, kBadSector) : ReadAt(s + 1, e - s - 1, kBadSector);
+  if (!rest.failed) return true;
+  partial_ = PartialReads::kYes;
+  return false;
 }
 
 // Every sector read once, on the sector grid.
@@ -238,28 +323,68 @@ void RescueEngine::RefineArea(const MapArea& area) {
   }
 }
 
+// Whether the map shows that the medium returned part of a sector: a read
+// area that begins or ends off the sector grid (not at the file's ends).
+bool RescueEngine::ShowsPartialSectors() const {
+  const int64_t sector = static_cast<int64_t>(options_.sectorSize);
+  for (auto a = map_.NextArea(0, kFinished); a; a = map_.NextArea(a->end(), kFinished))
+    if ((a->pos > 0 && a->pos % sector != 0) || (a->end() < map_.Size() && a->end() % sector != 0)) return true;
+  return false;
+}
+
+// Whether the slow phases have work: sectors to scrape, or runs of bad
+// sectors to narrow on a medium that may return part of a sector.
+bool RescueEngine::NarrowingLeft() const {
+  if (map_.Total(kNonScraped) > 0) return true;
+  if (partial_ == PartialReads::kNo) return false;
+  for (auto a = map_.NextArea(0, kBadSector); a; a = map_.NextArea(a->end(), kBadSector))
+    if (a->size > block_) return true;
+  return false;
+}
+
 RescueResult RescueEngine::Run() {
   result_ = {};
   sourceAt_ = destinationAt_ = -1;
+  partial_ = options_.partialReads;
+  wholeProbes_ = 0;
+  auto each = [&](char status, auto narrow) {
+    phase_ = status;
+    for (auto a = map_.NextArea(0, status); a; a = map_.NextArea(a->end(), status)) narrow(*a);
+  };
+  std::vector<MapArea> earlierBad;
+  if (options_.retryBadSectors && !options_.fastOnly)
+    for (auto a = map_.NextArea(0, kBadSector); a; a = map_.NextArea(a->end(), kBadSector)) earlierBad.push_back(*a);
   try {
-    // Bytes found unreadable by an earlier run are tried again, sector by sector.
-    for (auto a = map_.NextArea(0, kBadSector); a; a = map_.NextArea(a->end(), kBadSector))
-      map_.Set(a->pos, a->size, kNonScraped);
-
-    phase_ = kNonTried;
-    for (auto a = map_.NextArea(0, kNonTried); a; a = map_.NextArea(a->end(), kNonTried)) CopyArea(*a);
-    phase_ = kNonTrimmed;
-    for (auto a = map_.NextArea(0, kNonTrimmed); a; a = map_.NextArea(a->end(), kNonTrimmed)) TrimArea(*a);
-    phase_ = kNonScraped;
-    for (auto a = map_.NextArea(0, kNonScraped); a; a = map_.NextArea(a->end(), kNonScraped)) ScrapeArea(*a);
-    phase_ = kBadSector;
-    for (auto a = map_.NextArea(0, kBadSector); a; a = map_.NextArea(a->end(), kBadSector)) RefineArea(*a);
-    map_.currentStatus = kFinished;
-    map_.currentPos = map_.Size();
+    each(kNonTried, [&](const MapArea& a) { CopyArea(a); });
+    each(kNonTrimmed, [&](const MapArea& a) { TrimArea(a); });
+    if (!options_.fastOnly) {
+      each(kNonScraped, [&](const MapArea& a) { ScrapeArea(a); });
+      if (!earlierBad.empty()) {
+        for (const MapArea& a : earlierBad) map_.Set(a.pos, a.size, kNonScraped);
+        each(kNonScraped, [&](const MapArea& a) { ScrapeArea(a); });
+      }
+      // Below the sector size only on a medium that has shown it returns
+      // part of a sector. While that is not known, one read tells: the first
+      // block of the first run of bad sectors longer than a block (a medium
+      // that fails sectors whole fails it, one that fails byte by byte
+      // mostly reads it, as such a run was mostly found bad from its end).
+      if (partial_ == PartialReads::kUnknown && ShowsPartialSectors()) partial_ = PartialReads::kYes;
+      each(kBadSector, [&](const MapArea& a) {
+        if (partial_ == PartialReads::kUnknown && a.size > block_) {
+          const Outcome head = ReadAt(a.pos, block_, kBadSector);
+          partial_ = head.got > 0 ? PartialReads::kYes : PartialReads::kNo;
+        }
+        if (partial_ == PartialReads::kYes) RefineArea(a);
+      });
+      map_.currentStatus = kFinished;
+      map_.currentPos = map_.Size();
+    }
   } catch (const Stopped&) {
     result_.stopped = true;
   }
   if (destination_.Size() < map_.Size()) destination_.SetSize(map_.Size());
+  result_.partialReads = partial_;
+  result_.narrowingLeft = options_.fastOnly && !result_.stopped && NarrowingLeft();
   return result_;
 }
 

@@ -3,18 +3,28 @@
 // with a fresh map; the resume window uses it with a map loaded from disk.
 //
 // The rescue goes in phases over the map, each taking the areas of one
-// status and narrowing them:
-//   copy   '?' read in large blocks                   -> '+' or '*'
-//   trim   '*' sector by sector from both edges         -> '+', '-' at the edges, '/' inside
-//   scrape '/' every sector once                        -> '+' or '-'
+// status and narrowing them. The fast phases find the readable data and
+// where each damaged stretch begins and ends:
+//   copy   '?' read in large blocks; after a block that fails, the reads skip
+//          ahead, further while they keep failing, and once one reads the
+//          skipped part is read backwards in large blocks up to the damage
+//                                                    -> '+', '*' where damaged
+//   trim   each '*' stretch sector by sector: backwards from the good data
+//          behind it up to its first bad sector, then forwards from the good
+//          data before it up to its first bad sector (never one known bad)
+//                                                    -> '+', '-' at the edges, '/' inside
+// The slow phases read the inside of the stretches:
+//   scrape '/' every sector once                      -> '+' or '-'
 //   refine '-' runs of bad sectors, in the level's block size from their ends
-//          (and spot by spot where readable bytes lie between)  -> '+' or '-'
-// Areas marked '-' by an earlier run are tried again (as '/') at the start.
-// Failing reads are what costs on a real drive (seconds each), so their
-// number stays near a sector-by-sector rescue's: each damaged sector once,
-// plus about one per edge of each damaged area. The level keeps one meaning:
-// how close to the damage readable bytes are still kept (level 0: every
-// readable byte; level 4: at most 1024 bytes on each side given up).
+//          (and spot by spot where readable bytes lie between), only on a
+//          medium that returns part of a sector      -> '+' or '-'
+// Going on from a map, sectors found bad by an earlier run are tried once
+// more after everything else (another drive or a cleaned disc may read them).
+// Failing reads are what costs on a real drive (seconds each), so no sector
+// is read twice in a rescue and no read is made that cannot tell anything.
+// The level keeps one meaning: how close to the damage readable bytes are
+// still kept (level 0: every readable byte; level 4: at most 1024 bytes on
+// each side given up).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +66,11 @@ class MediumGone : public FileError {
   MediumGone() : FileError("Nośnik jest niedostępny") {}
 };
 
+// Whether the medium returns the readable part of a sector that holds an
+// unreadable byte (a file system that fails byte by byte does; a drive never
+// does: it fails the whole sector), as far as a rescue has found out.
+enum class PartialReads : char { kUnknown, kYes, kNo };
+
 struct RescueOptions {
   int level = 0;                 // copy level 0..4: the block size at the edges of damage
   size_t largeBlock = 64 * 1024;  // reads of never-tried areas
@@ -66,12 +81,26 @@ struct RescueOptions {
   // written beyond the hole, so the destination never says more than it
   // holds.
   bool mapOnDisk = false;
+  // Only the fast phases (copy and trim); a later run over the same map does
+  // the slow ones.
+  bool fastOnly = false;
+  // Sectors the map names as bad when the rescue begins (found by an earlier
+  // run) are tried once more, after everything else.
+  bool retryBadSectors = false;
+  // What an earlier run over the same map found out about the medium.
+  PartialReads partialReads = PartialReads::kUnknown;
 };
 
 struct RescueResult {
   bool stopped = false;
+  // The medium went away and was not put back (the user chose to stop): the
+  // rescue ended as after a stop, and so does the run.
+  bool cancelled = false;
   int64_t reads = 0;        // read calls made
   int64_t failedReads = 0;  // of which failed
+  PartialReads partialReads = PartialReads::kUnknown;  // as found out by now
+  // After the fast phases alone: whether the slow ones have anything to do.
+  bool narrowingLeft = false;
 };
 
 class RescueEngine {
@@ -86,10 +115,13 @@ class RescueEngine {
   // destination holds. The caller saves (or deletes) the map at the end.
   // A failed write, or a failure of the destination or of a save, ends the
   // rescue with a FileError; the map then still names exactly what the
-  // destination holds.
+  // destination holds. A medium that went away ends it with MediumGone
+  // (the destination not yet made full length).
   RescueResult Run();
 
   const RescueResult& Result() const { return result_; }
+  // What the rescue has found out so far about the medium.
+  PartialReads Partial() const { return partial_; }
 
  private:
   struct Stopped {};
@@ -101,9 +133,15 @@ class RescueEngine {
   void AfterStep();
   void SaveNow();
   void CopyArea(const MapArea& area);
+  void ReadSkippedBackwards(int64_t from, int64_t to);
   void TrimArea(const MapArea& area);
+  int64_t ScanBackward(int64_t lo, int64_t hi);
+  int64_t ScanForward(int64_t lo, int64_t hi);
+  bool EdgeSector(int64_t s, int64_t e, bool backward);
   void ScrapeArea(const MapArea& area);
   void RefineArea(const MapArea& area);
+  bool ShowsPartialSectors() const;
+  bool NarrowingLeft() const;
   // Where a scan found the edge of damage, and whether its first read (at
   // every scale) failed: damage right where the scan began.
   struct Edge {
@@ -129,6 +167,8 @@ class RescueEngine {
   bool changedSinceSave_ = false;
   int64_t lastSaveMs_ = 0;
   int64_t sourceAt_ = -1, destinationAt_ = -1;  // the files' positions, when known
+  PartialReads partial_ = PartialReads::kUnknown;
+  int wholeProbes_ = 0;  // edge sectors that failed at their first byte read alone
 };
 
 // The map of a destination: its path with ".map" added.

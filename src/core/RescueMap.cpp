@@ -9,6 +9,16 @@
 
 namespace sk {
 
+uint64_t BlockHash(const void* data, size_t size) {
+  uint64_t hash = 0xCBF29CE484222325ULL;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < size; ++i) {
+    hash ^= bytes[i];
+    hash *= 0x100000001B3ULL;
+  }
+  return hash;
+}
+
 bool IsMapStatus(char c) {
   return c == kNonTried || c == kNonTrimmed || c == kNonScraped || c == kBadSector || c == kFinished;
 }
@@ -143,14 +153,20 @@ int64_t RescueMap::FinishedPrefix() const {
 
 bool RescueMap::operator==(const RescueMap& other) const {
   return size_ == other.size_ && Areas() == other.Areas() && currentPos == other.currentPos &&
-         currentStatus == other.currentStatus && currentPass == other.currentPass;
+         currentStatus == other.currentStatus && currentPass == other.currentPass && source == other.source;
 }
 
 std::string RescueMap::ToText(const std::vector<std::string>& comments) const {
   std::string text;
   text.reserve(160 + areas_.size() * 32);
   for (const auto& c : comments) text += "# " + c + "\n";
-  char line[96];
+  char line[128];
+  if (source) {
+    std::snprintf(line, sizeof line, "# Source: size 0x%" PRIX64 " block 0x%" PRIX64 "+0x%" PRIX64 " hash 0x%016" PRIX64 "\n",
+                  static_cast<uint64_t>(source->size), static_cast<uint64_t>(source->pos),
+                  static_cast<uint64_t>(source->length), source->hash);
+    text += line;
+  }
   text += "# current_pos  current_status  current_pass\n";
   std::snprintf(line, sizeof line, "0x%08" PRIX64 "     %c               %d\n", static_cast<uint64_t>(currentPos),
                 currentStatus, currentPass);
@@ -211,6 +227,34 @@ int64_t Number(std::string_view field, int lineNumber, bool decimalOnly = false)
   return static_cast<int64_t>(value);
 }
 
+// A hexadecimal number written "0x…", whole.
+bool Hex(std::string_view field, uint64_t& value) {
+  if (field.size() < 3 || field[0] != '0' || (field[1] != 'x' && field[1] != 'X')) return false;
+  const char* last = field.data() + field.size();
+  auto [ptr, ec] = std::from_chars(field.data() + 2, last, value, 16);
+  return ec == std::errc() && ptr == last;
+}
+
+// The source's comment line, when `line` is one that reads.
+std::optional<SourceMark> SourceLine(std::string_view line) {
+  if (line.substr(0, 10) != "# Source: ") return std::nullopt;
+  std::vector<std::string_view> f;
+  for (size_t i = 9; i < line.size();) {
+    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    const size_t start = i;
+    while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    if (i > start) f.push_back(line.substr(start, i - start));
+  }
+  uint64_t size = 0, pos = 0, length = 0, hash = 0;
+  const size_t plus = f.size() == 6 ? f[3].find('+') : std::string::npos;
+  if (plus == std::string::npos || f[0] != "size" || f[2] != "block" || f[4] != "hash" || !Hex(f[1], size) ||
+      !Hex(f[3].substr(0, plus), pos) || !Hex(f[3].substr(plus + 1), length) || !Hex(f[5], hash))
+    return std::nullopt;
+  constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  if (size > kMax || pos > size || length > size - pos) return std::nullopt;
+  return SourceMark{static_cast<int64_t>(size), static_cast<int64_t>(pos), static_cast<int64_t>(length), hash};
+}
+
 }  // namespace
 
 MapText ReadMapText(const std::string& text) {
@@ -227,6 +271,7 @@ MapText ReadMapText(const std::string& text) {
     at = eol + 1;
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (auto mark = SourceLine(line)) map.source = mark;
     const LineFields fields = Fields(line);
     const auto& f = fields.field;
     if (fields.count == 0) continue;
@@ -270,6 +315,7 @@ RescueMap RescueMap::Parse(const std::string& text) {
   map.currentPos = read.currentPos;
   map.currentStatus = read.currentStatus;
   map.currentPass = read.currentPass;
+  map.source = read.source;
   // In order: each area goes in at the end.
   for (const MapArea& a : read.areas) {
     map.areas_.emplace_hint(map.areas_.end(), a.pos, Run{a.size, a.status});

@@ -3,6 +3,7 @@
 // rescue that was stopped (or killed) goes on from its map. The text form is
 // the mapfile of GNU ddrescue, so that its tools and viewers read our maps.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -32,6 +33,20 @@ struct MapArea {
   bool operator==(const MapArea&) const = default;
 };
 
+// Which source a map was made from: its size, and a block of it that read
+// (where, how long, and a hash of its bytes). Written in the map's comment
+// lines, so that other tools read the map as before.
+struct SourceMark {
+  int64_t size = 0;
+  int64_t pos = 0;
+  int64_t length = 0;
+  uint64_t hash = 0;
+  bool operator==(const SourceMark&) const = default;
+};
+
+// A 64-bit hash of bytes (FNV-1a).
+uint64_t BlockHash(const void* data, size_t size);
+
 // A map text that cannot be read; what() says where and why (for the log of
 // whoever loads it, not a user text).
 class MapFormatError : public std::runtime_error {
@@ -46,6 +61,7 @@ struct MapText {
   int64_t currentPos = 0;
   char currentStatus = kNonTried;
   int currentPass = 1;
+  std::optional<SourceMark> source;
   std::vector<MapArea> areas;
   int64_t Size() const { return areas.empty() ? 0 : areas.back().end(); }
 };
@@ -90,13 +106,18 @@ class RescueMap {
   char currentStatus = kNonTried;
   int currentPass = 1;
 
-  // The mapfile text: `comments` lines (each written after "# "), then the
-  // status line and one line per area, in hexadecimal.
+  // The source the map was made from, when the map says (ours do).
+  std::optional<SourceMark> source;
+
+  // The mapfile text: `comments` lines (each written after "# "), the
+  // source's line ("# Source: size 0x… block 0x…+0x… hash 0x…") when it is
+  // known, then the status line and one line per area, in hexadecimal.
   std::string ToText(const std::vector<std::string>& comments = {}) const;
   // Reads a mapfile text (ddrescue's own or ours). Numbers may be decimal,
   // hexadecimal (0x) or octal (leading 0), as C++ writes them. The areas must
   // start at 0 and follow each other without gaps or overlaps; the map's
-  // size is where the last one ends. Throws MapFormatError.
+  // size is where the last one ends. A source line that does not read is
+  // taken as any other comment. Throws MapFormatError.
   static RescueMap Parse(const std::string& text);
 
   bool operator==(const RescueMap& other) const;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "core/Formats.h"
 #include "core/Rescue.h"
+#include "core/RescueSession.h"
 #include "core/Text.h"
 
 namespace sk {
@@ -40,34 +42,48 @@ void ShowMap(ResumeStatus& status, const RescueMap& map) {
   status.remainingBytes = map.Unfinished();
 }
 
-// What the rescue engine sees of the resume window.
-class MapRescueView : public IRescueView {
+// The resume window as a rescue sees it.
+class ResumeRescueWindow : public IRescueWindow {
  public:
-  MapRescueView(ResumeStatus& status, IResumeView& view, IClock& clock, IFileSystem& files, std::string mapPath)
-      : status_(status), view_(view), clock_(clock), files_(files), mapPath_(std::move(mapPath)),
-        startTime_(view.StartTime()) {}
-  void Advanced(const RescueMap& map) override {
-    map_ = &map;
-    ShowMap(status_, map);
-  }
+  ResumeRescueWindow(ResumeStatus& status, IResumeView& view, IClock& clock)
+      : status_(status), view_(view), clock_(clock), startTime_(view.StartTime()) {}
+  void Progress(const RescueMap& map) override { ShowMap(status_, map); }
   void Pump() override { view_.Pump(); }
-  void Refresh() override {
+  void Show() override {
     status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), startTime_);
-    if (map_) view_.ShowRescueMap(mapPath_, *map_, true);
     view_.Show(status_);
   }
   bool StopRequested() override { return view_.StopRequested(); }
-  void SaveMap(const RescueMap& map) override { SaveMapFile(files_, mapPath_, map); }
+  void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
+    view_.ShowRescueMap(mapPath, map, live);
+  }
+  bool AskMediumRetry() override { return view_.AskMediumRetry(); }
 
  private:
   ResumeStatus& status_;
   IResumeView& view_;
   IClock& clock_;
-  IFileSystem& files_;
-  std::string mapPath_;
   double startTime_;
-  const RescueMap* map_ = nullptr;
 };
+
+// Whether the block a map's source line names reads as it did when the map
+// was made. A block that cannot be read now tells nothing (true).
+bool BlockMatches(IFile& source, const SourceMark& mark) {
+  if (mark.size != source.Size()) return false;
+  std::vector<unsigned char> bytes(static_cast<size_t>(mark.length));
+  size_t got = 0;
+  try {
+    source.Seek(mark.pos);
+    while (got < bytes.size()) {
+      const size_t n = source.Read(bytes.data() + got, bytes.size() - got);
+      if (n == 0) return true;
+      got += n;
+    }
+  } catch (const FileError&) {
+    return true;
+  }
+  return BlockHash(bytes.data(), bytes.size()) == mark.hash;
+}
 
 }  // namespace
 
@@ -99,6 +115,7 @@ void Resumer::Start(const std::vector<ResumePair>& pairs) {
 }
 
 void Resumer::RunList(const std::vector<ResumePair>& pairs) {
+  cancelled_ = false;
   view_.SetStartTime(clock_.Now());
   pacer_.Restart();
   for (const ResumePair& pair : pairs) {
@@ -120,7 +137,7 @@ void Resumer::RunList(const std::vector<ResumePair>& pairs) {
       for (const std::string& closeError : closeErrors_) view_.ReportError(closeError);
     }
     closeErrors_.clear();
-    if (view_.StopRequested()) {
+    if (view_.StopRequested() || cancelled_) {
       view_.ClearStopRequested();
       break;
     }
@@ -161,17 +178,19 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
                             RescueMap& map) {
   // A map made for another file is refused before the destination is opened.
   if (map.Size() != source->Size()) throw FileError(kMapMismatchText);
+  IFileSystem& rescueFiles = rescueFiles_ ? *rescueFiles_ : files_;
   if (rescueFiles_) {
     // The rescue's reads and writes go through their own layer.
     source->Close();
     source = rescueFiles_->Open(sourcePath, OpenMode::ReadShared);
   }
-  destination = (rescueFiles_ ? *rescueFiles_ : files_).Open(destinationPath, OpenMode::WriteExisting);
+  if (map.source && !BlockMatches(*source, *map.source)) throw FileError(kMapMismatchText);
+  destination = rescueFiles.Open(destinationPath, OpenMode::WriteExisting);
   // What the map names as read beyond the destination's end (a destination
   // cut short since) is not there: it is read again, and the map on disk
   // says so before anything is written (kept as it was, a failing save later
   // would leave it naming as read the zeros the rescue puts there).
-  const std::string mapPath = MapPathFor(destinationPath);
+  MapKeeper keeper(files_, MapPathFor(destinationPath), true);
   const int64_t held = destination->Size();
   if (held < map.Size()) {
     bool claimedBeyond = false;
@@ -181,7 +200,7 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
       map.Set(from, area.end() - from, kNonTried);
       claimedBeyond = true;
     }
-    if (claimedBeyond) SaveMapFile(files_, mapPath, map);
+    if (claimedBeyond) keeper.Save(map);
   }
   status_.currentFile = FileNamePart(sourcePath);
   status_.progressMax = map.Size();
@@ -192,26 +211,28 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   // be flushed keeps the map saved last, which names less).
   auto saveAfterFailure = [&] {
     try {
-      if (destination) destination->Flush();
-      SaveMapFile(files_, mapPath, map);
+      keeper.SaveOrCut(destination.get(), map);
     } catch (const std::exception& e) {
       closeErrors_.push_back(e.what());
     }
   };
-  MapRescueView rescueView(status_, view_, clock_, files_, mapPath);
+  ResumeRescueWindow window(status_, view_, clock_);
+  RescueSession session(window, keeper, rescueFiles, sourcePath);
   RescueOptions options;
   options.level = view_.Level();
   options.mapOnDisk = true;
+  // What was never tried or not yet narrowed first; then the sectors found
+  // bad once more (another drive or a cleaned disc may read them).
+  options.retryBadSectors = true;
   RescueResult result;
-  view_.ShowRescueMap(mapPath, map, true);
   try {
-    result = RescueEngine(*source, *destination, map, clock_, pacer_, rescueView, options).Run();
+    result = session.Run(source, *destination, map, clock_, pacer_, options);
   } catch (...) {
-    view_.ShowRescueMap(mapPath, map, false);
     saveAfterFailure();
     throw;
   }
-  view_.ShowRescueMap(mapPath, map, false);
+  // The medium went away and was not put back: the run ends as after "Zatrzymaj".
+  if (result.cancelled) cancelled_ = true;
   ShowMap(status_, map);
   status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), view_.StartTime());
 
@@ -232,11 +253,7 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   };
   close(source);
   close(destination);
-  if (map.Unfinished() == 0) {
-    files_.RemoveFile(mapPath);
-    return;
-  }
-  SaveMapFile(files_, mapPath, map);
+  if (!keeper.Finish(nullptr, map)) return;
   if (!result.stopped)
     throw FileError(UnreadBytesText(map.Unfinished(), status_.currentFile, view_.DecimalSeparator()));
 }
@@ -253,13 +270,11 @@ void Resumer::CopyRest(const std::string& sourcePath, IFile& source, IFile& dest
   while (source.Position() < source.Size()) {
     if (source.Read(&byte, 1) != 1) throw FileError("Read beyond end of file");
     if (destination.Write(&byte, 1) != 1) throw FileError("Disk full");
-    const unsigned due = pacer_.Tick();
-    if (due & Pacer::kPump) view_.Pump();
     status_.progressPosition = destination.Size();
     status_.elapsedSeconds = ElapsedSeconds(clock_.Now(), startTime);
     status_.remainingBytes = source.Size() - status_.progressPosition;
-    if (due & Pacer::kRefresh) view_.Show(status_);
-    if (view_.StopRequested()) break;
+    if (pacer_.Step([&] { view_.Pump(); }, [&] { view_.Show(status_); }, [&] { return view_.StopRequested(); }))
+      break;
   }
 }
 

@@ -72,10 +72,9 @@ struct ResumePair {
   std::string destination;
 };
 
-// The refusal of a pair whose destination is its source.
-inline constexpr const char* kSameFileText = "Plik docelowy jest tym samym plikiem co źródłowy";
 // The refusal of a pair whose read map does not describe its source (another
-// size, or not a map at all); both files are left as they are.
+// size, a block it names that reads differently, or not a map at all); both
+// files are left as they are.
 inline constexpr const char* kMapMismatchText = "Mapa odczytu nie pasuje do pliku źródłowego.";
 // The report of a pair finished from its map with bytes still unreadable.
 std::string UnreadBytesText(int64_t bytes, const std::string& name, const std::string& decimalSeparator = ",");
@@ -87,15 +86,18 @@ class Resumer {
   Resumer(IFileSystem& files, IClock& clock, IResumeView& view, IFileSystem* rescueFiles = nullptr);
 
   // The run over the list ("Rozpocznij"): every pair in order, until the end
-  // of the list or a stop. A failed pair is reported and the run goes on with
-  // the next one; the controls are switched back in every case.
+  // of the list or a stop (or a medium that went away and was not put back).
+  // A failed pair is reported and the run goes on with the next one; the
+  // controls are switched back in every case.
   void Start(const std::vector<ResumePair>& pairs);
 
   // Continue one pair. Both files are closed before it returns, also when it
   // fails; the bytes written stay in the destination. Throws FileError. A
-  // pair with a read map is finished from it; the map is kept up to date and
-  // deleted once every byte is read, and a pair left with unreadable bytes
-  // throws UnreadBytesText once its files are closed and its map saved.
+  // pair with a read map is finished from it (what was never tried or not
+  // yet narrowed first, then the sectors found bad once more); the map is
+  // kept up to date and deleted once every byte is read, and a pair left with
+  // unreadable bytes throws UnreadBytesText once its files are closed and its
+  // map saved.
   void ResumeCopy(const std::string& sourcePath, const std::string& destinationPath);
 
   const ResumeStatus& Status() const { return status_; }
@@ -115,6 +117,8 @@ class Resumer {
   // Failures to close the files of a pair that had already failed: reported
   // after the failure that ended the pair.
   std::vector<std::string> closeErrors_;
+  // The medium went away and the user chose to stop: the run ends.
+  bool cancelled_ = false;
 };
 
 }  // namespace sk

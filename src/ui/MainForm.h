@@ -29,6 +29,7 @@ namespace sk {
 class RescueMap;
 class SettingsStore;
 class ISettingsControls;
+struct PutOffRescue;
 }  // namespace sk
 
 namespace sk::ui {
@@ -249,8 +250,11 @@ class TForm1 : public Window {
   // In rescue mode (the settings dialog's CheckBox2) the file is rescued
   // instead; returns the bytes left unread (0 outside rescue mode).
   // `renamed`: the log names the destination (a same-named file of the run).
+  // `putOff`: round one of a rescue run (see sk::RescueFileAtLevel).
   int64_t CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
-                          bool renamed = false);
+                          bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr);
+  // Round two of a rescue run: a file put off in round one, finished.
+  int64_t NarrowPutOffRescue(PutOffRescue& file);
   // A run brackets its files with these: in between, the status area and the
   // log show at paced moments; EndCopy shows them at once. A file copied
   // outside a run is bracketed by itself.
@@ -278,6 +282,9 @@ class TForm1 : public Window {
   void OnCommand(const std::string& name, int code) override;
 
  private:
+  // One file's copy (or round two's rescue) bracketed as a run's file when
+  // it comes outside a run.
+  int64_t CopyStep(const std::function<int64_t()>& copy);
   void FormCreate();
   void FormClose();
   // Every close of the main window comes here (WM_CLOSE).

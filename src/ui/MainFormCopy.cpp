@@ -129,13 +129,24 @@ void TForm1::ShowCopyStatus() {
 }
 
 int64_t TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
-                                bool renamed) {
+                                bool renamed, std::vector<PutOffRescue>* putOff) {
   CopyArea& a = Copy();
-  const bool alone = !a.copying;
+  return CopyStep([&] {
+    return sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level, renamed, putOff);
+  });
+}
+
+int64_t TForm1::NarrowPutOffRescue(PutOffRescue& file) {
+  CopyArea& a = Copy();
+  return CopyStep([&] { return sk::NarrowPutOffRescue({a.files, a.clock, a, a.pacer}, file); });
+}
+
+int64_t TForm1::CopyStep(const std::function<int64_t()>& copy) {
+  const bool alone = !Copy().copying;
   if (alone) BeginCopy();
   int64_t unread = 0;
   try {
-    unread = sk::CopyFileAtLevel({a.files, a.clock, a, a.pacer}, source, destination, level, renamed);
+    unread = copy();
   } catch (...) {
     if (alone) EndCopy();
     throw;

@@ -129,11 +129,15 @@ void TForm1::EnableTopMenu(std::string_view name, bool on) {
   if (!menu_) return;
   // During a copy run in rescue mode the read map window stays at hand: its
   // menu stays open with its other items off.
-  const bool mapOnly = !on && name == "Narzdzia1" && copyRunning_ && rescueMode_ && rescueMode_();
+  const bool mapOnly = !on && name == "Narzdzia1" && CopyRunning() && rescueMode_ && rescueMode_();
+  // The update check's item follows the run state alone.
   for (const auto& item : kMenuItems) {
-    if (item.name && name == item.menu && std::string_view(item.name) != "Mapaodczytu1")
-      EnableMenuItem(menu_, static_cast<UINT>(ControlId(item.name)), MF_BYCOMMAND | (mapOnly ? MF_GRAYED : MF_ENABLED));
+    if (!item.name || name != item.menu) continue;
+    const std::string_view itemName(item.name);
+    if (itemName == "Mapaodczytu1" || itemName == "Aktualizacjaprogramu1") continue;
+    EnableMenuItem(menu_, static_cast<UINT>(ControlId(item.name)), MF_BYCOMMAND | (mapOnly ? MF_GRAYED : MF_ENABLED));
   }
+  if (mapOnly) EnableMenuItem(menu_, static_cast<UINT>(ControlId("Aktualizacjaprogramu1")), MF_BYCOMMAND | MF_GRAYED);
   EnableMenuItem(menu_, static_cast<UINT>(pos), MF_BYPOSITION | (on || mapOnly ? MF_ENABLED : MF_GRAYED));
   if (hwnd_) DrawMenuBar(hwnd_);
 }

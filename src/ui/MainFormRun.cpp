@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "core/CopyRun.h"
+#include "core/LevelCopy.h"
 #include "ui/MainForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
@@ -33,6 +34,8 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   TForm1& form;
   int nextFile = 0;  // the list index of the next file copied
   int64_t unread = 0;  // bytes the last file was left without (rescue mode)
+  std::vector<PutOffRescue> putOff;  // rescue mode: the files left to round two
+  bool putOffNow = false;             // the last file was put off
   TForm2* Dialog() const { return form.form2_; }
 
   // ---- the window ----
@@ -60,9 +63,18 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
     if (form.CopyRunFileHook) form.CopyRunFileHook(nextFile);
     ++nextFile;
     unread = 0;
-    unread = form.CopyFileAtLevel(source, destination, level, renamed);
+    const size_t before = putOff.size();
+    putOffNow = false;
+    unread = form.CopyFileAtLevel(source, destination, level, renamed, &putOff);
+    putOffNow = putOff.size() > before;
   }
   bool LeftUnread() override { return unread > 0; }
+  bool RescueMode() override { return form.rescueMode_ && form.rescueMode_(); }
+  bool PutOff() override { return putOffNow; }
+  void NarrowPutOff(size_t k) override {
+    unread = 0;
+    unread = form.NarrowPutOffRescue(putOff.at(k));
+  }
   bool StopRequested() override { return form.stopRequested_; }
   void ClearStopRequest() override { form.stopRequested_ = false; }
   void Repaint() override {

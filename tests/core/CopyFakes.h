@@ -35,6 +35,8 @@ class File : public IFile {
   size_t Read(void* buffer, size_t count) override;
   size_t Write(const void* buffer, size_t count) override;
   void Close() override;
+  void Flush() override;
+  void SetSize(int64_t size) override;
 
  private:
   void Check(const char* op);
@@ -50,8 +52,15 @@ struct Disk : IFileSystem {
   std::map<std::string, std::shared_ptr<Content>> files;
   std::map<std::string, std::string> openErrors;  // path -> error text of its open
   std::map<std::string, std::string> aliases;     // another spelling -> the path it names
-  int64_t unreadableAt = -1;  // a read covering this source offset fails
+  int64_t unreadableAt = -1;  // a read on the disc covering this offset fails
+  std::vector<int64_t> alsoUnreadable;  // ... and these
   std::string readError = "I/O error 23";
+  // The disc (the paths on D:) taken out: opens and reads there fail and
+  // Present says no; `outAfterReads` > 0 takes it out after that many more reads.
+  bool discOut = false;
+  int outAfterReads = 0;
+  std::vector<std::string> events;  // "flush P", "save P", "remove P", "size P N", in order
+  std::string saveError;            // ReplaceContent fails with this text when set
   int64_t writeLimit = -1;    // a write that would grow a file past this fails
   std::string writeError = "I/O error 112";
   bool shortWrites = false;   // a write takes one byte less than it is given
@@ -69,10 +78,16 @@ struct Disk : IFileSystem {
     return a == aliases.end() ? path : a->second;
   }
 
+  static bool OnDisc(const std::string& path) { return path.rfind("D:", 0) == 0; }
+  bool Unreadable(int64_t from, int64_t to) const {
+    if (unreadableAt >= from && unreadableAt < to) return true;
+    return std::any_of(alsoUnreadable.begin(), alsoUnreadable.end(), [&](int64_t at) { return at >= from && at < to; });
+  }
   std::unique_ptr<IFile> Open(const std::string& spelt, OpenMode mode) override {
     const std::string path = Resolve(spelt);
     auto err = openErrors.find(path);
     if (err != openErrors.end()) throw FileError(err->second);
+    if (discOut && OnDisc(path)) throw FileError("I/O error 21", 21);
     if (mode == OpenMode::CreateReadWrite) {
       files[path] = std::make_shared<Content>();
     } else if (!files.count(path)) {
@@ -90,6 +105,16 @@ struct Disk : IFileSystem {
     auto f = files.find(Resolve(path));
     return f == files.end() ? 0 : f->second->Size();
   }
+  void ReplaceContent(const std::string& path, const std::string& text) override {
+    if (!saveError.empty()) throw FileError(saveError);
+    events.push_back("save " + path);
+    Put(path, text);
+  }
+  void RemoveFile(const std::string& path) override {
+    events.push_back("remove " + path);
+    files.erase(Resolve(path));
+  }
+  bool Present(const std::string& path) override { return !(discOut && OnDisc(Resolve(path))); }
 };
 
 inline void File::Check(const char* op) {
@@ -111,8 +136,9 @@ inline size_t File::Read(void* buffer, size_t count) {
   Check("Read");
   const int64_t size = content_->Size();
   const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), size - position_));
-  if (disk_.unreadableAt >= 0 && disk_.unreadableAt >= position_ && disk_.unreadableAt < position_ + n)
-    throw FileError(disk_.readError);
+  if (Disk::OnDisc(path_) && disk_.outAfterReads > 0 && --disk_.outAfterReads == 0) disk_.discOut = true;
+  if (disk_.discOut && Disk::OnDisc(path_)) throw FileError("I/O error 21", 21);
+  if (Disk::OnDisc(path_) && disk_.Unreadable(position_, position_ + n)) throw FileError(disk_.readError);
   auto* out = static_cast<unsigned char*>(buffer);
   for (int64_t i = 0; i < n; ++i) {
     const int64_t at = position_ + i;
@@ -134,6 +160,16 @@ inline size_t File::Write(const void* buffer, size_t count) {
   bytes.replace(static_cast<size_t>(position_), count, static_cast<const char*>(buffer), count);
   position_ += static_cast<int64_t>(count);
   return count;
+}
+inline void File::Flush() {
+  Check("Flush");
+  disk_.events.push_back("flush " + path_);
+}
+inline void File::SetSize(int64_t size) {
+  Check("SetSize");
+  if (!writable_) throw FileError("File access denied", 5);
+  disk_.events.push_back("size " + path_ + " " + std::to_string(size));
+  content_->bytes.resize(static_cast<size_t>(size));
 }
 inline void File::Close() {
   Check("Close");
@@ -195,6 +231,13 @@ struct View : ICopyView {
   }
   double CopyStartTime() override { return startTime; }
   bool CheckSizes() override { return checkSizes; }
+  bool rescue = false;
+  bool RescueMode() override { return rescue; }
+  std::function<bool()> onMediumAsk;  // the answer to "Ponów / Anuluj" (none: Anuluj)
+  bool AskMediumRetry() override {
+    log.push_back({"(asked to retry)", -1});
+    return onMediumAsk && onMediumAsk();
+  }
 };
 
 // One routine's world, ready to copy.
@@ -204,10 +247,11 @@ struct Rig {
   View view;
   std::unique_ptr<Pacer> pacer;
   // Copies, and returns the error text that came out of the routine ("" when none).
-  std::string Copy(const std::string& from, const std::string& to, int level) {
+  std::string Copy(const std::string& from, const std::string& to, int level,
+                   std::vector<PutOffRescue>* putOff = nullptr) {
     if (!pacer) pacer = std::make_unique<Pacer>(clock);
     try {
-      CopyFileAtLevel({disk, clock, view, *pacer}, from, to, level);
+      CopyFileAtLevel({disk, clock, view, *pacer}, from, to, level, false, putOff);
     } catch (const FileError& e) {
       return e.what();
     }

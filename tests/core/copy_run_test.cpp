@@ -6,9 +6,11 @@
 #include <functional>
 #include <map>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "core/FileApi.h"
+#include "core/Rescue.h"
 
 namespace sk {
 namespace {
@@ -26,6 +28,14 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
   std::function<void(size_t)> afterCopy;  // ... and once file i has returned
   std::vector<size_t> failing;         // files whose copy throws
   size_t copied = 0;
+  // Rescue mode: files put off in round one, the file whose copy finds the
+  // medium gone (and the user stopping), and the file k of round two that
+  // stops the run.
+  bool rescue = false;
+  std::vector<size_t> puttingOff;
+  size_t mediumGoneAt = SIZE_MAX, stopInRoundTwoAt = SIZE_MAX;
+  std::vector<std::pair<std::string, std::string>> putOffFiles;
+  bool putOffNow = false;
 
   void Note(const std::string& s) { trail.push_back(s); }
 
@@ -52,9 +62,19 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
     if (onCopy) onCopy(i);
     for (size_t f : failing)
       if (f == i) throw FileError("I/O error 21", 21);
+    if (i == mediumGoneAt) throw MediumGone();
     sizes[d] = stop && !stopAtEnd ? FileSizeByName(s) / 2 : FileSizeByName(s);
     sizes[s] = FileSizeByName(s);
+    putOffNow = std::find(puttingOff.begin(), puttingOff.end(), i) != puttingOff.end();
+    if (putOffNow) putOffFiles.emplace_back(s, d), sizes[d] -= 1;  // not finished yet
     if (afterCopy) afterCopy(i);
+  }
+  bool RescueMode() override { return rescue; }
+  bool PutOff() override { return putOffNow; }
+  void NarrowPutOff(size_t k) override {
+    Note("narrow " + putOffFiles.at(k).second);
+    sizes[putOffFiles[k].second] += 1;
+    if (k == stopInRoundTwoAt) stop = true;
   }
   bool StopRequested() override { return stop; }
   void ClearStopRequest() override { stop = false; }
@@ -264,6 +284,72 @@ TEST(CopyRun, LevelIsReadForEveryFile) {
   RunCopy(run, run);
   EXPECT_NE(std::find(run.trail.begin(), run.trail.end(), "copy E:\\a -> D:\\out\\a at 0"), run.trail.end());
   EXPECT_NE(std::find(run.trail.begin(), run.trail.end(), "copy E:\\b -> D:\\out\\b at 3"), run.trail.end());
+}
+
+// Rescue mode in two rounds: the files put off in round one are narrowed
+// after every file has had its fast round, in order, and count as copied
+// once finished. A stop in either round, or a medium that is not put back,
+// ends the run there (no round two after round one ends so).
+TEST(CopyRun, RescueInTwoRounds) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeRun&)> arrange;
+    std::vector<std::string> copies;  // "copy …" and "narrow …" lines, in order
+    std::string end;                  // the shortfall entry ("" when none)
+  };
+  const std::string roundTwo = "log 2: Rozpoczynanie zawężania uszkodzonych miejsc (plików: 2)";
+  const Case cases[] = {
+      {"two put off", [](FakeRun&) {},
+       {"copy E:\\a -> D:\\out\\a at 4", "copy E:\\b -> D:\\out\\b at 4", "copy E:\\c -> D:\\out\\c at 4",
+        roundTwo, "narrow D:\\out\\a", "narrow D:\\out\\c"},
+       ""},
+      {"stop in round one", [](FakeRun& r) { r.onCopy = [&r](size_t i) { r.stop = i == 1; }; },
+       {"copy E:\\a -> D:\\out\\a at 4", "copy E:\\b -> D:\\out\\b at 4"},
+       "log 0: Błąd: Nie wszystkie pliki zostały skopiowane (0 z 3)"},
+      {"stop in round two", [](FakeRun& r) { r.stopInRoundTwoAt = 0; },
+       {"copy E:\\a -> D:\\out\\a at 4", "copy E:\\b -> D:\\out\\b at 4", "copy E:\\c -> D:\\out\\c at 4",
+        roundTwo, "narrow D:\\out\\a"},
+       "log 0: Błąd: Nie wszystkie pliki zostały skopiowane (2 z 3)"},
+      {"the medium not put back", [](FakeRun& r) { r.mediumGoneAt = 1; },
+       {"copy E:\\a -> D:\\out\\a at 4", "copy E:\\b -> D:\\out\\b at 4"},
+       "log 0: Błąd: Nie wszystkie pliki zostały skopiowane (0 z 3)"},
+  };
+  for (const Case& c : cases) {
+    FakeRun run;
+    run.rescue = true;
+    run.files = {"E:\\a", "E:\\b", "E:\\c"};
+    run.puttingOff = {0, 2};
+    c.arrange(run);
+    RunCopy(run, run);
+    std::vector<std::string> copies;
+    for (const auto& line : run.trail)
+      if (line.rfind("copy ", 0) == 0 || line.rfind("narrow ", 0) == 0 || line.find("zawężania") != std::string::npos)
+        copies.push_back(line);
+    EXPECT_EQ(copies, c.copies) << c.name;
+    const auto shortfall = std::find_if(run.trail.begin(), run.trail.end(),
+                                        [](const std::string& l) { return l.find("Nie wszystkie") != std::string::npos; });
+    EXPECT_EQ(shortfall == run.trail.end() ? "" : *shortfall, c.end) << c.name;
+    EXPECT_FALSE(run.stop) << c.name;
+  }
+}
+
+// In rescue mode a file named like the map of a file the run wrote ("X.map"
+// beside "X") gets a free name, whichever comes first; outside it, as ever.
+TEST(CopyRun, InRescueModeAMapOfTheRunIsATakenName) {
+  for (bool rescue : {true, false}) {
+    for (bool mapFirst : {false, true}) {
+      FakeRun run;
+      run.rescue = rescue;
+      run.files = mapFirst ? std::vector<std::string>{"E:\\X.map", "F:\\x"}
+                           : std::vector<std::string>{"E:\\X", "F:\\x.MAP"};
+      RunCopy(run, run);
+      const std::string second = mapFirst ? "copy F:\\x -> D:\\out\\x" : "copy F:\\x.MAP -> D:\\out\\x.MAP";
+      const std::string renamed = mapFirst ? "copy F:\\x -> D:\\out\\x (2) at 4 (renamed)"
+                                           : "copy F:\\x.MAP -> D:\\out\\x (2).MAP at 4 (renamed)";
+      EXPECT_NE(std::find(run.trail.begin(), run.trail.end(), rescue ? renamed : second + " at 4"), run.trail.end())
+          << rescue << mapFirst;
+    }
+  }
 }
 
 TEST(CopyRun, DestinationPathAddsTheSeparatorEvenAfterOne) {

@@ -1,5 +1,6 @@
-// The read maps the program writes, read by GNU ddrescuelog (installed by
-// scripts/setup): it must take every one of them ("-l+" lists the rescued
+// The read maps the program writes (with the line naming their source),
+// read by GNU ddrescuelog (installed by scripts/setup): it must take every
+// one of them ("-l+" lists the rescued
 // blocks and fails on a malformed map), read exactly our areas ("-A" writes
 // them back) and so count the same rescued total.
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -93,6 +95,8 @@ TEST(MapsReadByDdrescuelog, EveryMapTheProgramWritesIsReadAsWritten) {
     SCOPED_TRACE(c.name);
     RescueMap map(c.size);
     for (const MapArea& m : c.marks) map.Set(m.pos, m.size, m.status);
+    // The program's maps name their source in a comment line.
+    map.source = SourceMark{c.size, 0, std::min<int64_t>(c.size, 4096), 0xFEDCBA9876543210ULL};
     const std::string path = std::string(dir) + "/case.map";
     SaveMapFile(files, path, map);
     int status = 0;

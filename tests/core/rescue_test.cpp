@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,30 +19,41 @@ struct Range {
 };
 
 // A damaged disc's file: a read that touches an unreadable byte fails as a
-// whole, as a drive fails a read with a bad sector in it.
+// whole. With `sector` set, as a drive reads a disc: a read that touches a
+// sector holding an unreadable byte fails whole (so no part of such a sector
+// is ever readable). A failing read leaves the position somewhere else.
 struct Medium : IFile {
   int64_t size = 0;
   std::vector<Range> bad;
+  int64_t sector = 0;
   int64_t pos = 0;
   int reads = 0, failures = 0;
+  std::vector<int64_t> readsAt;  // where each read began
 
   static char Byte(int64_t i) { return static_cast<char>(1 + (i * 7 + i / 251) % 251); }  // never 0
   bool Readable(int64_t i) const {
-    for (const auto& r : bad)
-      if (i >= r.from && i < r.to) return false;
-    return true;
+    if (sector > 0) return Touches(i / sector * sector, i / sector * sector + sector) == bad.end();
+    return Touches(i, i + 1) == bad.end();
+  }
+  std::vector<Range>::const_iterator Touches(int64_t from, int64_t to) const {
+    if (sector > 0) {
+      from = from / sector * sector;
+      to = (to + sector - 1) / sector * sector;
+    }
+    return std::find_if(bad.begin(), bad.end(), [&](const Range& r) { return r.from < to && r.to > from; });
   }
   int64_t Position() override { return pos; }
   void Seek(int64_t p) override { pos = p; }
   int64_t Size() override { return size; }
   size_t Read(void* buffer, size_t count) override {
     ++reads;
+    readsAt.push_back(pos);
     const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), size - pos));
-    for (const auto& r : bad)
-      if (r.from < pos + n && r.to > pos) {
-        ++failures;
-        throw FileError("I/O error 23", 23);
-      }
+    if (n > 0 && Touches(pos, pos + n) != bad.end()) {
+      ++failures;
+      pos += n / 2 + 1;
+      throw FileError("I/O error 23", 23);
+    }
     for (int64_t i = 0; i < n; ++i) static_cast<char*>(buffer)[i] = Byte(pos + i);
     pos += n;
     return static_cast<size_t>(n);
@@ -50,16 +62,18 @@ struct Medium : IFile {
   void Close() override {}
 };
 
-// The destination, in memory.
+// The destination, in memory; a write reaching past `room` fails.
 struct Target : IFile {
   std::string bytes;
   int64_t pos = 0;
+  int64_t room = -1;
   int flushes = 0;
   int64_t Position() override { return pos; }
   void Seek(int64_t p) override { pos = p; }
   int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
   size_t Read(void*, size_t) override { return 0; }
   size_t Write(const void* buffer, size_t count) override {
+    if (room >= 0 && pos + static_cast<int64_t>(count) > room) throw FileError("I/O error 112", 112);
     if (static_cast<int64_t>(bytes.size()) < pos + static_cast<int64_t>(count))
       bytes.resize(static_cast<size_t>(pos) + count, '\0');
     bytes.replace(static_cast<size_t>(pos), count, static_cast<const char*>(buffer), count);
@@ -151,14 +165,17 @@ std::vector<Range> operator+(std::vector<Range> a, const std::vector<Range>& b) 
   return a;
 }
 
-// Failing reads: about what a sector-by-sector rescue of the damaged sectors
-// costs (each damaged 2048-byte sector and each large block holding damage
-// once), plus a few per area for its edges.
+// Failing reads. On a medium that fails sectors whole: at most what
+// `ddrescue -b 2048` makes, each damaged 2048-byte sector and each 64 KiB
+// block holding damage once, plus the read that may find out that no part
+// of a sector reads. On one that fails byte by byte: that, plus a few per
+// area for its edges below the sector size.
 int FailureBudget(const Medium& medium) {
-  int budget = 0;
+  std::set<int64_t> sectors, blocks;
   for (const auto& r : medium.bad)
-    budget += static_cast<int>((r.to - r.from + 2047) / 2048 + ((r.to - 1) / 65536 - r.from / 65536 + 1)) + 4;
-  return budget;
+    for (int64_t i = r.from; i < r.to; ++i) sectors.insert(i / 2048), blocks.insert(i / 65536);
+  const int budget = static_cast<int>(sectors.size() + blocks.size()) + 1;
+  return medium.sector > 0 ? budget : budget + 4 * static_cast<int>(medium.bad.size());
 }
 
 TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
@@ -188,55 +205,130 @@ TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
   };
   for (const auto& c : cases) {
     for (int level = 0; level <= 4; ++level) {
+     for (int64_t sector : {0, 2048}) {
       Rig rig;
       rig.medium.size = c.size;
       rig.medium.bad = c.bad;
+      rig.medium.sector = sector;
       rig.map = RescueMap(c.size);
       const RescueResult result = rig.Run(level);
-      const std::string where = std::string(c.name) + ", level " + std::to_string(level);
+      const std::string where = std::string(c.name) + ", level " + std::to_string(level) +
+                                (sector ? ", sectors fail whole" : "");
       EXPECT_EQ(Check(rig, level), "") << where;
       EXPECT_FALSE(result.stopped) << where;
       EXPECT_EQ(result.failedReads, rig.medium.failures) << where;
       EXPECT_LE(rig.medium.failures, FailureBudget(rig.medium)) << where;
+      if (getenv("SHOWF")) printf("%s: %d of %d\n", where.c_str(), rig.medium.failures, FailureBudget(rig.medium));
       EXPECT_EQ(rig.saveProblems, std::vector<std::string>{}) << where;
       // The map goes to disk only once the destination alone no longer says what was read.
       EXPECT_EQ(rig.saves > 0, !c.bad.empty()) << where;
+     }
     }
   }
 }
 
 // Stopped at any step, the rescue leaves a map that names exactly what the
-// destination holds; going on from that map ends where an unstopped run ends.
+// destination holds; going on from that map (as "Resumak" does, trying the
+// sectors found bad once more) ends where an unstopped run ends, and so does
+// a rescue in two rounds (the fast phases, then the rest). Once the disc
+// reads, going on from the map reads what was bad.
 TEST(RescueEngine, StopsAnywhereAndGoesOnFromItsMap) {
   const int64_t K = 1024;
   const std::vector<Range> bad = {{3000, 3010}, {70 * K, 100 * K}, {199 * K, 200 * K}};
-  for (int level : {0, 2, 4}) {
-    Rig whole;
-    whole.medium.size = 200 * K;
-    whole.medium.bad = bad;
-    whole.map = RescueMap(200 * K);
-    whole.Run(level);
-    for (int stop : {1, 2, 3, 5, 8, 13, 40, 100, 400}) {
-      Rig rig;
-      rig.medium = whole.medium;
-      rig.medium.failures = rig.medium.reads = 0;
-      rig.map = RescueMap(200 * K);
-      rig.stopAtStep = stop;
-      const std::string where = "level " + std::to_string(level) + ", stop at " + std::to_string(stop);
-      const RescueResult first = rig.Run(level);
-      if (!first.stopped) continue;
-      EXPECT_EQ(rig.target.bytes.size(), 200u * K) << where;
-      EXPECT_EQ(FinishedMismatch(rig.map, rig.target), "") << where;
-      // On from the map, as the resume window does, the map on disk already.
-      rig.map = RescueMap::Parse(rig.map.ToText());
-      rig.stopAtStep = 0;
-      RescueOptions again;
-      again.mapOnDisk = true;
-      rig.Run(level, again);
-      EXPECT_EQ(Check(rig, level), "") << where;
-      EXPECT_EQ(rig.map.Areas(), whole.map.Areas()) << where;
-      EXPECT_EQ(rig.target.bytes, whole.target.bytes) << where;
+  for (int64_t sector : {0, 2048}) {
+    for (int level : {0, 2, 4}) {
+      const std::string kind = "level " + std::to_string(level) + (sector ? ", sectors fail whole" : "");
+      Rig whole;
+      whole.medium.size = 200 * K;
+      whole.medium.bad = bad;
+      whole.medium.sector = sector;
+      whole.map = RescueMap(200 * K);
+      whole.Run(level);
+
+      Rig rounds;
+      rounds.medium = whole.medium;
+      rounds.medium.failures = 0;
+      rounds.map = RescueMap(200 * K);
+      RescueOptions fast;
+      fast.fastOnly = true;
+      const RescueResult first = rounds.Run(level, fast);
+      EXPECT_TRUE(first.narrowingLeft) << kind;
+      EXPECT_EQ(rounds.map.Total(kNonTried) + rounds.map.Total(kNonTrimmed), 0) << kind;
+      RescueOptions slow;
+      slow.partialReads = first.partialReads;
+      rounds.Run(level, slow);
+      EXPECT_EQ(rounds.map.Areas(), whole.map.Areas()) << kind << ", in two rounds";
+      EXPECT_EQ(rounds.medium.failures, whole.medium.failures) << kind << ", in two rounds";
+
+      for (int stop : {1, 2, 3, 5, 8, 13, 40, 100, 400}) {
+        Rig rig;
+        rig.medium = whole.medium;
+        rig.medium.failures = rig.medium.reads = 0;
+        rig.map = RescueMap(200 * K);
+        rig.stopAtStep = stop;
+        const std::string where = kind + ", stop at " + std::to_string(stop);
+        if (!rig.Run(level).stopped) continue;
+        EXPECT_EQ(rig.target.bytes.size(), 200u * K) << where;
+        EXPECT_EQ(FinishedMismatch(rig.map, rig.target), "") << where;
+        // On from the map, as the resume window does, the map on disk already.
+        rig.map = RescueMap::Parse(rig.map.ToText());
+        rig.stopAtStep = 0;
+        RescueOptions again;
+        again.mapOnDisk = true;
+        again.retryBadSectors = true;
+        rig.Run(level, again);
+        EXPECT_EQ(Check(rig, level), "") << where;
+        EXPECT_EQ(rig.map.Areas(), whole.map.Areas()) << where;
+        EXPECT_EQ(rig.target.bytes, whole.target.bytes) << where;
+      }
+
+      whole.medium.bad.clear();
+      RescueOptions healed;
+      healed.mapOnDisk = true;
+      healed.retryBadSectors = true;
+      whole.Run(level, healed);
+      EXPECT_EQ(whole.map.Unfinished(), 0) << kind << ", healed";
+      EXPECT_EQ(Check(whole, level), "") << kind << ", healed";
     }
+  }
+}
+
+// Finishing from a map reads what was never tried or not yet narrowed
+// before it tries the sectors found bad once more.
+TEST(RescueEngine, FinishingFromAMapTriesTheBadSectorsLast) {
+  const int64_t K = 1024;
+  Rig rig;
+  rig.medium.size = 100 * K;
+  rig.medium.bad = {{2 * K, 4 * K}};
+  rig.medium.sector = 2048;
+  rig.map = RescueMap(rig.medium.size);
+  rig.map.Set(0, 8 * K, kBadSector);
+  rig.map.Set(8 * K, 8 * K, kNonScraped);
+  RescueOptions options;
+  options.mapOnDisk = options.retryBadSectors = true;
+  rig.Run(0, options);
+  EXPECT_EQ(Check(rig, 0), "");
+  const auto firstBad = std::find_if(rig.medium.readsAt.begin(), rig.medium.readsAt.end(),
+                                     [&](int64_t at) { return at < 8 * K; });
+  ASSERT_NE(firstBad, rig.medium.readsAt.end());
+  EXPECT_TRUE(std::all_of(firstBad, rig.medium.readsAt.end(), [&](int64_t at) { return at < 8 * K; }));
+  // The bad sector once, and once in part: no part of a sector reads here.
+  EXPECT_EQ(rig.medium.failures, 2);
+}
+
+// A write that fails ends the rescue; the map still names only what the
+// destination holds (a block is marked read once its write has returned).
+TEST(RescueEngine, AFailingWriteLeavesTheMapTrue) {
+  const int64_t K = 1024;
+  for (int64_t room : {int64_t{0}, 1000 * int64_t{1}, 70 * K, 150 * K}) {
+    Rig rig;
+    rig.medium.size = 200 * K;
+    rig.medium.bad = {{100 * K, 101 * K}};
+    rig.map = RescueMap(rig.medium.size);
+    rig.target.room = room;
+    EXPECT_THROW(rig.Run(2), FileError) << room;
+    EXPECT_EQ(FinishedMismatch(rig.map, rig.target), "") << room;
+    EXPECT_EQ(rig.saveProblems, std::vector<std::string>{}) << room;
   }
 }
 

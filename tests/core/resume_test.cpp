@@ -6,6 +6,10 @@
 #include <map>
 #include <memory>
 
+#include "core/CopyFakes.h"
+#include "core/LevelCopy.h"
+#include "core/Rescue.h"
+
 namespace sk {
 namespace {
 
@@ -150,6 +154,8 @@ struct FakeView : IResumeView {
   double StartTime() override { return start; }
   void SetStartTime(double d) override { start = d; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
+  std::function<bool()> onMediumAsk;  // the answer to "Ponów / Anuluj" (none: Anuluj)
+  bool AskMediumRetry() override { return onMediumAsk && onMediumAsk(); }
 };
 
 struct ResumeTest : ::testing::Test {
@@ -374,6 +380,80 @@ TEST_F(ResumeTest, ResumeCopyAloneThrowsAndLeavesTheFilesClosed) {
   EXPECT_EQ(dst->bytes, Pattern(5));
   EXPECT_EQ(src->closes, 1);
   EXPECT_EQ(dst->closes, 1);
+}
+
+// ---- pairs finished from their read maps ----
+
+// A file rescued by a copy run (its map beside it), then listed in "Resumak"
+// with a plain pair after it. Finishing from the map: the sectors found bad
+// are tried once more (a healed disc reads them); a map whose recorded block
+// reads differently belongs to another source and is refused with both files
+// as they were, while a block that cannot be read now is no reason to
+// refuse; the disc taken out is asked about, "Anuluj" ending the run as
+// "Zatrzymaj" does (the map saved, the next pair not touched) and "Ponów"
+// going on once it is back.
+TEST(ResumeFromMap, FinishesWhatTheMapNamesFromTheRightSource) {
+  const std::string src = "D:\\plyta\\obraz.iso", dst = "C:\\kopie\\obraz.iso", map = dst + ".map";
+  const std::string data = fake::Pattern(200 * 1024);
+  struct Case {
+    const char* name;
+    std::function<void(fake::Disk&, FakeView&)> arrange;  // after the rescue
+    bool refused, finished, nextDone;
+  };
+  const Case cases[] = {
+      {"healed", [](fake::Disk& d, FakeView&) { d.unreadableAt = -1; }, false, true, true},
+      {"still damaged", [](fake::Disk&, FakeView&) {}, false, false, true},
+      {"another source", [&](fake::Disk& d, FakeView&) { d.Put(src, fake::Pattern(data.size(), 99)); }, true, false,
+       true},
+      {"its block unreadable now, healed elsewhere",
+       [](fake::Disk& d, FakeView&) { d.unreadableAt = -1, d.alsoUnreadable = {100}; }, false, true, true},
+      {"the disc taken out, Anuluj", [](fake::Disk& d, FakeView&) { d.unreadableAt = -1, d.outAfterReads = 2; }, false,
+       false, false},
+      {"the disc taken out, Ponów",
+       [](fake::Disk& d, FakeView& v) {
+         d.unreadableAt = -1, d.outAfterReads = 2;
+         v.onMediumAsk = [&d] { return !(d.discOut = false); };
+       },
+       false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::Disk disk;
+    StepClock clock;
+    FakeView view;
+    disk.Put(src, data);
+    disk.unreadableAt = 70000;
+    fake::View rescueView;
+    rescueView.rescue = true;
+    Pacer pacer(clock);
+    ASSERT_GT(CopyFileAtLevel({disk, clock, rescueView, pacer}, src, dst, 0), 0);
+    disk.Put("D:\\inny", "abcdef");
+    disk.Put("C:\\inny", "ab");
+    c.arrange(disk, view);
+    const std::string before = disk.Bytes(dst), mapBefore = disk.Bytes(map);
+
+    Resumer(disk, clock, view).Start({{src, dst}, {"D:\\inny", "C:\\inny"}});
+
+    if (c.refused) {
+      EXPECT_EQ(view.errors, std::vector<std::string>{kMapMismatchText});
+      EXPECT_EQ(disk.Bytes(dst), before);
+      EXPECT_EQ(disk.Bytes(map), mapBefore);
+    } else if (c.finished) {
+      EXPECT_TRUE(view.errors.empty()) << view.errors.front();
+      EXPECT_TRUE(disk.Bytes(dst) == data);
+      EXPECT_FALSE(disk.Exists(map));
+    } else {
+      // What is still missing is named by the map, and every byte it calls read is there.
+      const RescueMap left = LoadMapFile(disk, map);
+      EXPECT_GT(left.Unfinished(), 0);
+      for (const MapArea& a : left.Areas())
+        if (a.status == kFinished) EXPECT_EQ(disk.Bytes(dst).compare(a.pos, a.size, data, a.pos, a.size), 0);
+      const std::vector<std::string> reported = {UnreadBytesText(left.Unfinished(), "obraz.iso")};
+      EXPECT_EQ(view.errors, c.nextDone ? reported : std::vector<std::string>{});
+    }
+    EXPECT_EQ(disk.Bytes("C:\\inny"), c.nextDone ? "abcdef" : "ab");
+    EXPECT_EQ(disk.openNow, 0);
+  }
 }
 
 }  // namespace
