@@ -1,5 +1,6 @@
 #include "core/HttpTransfer.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "core/Url.h"
@@ -56,7 +57,9 @@ HttpOutcome RunHttpFetch(const HttpRequest& request, IHttpSession& session, ITar
                              !request.useCache)) {
       return out;
     }
-    const bool sent = post ? session.Send(kFormContentType, request.postQuery) : session.Send("", "");
+    std::string header = post ? kFormContentType : "";
+    if (!request.useCache) header += std::string(post ? "\r\n" : "") + kNoCacheHeaders;
+    const bool sent = session.Send(header, post ? request.postQuery : std::string());
     if (stopRequested() || !sent) return out;
 
     int status = 0;
@@ -75,6 +78,13 @@ HttpOutcome RunHttpFetch(const HttpRequest& request, IHttpSession& session, ITar
       }
       out.totalSize = *length;
     }
+    const bool limited = request.maxSize >= 0;
+    if (limited && announced &&
+        (request.exactSize ? out.totalSize != request.maxSize : out.totalSize > request.maxSize)) {
+      out.error = "announced " + std::to_string(out.totalSize) + " bytes where " +
+                  std::to_string(request.maxSize) + (request.exactSize ? " are expected" : " at most are allowed");
+      return out;
+    }
 
     target.Create(request.fileName);
     release.fileOpen = true;
@@ -83,11 +93,21 @@ HttpOutcome RunHttpFetch(const HttpRequest& request, IHttpSession& session, ITar
     bool bodyEnded = false;
     for (;;) {
       if (stopRequested()) return out;
+      // With a limit, one byte beyond it is asked for, so that a longer body
+      // shows at once.
+      size_t want = sizeof block;
+      if (limited) want = static_cast<size_t>(std::min<int64_t>(want, request.maxSize - out.received + 1));
       size_t got = 0;
-      if (!session.Read(block, sizeof block, got)) break;  // the body broke off
+      if (!session.Read(block, want, got)) break;  // the body broke off
       if (got == 0) {
         bodyEnded = true;
         break;
+      }
+      if (limited && out.received + static_cast<int64_t>(got) > request.maxSize) {
+        target.Write(block, static_cast<size_t>(request.maxSize - out.received));
+        out.received = request.maxSize;
+        out.error = "more than " + std::to_string(request.maxSize) + " bytes";
+        return out;
       }
       target.Write(block, got);
       out.received += static_cast<int64_t>(got);
@@ -97,7 +117,8 @@ HttpOutcome RunHttpFetch(const HttpRequest& request, IHttpSession& session, ITar
     target.Close();
     // Without an announced length there is nothing to check the body against:
     // only an empty body counts as complete.
-    out.success = bodyEnded && (announced ? out.received == out.totalSize : out.received == 0);
+    out.success = bodyEnded && (announced ? out.received == out.totalSize : out.received == 0) &&
+                  (!request.exactSize || out.received == request.maxSize);
   } catch (const std::exception& e) {
     out.success = false;
     out.error = e.what();

@@ -54,10 +54,21 @@ struct HttpRequest {
   std::string password;
   std::string postQuery;
   std::string referer;
+  // The most the body may hold (-1: no limit): an announced length beyond it
+  // fails before the file is made, and a body that passes it fails as soon
+  // as it does, with only `maxSize` bytes written.
+  int64_t maxSize = -1;
+  // The body must be exactly `maxSize` bytes: another announced length fails
+  // at once.
+  bool exactSize = false;
+  // How long a network call may wait for the server (0: WinInet's own).
+  int timeoutMs = 0;
 };
 
 inline constexpr size_t kHttpBlockSize = 1025;
 inline constexpr const char* kFormContentType = "Content-Type: application/x-www-form-urlencoded";
+// Sent when the cache is not to be used, so that no proxy answers either.
+inline constexpr const char* kNoCacheHeaders = "Cache-Control: no-cache\r\nPragma: no-cache";
 
 struct HttpOutcome {
   bool success = false;
@@ -73,7 +84,11 @@ struct HttpOutcome {
 // before every read. `progress` (may be empty) runs after every block with
 // the announced length and the bytes received so far.
 //
-// The body goes to the file only when the server answered with a 2xx status;
+// Without `useCache` the request forces a reload and carries kNoCacheHeaders
+// (after the form's content type, for a POST).
+//
+// The body goes to the file only when the server answered with a 2xx status
+// and an announced length within `maxSize` (exactly it with `exactSize`);
 // any other answer leaves the file as it was. Success needs a 2xx status, the
 // body read to its normal end and the announced length received in full. A
 // response without a length is not read at all with `binaryData`; without it,

@@ -364,9 +364,10 @@ RescueResult RescueEngine::Run() {
         each(kNonScraped, [&](const MapArea& a) { ScrapeArea(a); });
       }
       // Below the sector size only on a medium that has shown it returns
-      // part of a sector. While that is not known, the first block of the
-      // first run of bad sectors longer than a block tells: it was found bad
-      // from its other end (a medium that fails sectors whole fails it too).
+      // part of a sector. While that is not known, one read tells: the first
+      // block of the first run of bad sectors longer than a block (a medium
+      // that fails sectors whole fails it, one that fails byte by byte
+      // mostly reads it, as such a run was mostly found bad from its end).
       if (partial_ == PartialReads::kUnknown && ShowsPartialSectors()) partial_ = PartialReads::kYes;
       each(kBadSector, [&](const MapArea& a) {
         if (partial_ == PartialReads::kUnknown && a.size > block_) {

@@ -1,11 +1,11 @@
 #include "core/RescueMap.h"
 
-#include <cctype>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <iterator>
 #include <limits>
+#include <string_view>
 
 namespace sk {
 
@@ -183,23 +183,31 @@ std::string RescueMap::ToText(const std::vector<std::string>& comments) const {
 namespace {
 
 // The fields of one line, comments removed: '#' at the start of a line or
-// after blank space starts a comment.
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields;
+// after blank space starts a comment. Up to four are kept (four: too many
+// for any line of a map); no copies are made.
+// Blank space as the C locale has it, without a call per character.
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+struct LineFields {
+  std::string_view field[4];
+  size_t count = 0;
+};
+LineFields Fields(std::string_view line) {
+  LineFields f;
   size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+  while (i < line.size() && f.count < 4) {
+    while (i < line.size() && Blank(line[i])) ++i;
     if (i >= line.size() || line[i] == '#') break;
     const size_t start = i;
-    while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-    fields.push_back(line.substr(start, i - start));
+    while (i < line.size() && !Blank(line[i])) ++i;
+    f.field[f.count++] = line.substr(start, i - start);
   }
-  return fields;
+  return f;
 }
 
 // A non-negative integer as C++ writes constants: 0x.. hexadecimal, 0..
 // octal, else decimal.
-int64_t Number(const std::string& field, int lineNumber, bool decimalOnly = false) {
+int64_t Number(std::string_view field, int lineNumber, bool decimalOnly = false) {
   int base = 10;
   size_t skip = 0;
   if (!decimalOnly && field.size() > 2 && field[0] == '0' && (field[1] == 'x' || field[1] == 'X')) {
@@ -215,12 +223,12 @@ int64_t Number(const std::string& field, int lineNumber, bool decimalOnly = fals
   auto [ptr, ec] = std::from_chars(first, last, value, base);
   if (ec != std::errc() || ptr != last || first == last ||
       value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
-    throw MapFormatError("line " + std::to_string(lineNumber) + ": bad number '" + field + "'");
+    throw MapFormatError("line " + std::to_string(lineNumber) + ": bad number '" + std::string(field) + "'");
   return static_cast<int64_t>(value);
 }
 
 // A hexadecimal number written "0x…", whole.
-bool Hex(const std::string& field, uint64_t& value) {
+bool Hex(std::string_view field, uint64_t& value) {
   if (field.size() < 3 || field[0] != '0' || (field[1] != 'x' && field[1] != 'X')) return false;
   const char* last = field.data() + field.size();
   auto [ptr, ec] = std::from_chars(field.data() + 2, last, value, 16);
@@ -228,9 +236,9 @@ bool Hex(const std::string& field, uint64_t& value) {
 }
 
 // The source's comment line, when `line` is one that reads.
-std::optional<SourceMark> SourceLine(const std::string& line) {
-  if (line.rfind("# Source: ", 0) != 0) return std::nullopt;
-  std::vector<std::string> f;
+std::optional<SourceMark> SourceLine(std::string_view line) {
+  if (line.substr(0, 10) != "# Source: ") return std::nullopt;
+  std::vector<std::string_view> f;
   for (size_t i = 9; i < line.size();) {
     while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
     const size_t start = i;
@@ -249,35 +257,38 @@ std::optional<SourceMark> SourceLine(const std::string& line) {
 
 }  // namespace
 
-RescueMap RescueMap::Parse(const std::string& text) {
-  RescueMap map;
+MapText ReadMapText(const std::string& text) {
+  MapText map;
   bool statusLine = false;
   int64_t end = 0;
   int lineNumber = 0;
+  const std::string_view all(text);
   size_t at = 0;
-  while (at < text.size()) {
-    size_t eol = text.find('\n', at);
-    if (eol == std::string::npos) eol = text.size();
-    std::string line = text.substr(at, eol - at);
+  while (at < all.size()) {
+    size_t eol = all.find('\n', at);
+    if (eol == std::string_view::npos) eol = all.size();
+    std::string_view line = all.substr(at, eol - at);
     at = eol + 1;
     ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (auto mark = SourceLine(line)) map.source = mark;
-    const auto f = Fields(line);
-    if (f.empty()) continue;
+    const LineFields fields = Fields(line);
+    const auto& f = fields.field;
+    if (fields.count == 0) continue;
     if (!statusLine) {
-      if (f.size() < 2 || f.size() > 3 || f[1].size() != 1)
+      if (fields.count < 2 || fields.count > 3 || f[1].size() != 1)
         throw MapFormatError("line " + std::to_string(lineNumber) + ": bad status line");
       map.currentPos = Number(f[0], lineNumber);
       map.currentStatus = f[1][0];
       if (!IsMapStatus(map.currentStatus) && map.currentStatus != 'F' && map.currentStatus != 'G')
         throw MapFormatError("line " + std::to_string(lineNumber) + ": bad current status");
       if (!IsMapStatus(map.currentStatus)) map.currentStatus = kFinished;
-      map.currentPass = f.size() == 3 ? static_cast<int>(std::min<int64_t>(Number(f[2], lineNumber, true), 1 << 20)) : 1;
+      map.currentPass =
+          fields.count == 3 ? static_cast<int>(std::min<int64_t>(Number(f[2], lineNumber, true), 1 << 20)) : 1;
       statusLine = true;
       continue;
     }
-    if (f.size() != 3 || f[2].size() != 1 || !IsMapStatus(f[2][0]))
+    if (fields.count != 3 || f[2].size() != 1 || !IsMapStatus(f[2][0]))
       throw MapFormatError("line " + std::to_string(lineNumber) + ": bad area line");
     const int64_t pos = Number(f[0], lineNumber);
     const int64_t size = Number(f[1], lineNumber);
@@ -285,17 +296,33 @@ RescueMap RescueMap::Parse(const std::string& text) {
     if (size > std::numeric_limits<int64_t>::max() - pos)
       throw MapFormatError("line " + std::to_string(lineNumber) + ": area too large");
     if (size == 0) continue;
-    // Appended at the end; merged with the last area when of equal status.
-    if (!map.areas_.empty() && std::prev(map.areas_.end())->second.status == f[2][0]) {
-      std::prev(map.areas_.end())->second.size += size;
-      map.totals_[Index(f[2][0])] += size;
+    // Merged with the last area when of equal status.
+    const char status = f[2][0];
+    if (!map.areas.empty() && map.areas.back().status == status) {
+      map.areas.back().size += size;
     } else {
-      map.Add(pos, size, f[2][0]);
+      map.areas.push_back({pos, size, status});
     }
     end = pos + size;
-    map.size_ = end;
   }
   if (!statusLine) throw MapFormatError("no status line");
+  return map;
+}
+
+RescueMap RescueMap::Parse(const std::string& text) {
+  const MapText read = ReadMapText(text);
+  RescueMap map;
+  map.currentPos = read.currentPos;
+  map.currentStatus = read.currentStatus;
+  map.currentPass = read.currentPass;
+  map.source = read.source;
+  // In order: each area goes in at the end.
+  for (const MapArea& a : read.areas) {
+    map.areas_.emplace_hint(map.areas_.end(), a.pos, Run{a.size, a.status});
+    map.starts_[Index(a.status)].emplace_hint(map.starts_[Index(a.status)].end(), a.pos);
+    map.totals_[Index(a.status)] += a.size;
+  }
+  map.size_ = read.Size();
   return map;
 }
 

@@ -54,6 +54,20 @@ class MapFormatError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A mapfile text as read (RescueMap::Parse reads it so): the status line's
+// values and the areas in order from 0, without gaps, none empty, neighbours
+// of equal status merged. For readers that need the areas, not a map to mark.
+struct MapText {
+  int64_t currentPos = 0;
+  char currentStatus = kNonTried;
+  int currentPass = 1;
+  std::optional<SourceMark> source;
+  std::vector<MapArea> areas;
+  int64_t Size() const { return areas.empty() ? 0 : areas.back().end(); }
+};
+// Throws MapFormatError, as RescueMap::Parse does.
+MapText ReadMapText(const std::string& text);
+
 // Areas cover [0, Size()) without gaps or overlaps, sorted, and neighbours of
 // equal status are always merged. Set() costs O(log n) (plus the areas it
 // swallows); the totals per status are kept as it goes.

@@ -73,7 +73,8 @@ struct ResumePair {
 };
 
 // The refusal of a pair whose read map does not describe its source (another
-// size, or not a map at all); both files are left as they are.
+// size, a block it names that reads differently, or not a map at all); both
+// files are left as they are.
 inline constexpr const char* kMapMismatchText = "Mapa odczytu nie pasuje do pliku źródłowego.";
 // The report of a pair finished from its map with bytes still unreadable.
 std::string UnreadBytesText(int64_t bytes, const std::string& name, const std::string& decimalSeparator = ",");
@@ -85,15 +86,18 @@ class Resumer {
   Resumer(IFileSystem& files, IClock& clock, IResumeView& view, IFileSystem* rescueFiles = nullptr);
 
   // The run over the list ("Rozpocznij"): every pair in order, until the end
-  // of the list or a stop. A failed pair is reported and the run goes on with
-  // the next one; the controls are switched back in every case.
+  // of the list or a stop (or a medium that went away and was not put back).
+  // A failed pair is reported and the run goes on with the next one; the
+  // controls are switched back in every case.
   void Start(const std::vector<ResumePair>& pairs);
 
   // Continue one pair. Both files are closed before it returns, also when it
   // fails; the bytes written stay in the destination. Throws FileError. A
-  // pair with a read map is finished from it; the map is kept up to date and
-  // deleted once every byte is read, and a pair left with unreadable bytes
-  // throws UnreadBytesText once its files are closed and its map saved.
+  // pair with a read map is finished from it (what was never tried or not
+  // yet narrowed first, then the sectors found bad once more); the map is
+  // kept up to date and deleted once every byte is read, and a pair left with
+  // unreadable bytes throws UnreadBytesText once its files are closed and its
+  // map saved.
   void ResumeCopy(const std::string& sourcePath, const std::string& destinationPath);
 
   const ResumeStatus& Status() const { return status_; }

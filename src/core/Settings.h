@@ -34,6 +34,9 @@ inline constexpr const char* kRunAfter = "RunAfter";
 // Rescue mode, 0 or 1; saved after the six. A missing or mistyped value means
 // off and is not reported (older installations have none).
 inline constexpr const char* kRescueMode = "RescueMode";
+// The highest Serial of an update description accepted so far (REG_DWORD),
+// written by the update check itself, never by the store; missing means 0.
+inline constexpr const char* kUpdateSerial = "UpdateSerial";
 
 // A failed registry read or write; what() is the text the program reports.
 class RegistryError : public std::runtime_error {

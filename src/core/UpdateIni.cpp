@@ -107,12 +107,50 @@ std::optional<std::string> ParseSha256Hex(std::string_view text) {
   return bytes;
 }
 
+std::optional<uint64_t> ParseWholeNumber(std::string_view text, uint64_t max) {
+  text = Trim(text);
+  if (text.empty() || text.size() > 20) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<uint64_t>(c - '0');
+    if (value > (max - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+std::optional<CivilDate> ParseIsoDate(std::string_view text) {
+  text = Trim(text);
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+  }
+  const auto year = ParseWholeNumber(text.substr(0, 4), 9999);
+  const auto month = ParseWholeNumber(text.substr(5, 2), 12);
+  const auto day = ParseWholeNumber(text.substr(8, 2), 31);
+  if (!year || !month || !day || *month < 1 || *day < 1) return std::nullopt;
+  const bool leap = (*year % 4 == 0 && *year % 100 != 0) || *year % 400 == 0;
+  const int days[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (*day > static_cast<uint64_t>(days[*month - 1])) return std::nullopt;
+  return CivilDate{static_cast<int>(*year), static_cast<int>(*month), static_cast<int>(*day)};
+}
+
 UpdateDescription ReadUpdateDescription(std::string_view iniText) {
-  UpdateDescription d{kUpdateVersion, {}, {}, {}};
+  UpdateDescription d{kUpdateVersion, {}, {}, {}, {}, {}, {}, {}};
   if (auto v = IniValue(iniText, "Update", "Version")) d.version = ParseIniInteger(*v, kUpdateVersion);
   if (auto u = IniValue(iniText, "Update", "URL")) d.url = *u;
   if (auto h = IniValue(iniText, "Update", "PackageSHA256")) d.packageSha256 = ParseSha256Hex(*h).value_or("");
   if (auto h = IniValue(iniText, "Update", "UpdaterSHA256")) d.updaterSha256 = ParseSha256Hex(*h).value_or("");
+  for (auto [key, size] : {std::pair{"PackageSize", &d.packageSize}, std::pair{"UpdaterSize", &d.updaterSize}}) {
+    if (auto v = IniValue(iniText, "Update", key)) {
+      if (auto n = ParseWholeNumber(*v, INT64_MAX)) *size = static_cast<int64_t>(*n);
+    }
+  }
+  if (auto e = IniValue(iniText, "Update", "Expires")) d.expires = ParseIsoDate(*e);
+  if (auto n = IniValue(iniText, "Update", "Serial")) {
+    if (auto serial = ParseWholeNumber(*n, UINT32_MAX)) d.serial = static_cast<uint32_t>(*serial);
+  }
   return d;
 }
 

@@ -88,6 +88,10 @@ void StartUp() {
   f.form3->Create();
   // Pairs finished from a read map take the level a copy run takes.
   f.form3->SetLevelSource([form2 = f.form2.get()] { return form2->Level(); });
+  // Its pairs finished from a map are shown by the main window's map window.
+  f.form3->SetRescueMapHook([form1 = f.form1.get()](const std::string& mapPath, const RescueMap& map, bool live) {
+    form1->ShowRescueMap(mapPath, map, live);
+  });
   f.form1->ConnectForms();
 }
 
@@ -102,7 +106,7 @@ void ShutDown() {
   OleUninitialize();
 }
 
-int RunApplication() {
+int RunApplication(const std::function<void()>& shown) {
   int code = 0;
   bool started = false;
   Guarded([&] {
@@ -112,6 +116,7 @@ int RunApplication() {
   if (started && App().form1 && App().form1->hwnd()) {
     ShowWindow(App().form1->hwnd(), SW_SHOWNORMAL);
     UpdateWindow(App().form1->hwnd());
+    if (shown) Guarded(shown);
     code = RunMessageLoop();
   } else {
     code = 1;  // the main window could not be created; the error box said why

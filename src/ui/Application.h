@@ -1,6 +1,7 @@
 // The application object: start-up of the support components and the three
 // forms in order, the message loop, and shut-down.
 #pragma once
+#include <functional>
 
 namespace sk::ui {
 
@@ -20,7 +21,9 @@ struct Application {
 Application& App();
 
 // Start-up, message loop and shut-down; returns the process exit code.
-int RunApplication();
+// `shown`, when given, runs once the main window is shown, before the loop
+// (a test program starts its work from there).
+int RunApplication(const std::function<void()>& shown = {});
 
 // Start-up: OLE, the "TaskbarCreated" message, then TForm1, TForm2 and TForm3
 // created once, in that order (their creation handlers run; errors go to the

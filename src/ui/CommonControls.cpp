@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <stdexcept>
 
@@ -22,6 +23,30 @@ void AddListColumns(HWND list, std::initializer_list<ColumnSpec> columns) {
     SendMessageW(list, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&col));
     ++index;
   }
+}
+
+void AcceptDrops(HWND window) {
+  // The message that carries a drop's data across processes; an elevated
+  // program must let it in, with WM_DROPFILES and WM_COPYDATA.
+  constexpr UINT kCopyGlobalData = 0x0049;
+  DragAcceptFiles(window, TRUE);
+  for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData})
+    ChangeWindowMessageFilterEx(window, message, MSGFLT_ALLOW, nullptr);
+}
+
+std::vector<std::string> TakeDrop(HDROP drop, POINT& at) {
+  std::vector<std::string> paths;
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+    std::wstring path(static_cast<size_t>(length) + 1, L'\0');
+    DragQueryFileW(drop, i, path.data(), length + 1);
+    path.resize(length);
+    if (!path.empty()) paths.push_back(win::Narrow(path));
+  }
+  if (!DragQueryPoint(drop, &at)) at = {-1, -1};
+  DragFinish(drop);
+  return paths;
 }
 
 bool RunFileDialog(HWND owner, const FileDialogSpec& design, std::wstring& buffer) {

@@ -1,9 +1,11 @@
 // Small helpers around the common controls and dialogs the forms share.
 #pragma once
 #include <windows.h>
+#include <shellapi.h>
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace sk::ui {
 
@@ -30,5 +32,13 @@ struct FileDialogSpec {
 // answer) and the chosen name(s) on return. False when the user cancelled;
 // a dialog that cannot be shown throws with the program's text.
 bool RunFileDialog(HWND owner, const FileDialogSpec& design, std::wstring& buffer);
+
+// Files dropped from Explorer reach `window` (WM_DROPFILES), also when the
+// program runs elevated (the drop's messages are let in).
+void AcceptDrops(HWND window);
+// The dropped paths in the order Explorer gives them, and the drop point in
+// the window's client coordinates ((-1, -1) when outside). The drop's memory
+// is freed here.
+std::vector<std::string> TakeDrop(HDROP drop, POINT& at);
 
 }  // namespace sk::ui

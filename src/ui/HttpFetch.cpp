@@ -1,6 +1,7 @@
 #include <windows.h>
 #include "ui/HttpFetch.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "ui/Window.h"
@@ -9,49 +10,58 @@
 namespace sk::ui {
 namespace {
 
-constexpr UINT kProgressMessage = WM_APP + 1;  // lParam: the worker, sent (the worker waits)
-constexpr UINT kEndedMessage = WM_APP + 2;     // lParam: the worker, posted
+// wParam of each: the worker's id; lParam: the worker.
+constexpr UINT kProgressMessage = WM_APP + 1;  // sent (the worker waits)
+constexpr UINT kEndedMessage = WM_APP + 2;     // posted
+constexpr UINT kCancelMessage = WM_APP + 3;    // posted by CancelFetch
+constexpr UINT_PTR kStallTimer = 1;
 constexpr const wchar_t* kNotifyClass = L"SektorianHttpFetch";
 
 }  // namespace
 
 // ---------------- the worker ----------------
 
-THttpFetchThread::THttpFetchThread(HttpRequest request, ProgressHandler onProgress, HWND notify)
-    : request_(std::move(request)), onProgress_(std::move(onProgress)), notify_(notify) {}
+THttpFetchThread::THttpFetchThread(HttpRequest request, ProgressHandler onProgress, HWND notify, unsigned id)
+    : request_(std::move(request)), onProgress_(std::move(onProgress)), notify_(notify), id_(id) {
+  lastData_ = GetTickCount();
+}
 
 THttpFetchThread::~THttpFetchThread() {
-  if (thread_) {
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
+  // The last owner may be the worker's own thread: it is never waited for.
+  if (thread_) CloseHandle(thread_);
+}
+
+void THttpFetchThread::Start(const std::shared_ptr<THttpFetchThread>& worker) {
+  // Everything the worker needs is in place before it runs; its thread owns
+  // a share of it until it ends.
+  auto* share = new std::shared_ptr<THttpFetchThread>(worker);
+  worker->thread_ = CreateThread(nullptr, 0, ThreadProc, share, 0, nullptr);
+  if (!worker->thread_) {
+    delete share;
+    throw std::runtime_error("Thread creation error");
   }
 }
 
-void THttpFetchThread::Start() {
-  // Everything the worker needs is in place before it runs.
-  thread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
-  if (!thread_) throw std::runtime_error("Thread creation error");
-}
-
-DWORD WINAPI THttpFetchThread::ThreadProc(void* self) {
-  auto* worker = static_cast<THttpFetchThread*>(self);
+DWORD WINAPI THttpFetchThread::ThreadProc(void* param) {
+  std::shared_ptr<THttpFetchThread> worker = *static_cast<std::shared_ptr<THttpFetchThread>*>(param);
+  delete static_cast<std::shared_ptr<THttpFetchThread>*>(param);
   worker->Execute();
-  PostMessageW(worker->notify_, kEndedMessage, 0, reinterpret_cast<LPARAM>(worker));
+  PostMessageW(worker->notify_, kEndedMessage, worker->id_, reinterpret_cast<LPARAM>(worker.get()));
   return 0;
 }
 
 void THttpFetchThread::Execute() {
   try {
-    win::WinInetSession session;
+    win::WinInetSession session(request_.timeoutMs);
     win::WinTargetFile target;
-    std::function<void(int64_t, int64_t)> progress;
-    if (onProgress_) {
-      progress = [this](int64_t total, int64_t received) {
-        totalSize_ = total;
-        readed_ = received;
-        SendMessageW(notify_, kProgressMessage, 0, reinterpret_cast<LPARAM>(this));
-      };
-    }
+    // Every block counts as data for the stall check, reported or not.
+    auto progress = [this](int64_t total, int64_t received) {
+      lastData_ = GetTickCount();
+      if (!onProgress_) return;
+      totalSize_ = total;
+      readed_ = received;
+      SendMessageW(notify_, kProgressMessage, id_, reinterpret_cast<LPARAM>(this));
+    };
     outcome_ = RunHttpFetch(request_, session, target, [this] { return stopRequested_.load(); }, progress);
     totalSize_ = outcome_.totalSize;
     readed_ = outcome_.received;
@@ -83,16 +93,11 @@ THttpFetch::THttpFetch() {
 }
 
 THttpFetch::~THttpFetch() {
+  destroying_ = true;
   if (worker_) {
-    destroying_ = true;
-    CancelFetch();
-    // The worker may be waiting in a progress hand-over: serve the messages
-    // sent to this thread until it has ended.
-    HANDLE thread = worker_->thread_;
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-      MSG msg;
-      PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+    // A worker waiting in a progress hand-over is let go when the window
+    // goes; one in a network call ends when the call returns.
+    worker_->stopRequested_ = true;
     worker_.reset();
   }
   SetWindowLongPtrW(notify_, GWLP_USERDATA, 0);
@@ -112,13 +117,17 @@ void THttpFetch::FetchToFile() {
   request.password = Password;
   request.postQuery = PostQuery;
   request.referer = Referer;
-  worker_.reset(new THttpFetchThread(std::move(request), OnProgress, notify_));
+  request.maxSize = MaxSize;
+  request.exactSize = ExactSize;
+  request.timeoutMs = StallTimeout;
+  worker_.reset(new THttpFetchThread(std::move(request), OnProgress, notify_, nextId_++));
   try {
-    worker_->Start();
+    THttpFetchThread::Start(worker_);
   } catch (...) {
     worker_.reset();
     throw;
   }
+  if (StallTimeout > 0) SetTimer(notify_, kStallTimer, static_cast<UINT>(std::clamp(StallTimeout / 4, 10, 1000)), nullptr);
   if (WaitThread) WaitForWorker();
 }
 
@@ -146,6 +155,7 @@ void THttpFetch::CancelFetch() {
   if (!worker_) return;
   worker_->stopRequested_ = true;
   worker_->success_ = false;
+  PostMessageW(notify_, kCancelMessage, worker_->id_, reinterpret_cast<LPARAM>(worker_.get()));
 }
 
 void THttpFetch::ReportProgress(THttpFetchThread& worker) {
@@ -155,16 +165,29 @@ void THttpFetch::ReportProgress(THttpFetchThread& worker) {
 
 void THttpFetch::FetchEnded() {
   WaitForSingleObject(worker_->thread_, INFINITE);  // it posted its end as its last step
-  success_ = worker_->success_;
   lastOutcome_ = worker_->outcome_;
+  Finish(worker_->success_);
+}
+
+void THttpFetch::Abandon(const std::string& why) {
+  worker_->stopRequested_ = true;
+  lastOutcome_ = HttpOutcome{};
+  lastOutcome_.error = why;
+  Finish(false);
+}
+
+void THttpFetch::Finish(bool success) {
+  KillTimer(notify_, kStallTimer);
+  success_ = success;
   // The worker counts as running while the events run (a fetch started from
   // them is dropped); it is gone once they returned or failed.
-  struct Finish {
-    std::unique_ptr<THttpFetchThread>& worker;
-    ~Finish() { worker.reset(); }
-  } finish{worker_};
+  std::shared_ptr<THttpFetchThread> worker = worker_;
+  struct Release {
+    std::shared_ptr<THttpFetchThread>& worker;
+    ~Release() { worker.reset(); }
+  } release{worker_};
   if (success_) {
-    if (OnDoneFile) OnDoneFile(*this, worker_->FileName(), worker_->TotalSize());
+    if (OnDoneFile) OnDoneFile(*this, worker->FileName(), worker->TotalSize());
   } else if (OnError) {
     OnError(*this);
   }
@@ -172,17 +195,29 @@ void THttpFetch::FetchEnded() {
 
 LRESULT CALLBACK THttpFetch::NotifyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<THttpFetch*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self && (msg == kProgressMessage || msg == kEndedMessage)) {
-    auto* worker = reinterpret_cast<THttpFetchThread*>(lp);
-    if (worker != self->worker_.get()) return 0;
-    if (msg == kProgressMessage) {
-      Guarded([&] { self->ReportProgress(*worker); });
-    } else {
-      Guarded([&] { self->FetchEnded(); });
-    }
-    return 0;
+  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+  // Only the running fetch's messages count: one left behind may still send.
+  const bool current = self->worker_ && self->worker_->id_ == wp &&
+                       reinterpret_cast<LPARAM>(self->worker_.get()) == lp;
+  switch (msg) {
+    case kProgressMessage:
+      if (current) Guarded([&] { self->ReportProgress(*self->worker_); });
+      return 0;
+    case kEndedMessage:
+      if (current) Guarded([&] { self->FetchEnded(); });
+      return 0;
+    case kCancelMessage:
+      if (current) Guarded([&] { self->Abandon("cancelled"); });
+      return 0;
+    case WM_TIMER:
+      if (wp == kStallTimer && self->worker_ &&
+          GetTickCount() - self->worker_->lastData_ >= static_cast<DWORD>(self->StallTimeout)) {
+        Guarded([&] { self->Abandon("no data for " + std::to_string(self->StallTimeout) + " ms"); });
+      }
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, msg, wp, lp);
   }
-  return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 }  // namespace sk::ui

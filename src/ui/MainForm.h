@@ -12,7 +12,7 @@
 
 #include "core/EventLog.h"
 #include "core/FileFinder.h"
-#include "core/ReleaseKey.h"
+#include "core/RunState.h"
 #include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
 #include "ui/Taskbar.h"
@@ -26,6 +26,7 @@ class IProcessList;
 class TWinReboot;
 }
 namespace sk {
+class RescueMap;
 class SettingsStore;
 class ISettingsControls;
 struct PutOffRescue;
@@ -37,6 +38,7 @@ class ApplicationWindow;
 class EventLogView;
 class TForm2;
 class TForm3;
+class TForm4;
 
 class TForm1 : public Window {
  public:
@@ -59,26 +61,32 @@ class TForm1 : public Window {
   SettingsStore& Settings();
 
   // ---- runs in progress and closing ----
-  // A copy or resume run, or a folder search, holds a RunInProgress for as
+  // What runs now (nothing, a copy run, a "Resumak" run, a folder search, an
+  // update check) and whether a close is pending: every command asks it
+  // whether it may start (sk::MayStart). A run holds a RunInProgress for as
   // long as it pumps messages. Closing the main window meanwhile does not end
-  // the program at once: it asks every run in progress to stop (`requestStop`) and leaves
-  // the close pending; when the last run has unwound, the close completes
-  // (the settings are saved once, the program ends). A run that finds
+  // the program at once: it asks the run to stop (`requestStop`) and leaves
+  // the close pending; when the run has unwound, the close completes (the
+  // settings are saved once, the program ends). A run that finds
   // ClosePending() should skip its after-copy action.
   class RunInProgress {
    public:
-    RunInProgress(TForm1& form, std::function<void()> requestStop);
+    // Begins a run of `kind` when the run state allows it now; Began() tells.
+    RunInProgress(TForm1& form, RunKind kind, std::function<void()> requestStop);
     ~RunInProgress();
     RunInProgress(const RunInProgress&) = delete;
     RunInProgress& operator=(const RunInProgress&) = delete;
+    bool Began() const { return began_; }
 
    private:
     friend class TForm1;
     TForm1& form_;
     std::function<void()> requestStop_;
+    bool began_ = false;
   };
-  bool ClosePending() const { return closePending_; }
-  bool RunActive() const { return !runs_.empty(); }
+  const RunState& Runs() const { return runState_; }
+  bool ClosePending() const { return runState_.ClosePending(); }
+  bool RunActive() const { return runState_.Running() != RunKind::None; }
   HMENU MainMenu() const { return menu_; }
 
   // ---- event log ----
@@ -93,6 +101,14 @@ class TForm1 : public Window {
   void SpeedButton2Click();  // "Ustawienia programu"
   void SpeedButton3Click();  // "Strona WWW"
   void Oprogramie1Click();   // "O programie"
+  void Mapaodczytu1Click();  // "Mapa odczytu...": the read map window, brought to the front
+
+  // ---- the read map window (MainFormMap.cpp) ----
+  // Created when first opened; one instance, modeless, hidden when closed.
+  TForm4& MapWindow();
+  // A rescue's map at its start, paced refreshes and end, from this window's
+  // copies and from "Resumak": shown by the map window once it exists.
+  void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live);
 
   // ---- file list ----
   void Button1Click();             // "Dodaj plik(i)"
@@ -123,13 +139,13 @@ class TForm1 : public Window {
   void AddFolderToList(const std::string& root);
   // A folder search is running: its message pump lets user input through,
   // and the list commands, Start and a second search are held off meanwhile.
-  bool SearchRunning() const { return searching_; }
+  bool SearchRunning() const { return runState_.Running() == RunKind::Search; }
 
   // ---- copy run (MainFormRun.cpp) ----
   void Button8Click();   // Start ("Rozpocznij", Button7)
   void Button65Click();  // Stop ("Zatrzymaj")
-  // A copy run is under way (from the controls going off to their coming back).
-  bool CopyRunning() const { return copyRunning_; }
+  // A copy run is under way (from Start to the end of its after-copy action).
+  bool CopyRunning() const { return runState_.Running() == RunKind::Copy; }
   // The shut-down component of the after-copy action "Wyłącz komputer"
   // (null: the program's own); tests give one that shuts nothing down.
   void SetWinReboot(win::TWinReboot* reboot) { winReboot_ = reboot; }
@@ -158,6 +174,9 @@ class TForm1 : public Window {
   // The public key (P-256 point X then Y) whose signature an update must
   // carry: the release key unless a test gives its own.
   void SetUpdatePublicKey(const std::string& key) { updatePublicKey_ = key; }
+  // How long a fetch of the check may go without data before it fails
+  // (milliseconds, 30 s unless a test gives another time).
+  void SetUpdateStallTimeout(int ms) { updateStallTimeout_ = ms; }
   // Switches the settings dialog's after-copy action group on or off; the
   // settings dialog wires it (no-op until then).
   std::function<void(bool on)> EnableAfterCopyActions = [](bool) {};
@@ -273,8 +292,6 @@ class TForm1 : public Window {
   HMENU BuildMenu();
   void SetUpFileList();
   bool HandleListMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
-  // A command that must wait while a folder search runs.
-  bool HeldOffDuringSearch(const std::string& command) const;
   void SetWaitPointer(bool wait);
   // A command of a main-menu item runs only while its top menu is enabled
   // (this holds its shortcut too); a tray-menu command only from an enabled item.
@@ -294,17 +311,17 @@ class TForm1 : public Window {
   void DesignHttpFetch1();
   void EnableUpdateControls(bool on);
   void UpdateLog(const std::string& text, EventKind kind);
-  bool FetchUpdateFile(const std::string& url, const std::string& file);
-  void DiscardUpdateFiles(const std::string& folder);
-  void RejectUpdate(const std::string& folder);
-  void DownloadFailed(const std::string& folder);
   std::string UpdateFolder() const;
+  struct UpdateCheckWindow;
+  // The counter of the download under way (none for the description and its
+  // signature), set by the check for each fetch.
+  std::function<void(int64_t total, int64_t received)> fetchProgress_;
 
   std::string updateBaseAddress_ = kUpdateBaseAddress;
-  std::string updatePublicKey_{kReleasePublicKey};
+  std::string updatePublicKey_;  // empty: the release key
   std::string updateFolder_;
   win::IProcessList* processList_ = nullptr;
-  bool updateRunning_ = false;
+  int updateStallTimeout_ = 30000;
   bool closeHandlerCleared_ = false;
 
   struct CopyArea;
@@ -321,12 +338,12 @@ class TForm1 : public Window {
   std::function<bool()> sizeCheck_ = [] { return false; };
   std::function<bool()> rescueMode_ = [] { return false; };
 
-  // Start is on unless a copy run, a resume run or the update check is under way.
+  // What shows the run state: Start, the update check's menu item and
+  // "Resumak"'s Start, brought up to date at every change of it.
+  void RunStateChanged();
   void UpdateStartButton();
   void SetRunControls(bool running);
   struct CopyRunWindow;
-  bool copyRunning_ = false;
-  bool resumeRunning_ = false;
   win::TWinReboot* winReboot_ = nullptr;
 
   TForm2* form2_ = nullptr;
@@ -340,13 +357,17 @@ class TForm1 : public Window {
   HWND lastFocus_ = nullptr;  // the control that had the focus when the window was left
   std::unique_ptr<ISettingsControls> settingsControls_;
   std::unique_ptr<SettingsStore> settings_;
-  std::vector<RunInProgress*> runs_;
-  bool closePending_ = false;
-  std::unique_ptr<RunInProgress> resumeRun_;  // held while the resume tool runs (after runs_, which it leaves)
+  RunState runState_;
+  RunInProgress* run_ = nullptr;               // the run under way, when there is one
+  std::unique_ptr<RunInProgress> resumeRun_;  // held while the resume tool runs
+
+  struct MapWindowDeleter {
+    void operator()(TForm4* form) const;
+  };
+  std::unique_ptr<TForm4, MapWindowDeleter> form4_;
 
   // ---- file list ----
   win::WinDirectory directory_;
-  bool searching_ = false;
   bool waitPointer_ = false;
   bool listHints_ = true;
 

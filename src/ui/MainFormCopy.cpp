@@ -54,6 +54,9 @@ struct TForm1::CopyArea : ICopyView {
     form.ShowCopyStatus();
     pacer.RefreshMade();
   }
+  void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
+    form.ShowRescueMap(mapPath, map, live);
+  }
 };
 
 void TForm1::CopyAreaDeleter::operator()(CopyArea* area) const { delete area; }
@@ -76,7 +79,7 @@ EventLogView& TForm1::LogView() const { return Copy().logView; }
 void TForm1::LogEvent(const std::string& text, EventKind kind) {
   CopyArea& a = Copy();
   a.log.Add(text, kind);
-  if (kind == ekError && copyRunning_) taskbar_.Fail();  // a file of the run has failed
+  if (kind == ekError && CopyRunning()) taskbar_.Fail();  // a file of the run has failed
   if (!a.copying) a.logView.Show();
 }
 
@@ -88,7 +91,7 @@ void TForm1::RewriteNewestEntry(const std::string& text) {
 
 void TForm1::Button65Click() {
   stopRequested_ = true;
-  if (copyRunning_) taskbar_.Pause();
+  if (CopyRunning()) taskbar_.Pause();
 }
 
 bool TForm1::Copying() const { return Copy().copying; }
@@ -134,7 +137,7 @@ void TForm1::ShowCopyStatus() {
   };
   bar("ProgressBar1", a.status.fileMax, a.status.filePosition, a.shownBar1);
   bar("ProgressBar2", a.status.totalMax, a.status.totalPosition, a.shownBar2);
-  if (copyRunning_) taskbar_.Show(a.status.totalMax, a.status.totalPosition);
+  if (CopyRunning()) taskbar_.Show(a.status.totalMax, a.status.totalPosition);
   a.logView.Show();
   // Painted now, not in a later pump: a refresh's cost, which paces the next
   // one, is then what it really costs.

@@ -22,28 +22,6 @@
 namespace sk::ui {
 namespace {
 
-// The message that carries a drop's data across processes; an elevated
-// program must let it in, with WM_DROPFILES and WM_COPYDATA, to take drops
-// from Explorer.
-constexpr UINT kCopyGlobalData = 0x0049;
-
-// The dropped paths in the order Explorer gives them, and the drop point in
-// the window's client coordinates. The drop's memory is freed here.
-std::vector<std::string> TakeDrop(HDROP drop, POINT& at) {
-  std::vector<std::string> paths;
-  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT i = 0; i < count; ++i) {
-    const UINT length = DragQueryFileW(drop, i, nullptr, 0);
-    std::wstring path(static_cast<size_t>(length) + 1, L'\0');
-    DragQueryFileW(drop, i, path.data(), length + 1);
-    path.resize(length);
-    if (!path.empty()) paths.push_back(win::Narrow(path));
-  }
-  if (!DragQueryPoint(drop, &at)) at = {-1, -1};
-  DragFinish(drop);
-  return paths;
-}
-
 bool Pressed(int key) { return GetKeyState(key) < 0; }
 
 void CopyToClipboard(HWND owner, const std::wstring& text) {
@@ -71,9 +49,7 @@ void CopyToClipboard(HWND owner, const std::wstring& text) {
 }  // namespace
 
 void TForm1::SetUpDesktop() {
-  DragAcceptFiles(hwnd_, TRUE);
-  for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData})
-    ChangeWindowMessageFilterEx(hwnd_, message, MSGFLT_ALLOW, nullptr);
+  AcceptDrops(hwnd_);
   taskbar_.SetWindow(TaskbarWindow());
 
   popupMenu2_ = CreatePopupMenu();
@@ -89,10 +65,8 @@ void TForm1::SetUpDesktop() {
 // ---------------------------------------------------------------- drops
 
 bool TForm1::DropAllowed() const {
-  // The update check has the list off like a copy run; a dialog of the
-  // window's own has the window off.
-  return !copyRunning_ && !resumeRunning_ && !updateRunning_ && !searching_ && !closePending_ &&
-         IsWindowEnabled(hwnd_) && Enabled("ListView1");
+  // A dialog of the window's own has the window off.
+  return runState_.May(RunCommand::Drop) && IsWindowEnabled(hwnd_) && Enabled("ListView1");
 }
 
 void TForm1::FormDropFiles(HDROP drop) {
@@ -202,7 +176,7 @@ void TForm1::ListView2ContextPopup(POINT at) {
   const bool selected = !LogView().Selected().empty();
   EnableMenuItem(popupMenu2_, static_cast<UINT>(ControlId("Kopiuj1")), MF_BYCOMMAND | (selected ? MF_ENABLED : MF_GRAYED));
   // The save dialog would hold a run's loop for as long as it is open.
-  const bool idle = !copyRunning_ && !resumeRunning_;
+  const bool idle = runState_.May(RunCommand::SaveLog);
   EnableMenuItem(popupMenu2_, static_cast<UINT>(ControlId("Zapiszdziennik1")),
                  MF_BYCOMMAND | (idle ? MF_ENABLED : MF_GRAYED));
   const UINT command = TrackLogMenu ? TrackLogMenu(popupMenu2_, at) : 0;

@@ -63,13 +63,12 @@ void TForm1::FormCreate() {
 void TForm1::FormClose() { Settings().MainWindowClosing(); }
 
 void TForm1::CloseRequested() {
-  if (!runs_.empty()) {
+  if (run_) {
     // A run pumps messages further up this thread's stack: ask it to stop and
     // finish the close once it has unwound.
-    closePending_ = true;
-    const std::vector<RunInProgress*> runs = runs_;
-    for (RunInProgress* run : runs)
-      if (run->requestStop_) run->requestStop_();
+    runState_.SetClosePending();
+    RunStateChanged();
+    if (run_->requestStop_) run_->requestStop_();
     return;
   }
   // After the update hand-over the close handler is gone: no settings are saved.
@@ -77,16 +76,21 @@ void TForm1::CloseRequested() {
   DestroyWindow(hwnd_);
 }
 
-TForm1::RunInProgress::RunInProgress(TForm1& form, std::function<void()> requestStop)
+TForm1::RunInProgress::RunInProgress(TForm1& form, RunKind kind, std::function<void()> requestStop)
     : form_(form), requestStop_(std::move(requestStop)) {
-  form_.runs_.push_back(this);
-  if (form_.closePending_ && requestStop_) requestStop_();  // the program is closing: stop at once
+  began_ = form_.runState_.Begin(kind);
+  if (!began_) return;
+  form_.run_ = this;
+  form_.RunStateChanged();
 }
 
 TForm1::RunInProgress::~RunInProgress() {
-  std::erase(form_.runs_, this);
+  if (!began_) return;
+  form_.runState_.End();
+  form_.run_ = nullptr;
+  form_.RunStateChanged();
   // The close goes on from the message loop, after the run's handler has returned.
-  if (form_.runs_.empty() && form_.closePending_ && form_.hwnd()) PostMessageW(form_.hwnd(), WM_CLOSE, 0, 0);
+  if (form_.runState_.ClosePending() && form_.hwnd()) PostMessageW(form_.hwnd(), WM_CLOSE, 0, 0);
 }
 
 }  // namespace sk::ui

@@ -23,13 +23,6 @@ constexpr const char* kList = "ListView1";
 constexpr const char* kListControls[] = {"ListView1", "Button1", "Button2", "Button3",
                                          "Button4",   "Button8", "Edit1",   "Button5"};
 
-// Commands that wait while a folder search runs: the list commands (buttons
-// and menu items) and Start.
-constexpr const char* kHeldOffCommands[] = {
-    "Button1", "Dodajplik1", "Button2", "Wpiszciekfolderu1", "Button8",    "Wybierzfolder1",
-    "Button3", "Usuzlistyzaznaczonepliki1", "Button4", "Wyczylist1", "Button7",
-};
-
 std::string ItemText(HWND list, int item, int subItem) {
   std::wstring buffer(512, L'\0');
   for (;;) {
@@ -100,17 +93,6 @@ std::vector<std::string> SplitChosen(const std::wstring& buffer) {
   return parts;
 }
 
-class SearchFlag {
- public:
-  explicit SearchFlag(bool& flag) : flag_(flag) { flag_ = true; }
-  ~SearchFlag() { flag_ = false; }
-  SearchFlag(const SearchFlag&) = delete;
-  SearchFlag& operator=(const SearchFlag&) = delete;
-
- private:
-  bool& flag_;
-};
-
 }  // namespace
 
 void TForm1::SetUpFileList() {
@@ -164,13 +146,6 @@ bool TForm1::HandleListMessage(UINT msg, WPARAM /*wp*/, LPARAM lp, LRESULT& resu
   return false;
 }
 
-bool TForm1::HeldOffDuringSearch(const std::string& command) const {
-  if (!searching_) return false;
-  for (const char* name : kHeldOffCommands)
-    if (command == name) return true;
-  return false;
-}
-
 void TForm1::SetWaitPointer(bool wait) {
   waitPointer_ = wait;
   SetCursor(LoadCursorW(nullptr, wait ? IDC_WAIT : IDC_ARROW));
@@ -205,23 +180,20 @@ void TForm1::AddFileToList(const std::string& path) {
 }
 
 void TForm1::AddFolderToList(const std::string& root) {
-  if (searching_ || closePending_) return;
   // Closing the window meanwhile stops the search at its next entry; what it
   // found stays out of the list, and the close completes when this returns.
-  RunInProgress run(*this, [this] { FileFinder1.Stop(); });
-  {
-    SearchFlag running(searching_);
-    FileFinder1.Path = root;
-    FileFinder1.FindFiles();
-  }
-  if (closePending_) return;
+  RunInProgress run(*this, RunKind::Search, [this] { FileFinder1.Stop(); });
+  if (!run.Began()) return;
+  FileFinder1.Path = root;
+  FileFinder1.FindFiles();
+  if (ClosePending()) return;
   for (const auto& folder : FileFinder1.FoldersUnreadable)
     LogEvent("Błąd: Nie można odczytać folderu " + folder, ekError);
   AppendFiles(Control(kList), FileFinder1.FilesFound);
 }
 
 void TForm1::Button1Click() {
-  if (searching_) return;
+  if (!runState_.May(RunCommand::ListEdit)) return;
   // Room for many long names: the folder and every chosen name, NUL-separated.
   std::wstring buffer(1 << 20, L'\0');
   if (!RunFileDialog(hwnd_, {.title = "Dodaj plik(i)", .multiSelect = true}, buffer)) return;  // cancelled
@@ -229,20 +201,20 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Wpiszciekfolderu1Click() {
-  if (searching_) return;
+  if (!runState_.May(RunCommand::FolderSearch)) return;
   std::string path;
   if (!InputQuery(hwnd_, "Wpisywanie ścieżki", "Wpisz pełną ścieżkę, z której chcesz dodać pliki", path)) return;
   AddFolderToList(path);
 }
 
 void TForm1::Wybierzfolder1Click() {
-  if (searching_) return;
+  if (!runState_.May(RunCommand::FolderSearch)) return;
   if (!FolderBrowseDialog1.Execute()) return;
   AddFolderToList(FolderBrowseDialog1.FolderName);
 }
 
 void TForm1::Button3Click() {
-  if (searching_) return;
+  if (!runState_.May(RunCommand::ListEdit)) return;
   HWND list = Control(kList);
   std::vector<int> selected;
   for (int i = -1; (i = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, i, LVNI_SELECTED))) >= 0;)
@@ -253,7 +225,7 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::Button4Click() {
-  if (searching_) return;
+  if (!runState_.May(RunCommand::ListEdit)) return;
   SendMessageW(Control(kList), LVM_DELETEALLITEMS, 0, 0);
 }
 

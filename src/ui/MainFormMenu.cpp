@@ -42,6 +42,7 @@ constexpr MenuItemSpec kMenuItems[] = {
     {"Lista1", "Usuzlistyzaznaczonepliki1", "Usuń z listy zaznaczone pliki", 0, VK_DELETE, "Del"},
     {"Lista1", "Wyczylist1", "Wyczyść listę", FCONTROL, 'C', "Ctrl+C"},
     {"Narzdzia1", "Resumak1", "Resumak", FCONTROL, 'F', "Ctrl+F"},
+    {"Narzdzia1", "Mapaodczytu1", "Mapa odczytu...", FCONTROL, 'M', "Ctrl+M"},
     {"Narzdzia1", nullptr, nullptr, 0, 0, nullptr},
     {"Narzdzia1", "Aktualizacjaprogramu1", "Aktualizacja programu", FCONTROL, 'K', "Ctrl+K"},
     {"Narzdzia1", nullptr, nullptr, 0, 0, nullptr},
@@ -75,6 +76,7 @@ constexpr CommandSpec kCommands[] = {
     {"Button7", &TForm1::Button8Click},
     {"Button65", &TForm1::Button65Click},
     {"Resumak1", &TForm1::SpeedButton4Click},
+    {"Mapaodczytu1", &TForm1::Mapaodczytu1Click},
     {"Aktualizacjaprogramu1", &TForm1::Button6Click},
     {"Ustawieniaprogramu1", &TForm1::SpeedButton2Click},
     {"StronaWWW1", &TForm1::SpeedButton3Click},
@@ -125,7 +127,18 @@ int TopMenuPosition(std::string_view name) {
 void TForm1::EnableTopMenu(std::string_view name, bool on) {
   const int pos = TopMenuPosition(name);
   if (!menu_) return;
-  EnableMenuItem(menu_, static_cast<UINT>(pos), MF_BYPOSITION | (on ? MF_ENABLED : MF_GRAYED));
+  // During a copy run in rescue mode the read map window stays at hand: its
+  // menu stays open with its other items off.
+  const bool mapOnly = !on && name == "Narzdzia1" && CopyRunning() && rescueMode_ && rescueMode_();
+  // The update check's item follows the run state alone.
+  for (const auto& item : kMenuItems) {
+    if (!item.name || name != item.menu) continue;
+    const std::string_view itemName(item.name);
+    if (itemName == "Mapaodczytu1" || itemName == "Aktualizacjaprogramu1") continue;
+    EnableMenuItem(menu_, static_cast<UINT>(ControlId(item.name)), MF_BYCOMMAND | (mapOnly ? MF_GRAYED : MF_ENABLED));
+  }
+  if (mapOnly) EnableMenuItem(menu_, static_cast<UINT>(ControlId("Aktualizacjaprogramu1")), MF_BYCOMMAND | MF_GRAYED);
+  EnableMenuItem(menu_, static_cast<UINT>(pos), MF_BYPOSITION | (on || mapOnly ? MF_ENABLED : MF_GRAYED));
   if (hwnd_) DrawMenuBar(hwnd_);
 }
 
@@ -137,7 +150,10 @@ bool TForm1::TopMenuEnabled(std::string_view name) const {
 
 bool TForm1::MenuCommandAllowed(const std::string& name) const {
   for (const auto& item : kMenuItems) {
-    if (item.name && name == item.name) return TopMenuEnabled(item.menu);
+    if (item.name && name == item.name) {
+      const UINT state = GetMenuState(menu_, static_cast<UINT>(ControlId(name)), MF_BYCOMMAND);
+      return TopMenuEnabled(item.menu) && state != static_cast<UINT>(-1) && !(state & (MF_GRAYED | MF_DISABLED));
+    }
   }
   if (popupMenu1_ && (name == "Poka1" || name == "Schowajdotraya1")) {
     const UINT state = GetMenuState(popupMenu1_, static_cast<UINT>(ControlId(name)), MF_BYCOMMAND);
@@ -147,9 +163,8 @@ bool TForm1::MenuCommandAllowed(const std::string& name) const {
 }
 
 void TForm1::OnCommand(const std::string& name, int /*code*/) {
-  if (HeldOffDuringSearch(name)) return;
   // While a copy run or an update check has the top menus off, their
-  // shortcuts do nothing either.
+  // shortcuts do nothing either; each handler asks the run state itself.
   if (!MenuCommandAllowed(name)) return;
   for (const auto& c : kCommands) {
     if (name == c.name) {

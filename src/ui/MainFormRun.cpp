@@ -81,7 +81,7 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
     // What is pending is painted now; the status itself shows at its paced moments.
     if (form.hwnd_) UpdateWindow(form.hwnd_);
   }
-  bool ClosePending() override { return form.closePending_; }
+  bool ClosePending() override { return form.ClosePending(); }
   int AfterCopyAction() override { return Dialog() ? Dialog()->ActionIndex() : -1; }
   std::string ProgramToRun() override { return Dialog() ? Dialog()->ProgramToRun() : std::string(); }
 
@@ -111,39 +111,55 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   }
 };
 
-void TForm1::UpdateStartButton() { Enable("Button7", !copyRunning_ && !resumeRunning_ && !updateRunning_); }
+void TForm1::RunStateChanged() {
+  UpdateStartButton();
+  // The update check's item is greyed while anything runs, also where its
+  // top menu stays on (a resume run, a search).
+  if (menu_) {
+    const bool check = runState_.May(RunCommand::UpdateCheck);
+    EnableMenuItem(menu_, static_cast<UINT>(ControlId("Aktualizacjaprogramu1")),
+                   MF_BYCOMMAND | (check ? MF_ENABLED : MF_GRAYED));
+  }
+  // "Resumak"'s Start is held while another run is under way (its own run
+  // switches it off by itself).
+  if (form3_) form3_->HoldStart(!runState_.May(RunCommand::ResumeStart) && runState_.Running() != RunKind::Resume);
+}
+
+// Start is greyed during a resume run and an update check; a folder search,
+// which is short, holds it off without greying it; the copy run switches it
+// with its other controls.
+void TForm1::UpdateStartButton() {
+  const RunKind running = runState_.Running();
+  if (running == RunKind::Copy) return;
+  Enable("Button7", running != RunKind::Resume && running != RunKind::Update);
+}
 
 void TForm1::SetRunControls(bool running) {
   HWND focus = GetFocus();
   const bool focusHere = hwnd_ && focus && GetAncestor(focus, GA_ROOT) == hwnd_;
-  copyRunning_ = running;
   ShowRunOnTaskbar(running);
   for (const char* menu : {"Plik1", "Lista1", "Narzdzia1", "Pomoc1"}) EnableTopMenu(menu, !running);
   if (EnableAfterCopyActions) EnableAfterCopyActions(!running);
   EnableListControls(!running);
-  UpdateStartButton();
+  Enable("Button7", !running);
   Enable("Button65", running);
-  if (form3_) form3_->HoldStart(running);
   // Keep the keyboard in the window when its focused control goes off: on
   // Stop during the run, on Start after it.
   if (focusHere && !IsWindowEnabled(focus)) SetFocus(Control(running ? "Button65" : "Button7"));
 }
 
 void TForm1::Button8Click() {
-  // One run at a time, never beside a resume run, an update check or a
-  // search, and none once the program is closing.
-  if (copyRunning_ || resumeRunning_ || updateRunning_ || searching_ || closePending_) return;
+  // One run at a time, and none once the program is closing. Closing the
+  // window meanwhile stops the run after the block in hand; the close then
+  // completes when this handler has returned.
+  RunInProgress run(*this, RunKind::Copy, [this] { stopRequested_ = true; });
+  if (!run.Began()) return;
   CopyRunWindow window(*this);
-  // Closing the window meanwhile stops the run after the block in hand; the
-  // close then completes when this handler has returned.
-  RunInProgress run(*this, [this] {
-    if (copyRunning_) stopRequested_ = true;
-  });
   try {
     RunCopy(window, window);
   } catch (...) {
     // The run ended by an error of its own (not a file's): nothing stays locked.
-    if (copyRunning_) {
+    if (Copying()) {
       SetRunControls(false);
       EndCopy();
       SetListHints(true);
@@ -161,17 +177,17 @@ void TForm1::ConnectForms() {
   if (!form3_) return;
   form3_->SetTaskbarProgress(&taskbar_);
   form3_->SetRunHook([this](bool running) {
-    resumeRunning_ = running;
     ShowRunOnTaskbar(running);
     if (running) {
-      resumeRun_ = std::make_unique<RunInProgress>(*this, [this] {
+      // "Resumak"'s Start is held unless this may begin.
+      resumeRun_ = std::make_unique<RunInProgress>(*this, RunKind::Resume, [this] {
         if (form3_) form3_->Button2Click();
       });
     } else {
       resumeRun_.reset();  // a close that waited for the run goes on now
     }
-    UpdateStartButton();
   });
+  RunStateChanged();
 }
 
 }  // namespace sk::ui

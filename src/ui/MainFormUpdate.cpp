@@ -3,37 +3,34 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "core/Formats.h"
-#include "core/Text.h"
-#include "core/UpdateIni.h"
+#include <optional>
+
+#include "core/Settings.h"
+#include "core/UpdateCheck.h"
+#include "generated/ReleaseKey.h"
 #include "ui/MainForm.h"
 #include "win/UpdateSignature.h"
 #include "win/UpdateSupport.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
+#include "win/WinRegistry.h"
 
 namespace sk::ui {
 namespace {
 
-constexpr const char* kIniName = "Update.ini";
-constexpr const char* kSignatureName = "Update.sig";
-constexpr const char* kPackageName = "SKTRN.tmp";
-constexpr const char* kUpdaterName = "Swapit.exe";
-constexpr const char* kNotVerified = "Nie można zweryfikować aktualizacji. Aktualizacja została przerwana.";
-
-// The whole of a small file; empty when it cannot be read or is larger than
-// `limit` bytes (no description or signature is anywhere near that).
-std::string ReadSmallFile(const std::string& path, int64_t limit = 1 << 20) {
+// The whole of a small file; nullopt when it cannot be read or is larger
+// than `limit` bytes.
+std::optional<std::string> ReadSmallFile(const std::string& path, int64_t limit) {
   try {
     auto file = win::WinFileSystem().Open(path, OpenMode::ReadShared);
     const int64_t size = file->Size();
-    if (size > limit) return {};
+    if (size > limit) return std::nullopt;
     std::string text(static_cast<size_t>(size), '\0');
     text.resize(file->Read(text.data(), text.size()));
     file->Close();
     return text;
   } catch (const FileError&) {
-    return {};
+    return std::nullopt;
   }
 }
 
@@ -71,111 +68,102 @@ void TForm1::EnableUpdateControls(bool on) {
   }
 }
 
-bool TForm1::FetchUpdateFile(const std::string& url, const std::string& file) {
-  HttpFetch1.URL = url;
-  HttpFetch1.FileName = file;
-  HttpFetch1.FetchToFile();
-  return HttpFetch1.Succeeded() && !closePending_;
-}
+// The check's window and system: the steps themselves are sk::RunUpdateCheck.
+struct TForm1::UpdateCheckWindow : IUpdateView, IUpdateSystem {
+  explicit UpdateCheckWindow(TForm1& f) : form(f) {}
+  TForm1& form;
 
-void TForm1::DiscardUpdateFiles(const std::string& folder) {
-  for (const char* name : {kIniName, kSignatureName, kPackageName, kUpdaterName}) win::ForceDeleteFile(folder + name);
-}
+  // ---- the window ----
+  void LogEvent(const std::string& text, EventKind kind) override { form.UpdateLog(text, kind); }
+  void RewriteNewestEntry(const std::string& text) override {
+    form.RewriteNewestEntry(text);
+    if (form.UpdateLogHook) form.UpdateLogHook(text, ekInfo, true);
+  }
+  std::string DecimalSeparator() override { return win::DecimalSeparator(); }
+  void ShowMessage(const std::string& text, UpdateBoxIcon icon) override {
+    Box(form.hwnd_, text, "Aktualizacja", MB_OK | (icon == UpdateBoxIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION));
+  }
+  bool Ask(const std::string& question) override {
+    return Box(form.hwnd_, question, "Aktualizacja", MB_YESNO | MB_ICONQUESTION) == IDYES;
+  }
+  bool ClosePending() override { return form.ClosePending(); }
+  void ClearCloseHandler() override { form.closeHandlerCleared_ = true; }
 
-void TForm1::RejectUpdate(const std::string& folder) {
-  DiscardUpdateFiles(folder);
-  UpdateLog("Błąd: Aktualizacja nie ma ważnego podpisu", ekError);
-  Box(hwnd_, kNotVerified, "Aktualizacja", MB_OK | MB_ICONERROR);
-}
+  // ---- the system ----
+  bool Fetch(const UpdateFetchRequest& request, const FetchProgress& progress) override {
+    // The component's progress event reaches this fetch's own counter.
+    form.fetchProgress_ = progress;
+    struct Detach {
+      FetchProgress& progress;
+      ~Detach() { progress = nullptr; }
+    } detach{form.fetchProgress_};
+    THttpFetch& fetch = form.HttpFetch1;
+    fetch.URL = request.url;
+    fetch.FileName = request.path;
+    fetch.UseCache = request.useCache;
+    fetch.MaxSize = request.maxSize;
+    fetch.ExactSize = request.exactSize;
+    fetch.StallTimeout = form.updateStallTimeout_;
+    fetch.FetchToFile();
+    return fetch.Succeeded();
+  }
+  std::optional<std::string> ReadFile(const std::string& path, int64_t limit) override {
+    return ReadSmallFile(path, limit);
+  }
+  // A fetch left behind by a close or a stall may still hold its file.
+  void DeleteFile(const std::string& path) override { win::DeleteFileFreeingItsName(path); }
+  bool VerifySignature(const std::string& message, const std::string& signature) override {
+    const std::string_view key = form.updatePublicKey_.empty() ? kReleasePublicKey : form.updatePublicKey_;
+    return win::VerifyP256Signature(key, message, signature);
+  }
+  std::optional<std::string> Sha256OfFile(const std::string& path) override { return win::Sha256OfFile(path); }
+  CivilDate TodayUtc() override {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    return {now.wYear, now.wMonth, now.wDay};
+  }
+  uint32_t AcceptedSerial() override {
+    try {
+      RegistryAccessor key(win::SettingsKeyFactory()());
+      return key.Open(kSettingsKeyPath) ? static_cast<uint32_t>(key.ReadInteger(kUpdateSerial)) : 0;
+    } catch (const RegistryError&) {
+      return 0;  // none yet, or not a number
+    }
+  }
+  void SetAcceptedSerial(uint32_t serial) override {
+    try {
+      RegistryAccessor key(win::SettingsKeyFactory()());
+      if (key.Open(kSettingsKeyPath)) key.WriteInteger(kUpdateSerial, static_cast<int32_t>(serial));
+    } catch (const RegistryError&) {
+      // A key that cannot be written keeps the older serial.
+    }
+  }
+  bool StartUpdater(const std::string& file, const std::string& folder) override {
+    const HINSTANCE result = ShellExecuteW(form.hwnd_, L"open", win::Widen(file).c_str(), L"",
+                                           win::Widen(folder).c_str(), SW_SHOWMINIMIZED);
+    return reinterpret_cast<INT_PTR>(result) > 32;  // the shell's way of saying it started
+  }
+  void EndInstances() override { form.TerminateInstances(); }
+};
 
 void TForm1::Button6Click() {
-  if (updateRunning_ || closePending_) return;  // a check is under way already, or the program is closing
-  updateRunning_ = true;
-  // Closing the window meanwhile cancels the fetch under way; the check then
-  // ends without a word, its files deleted, and the close goes on.
-  RunInProgress run(*this, [this] { HttpFetch1.CancelFetch(); });
+  // Never beside another run, and not once the program is closing. Closing
+  // the window meanwhile cancels the fetch under way; the check then ends
+  // without a word, its files deleted, and the close goes on.
+  RunInProgress run(*this, RunKind::Update, [this] { HttpFetch1.CancelFetch(); });
+  if (!run.Began()) return;
   struct Restore {
     TForm1& form;
-    ~Restore() {
-      form.updateRunning_ = false;
-      form.UpdateStartButton();  // stays off while a resume run goes on
-      form.EnableUpdateControls(true);
-    }
+    ~Restore() { form.EnableUpdateControls(true); }
   } restore{*this};
-  UpdateStartButton();
   EnableUpdateControls(false);
-
-  const std::string folder = UpdateFolder();
-  const std::string ini = folder + kIniName;
-  if (!FetchUpdateFile(updateBaseAddress_ + kIniName, ini)) {
-    DiscardUpdateFiles(folder);  // a partial description and one left from an earlier check alike
-    if (closePending_) return;
-    UpdateLog("Błąd: Nie udało się sprawdzić aktualizacji", ekError);
-    Box(hwnd_, "Nie udało się połączyć z serwerem aktualizacji.", "Aktualizacja", MB_OK | MB_ICONERROR);
-    return;
-  }
-  // The description counts only with the release key's signature over its
-  // exact bytes; nothing in it is read before that.
-  const std::string signaturePath = folder + kSignatureName;
-  const bool signatureFetched = FetchUpdateFile(updateBaseAddress_ + kSignatureName, signaturePath);
-  const std::string signature = signatureFetched ? ReadSmallFile(signaturePath, 1024) : std::string();
-  win::ForceDeleteFile(signaturePath);
-  if (closePending_) return DiscardUpdateFiles(folder);
-  const std::string description = ReadSmallFile(ini);
-  if (!win::VerifyP256Signature(updatePublicKey_, description, signature)) return RejectUpdate(folder);
-  const UpdateDescription update = ReadUpdateDescription(description);
-
-  if (update.version <= kUpdateVersion) {
-    Box(hwnd_, "Nie ma nowszej wersji programu.", "Aktualizacja", MB_OK | MB_ICONINFORMATION);
-    win::ForceDeleteFile(ini);
-    return;
-  }
-  // Without both hashes the downloads could not be checked: not worth asking.
-  if (update.packageSha256.empty() || update.updaterSha256.empty()) return RejectUpdate(folder);
-  const int answer = Box(hwnd_, "Jest dostępna nowsza wersja programu. Czy chcesz teraz zaktualizować?",
-                         "Aktualizacja", MB_YESNO | MB_ICONQUESTION);
-  if (closePending_) return DiscardUpdateFiles(folder);
-  if (answer != IDYES) return;
-
-  UpdateLog("Pobieranie aktualizacji", ekInfo);
-  if (!FetchUpdateFile(update.url, folder + kPackageName)) return DownloadFailed(folder);
-  if (win::Sha256OfFile(folder + kPackageName) != update.packageSha256) return RejectUpdate(folder);
-  UpdateLog("Pobieranie narzędzia aktualizacji", ekInfo);
-  if (!FetchUpdateFile(updateBaseAddress_ + kUpdaterName, folder + kUpdaterName)) return DownloadFailed(folder);
-  if (win::Sha256OfFile(folder + kUpdaterName) != update.updaterSha256) return RejectUpdate(folder);
-
-  UpdateLog("Uruchamianie narzędzia aktualizacji", ekInfo);
-  DeleteFileW(win::LongPath(ini).c_str());
-  UpdateLog("Proszę czekać...", ekInfo);
-  closeHandlerCleared_ = true;
-  ShellExecuteW(hwnd_, L"open", win::Widen(folder + kUpdaterName).c_str(), L"", win::Widen(folder).c_str(),
-                SW_SHOWMINIMIZED);
-  TerminateInstances();  // ends this process too when it works
-}
-
-// A download that did not arrive whole (or was cancelled by a close): nothing
-// of this check stays behind.
-void TForm1::DownloadFailed(const std::string& folder) {
-  DiscardUpdateFiles(folder);
-  if (!closePending_) UpdateLog("Błąd: Nie udało się pobrać aktualizacji", ekError);
+  UpdateCheckWindow window(*this);
+  RunUpdateCheck({updateBaseAddress_, UpdateFolder()}, window, window);
 }
 
 void TForm1::HttpFetch1Progress(THttpFetchThread& /*sender*/, int64_t totalSize, int64_t readed) {
-  const std::string name = FileNamePart(HttpFetch1.FileName);
-  const size_t dot = name.rfind('.');
-  const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
-  std::string what;
-  if (extension == ".tmp") {
-    what = "Pobieranie aktualizacji (";
-  } else if (extension == ".exe") {
-    what = "Pobieranie narzędzia aktualizacji (";
-  } else {
-    return;
-  }
-  const std::string separator = win::DecimalSeparator();
-  const std::string text = what + FormatSize(readed, separator) + " / " + FormatSize(totalSize, separator) + ")";
-  RewriteNewestEntry(text);
-  if (UpdateLogHook) UpdateLogHook(text, ekInfo, true);
+  // Only the downloads show a counter; which one runs is the check's step.
+  if (fetchProgress_) fetchProgress_(totalSize, readed);
 }
 
 void TForm1::TerminateInstances() {

@@ -71,6 +71,13 @@ class TForm3 : public Window, public IResumeView {
   std::string DecimalSeparator() override;
   // The box Ponów / Anuluj, owned by this window.
   bool AskMediumRetry() override;
+  // A pair's map at its paced moments goes to the hook (the map window).
+  void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
+    if (rescueMapHook_) rescueMapHook_(mapPath, map, live);
+  }
+  void SetRescueMapHook(std::function<void(const std::string&, const RescueMap&, bool)> hook) {
+    rescueMapHook_ = std::move(hook);
+  }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -97,6 +104,7 @@ class TForm3 : public Window, public IResumeView {
   std::function<void(bool)> runHook_;
   TaskbarProgress* taskbar_ = nullptr;
   std::function<int()> levelSource_;
+  std::function<void(const std::string&, const RescueMap&, bool)> rescueMapHook_;
   HBITMAP logo_ = nullptr;
   std::wstring openChoice_, saveChoice_;  // each dialog opens with its previous choice
   ResumeStatus shown_;                    // what the controls show now

@@ -3,6 +3,8 @@
 
 #include <tlhelp32.h>
 
+#include <string>
+
 #include "win/ProcAddress.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
@@ -17,6 +19,16 @@ bool ForceDeleteFile(const std::string& path) {
   if (DeleteFileW(p.c_str())) return true;
   SetFileAttributesW(p.c_str(), attributes);
   return false;
+}
+
+bool DeleteFileFreeingItsName(const std::string& path) {
+  if (GetFileAttributesW(LongPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+  // Moved first: a file marked for deletion can no longer be moved.
+  static unsigned counter = 0;
+  const std::string aside = path + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) +
+                            ".deleted";
+  if (MoveFileExW(LongPath(path).c_str(), LongPath(aside).c_str(), 0)) return ForceDeleteFile(aside);
+  return ForceDeleteFile(path);
 }
 
 std::string LowerCase(const std::string& utf8) {

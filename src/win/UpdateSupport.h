@@ -9,6 +9,12 @@ namespace sk::win {
 // exist or was deleted; on failure its attributes are put back.
 bool ForceDeleteFile(const std::string& path);
 
+// As ForceDeleteFile, and also while a writer that allows deletion
+// (FILE_SHARE_DELETE: a fetch left behind) still holds the file: it is moved
+// to a name of its own beside it first, so that its name is free at once; its
+// bytes go when that writer closes it.
+bool DeleteFileFreeingItsName(const std::string& path);
+
 // The locale's lower case of a text (for comparing executable names).
 std::string LowerCase(const std::string& utf8);
 

@@ -9,6 +9,11 @@ namespace sk::win {
 bool WinInetSession::Open(const std::string& agent) {
   const std::wstring a = Widen(agent);
   session_ = InternetOpenW(agent.empty() ? nullptr : a.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (session_ && timeoutMs_ > 0) {
+    DWORD ms = static_cast<DWORD>(timeoutMs_);
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+      InternetSetOptionW(session_, option, &ms, sizeof ms);
+  }
   return session_ != nullptr;
 }
 
@@ -27,7 +32,7 @@ bool WinInetSession::OpenRequest(const std::string& verb, const std::string& pat
   const std::wstring ref = Widen(referrer);
   request_ = HttpOpenRequestW(connection_, Widen(verb).c_str(), Widen(path).c_str(), Widen(version).c_str(),
                               referrer.empty() ? nullptr : ref.c_str(), acceptTypes,
-                              reload ? INTERNET_FLAG_RELOAD : 0, 0);
+                              reload ? INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE : 0, 0);
   return request_ != nullptr;
 }
 
@@ -74,17 +79,29 @@ void WinInetSession::Close() {
 }
 
 void WinTargetFile::Create(const std::string& path) {
-  file_ = WinFileSystem().Open(path, OpenMode::CreateReadWrite);
+  Close();
+  file_ = CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file_ == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    throw FileError(FileErrorText(code), code);
+  }
 }
 
 void WinTargetFile::Write(const void* data, size_t count) {
-  if (!file_ || file_->Write(data, count) != count) throw FileError(FileErrorText(ERROR_WRITE_FAULT), ERROR_WRITE_FAULT);
+  DWORD written = 0;
+  DWORD code = ERROR_WRITE_FAULT;  // nothing open, or a short write
+  if (file_ != INVALID_HANDLE_VALUE) {
+    if (!WriteFile(file_, data, static_cast<DWORD>(count), &written, nullptr)) code = GetLastError();
+    if (written == count) return;
+  }
+  throw FileError(FileErrorText(code), code);
 }
 
 void WinTargetFile::Close() {
-  if (!file_) return;
-  std::unique_ptr<IFile> file = std::move(file_);
-  file->Close();
+  if (file_ == INVALID_HANDLE_VALUE) return;
+  CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
 }
 
 }  // namespace sk::win

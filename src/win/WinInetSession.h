@@ -13,7 +13,8 @@ namespace sk::win {
 
 class WinInetSession : public IHttpSession {
  public:
-  WinInetSession() = default;
+  // `timeoutMs` > 0: how long a connection, a send or a read may wait.
+  explicit WinInetSession(int timeoutMs = 0) : timeoutMs_(timeoutMs) {}
   WinInetSession(const WinInetSession&) = delete;
   WinInetSession& operator=(const WinInetSession&) = delete;
   ~WinInetSession() override { Close(); }
@@ -29,20 +30,26 @@ class WinInetSession : public IHttpSession {
   void Close() override;
 
  private:
+  int timeoutMs_;
   HINTERNET session_ = nullptr;
   HINTERNET connection_ = nullptr;
   HINTERNET request_ = nullptr;
 };
 
-// The target of a fetch: created or emptied, written in order, closed.
+// The target of a fetch: created or emptied, written in order, closed. It
+// may be deleted while it is being written (the fetch may be left behind).
 class WinTargetFile : public ITargetFile {
  public:
+  WinTargetFile() = default;
+  WinTargetFile(const WinTargetFile&) = delete;
+  WinTargetFile& operator=(const WinTargetFile&) = delete;
+  ~WinTargetFile() override { Close(); }
   void Create(const std::string& path) override;
   void Write(const void* data, size_t count) override;
   void Close() override;
 
  private:
-  std::unique_ptr<IFile> file_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace sk::win

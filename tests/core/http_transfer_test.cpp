@@ -135,8 +135,8 @@ TEST(HttpFetchSteps, GetWithoutBodyCarriesTheRequestSettings) {
   EXPECT_EQ(f.session.version, "HTTP/1.0");
   EXPECT_EQ(f.session.referrer, "http://ref.example.org/");
   EXPECT_EQ(f.session.accept, "text/plain");
-  EXPECT_TRUE(f.session.reload);  // UseCache false forces a reload
-  EXPECT_EQ(f.session.header, "");
+  EXPECT_TRUE(f.session.reload);  // UseCache false forces a reload, past proxies too
+  EXPECT_EQ(f.session.header, "Cache-Control: no-cache\r\nPragma: no-cache");
   EXPECT_EQ(f.session.sentBody, "");
   EXPECT_EQ(f.target.path, "C:\\Program\\Update.ini");
   EXPECT_TRUE(f.target.data == f.session.body);
@@ -158,6 +158,13 @@ TEST(HttpFetchSteps, PostSendsTheFormContentType) {
   EXPECT_FALSE(f.session.reload);
   EXPECT_EQ(f.session.host, "127.0.0.1:8080");  // the port stays part of the host
   EXPECT_EQ(f.session.path, "/cgi/form?x");
+
+  Fetch reload;  // a form past every cache
+  reload.request.postQuery = "a=1";
+  reload.Body(0);
+  EXPECT_TRUE(reload.Run().success);
+  EXPECT_EQ(reload.session.header,
+            "Content-Type: application/x-www-form-urlencoded\r\nCache-Control: no-cache\r\nPragma: no-cache");
 }
 
 TEST(HttpFetchSteps, BlocksOf1025AndProgressAfterEach) {
@@ -202,6 +209,43 @@ TEST(HttpFetchSteps, ShortAndLongBodiesFailButKeepWhatArrived) {
   EXPECT_EQ(out.received, 2050);
   EXPECT_EQ(broken.session.closes, 1);
   EXPECT_EQ(broken.target.closes, 1);
+}
+
+TEST(HttpFetchSteps, SizeLimitsHoldWhileTheBodyArrives) {
+  const struct Case {
+    const char* name;
+    int64_t maxSize;
+    bool exact;
+    const char* announced;  // nullptr: no length
+    size_t body;
+    bool success;
+    bool created;
+    size_t written;
+  } cases[] = {
+      {"withinTheLimit", 3000, false, "2999", 2999, true, true, 2999},
+      {"announcedBeyondTheLimit", 3000, false, "3001", 3001, false, false, 0},
+      {"endlessWithoutLength", 3000, false, nullptr, 100000, false, true, 3000},
+      {"longerThanAnnounced", 3000, false, "2000", 100000, false, true, 3000},
+      {"exactlyTheSize", 3000, true, "3000", 3000, true, true, 3000},
+      {"announcedLessThanTheSize", 3000, true, "2999", 2999, false, false, 0},
+      {"announcedMoreThanTheSize", 3000, true, "3001", 3001, false, false, 0},
+      {"deliversMore", 3000, true, "3000", 100000, false, true, 3000},
+      {"deliversLess", 3000, true, "3000", 2999, false, true, 2999},
+      {"exactButNoLengthAndNoBody", 3000, true, nullptr, 0, false, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fetch f;
+    f.Body(c.body, false);
+    if (c.announced) f.session.length = c.announced;
+    f.request.maxSize = c.maxSize;
+    f.request.exactSize = c.exact;
+    EXPECT_EQ(f.Run().success, c.success);
+    EXPECT_EQ(f.target.created, c.created);
+    EXPECT_EQ(f.target.data.size(), c.written);
+    EXPECT_LE(f.session.offset, static_cast<size_t>(c.maxSize) + 1);  // never read far beyond the limit
+    EXPECT_FALSE(f.target.open);
+  }
 }
 
 TEST(HttpFetchSteps, NoLengthWithBinaryDataBothWays) {

@@ -18,6 +18,7 @@
 
 #include "core/Rescue.h"
 #include "core/RescueMap.h"
+#include "core/RunCommand.h"
 
 namespace sk {
 namespace {
@@ -35,20 +36,7 @@ class MapFiles : public IFileSystem {
   }
 };
 
-// Runs a command; its standard output, and its exit status in `status`.
-std::string RunCommand(const std::string& command, int& status) {
-  std::string out;
-  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!p) {
-    status = -1;
-    return out;
-  }
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  const int raw = pclose(p);
-  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return out;
-}
+using test::RunCommand;
 
 // The areas as ddrescuelog -A writes them back ("0x… 0x… S" lines).
 std::vector<MapArea> AreasOf(const std::string& annotated) {

@@ -101,5 +101,26 @@ TEST(UpdateIni, HashKeysAreWholeSha256sOrNothing) {
   EXPECT_EQ(ReadUpdateDescription("[Update]\nVersion=200\n").packageSha256, "");
 }
 
+TEST(UpdateIni, ExpiresSerialAndSizesAreStrictOrNothing) {
+  const struct {
+    const char* key;
+    const char* value;
+    bool reads;
+  } cases[] = {
+      {"Expires", " 2030-06-15 ", true}, {"Expires", "2028-02-29", true},  {"Expires", "2030-02-29", false},
+      {"Expires", "2030-6-15", false},   {"Expires", "2030-06-1", false},  {"Expires", "2030 -06-15", false},
+      {"Expires", "2030-13-01", false},  {"Expires", "2030-06-00", false}, {"Serial", "4294967295", true},
+      {"Serial", "4294967296", false},   {"Serial", "-1", false},          {"Serial", "0x10", false},
+      {"Serial", "", false},             {"PackageSize", "0", true},       {"PackageSize", "12 345", false},
+      {"PackageSize", "9223372036854775807", true}, {"PackageSize", "9223372036854775808", false},
+  };
+  for (const auto& c : cases) {
+    const auto d = ReadUpdateDescription(std::string("[Update]\n") + c.key + "=" + c.value + "\n");
+    const bool read = d.expires.has_value() || d.serial.has_value() || d.packageSize.has_value();
+    EXPECT_EQ(read, c.reads) << c.key << "=" << c.value;
+  }
+  EXPECT_EQ(ReadUpdateDescription("[Update]\nExpires=2028-02-29\n").expires, (CivilDate{2028, 2, 29}));
+}
+
 }  // namespace
 }  // namespace sk

@@ -1,7 +1,8 @@
 // Fuzz target: the fetch steps against a server that answers anything: any
 // status, any Content-Length text, bodies of any length delivered in any
-// pieces, failures at any call. The outcome must be consistent and every
-// handle and the file released.
+// pieces, failures at any call, with or without a size limit. The outcome
+// must be consistent, no more than the limit written, and every handle and
+// the file released.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   request.binaryData = flags & 1;
   request.postQuery = (flags & 2) ? "a=b" : "";
   request.url = "http://127.0.0.1/" + in.Text(16);
+  if (flags & 8) {
+    request.maxSize = in.Byte() * 16;
+    request.exactSize = flags & 16;
+  }
   FuzzSession session(in);
   FuzzFile file;
   file.failWrites = flags & 4;
@@ -111,6 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (out.success) {
     Check(out.status >= 200 && out.status < 300);
     Check(out.received == out.totalSize);  // without a length only an empty body succeeds
+  }
+  if (request.maxSize >= 0) {
+    Check(out.received <= request.maxSize);
+    if (out.success && request.exactSize) Check(out.received == request.maxSize);
   }
   return 0;
 }

@@ -1,12 +1,15 @@
 // Fuzz target: reading a read map (the mapfile text of a rescue, ours or GNU
 // ddrescue's) from any bytes. A text either fails with MapFormatError or gives
 // a map whose areas cover [0, Size()) in order, merged, with totals that add
-// up; written out and read back, it is the same map; and the resume's edits
-// (marking a range) keep all of that.
+// up; written out and read back, it is the same map; the resume's edits
+// (marking a range) keep all of that; and the map window's picture of it
+// (cells for a drawing area from the first bytes, totals, a cell's text)
+// counts every byte once.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "core/MapPicture.h"
 #include "core/RescueMap.h"
 
 namespace {
@@ -29,6 +32,21 @@ void CheckWhole(const sk::RescueMap& map) {
   Check(map.Unfinished() == map.Size() - map.Total('+'));
 }
 
+void CheckPicture(const sk::RescueMap& map, const uint8_t* data, size_t size) {
+  const sk::MapPicture picture(map);
+  int64_t bytes = 0;
+  for (auto kind : {sk::CellKind::kRead, sk::CellKind::kUntried, sk::CellKind::kNarrow, sk::CellKind::kBad})
+    bytes += picture.Bytes(kind);
+  Check(bytes == map.Size() && picture.BadPlaces() <= map.Count('-'));
+  Check(!picture.ReadText().empty() && !picture.BadText().empty() && !picture.UntriedText().empty());
+  const int width = size > 0 ? data[0] * 4 : 40, height = size > 1 ? data[1] * 4 : 40;
+  const sk::MapGrid grid = sk::FitGrid(width, height, map.Size(), 4, 1);
+  const auto colours = picture.Colours(grid);
+  Check(static_cast<int64_t>(colours.size()) == grid.cells);
+  for (auto c : colours) Check(c != sk::CellKind::kNone);
+  if (grid.cells > 0) Check((grid.cells - 1) * grid.span < map.Size() && !picture.CellText(grid, grid.cells - 1).empty());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -40,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   CheckWhole(map);
+  CheckPicture(map, data, size);
   const sk::RescueMap again = sk::RescueMap::Parse(map.ToText({"fuzz"}));
   Check(again == map);
   // A range marked as a resume does, from the first bytes' values.

@@ -54,6 +54,7 @@ HttpServer::HttpServer(unsigned short port) : port_(port) {
 
 HttpServer::~HttpServer() {
   stopping_ = true;
+  SetEvent(stopped_);
   if (listener_ != INVALID_SOCKET) closesocket(listener_);
   if (acceptThread_) {
     WaitForSingleObject(acceptThread_, 10000);
@@ -68,8 +69,11 @@ HttpServer::~HttpServer() {
     WaitForSingleObject(h, 10000);
     CloseHandle(h);
   }
+  CloseHandle(stopped_);
   WSACleanup();
 }
+
+void HttpServer::Hold() { WaitForSingleObject(stopped_, INFINITE); }
 
 std::string HttpServer::Base() const {
   return port_ == 80 ? "http://127.0.0.1/" : "http://127.0.0.1:" + std::to_string(port_) + "/";
@@ -154,6 +158,7 @@ void HttpServer::Handle(SOCKET s) {
       answer.body = "<html><body><h1>404 Not Found</h1></body></html>";
     }
   }
+  if (answer.stallBeforeAnswer) return Hold();
   std::string reply = "HTTP/1.0 " + std::to_string(answer.status) + " " + Reason(answer.status) + "\r\n";
   if (answer.announceLength) {
     const long long announced = answer.announcedLength >= 0 ? answer.announcedLength
@@ -162,6 +167,15 @@ void HttpServer::Handle(SOCKET s) {
   }
   reply += "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n";
   if (!SendAll(s, reply.data(), reply.size())) return;
+  if (answer.stallAfter >= 0) {
+    SendAll(s, answer.body.data(), std::min(answer.body.size(), static_cast<size_t>(answer.stallAfter)));
+    return Hold();
+  }
+  if (answer.endless) {
+    while (!stopping_ && SendAll(s, answer.body.data(), answer.body.size())) {
+    }
+    return;
+  }
   if (answer.chunk == 0) {
     SendAll(s, answer.body.data(), answer.body.size());
   } else {

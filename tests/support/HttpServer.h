@@ -1,6 +1,7 @@
 // A small HTTP/1.0 server on 127.0.0.1 for the tests of the fetcher and the
 // update check: fixed answers by path, a 404 for anything else, bodies that
-// are shorter than announced, without a length, or sent slowly.
+// are shorter than announced, without a length, sent slowly, without end, or
+// that stop coming while the connection stays open.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -20,6 +21,9 @@ struct HttpAnswer {
   long long announcedLength = -1;  // -1: the body's size
   size_t chunk = 0;                // > 0: send the body in pieces of this size...
   int delayMs = 0;                 // ...with this pause before each piece
+  bool endless = false;            // the body again and again, for as long as the client reads
+  long long stallAfter = -1;       // >= 0: after this many bytes of the body nothing more comes...
+  bool stallBeforeAnswer = false;  // ...or nothing at all; the connection stays open until the server ends
 };
 
 struct HttpRequestSeen {
@@ -46,7 +50,11 @@ class HttpServer {
   static DWORD WINAPI ConnectionProc(void* param);
   void Handle(SOCKET s);
 
+  // Holds a stalled connection open until the server ends.
+  void Hold();
+
   unsigned short port_;
+  HANDLE stopped_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SOCKET listener_ = INVALID_SOCKET;
   HANDLE acceptThread_ = nullptr;
   std::atomic<bool> stopping_{false};

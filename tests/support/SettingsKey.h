@@ -13,6 +13,8 @@ inline constexpr const wchar_t* kSettingsKey = L"Software\\Sektorian";
 // Remove the settings key with everything in it.
 inline void DeleteSettingsKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettingsKey); }
 
+inline void DeleteSettingsValue(const wchar_t* name) { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name); }
+
 inline bool SettingsKeyExists() {
   HKEY k = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &k) != ERROR_SUCCESS) return false;

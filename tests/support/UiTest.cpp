@@ -2,6 +2,7 @@
 #include "support/UiTest.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <stdexcept>
 #include <utility>
@@ -231,6 +232,18 @@ TempDir::~TempDir() {
   const DWORD t = GetTempPathW(MAX_PATH, temp);
   if (n == 0 || n >= MAX_PATH || t == 0 || t >= MAX_PATH || _wcsnicmp(full, temp, t) != 0) return;  // only our own
   RemoveTree(L"\\\\?\\" + std::wstring(full));
+}
+
+void Drop(HWND window, const std::vector<std::string>& paths, POINT at) {
+  std::wstring names;
+  for (const auto& p : paths) names += win::Widen(p) + L'\0';
+  names += L'\0';
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  *drop = {sizeof(DROPFILES), at, FALSE, TRUE};
+  memcpy(drop + 1, names.data(), names.size() * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

@@ -95,6 +95,10 @@ class TempDir {
   std::string path_;
 };
 
+// A drop as Explorer makes one: the paths in a DROPFILES block, at `at` in
+// the window's client coordinates, sent to `window`.
+void Drop(HWND window, const std::vector<std::string>& paths, POINT at);
+
 // Whole-file helpers (UTF-8 paths).
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);

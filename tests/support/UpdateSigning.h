@@ -59,6 +59,10 @@ class SigningKey {
   std::string publicKey_;
 };
 
+// The keys that make a signed description count now: valid for centuries,
+// numbered 1.
+inline constexpr const char* kFreshKeys = "Expires=2999-12-31\r\nSerial=1\r\n";
+
 // The 64 hexadecimal figures of the SHA-256 of `data`.
 inline std::string Sha256Hex(std::string_view data) {
   static const char* figures = "0123456789abcdef";
@@ -69,6 +73,13 @@ inline std::string Sha256Hex(std::string_view data) {
     hex += figures[c & 15];
   }
   return hex;
+}
+
+// The lines that bind the downloads to a description: the hashes and the
+// sizes of `package` and `updater`.
+inline std::string DownloadKeys(std::string_view package, std::string_view updater) {
+  return "PackageSHA256=" + Sha256Hex(package) + "\r\nUpdaterSHA256=" + Sha256Hex(updater) + "\r\nPackageSize=" +
+         std::to_string(package.size()) + "\r\nUpdaterSize=" + std::to_string(updater.size()) + "\r\n";
 }
 
 }  // namespace sk::test

@@ -14,6 +14,7 @@
 
 #include "support/UiTest.h"
 #include "ui/MainForm.h"
+#include "ui/MapForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
 
@@ -55,8 +56,12 @@ TEST(ControlNames, EveryNameTheCodeUsesIsOneOfItsForm) {
   settings.Create();
   TForm3 resume;
   resume.Create();
-  const std::pair<const Window*, const char*> forms[] = {
-      {&main, "MainForm*.cpp"}, {&settings, "SettingsForm.cpp"}, {&resume, "ResumeForm.cpp"}};
+  TForm4 map;
+  map.Create();
+  const std::pair<const Window*, const char*> forms[] = {{&main, "MainForm*.cpp"},
+                                                         {&settings, "SettingsForm.cpp"},
+                                                         {&resume, "ResumeForm.cpp"},
+                                                         {&map, "MapForm.cpp"}};
   for (const auto& [form, files] : forms) {
     const std::set<std::string> names = NamesIn(files);
     EXPECT_GT(names.size(), 10u) << files;

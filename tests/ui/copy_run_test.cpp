@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -266,7 +267,7 @@ TEST_F(CopyRun, TheWindowIsLockedDuringARunAndItsShortcutsDoNothing) {
     memcpy(keys, saved, sizeof keys);
     keys[VK_CONTROL] = keys[VK_LCONTROL] = 0x80;
     SetKeyboardState(keys);
-    for (WORD key : {'C', 'U', 'F', 'Y', 'K'}) {  // clear the list, settings, resume tool, close, update
+    for (WORD key : {'C', 'U', 'F', 'Y', 'K', 'M'}) {  // clear the list, settings, resume tool, close, update, map
       MSG msg{Main().hwnd(), WM_KEYDOWN, key, 1, GetTickCount(), {}};
       FilterMessage(msg);
     }
@@ -283,6 +284,7 @@ TEST_F(CopyRun, TheWindowIsLockedDuringARunAndItsShortcutsDoNothing) {
   EXPECT_TRUE(IsWindow(Main().hwnd()));
   EXPECT_FALSE(IsWindowVisible(Dialog().hwnd()));
   EXPECT_FALSE(IsWindowVisible(Resumak().hwnd()));
+  EXPECT_EQ(FindWindowW(L"TForm4", nullptr), nullptr);  // the map window only opens in rescue mode
   EXPECT_EQ(CountOf("Wyłączanie komponentów"), 1);
   EXPECT_EQ(test::ReadFile(dir / "r-kopia.bin"), "");
   EXPECT_EQ(test::ReadFile(dir / "wynik\\b.bin"), test::Pattern(20000, 2));
@@ -453,6 +455,113 @@ TEST_F(CopyRun, AResumeRunHoldsTheMainStartAndAClosingStopsIt) {
   EXPECT_TRUE(IsWindow(main));
   ASSERT_TRUE(test::PumpUntil([main] { return !IsWindow(main); }));
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 4u);
+}
+
+// Runs `step` when this thread next dispatches its messages: inside the
+// message pump of whatever runs then.
+class OnNextPump {
+ public:
+  explicit OnNextPump(std::function<void()> step) : step_(std::move(step)) {
+    window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    original_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc)));
+    PostMessageW(window_, WM_APP, 0, 0);
+  }
+  ~OnNextPump() { DestroyWindow(window_); }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<OnNextPump*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+    if (msg == WM_APP && self) {
+      self->step_();
+      return 0;
+    }
+    return CallWindowProcW(self ? self->original_ : DefWindowProcW, w, msg, wp, lp);
+  }
+  std::function<void()> step_;
+  HWND window_ = nullptr;
+  WNDPROC original_ = nullptr;
+};
+
+// One run at a time, through the real windows: while each kind of run is
+// under way, what may start, what the window shows of it, and that the
+// commands tried then start nothing (an update check during a resume run, a
+// "Resumak" Start during an update check among them).
+TEST_F(CopyRun, OneRunAtATime) {
+  const RunCommand commands[] = {RunCommand::Start,        RunCommand::ResumeStart, RunCommand::UpdateCheck,
+                                 RunCommand::ListEdit,     RunCommand::FolderSearch, RunCommand::Drop,
+                                 RunCommand::SaveLog};
+  const struct Row {
+    const char* name;
+    // Start, "Resumak"'s Start, update check, list edit, folder search, drop, save the log
+    bool may[7];
+  } table[] = {
+      {"nothing", {true, true, true, true, true, true, true}},
+      {"copy run", {false, false, false, false, false, false, false}},
+      {"resume run", {false, false, false, true, false, false, false}},
+      {"folder search", {false, false, false, false, false, false, true}},
+      {"update check", {false, false, false, false, false, false, true}},
+  };
+  Main().AddFileToList(Source("a.bin", 10, 1));
+  Main().SetText("Edit1", dir / "wynik");
+  Main().SetUpdateBaseAddress("http://127.0.0.2/");  // no server: a check would end with a box
+  Main().SetUpdateFolder(dir.path());
+  const std::string source = test::Pattern(60000, 5);
+  test::WriteFile(dir / "r.bin", source);
+  test::WriteFile(dir / "r-kopia.bin", "");
+  Resumak().AddPair(dir / "r.bin", dir / "r-kopia.bin");
+  const UINT updateItem = static_cast<UINT>(Main().ControlId("Aktualizacjaprogramu1"));
+
+  std::vector<RunKind> probed;
+  auto probe = [&](RunKind kind) {
+    const Row& row = table[static_cast<int>(kind)];
+    SCOPED_TRACE(row.name);
+    probed.push_back(kind);
+    ASSERT_EQ(Main().Runs().Running(), kind);
+    for (size_t i = 0; i < std::size(commands); ++i) EXPECT_EQ(Main().Runs().May(commands[i]), row.may[i]) << i;
+    EXPECT_EQ((GetMenuState(Main().MainMenu(), updateItem, MF_BYCOMMAND) & MF_GRAYED) != 0, !row.may[2]);
+    if (kind != RunKind::Resume) EXPECT_EQ(Resumak().StartHeld(), !row.may[1]);
+    if (kind == RunKind::None) return;
+    // Tried now, they start nothing: no box, no entry, no file copied or listed.
+    const size_t entries = Main().EventLog().Count();
+    const int listed = Main().ListCount();
+    const std::string resumed = test::ReadFile(dir / "r-kopia.bin");
+    test::MessageBoxAnswerer none(IDOK, 300);
+    Main().Button6Click();
+    if (kind != RunKind::Resume) Resumak().Button1Click();
+    Main().Button8Click();
+    Main().AddFolderToList(dir.path());
+    EXPECT_FALSE(none.Wait(300));
+    EXPECT_EQ(Main().Runs().Running(), kind);
+    EXPECT_EQ(Main().EventLog().Count(), entries);
+    EXPECT_EQ(Main().ListCount(), listed);
+    if (kind != RunKind::Resume) EXPECT_EQ(test::ReadFile(dir / "r-kopia.bin").size(), resumed.size());
+  };
+
+  probe(RunKind::None);
+  Main().CopyRunFileHook = [&](int) { probe(RunKind::Copy); };
+  Main().Button8Click();
+  Main().CopyRunFileHook = nullptr;
+  const auto wired = Resumak().RunHook();
+  Resumak().SetRunHook([&](bool running) {
+    wired(running);
+    if (running) probe(RunKind::Resume);
+  });
+  Resumak().Button1Click();
+  {
+    OnNextPump during([&] { probe(RunKind::Search); });
+    Main().AddFolderToList(dir.path());
+  }
+  {
+    OnNextPump during([&] { probe(RunKind::Update); });
+    test::MessageBoxAnswerer box(IDOK);
+    Main().Button6Click();
+    EXPECT_EQ(box.Text(), "Nie udało się połączyć z serwerem aktualizacji.");
+  }
+  EXPECT_EQ(probed, (std::vector<RunKind>{RunKind::None, RunKind::Copy, RunKind::Resume, RunKind::Search,
+                                          RunKind::Update}));
+  EXPECT_TRUE(test::ReadFile(dir / "r-kopia.bin") == source);  // the resume run itself went on
+  probe(RunKind::None);
 }
 
 }  // namespace

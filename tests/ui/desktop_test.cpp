@@ -51,19 +51,7 @@ struct RecordingTaskbar : ITaskbar {
   }
 };
 
-// A drop as Explorer makes one: the paths in a DROPFILES block, at `at` in
-// the window's client coordinates.
-void Drop(HWND window, const Paths& paths, POINT at) {
-  std::wstring names;
-  for (const auto& p : paths) names += win::Widen(p) + L'\0';
-  names += L'\0';
-  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
-  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
-  *drop = {sizeof(DROPFILES), at, FALSE, TRUE};
-  memcpy(drop + 1, names.data(), names.size() * sizeof(wchar_t));
-  GlobalUnlock(memory);
-  SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
-}
+using test::Drop;
 
 // The clipboard's text; Empty() leaves none.
 struct Clipboard {

@@ -55,6 +55,7 @@ constexpr Shortcut kShortcuts[] = {
     {true, 'P', "Wpiszciekfolderu1"}, {true, 'B', "Wybierzfolder1"},
     {false, VK_DELETE, "Usuzlistyzaznaczonepliki1"},
     {true, 'C', "Wyczylist1"},        {true, 'F', "Resumak1"},
+    {true, 'M', "Mapaodczytu1"},
     {true, 'K', "Aktualizacjaprogramu1"},
     {true, 'U', "Ustawieniaprogramu1"},
     {true, 'W', "StronaWWW1"},        {true, 'G', "Oprogramie1"},
@@ -326,7 +327,7 @@ TEST_F(MainMenus, ShortcutsDoNothingDuringAnUpdateCheckAndWorkAfter) {
   test::HttpServer server;
   ASSERT_TRUE(server.Ok()) << "cannot listen on 127.0.0.1:80";
   test::TempDir dir;
-  const std::string ini = "[Update]\r\nVersion=110\r\n";
+  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=110\r\n";
   test::SigningKey key;  // only a signed description is read
   server.Serve("/menus/Update.ini", {.body = ini});
   server.Serve("/menus/Update.sig", {.body = key.Sign(ini)});

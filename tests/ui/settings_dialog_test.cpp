@@ -493,7 +493,8 @@ TEST_F(SettingsDialog, ClosingTheMainWindowDuringARunStopsItThenSavesOnceAndEnds
   bool savedDuringRun = false;
   {
     // A stand-in copy run: it pumps messages until it is asked to stop.
-    TForm1::RunInProgress run(Main(), [&] { stopRequested = true; });
+    TForm1::RunInProgress run(Main(), RunKind::Copy, [&] { stopRequested = true; });
+    ASSERT_TRUE(run.Began());
     PostMessageW(main, WM_CLOSE, 0, 0);
     PostMessageW(main, WM_CLOSE, 0, 0);  // the user closes twice
     const DWORD start = GetTickCount();
@@ -503,9 +504,10 @@ TEST_F(SettingsDialog, ClosingTheMainWindowDuringARunStopsItThenSavesOnceAndEnds
     EXPECT_TRUE(IsWindow(main));
     EXPECT_TRUE(Main().ClosePending());
     savedDuringRun = test::GetSettingsValue(L"Level").Dword() != 1;
-    // A run that starts while the close is pending is stopped at once.
-    TForm1::RunInProgress late(Main(), [&] { secondStop = true; });
-    EXPECT_TRUE(secondStop);
+    // No run begins while the close is pending.
+    TForm1::RunInProgress late(Main(), RunKind::Search, [&] { secondStop = true; });
+    EXPECT_FALSE(late.Began());
+    EXPECT_FALSE(secondStop);
   }
   EXPECT_FALSE(savedDuringRun);
   ASSERT_TRUE(test::PumpUntil([main] { return !IsWindow(main); }));

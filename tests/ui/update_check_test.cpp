@@ -65,6 +65,7 @@ struct Entry {
 const char* const kUpdateFiles[] = {"Update.ini", "Update.sig", "SKTRN.tmp", "Swapit.exe", "started.txt"};
 
 struct UpdateCheckTest : ::testing::Test {
+  test::SettingsKeyBackup backup;  // the check writes UpdateSerial there
   test::HttpServer server;
   test::TempDir dir;
   test::SigningKey key;
@@ -77,6 +78,7 @@ struct UpdateCheckTest : ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(server.Ok()) << "cannot listen on 127.0.0.1:80";
+    test::DeleteSettingsValue(L"UpdateSerial");
     form.Create();
     prefix = std::string("/") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
     form.SetUpdateBaseAddress(server.Base() + prefix.substr(1));
@@ -111,10 +113,17 @@ struct UpdateCheckTest : ::testing::Test {
   // A description of version 200 with the package at `base` + "p.bin" and
   // the hashes of `package` and `updater`.
   std::string Description(const std::string& base, const std::string& package, const std::string& updater) {
-    return "[Update]\r\nVersion=200\r\nURL=" + server.Base() + base.substr(1) + "p.bin\r\nPackageSHA256=" +
-           test::Sha256Hex(package) + "\r\nUpdaterSHA256=" + test::Sha256Hex(updater) + "\r\n";
+    return "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() + base.substr(1) +
+           "p.bin\r\n" + test::DownloadKeys(package, updater);
   }
+  // A fetch left behind (stalled) lets its file go when its network call
+  // returns: WinInet is given the stall time too.
   void ExpectNothingLeft() {
+    test::PumpUntil([&] {
+      for (const char* f : kUpdateFiles)
+        if (test::FileExists(dir / f)) return false;
+      return true;
+    });
     for (const char* f : kUpdateFiles) EXPECT_FALSE(test::FileExists(dir / f)) << f;
   }
 
@@ -141,32 +150,34 @@ constexpr const char* kNoNewer = "Nie ma nowszej wersji programu.";
 constexpr const char* kQuestion = "Jest dostępna nowsza wersja programu. Czy chcesz teraz zaktualizować?";
 
 TEST_F(UpdateCheckTest, NoNewerVersion) {
-  ServeIni("[Update]\r\nVersion=110\r\nURL=http://127.0.0.1/never\r\n");
+  ServeIni("[Update]\r\n" + std::string(test::kFreshKeys) + "Version=110\r\nURL=http://127.0.0.1/never\r\n");
   EXPECT_EQ(Check(), kNoNewer);
   EXPECT_FALSE(test::FileExists(dir / "Update.ini"));
   ExpectControlsBack();
   EXPECT_EQ(disabledDuringFetch.size(), 13u);  // the eight controls, four menus and Start
   EXPECT_TRUE(log.empty());                    // the description file changes no entry
-
-  ServeIni("[Update]\r\nVersion=1.1.1\r\n");
-  EXPECT_EQ(Check(), kNoNewer);
-  EXPECT_FALSE(test::FileExists(dir / "Update.ini"));
   EXPECT_EQ(server.RequestsFor(prefix + "Swapit.exe"), 0);
 }
 
 TEST_F(UpdateCheckTest, AFailedDescriptionFetchIsAnErrorNotANoNewerVersion) {
+  const std::string ini = "[Update]\nVersion=200\n";
   struct Case {
     const char* name;
     const char* base;     // the server's folder; empty: the test's own
-    bool served;          // Update.ini is on the server...
-    bool announceLength;  // ...with its length
+    bool served;          // Update.ini is on the server, answered so:
+    test::HttpAnswer answer;
     const char* folder;   // the update folder under the test's folder; empty: the test's folder
   } cases[] = {
-      {"notFound", "", false, true, ""},
-      {"noNetwork", "http://127.0.0.2/", true, true, ""},
-      {"noLength", "", true, false, ""},
-      {"folderCannotBeWritten", "", true, true, "brak\\"},
+      {"notFound", "", false, {}, ""},
+      {"noNetwork", "http://127.0.0.2/", true, {.body = ini}, ""},
+      {"noLength", "", true, {.body = ini, .announceLength = false}, ""},
+      {"folderCannotBeWritten", "", true, {.body = ini}, "brak\\"},
+      {"over64KiB", "", true, {.body = ini + std::string(64 * 1024, ';')}, ""},
+      {"withoutEnd", "", true, {.body = ini, .announceLength = false, .endless = true}, ""},
+      {"stalls", "", true, {.body = ini, .stallAfter = 10}, ""},
+      {"neverAnswers", "", true, {.stallBeforeAnswer = true}, ""},
   };
+  form.SetUpdateStallTimeout(500);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     log.clear();
@@ -174,7 +185,7 @@ TEST_F(UpdateCheckTest, AFailedDescriptionFetchIsAnErrorNotANoNewerVersion) {
     const std::string base = prefix + c.name + "/";
     form.SetUpdateBaseAddress(*c.base ? std::string(c.base) : server.Base() + base.substr(1));
     form.SetUpdateFolder(dir / c.folder);
-    if (c.served) server.Serve(base + "Update.ini", {.body = "[Update]\nVersion=200\n", .announceLength = c.announceLength});
+    if (c.served) server.Serve(base + "Update.ini", c.answer);
     // One left from an earlier, declined check goes too.
     test::WriteFile(dir / "Update.ini", "[Update]\r\nVersion=111\r\n");
     test::MessageBoxAnswerer box(IDOK);
@@ -192,13 +203,22 @@ TEST_F(UpdateCheckTest, AFailedDescriptionFetchIsAnErrorNotANoNewerVersion) {
 }
 
 TEST_F(UpdateCheckTest, DeclinedKeepsTheDescription) {
-  const std::string ini = "[Update]\r\nVersion=$6F\r\nURL=http://127.0.0.1/pkg\r\nPackageSHA256=" +
-                          test::Sha256Hex("p") + "\r\nUpdaterSHA256=" + test::Sha256Hex("u") + "\r\n";
+  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) +
+                          "Version=$6F\r\nURL=http://127.0.0.1/pkg\r\n" + test::DownloadKeys("p", "u");
   ServeIni(ini);
   EXPECT_EQ(Check(IDNO), kQuestion);
   EXPECT_EQ(test::ReadFile(dir / "Update.ini"), ini);
   EXPECT_FALSE(test::FileExists(dir / "Update.sig"));
-  EXPECT_EQ(server.Requests().size(), 2u);  // the description and its signature
+  // The description and its signature, both past every cache.
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  for (const auto& r : requests) {
+    EXPECT_NE(r.headers.find("Cache-Control: no-cache"), std::string::npos) << r.path << "\n" << r.headers;
+    EXPECT_NE(r.headers.find("Pragma: no-cache"), std::string::npos) << r.path << "\n" << r.headers;
+  }
+  const test::StoredValue serial = test::GetSettingsValue(L"UpdateSerial");
+  EXPECT_EQ(serial.type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(serial.Dword(), 1u);
   EXPECT_TRUE(log.empty());
   EXPECT_FALSE(form.CloseHandlerCleared());
   ExpectControlsBack();
@@ -208,9 +228,10 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
   const std::string package = test::Pattern(3000, 3);
   const std::string updater = test::ReadFile(win::ExecutableFolder() + "record_start.exe");
   ASSERT_FALSE(updater.empty());
-  ServeIni("[Update]\r\nVersion=0x6f\r\nURL=" + server.Base() + prefix.substr(1) +
+  ServeIni("[Update]\r\n" + std::string(test::kFreshKeys) + "Version=0x6f\r\nURL=" + server.Base() + prefix.substr(1) +
            "pkg/SKTRN.bin\r\nPackageSHA256=" + test::Sha256Hex(package) + "\r\nUpdaterSHA256 = " +
-           win::LowerCase(test::Sha256Hex(updater)) + "\r\n");
+           win::LowerCase(test::Sha256Hex(updater)) + "\r\nPackageSize=3000\r\nUpdaterSize=" +
+           std::to_string(updater.size()) + "\r\n");
   server.Serve(prefix + "pkg/SKTRN.bin", {.body = package});
   server.Serve(prefix + "Swapit.exe", {.body = updater});
   const unsigned long self = GetCurrentProcessId();
@@ -242,6 +263,9 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
   EXPECT_TRUE(test::ReadFile(dir / "Swapit.exe") == updater);
   EXPECT_TRUE(form.CloseHandlerCleared());
   EXPECT_EQ(processes.terminated, (std::vector<unsigned long>{11, self}));  // its own process last
+  for (const auto& r : server.Requests()) {  // the downloads are checked by their hashes: a cache may answer
+    if (r.path.ends_with(".bin") || r.path.ends_with(".exe")) EXPECT_EQ(r.headers.find("no-cache"), std::string::npos);
+  }
   ExpectControlsBack();  // the fake walk returned
 
   // The entries: each download's entry turns into its running counter.
@@ -277,12 +301,14 @@ TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
   struct Case {
     const char* name;
     test::HttpAnswer package;
-    bool updaterServed;
   } cases[] = {
-      {"updater404", {.body = package}, false},
-      {"shortPackage", {.body = package, .announcedLength = 5000}, true},
-      {"packageWithoutLength", {.body = package, .announceLength = false}, true},
+      {"packageWithoutLength", {.body = package, .announceLength = false}},
+      // Bounded by the signed size while it arrives, and by 30 s (here half a second) without data.
+      {"packageLargerThanSigned", {.body = package + "x"}},
+      {"packageWithoutEnd", {.body = package, .announceLength = false, .endless = true}},
+      {"packageStalls", {.body = package, .stallAfter = 1000}},
   };
+  form.SetUpdateStallTimeout(500);
   const std::string sep = win::DecimalSeparator();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -291,7 +317,7 @@ TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
     form.SetUpdateBaseAddress(server.Base() + base.substr(1));
     Publish(base, Description(base, package, "MZ"));
     server.Serve(base + "p.bin", c.package);
-    if (c.updaterServed) server.Serve(base + "Swapit.exe", {.body = "MZ"});
+    server.Serve(base + "Swapit.exe", {.body = "MZ"});
     EXPECT_EQ(Check(IDYES), kQuestion);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back().text, "Błąd: Nie udało się pobrać aktualizacji");
@@ -306,7 +332,31 @@ TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
     EXPECT_TRUE(processes.terminated.empty());
     ExpectControlsBack();
   }
-  EXPECT_EQ(server.RequestsFor(prefix + "shortPackage/Swapit.exe"), 0);  // no updater without the package
+}
+
+// Start, then end: an updater that cannot be started ends no process.
+TEST_F(UpdateCheckTest, AnUpdaterThatDoesNotStartEndsNothing) {
+  const std::string package = test::Pattern(2000, 4);
+  const std::string updater = "MZ";  // no program
+  Publish(prefix, Description(prefix, package, updater));
+  server.Serve(prefix + "p.bin", {.body = package});
+  server.Serve(prefix + "Swapit.exe", {.body = updater});
+  processes.list = {{GetCurrentProcessId(), "ui_tests.exe", win::ExecutablePath()}};
+  test::MessageBoxAnswerer boxes(std::vector<int>{IDYES, IDOK});
+  form.Button6Click();
+  ASSERT_TRUE(boxes.Answered());
+  ASSERT_EQ(boxes.Boxes().size(), 2u);
+  EXPECT_EQ(boxes.Boxes()[1].text, "Nie udało się uruchomić programu aktualizującego.");
+  EXPECT_EQ(boxes.Boxes()[1].caption, "Aktualizacja");
+  EXPECT_EQ(boxes.Boxes()[1].icon, "error");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2].text, "Proszę czekać...");
+  EXPECT_EQ(log.back().text, "Błąd: Nie udało się uruchomić aktualizacji");
+  EXPECT_EQ(log.back().kind, ekError);
+  EXPECT_TRUE(processes.terminated.empty());
+  EXPECT_FALSE(form.CloseHandlerCleared());
+  ExpectNothingLeft();
+  ExpectControlsBack();
 }
 
 TEST_F(UpdateCheckTest, AnUpdateWithoutAValidSignatureStartsNothing) {
@@ -315,31 +365,26 @@ TEST_F(UpdateCheckTest, AnUpdateWithoutAValidSignatureStartsNothing) {
   test::SigningKey otherKey;
   struct Case {
     const char* name;
-    bool signatureServed;
     bool otherKey;            // signed, but not with the key the program holds
     int changedByte;          // >= 0: this byte of Update.ini changed after signing
-    const char* packageHash;  // of these bytes instead of the package's ("-": no key)
-    const char* updaterHash;
+    const char* packageHash;  // of these bytes instead of the package's
     std::vector<int> answers;  // the boxes: the question (when asked), then the refusal
   } cases[] = {
-      {"noSignature", false, false, -1, nullptr, nullptr, {IDOK}},
-      {"otherKey", true, true, -1, nullptr, nullptr, {IDOK}},
-      {"changedByte", true, false, 20, nullptr, nullptr, {IDOK}},
-      {"wrongPackageHash", true, false, -1, "other", nullptr, {IDYES, IDOK}},
-      {"wrongUpdaterHash", true, false, -1, nullptr, "other", {IDYES, IDOK}},
-      {"noUpdaterHash", true, false, -1, nullptr, "-", {IDOK}},
+      {"otherKey", true, -1, nullptr, {IDOK}},
+      {"changedByte", false, 20, nullptr, {IDOK}},
+      {"wrongPackageHash", false, -1, "other", {IDYES, IDOK}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     log.clear();
     const std::string base = prefix + c.name + "/";
     form.SetUpdateBaseAddress(server.Base() + base.substr(1));
-    std::string ini = Description(base, c.packageHash ? c.packageHash : package, c.updaterHash ? c.updaterHash : updater);
-    if (c.updaterHash && std::string(c.updaterHash) == "-") ini = ini.substr(0, ini.find("UpdaterSHA256"));
+    std::string ini = Description(base, package, updater);
+    if (c.packageHash) ini.replace(ini.find(test::Sha256Hex(package)), 64, test::Sha256Hex(c.packageHash));
     const std::string signature = (c.otherKey ? otherKey : key).Sign(ini);
     if (c.changedByte >= 0) ini[c.changedByte] ^= 1;
     server.Serve(base + "Update.ini", {.body = ini});
-    if (c.signatureServed) server.Serve(base + "Update.sig", {.body = signature});
+    server.Serve(base + "Update.sig", {.body = signature});
     server.Serve(base + "p.bin", {.body = package});
     server.Serve(base + "Swapit.exe", {.body = updater});
 
@@ -361,7 +406,6 @@ TEST_F(UpdateCheckTest, AnUpdateWithoutAValidSignatureStartsNothing) {
     ExpectControlsBack();
   }
   EXPECT_EQ(server.RequestsFor(prefix + "wrongPackageHash/Swapit.exe"), 0);  // refused before the updater
-  EXPECT_EQ(server.RequestsFor(prefix + "noUpdaterHash/p.bin"), 0);          // nothing downloaded in vain
 }
 
 TEST_F(UpdateCheckTest, TerminateInstancesWalk) {
@@ -445,8 +489,8 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   App().form2->SetLevel(3);
 
   const std::string package = test::Pattern(200000, 9);  // about two seconds in slow pieces
-  const std::string ini = "[Update]\r\nVersion=200\r\nURL=" + server.Base() + "close/p.bin\r\nPackageSHA256=" +
-                          test::Sha256Hex(package) + "\r\nUpdaterSHA256=" + test::Sha256Hex("MZ") + "\r\n";
+  const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() +
+                          "close/p.bin\r\n" + test::DownloadKeys(package, "MZ");
   server.Serve("/close/Update.ini", {.body = ini});
   server.Serve("/close/Update.sig", {.body = key.Sign(ini)});
   server.Serve("/close/p.bin", {.body = package, .chunk = 1025, .delayMs = 10});
@@ -465,7 +509,6 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
     EXPECT_TRUE(box.Answered());
   }
   EXPECT_GT(receivedAtClose, 0);
-  for (const char* f : kUpdateFiles) EXPECT_FALSE(test::FileExists(dir / f)) << f;
   EXPECT_EQ(server.RequestsFor("/close/Swapit.exe"), 0);
   EXPECT_TRUE(processes.terminated.empty());
   EXPECT_FALSE(main.CloseHandlerCleared());
@@ -475,6 +518,12 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 1u);
   ASSERT_TRUE(test::PumpUntil([window] { return !IsWindow(window); }));
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
+  // The download left behind closes its file (deleted already) at its next piece.
+  EXPECT_TRUE(test::PumpUntil([&] {
+    for (const char* f : kUpdateFiles)
+      if (test::FileExists(dir / f)) return false;
+    return true;
+  }));
   test::PutSettingsDword(L"Level", 9);
   test::Flush();
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 9u);
@@ -482,7 +531,98 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   test::Flush();  // a closed main window leaves a quit message behind
 }
 
-TEST(ForceDeleteFile, ReadOnlyMissingAndHeld) {
+// The main window ("TForm1") of process `pid`, when it has one.
+struct WindowSearch {
+  DWORD pid;
+  HWND found = nullptr;
+};
+BOOL CALLBACK FindMainWindow(HWND w, LPARAM p) {
+  auto* search = reinterpret_cast<WindowSearch*>(p);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(w, &owner);
+  wchar_t cls[32] = {};
+  GetClassNameW(w, cls, 32);
+  if (owner != search->pid || std::wstring(cls) != L"TForm1") return TRUE;
+  search->found = w;
+  return FALSE;
+}
+HWND MainWindowOf(DWORD pid) {
+  WindowSearch search{pid};
+  EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A close never waits for the network: the program itself (its own process)
+// is closed while the server holds the description's fetch, then a
+// download's. The window goes at once, the process ends within 5 s, the
+// updater is never fetched nor started, nothing of the check stays, and the
+// settings are saved.
+TEST(UpdateCheckClose, AServerThatStopsAnsweringNeverHoldsTheClose) {
+  test::HttpServer server;
+  ASSERT_TRUE(server.Ok()) << "cannot listen on 127.0.0.1:80";
+  test::SigningKey key;
+  test::SettingsKeyBackup backup;
+  const std::string package = test::Pattern(20000, 6);
+  const struct Case {
+    const char* name;
+    const char* held;  // the fetch the server holds
+    test::HttpAnswer packageAnswer;
+    bool descriptionHeld;
+  } cases[] = {
+      {"description", "Update.ini", {}, true},
+      {"download", "p.bin", {.body = package, .stallAfter = 5000}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    test::PutCompleteSettings(1, false);
+    const std::string base = std::string("/hold-") + c.name + "/";
+    const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() +
+                            base.substr(1) + "p.bin\r\n" + test::DownloadKeys(package, "MZ");
+    if (c.descriptionHeld) {
+      server.Serve(base + "Update.ini", {.stallBeforeAnswer = true});
+    } else {
+      server.Serve(base + "Update.ini", {.body = ini});
+      server.Serve(base + "Update.sig", {.body = key.Sign(ini)});
+      server.Serve(base + "p.bin", c.packageAnswer);
+    }
+    server.Serve(base + "Swapit.exe", {.body = "MZ"});
+    std::string keyHex;
+    for (unsigned char b : key.PublicKey()) keyHex += "0123456789abcdef"[b >> 4], keyHex += "0123456789abcdef"[b & 15];
+    std::wstring command = L"\"" + win::Widen(win::ExecutableFolder() + "update_close_app.exe") + L"\" " +
+                           win::Widen(server.Base() + base.substr(1)) + L" \"" +
+                           win::Widen(dir.path().substr(0, dir.path().size() - 1)) + L"\" " +
+                           win::Widen(keyHex);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &child));
+    HWND window = nullptr;
+    ASSERT_TRUE(test::PumpUntil([&] { return server.RequestsFor(base + c.held) > 0; }, 20000));
+    ASSERT_TRUE(test::PumpUntil([&] { return (window = MainWindowOf(child.dwProcessId)) != nullptr; }));
+    Sleep(200);  // the held fetch is under way, waiting for data
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(test::PumpUntil([&] { return !IsWindow(window); }, 1000)) << "the window stayed";
+    EXPECT_EQ(WaitForSingleObject(child.hProcess, 5000), WAIT_OBJECT_0) << "the program did not end";
+    TerminateProcess(child.hProcess, 1);  // a program that hangs fails the test, not the ones after it
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    EXPECT_EQ(server.RequestsFor(base + "Swapit.exe"), 0);
+    EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
+    WIN32_FIND_DATAW found;
+    HANDLE left = FindFirstFileW(win::Widen(dir / "*").c_str(), &found);
+    int files = 0;
+    if (left != INVALID_HANDLE_VALUE) {
+      do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+      } while (FindNextFileW(left, &found));
+      FindClose(left);
+    }
+    EXPECT_EQ(files, 0) << "files of the check left behind";
+  }
+}
+
+TEST(ForceDeleteFile, ReadOnlyMissingHeldAndWritten) {
   test::TempDir dir;
   const std::string path = dir / "ro.txt";
   test::WriteFile(path, "x");
@@ -499,6 +639,25 @@ TEST(ForceDeleteFile, ReadOnlyMissingAndHeld) {
   EXPECT_TRUE(GetFileAttributesW(win::Widen(path).c_str()) & FILE_ATTRIBUTE_READONLY);
   CloseHandle(held);
   EXPECT_TRUE(win::ForceDeleteFile(path));
+
+  // Held by a writer that allows deletion: the name is free at once, the
+  // bytes go when the writer closes the file.
+  test::WriteFile(path, "x");
+  HANDLE writer = CreateFileW(win::Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(win::DeleteFileFreeingItsName(path));
+  EXPECT_FALSE(test::FileExists(path));
+  test::WriteFile(path, "new");
+  EXPECT_EQ(test::ReadFile(path), "new");
+  CloseHandle(writer);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(win::Widen(dir / "*.deleted").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE);  // nothing left beside it
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  EXPECT_TRUE(win::DeleteFileFreeingItsName(path));
+  EXPECT_TRUE(win::DeleteFileFreeingItsName(path));  // nothing there
+  EXPECT_FALSE(test::FileExists(path));
 }
 
 }  // namespace

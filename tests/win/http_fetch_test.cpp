@@ -185,7 +185,25 @@ TEST_F(FetchTest, CancelMidBodyEndsAsFailed) {
   EXPECT_TRUE(DeleteFileW(win::Widen(dir / "slow.bin").c_str()));  // the file was released
 }
 
-TEST_F(FetchTest, DestroyingWhileFetchingWaitsAndReportsNothing) {
+// A fetch that receives nothing for StallTimeout ends as failed at once, its
+// worker left to end on its own; what that worker does later reaches no event.
+TEST_F(FetchTest, AStalledFetchFailsWithoutWaitingForTheNetwork) {
+  server.Serve("/stalls", {.body = test::Pattern(3000), .stallAfter = 1000});
+  server.Serve("/next", {.body = "next"});
+  fetch->StallTimeout = 300;
+  FetchWaiting("stalls", "stalls.bin");
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(done, 0);
+  EXPECT_FALSE(fetch->Fetching());
+  EXPECT_NE(fetch->LastOutcome().error.find("no data"), std::string::npos) << fetch->LastOutcome().error;
+  FetchWaiting("next", "next.bin");  // the next fetch runs beside the stalled worker
+  EXPECT_EQ(done, 1);
+  EXPECT_EQ(doneName, dir / "next.bin");
+  test::Flush();
+  EXPECT_EQ(errors + done, 2);
+}
+
+TEST_F(FetchTest, DestroyingWhileFetchingReportsNothing) {
   server.Serve("/slow", {.body = test::Pattern(20 * 1025), .chunk = 1025, .delayMs = 50});
   fetch->URL = server.Base() + "slow";
   fetch->FileName = dir / "slow.bin";

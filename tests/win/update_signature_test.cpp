@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/ReleaseKey.h"
 #include "core/UpdateIni.h"
+#include "generated/ReleaseKey.h"
 #include "support/UiTest.h"
 #include "win/UpdateSignature.h"
 
@@ -28,8 +28,12 @@ TEST(UpdateSignature, AnUpdateSignedByTheReleaseScriptVerifies) {
   EXPECT_TRUE(VerifyP256Signature(key, ini, signature));
   const UpdateDescription d = ReadUpdateDescription(ini);
   EXPECT_EQ(d.version, 111);
+  EXPECT_TRUE(d.expires.has_value());  // 30 days ahead by default
+  EXPECT_TRUE(d.serial.has_value());   // the signing time
   EXPECT_EQ(Sha256OfFile(dir + "SKTRN.tmp"), d.packageSha256);
   EXPECT_EQ(Sha256OfFile(dir + "Swapit.exe"), d.updaterSha256);
+  EXPECT_EQ(d.packageSize, 100000);
+  EXPECT_EQ(d.updaterSize, 10);
   EXPECT_EQ(ini.find("packagesha256"), std::string::npos);  // the older value was replaced
   EXPECT_NE(ini.find("\r\n\r\n[Inne]\r\nA=1\r\n"), std::string::npos);
 

@@ -1,0 +1,44 @@
+#include "core/RunState.h"
+
+namespace sk {
+namespace {
+
+constexpr int kCommands = 7;
+
+// Whether a command may start while a run of each kind is under way. List
+// edits wait for a search and are off during a copy run and an update check;
+// a resume run leaves the main list to the user but nothing else. The save
+// dialog would hold a copy or resume run's loop for as long as it is open.
+constexpr bool kMay[5][kCommands] = {
+    //                Start  Resumak Update  ListEdit Search Drop   SaveLog
+    /* nothing */    {true,  true,   true,   true,    true,  true,  true},
+    /* copy run */   {false, false,  false,  false,   false, false, false},
+    /* "Resumak" */  {false, false,  false,  true,    false, false, false},
+    /* search */     {false, false,  false,  false,   false, false, true},
+    /* update */     {false, false,  false,  false,   false, false, true},
+};
+
+// The command that starts a run of `kind`.
+RunCommand StartCommand(RunKind kind) {
+  switch (kind) {
+    case RunKind::Copy: return RunCommand::Start;
+    case RunKind::Resume: return RunCommand::ResumeStart;
+    case RunKind::Search: return RunCommand::FolderSearch;
+    default: return RunCommand::UpdateCheck;
+  }
+}
+
+}  // namespace
+
+bool MayStart(RunKind running, bool closePending, RunCommand command) {
+  if (closePending) return false;
+  return kMay[static_cast<int>(running)][static_cast<int>(command)];
+}
+
+bool RunState::Begin(RunKind kind) {
+  if (kind == RunKind::None || !May(StartCommand(kind))) return false;
+  running_ = kind;
+  return true;
+}
+
+}  // namespace sk
