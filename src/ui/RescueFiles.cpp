@@ -23,8 +23,9 @@ namespace sk::ui {
 // machine), and the caller first waits for a call that way for up to
 // kQuickWaitMs, as long as the pacing lets a loop go without pumping. Only a
 // call that takes longer is waited for on an event together with the
-// thread's messages. Neither side ever spins: on a busy machine a spinning
-// thread takes the time its partner needs.
+// thread's messages. Neither side spins before it sleeps: on two shared
+// cores that was no faster, a spinning thread taking the time its partner
+// needs.
 class WorkerFileSystem::Worker {
  public:
   explicit Worker(std::function<void()> whileWaiting) : whileWaiting_(std::move(whileWaiting)) {}
