@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -88,6 +89,17 @@ class IFileSystem {
   virtual bool Present(const std::string& path) {
     (void)path;
     return true;
+  }
+  // Runs `calls` (calls of this object and of the files it opened) as one
+  // piece: where calls are handed to another thread, the piece is handed
+  // over whole. Whatever it throws passes through.
+  virtual void Together(const std::function<void()>& calls) { calls(); }
+  // Work of the calling thread (e.g. bringing a window up to date) to do
+  // while the next call is under way, where calls are handed to another
+  // thread; elsewhere it is done at once. An empty one drops work still
+  // waiting for a call.
+  virtual void Alongside(std::function<void()> work) {
+    if (work) work();
   }
 };
 

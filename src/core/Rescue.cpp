@@ -33,36 +33,42 @@ RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char fail
   map_.currentStatus = phase_;
   map_.currentPass = 1;
   size_t got = 0;
-  // Reads and writes in order need no seek (a file call of its own). After a
-  // failed read the source's position is not known.
-  try {
-    if (sourceAt_ != pos) {
+  // The block's reads and writes go as one piece (off the window's thread,
+  // one handing over); the map is marked afterwards, here.
+  view_.Together([&] {
+    // Reads and writes in order need no seek (a file call of its own). After
+    // a failed read the source's position is not known.
+    try {
+      if (sourceAt_ != pos) {
+        sourceAt_ = -1;
+        source_.Seek(pos);
+      }
+      got = source_.Read(buffer_.data(), static_cast<size_t>(count));
+      sourceAt_ = pos + static_cast<int64_t>(got);
+    } catch (const FileError&) {
+      got = 0;
+      out.failed = true;
       sourceAt_ = -1;
-      source_.Seek(pos);
     }
-    got = source_.Read(buffer_.data(), static_cast<size_t>(count));
-    sourceAt_ = pos + static_cast<int64_t>(got);
-  } catch (const FileError&) {
-    got = 0;
-    out.failed = true;
-    sourceAt_ = -1;
-  }
-  if (got > static_cast<size_t>(count)) got = static_cast<size_t>(count);
-  // A read that gives less than asked (the source ended early) or nothing:
-  // the rest of the block is not readable now.
-  if (static_cast<int64_t>(got) < count) out.failed = true;
-  // A read that failed because the medium went away tells nothing about the
-  // medium: the map stays as it was.
-  if (out.failed && !view_.SourcePresent()) throw MediumGone();
-  ++result_.reads;
+    if (got > static_cast<size_t>(count)) got = static_cast<size_t>(count);
+    // A read that gives less than asked (the source ended early) or nothing:
+    // the rest of the block is not readable now.
+    if (static_cast<int64_t>(got) < count) out.failed = true;
+    // A read that failed because the medium went away tells nothing about
+    // the medium: the map stays as it was.
+    if (out.failed && !view_.SourcePresent()) throw MediumGone();
+    ++result_.reads;
+    if (got > 0) {
+      if (destinationAt_ != pos) {
+        destinationAt_ = -1;
+        destination_.Seek(pos);
+      }
+      const size_t wrote = destination_.Write(buffer_.data(), got);
+      destinationAt_ = wrote == got ? pos + static_cast<int64_t>(got) : -1;
+      if (wrote != got) throw DiskFullError();
+    }
+  });
   if (got > 0) {
-    if (destinationAt_ != pos) {
-      destinationAt_ = -1;
-      destination_.Seek(pos);
-    }
-    const size_t wrote = destination_.Write(buffer_.data(), got);
-    destinationAt_ = wrote == got ? pos + static_cast<int64_t>(got) : -1;
-    if (wrote != got) throw DiskFullError();
     map_.Set(pos, static_cast<int64_t>(got), kFinished);
     // The first block that reads says which source the map belongs to.
     if (!map_.source) {

@@ -28,6 +28,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -57,6 +58,8 @@ class IRescueView {
   // Asked after every failing read: whether the source is still there. When
   // it is not, the read was no damage (the medium went away).
   virtual bool SourcePresent() { return true; }
+  // A block's reads and writes, as one piece (IFileSystem::Together).
+  virtual void Together(const std::function<void()>& calls) { calls(); }
 };
 
 // The medium holding the source went away during a rescue: the read that

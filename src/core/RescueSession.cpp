@@ -48,6 +48,12 @@ RescueSession::RescueSession(IRescueWindow& window, MapKeeper& keeper, IFileSyst
 RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destination, RescueMap& map, IClock& clock,
                                 Pacer& pacer, RescueOptions options) {
   map_ = &map;
+  // A refresh still waiting for a call when the rescue ends is not made:
+  // the end shows the window anyway.
+  struct DropRefresh {
+    IFileSystem& files;
+    ~DropRefresh() { files.Alongside({}); }
+  } dropRefresh{sourceFiles_};
   window_.ShowRescueMap(keeper_.Path(), map, true);
   RescueResult total;
   try {
@@ -117,8 +123,12 @@ void RescueSession::Advanced(const RescueMap& map) {
 }
 
 void RescueSession::Refresh() {
-  if (map_) window_.ShowRescueMap(keeper_.Path(), *map_, true);
-  window_.Show();
+  // While the next block's read waits (a failing read takes long): the
+  // window then shows the map and the status as they are at that moment.
+  sourceFiles_.Alongside([this] {
+    if (map_) window_.ShowRescueMap(keeper_.Path(), *map_, true);
+    window_.Show();
+  });
 }
 
 }  // namespace sk

@@ -102,6 +102,7 @@ class RescueSession : public IRescueView {
   bool StopRequested() override { return window_.StopRequested(); }
   void SaveMap(const RescueMap& map) override { keeper_.Save(map); }
   bool SourcePresent() override { return sourceFiles_.Present(sourcePath_); }
+  void Together(const std::function<void()>& calls) override { sourceFiles_.Together(calls); }
 
  private:
   bool AwaitMedium(std::unique_ptr<IFile>& source);

@@ -45,6 +45,8 @@ class WorkerFileSystem::Worker {
   template <typename Fn>
   auto Call(Fn&& fn) -> decltype(fn()) {
     using Result = decltype(fn());
+    // A call made by a call the worker is making (Together) is made there.
+    if (thread_ && GetCurrentThreadId() == threadId_) return fn();
     if constexpr (std::is_void_v<Result>) {
       Run(fn);
     } else {
@@ -55,13 +57,15 @@ class WorkerFileSystem::Worker {
     }
   }
 
- private:
-  static constexpr DWORD kQuickWaitMs = 10;
-
   template <typename Fn>
   void Run(Fn& fn) {
     RunTask([](void* f) { (*static_cast<Fn*>(f))(); }, &fn);
   }
+
+  void Alongside(std::function<void()> work) { alongside_ = std::move(work); }
+
+ private:
+  static constexpr DWORD kQuickWaitMs = 10;
 
   void RunTask(void (*task)(void*), void* context) {
     // A message handled during a wait must never start another call: the
@@ -76,15 +80,29 @@ class WorkerFileSystem::Worker {
       context_ = context;
       error_ = nullptr;
       postedCall_ = call;
-      WakeConditionVariable(&posted_);
+    });
+    WakeConditionVariable(&posted_);
+    // The work left for this moment, while the worker makes the call; what
+    // it throws waits, like anything thrown during the wait, for the call.
+    std::exception_ptr waitError;
+    if (alongside_) {
+      try {
+        std::exchange(alongside_, nullptr)();
+      } catch (...) {
+        waitError = std::current_exception();
+      }
+    }
+    Locked([&] {
       const DWORD start = GetTickCount();
       for (DWORD waited = 0; finishedCall_.load() != call && waited < kQuickWaitMs; waited = GetTickCount() - start)
         SleepConditionVariableSRW(&finished_, &lock_, kQuickWaitMs - waited, 0);
       done = finishedCall_.load() == call;
       callerAsleep_ = !done;
     });
-    std::exception_ptr waitError;
-    if (!done) waitError = Wait(call);
+    if (!done) {
+      std::exception_ptr error = Wait(call);
+      if (!waitError) waitError = error;
+    }
     busy_ = false;
     if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
     if (waitError) std::rethrow_exception(waitError);
@@ -100,7 +118,7 @@ class WorkerFileSystem::Worker {
   void Start() {
     if (thread_) return;
     if (!done_) done_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (done_) thread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+    if (done_) thread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, &threadId_);
     if (!thread_) {
       const DWORD code = GetLastError();
       throw FileError(win::FileErrorText(code), code);
@@ -181,6 +199,8 @@ class WorkerFileSystem::Worker {
 
   std::function<void()> whileWaiting_;
   HANDLE thread_ = nullptr, done_ = nullptr;
+  DWORD threadId_ = 0;
+  std::function<void()> alongside_;  // done right after the next call is handed over
   unsigned calls_ = 0;
   bool busy_ = false;  // a call is being waited for
   // The handing over, under lock_: the call posted (task_ with context_)
@@ -267,6 +287,12 @@ void WorkerFileSystem::RemoveFile(const std::string& path) {
 bool WorkerFileSystem::Present(const std::string& path) {
   return worker_->Call([&] { return inner_.Present(path); });
 }
+
+void WorkerFileSystem::Together(const std::function<void()>& calls) {
+  worker_->Call([&] { calls(); });
+}
+
+void WorkerFileSystem::Alongside(std::function<void()> work) { worker_->Alongside(std::move(work)); }
 
 bool AskMediumRetry(HWND owner) {
   return MessageBoxW(owner,

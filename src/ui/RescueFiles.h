@@ -35,6 +35,12 @@ class WorkerFileSystem : public IFileSystem {
   void ReplaceContent(const std::string& path, const std::string& text) override;
   void RemoveFile(const std::string& path) override;
   bool Present(const std::string& path) override;
+  // `calls` made on the worker as one call (the calls in it are made there
+  // directly).
+  void Together(const std::function<void()>& calls) override;
+  // `work` is done on the calling thread right after the next call has been
+  // handed over, while the worker makes it.
+  void Alongside(std::function<void()> work) override;
 
   class Worker;
 
