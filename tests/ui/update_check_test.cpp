@@ -64,6 +64,17 @@ struct Entry {
 // The files of one check in the update folder.
 const char* const kUpdateFiles[] = {"Update.ini", "Update.sig", "SKTRN.tmp", "Swapit.exe", "started.txt"};
 
+// Whether every file of the check is gone from `dir`. A fetch left behind
+// (cancelled or stalled) lets its file go when its network call returns, so
+// it is given the time.
+bool NothingLeft(const test::TempDir& dir) {
+  return test::PumpUntil([&] {
+    for (const char* f : kUpdateFiles)
+      if (test::FileExists(dir / f)) return false;
+    return true;
+  });
+}
+
 struct UpdateCheckTest : ::testing::Test {
   test::SettingsKeyBackup backup;  // the check writes UpdateSerial there
   test::HttpServer server;
@@ -116,14 +127,8 @@ struct UpdateCheckTest : ::testing::Test {
     return "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() + base.substr(1) +
            "p.bin\r\n" + test::DownloadKeys(package, updater);
   }
-  // A fetch left behind (stalled) lets its file go when its network call
-  // returns: WinInet is given the stall time too.
   void ExpectNothingLeft() {
-    test::PumpUntil([&] {
-      for (const char* f : kUpdateFiles)
-        if (test::FileExists(dir / f)) return false;
-      return true;
-    });
+    NothingLeft(dir);
     for (const char* f : kUpdateFiles) EXPECT_FALSE(test::FileExists(dir / f)) << f;
   }
 
@@ -209,19 +214,17 @@ TEST_F(UpdateCheckTest, DeclinedKeepsTheDescription) {
   EXPECT_EQ(Check(IDNO), kQuestion);
   EXPECT_EQ(test::ReadFile(dir / "Update.ini"), ini);
   EXPECT_FALSE(test::FileExists(dir / "Update.sig"));
-  // The description and its signature, both past every cache.
   const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  for (const auto& r : requests) {
-    EXPECT_NE(r.headers.find("Cache-Control: no-cache"), std::string::npos) << r.path << "\n" << r.headers;
-    EXPECT_NE(r.headers.find("Pragma: no-cache"), std::string::npos) << r.path << "\n" << r.headers;
-  }
-  const test::StoredValue serial = test::GetSettingsValue(L"UpdateSerial");
-  EXPECT_EQ(serial.type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(serial.Dword(), 1u);
+  ASSERT_EQ(requests.size(), 2u);  // the description and its signature, both past every cache
+  for (const auto& r : requests) EXPECT_NE(r.headers.find("Cache-Control: no-cache"), std::string::npos) << r.headers;
+  EXPECT_EQ(test::GetSettingsValue(L"UpdateSerial").type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(test::GetSettingsValue(L"UpdateSerial").Dword(), 1u);
   EXPECT_TRUE(log.empty());
   EXPECT_FALSE(form.CloseHandlerCleared());
   ExpectControlsBack();
+  // Numbered below the serial kept beside the settings, it is refused.
+  test::PutSettingsDword(L"UpdateSerial", 2);
+  EXPECT_EQ(Check(), "Nie można zweryfikować aktualizacji. Aktualizacja została przerwana.");
 }
 
 TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
@@ -296,19 +299,27 @@ TEST_F(UpdateCheckTest, AcceptedDownloadsStartsTheUpdaterAndEndsTheInstances) {
   for (const Entry& e : log) EXPECT_EQ(e.kind, ekInfo);
 }
 
+constexpr const char* kDownloadFailed = "Błąd: Nie udało się pobrać aktualizacji";
+
 TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
   const std::string package = test::Pattern(2000);
   struct Case {
     const char* name;
     test::HttpAnswer package;
+    const char* entry = kDownloadFailed;  // the last entry
+    const char* box = nullptr;            // a box after the question
   } cases[] = {
       {"packageWithoutLength", {.body = package, .announceLength = false}},
       // Bounded by the signed size while it arrives, and by 30 s (here half a second) without data.
       {"packageLargerThanSigned", {.body = package + "x"}},
       {"packageWithoutEnd", {.body = package, .announceLength = false, .endless = true}},
       {"packageStalls", {.body = package, .stallAfter = 1000}},
+      // Start, then end: an updater that cannot be started ("MZ" is no program) ends no process.
+      {"updaterDoesNotStart", {.body = package}, "Błąd: Nie udało się uruchomić aktualizacji",
+       "Nie udało się uruchomić programu aktualizującego."},
   };
   form.SetUpdateStallTimeout(500);
+  processes.list = {{GetCurrentProcessId(), "ui_tests.exe", win::ExecutablePath()}};
   const std::string sep = win::DecimalSeparator();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -318,9 +329,18 @@ TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
     Publish(base, Description(base, package, "MZ"));
     server.Serve(base + "p.bin", c.package);
     server.Serve(base + "Swapit.exe", {.body = "MZ"});
-    EXPECT_EQ(Check(IDYES), kQuestion);
+    test::MessageBoxAnswerer boxes(c.box ? std::vector<int>{IDYES, IDOK} : std::vector<int>{IDYES});
+    form.Button6Click();
+    ASSERT_TRUE(boxes.Answered());
+    ASSERT_EQ(boxes.Boxes().size(), c.box ? 2u : 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text, kQuestion);
+    if (c.box) {
+      EXPECT_EQ(boxes.Boxes()[1].text, c.box);
+      EXPECT_EQ(boxes.Boxes()[1].caption, "Aktualizacja");
+      EXPECT_EQ(boxes.Boxes()[1].icon, "error");
+    }
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back().text, "Błąd: Nie udało się pobrać aktualizacji");
+    EXPECT_EQ(log.back().text, c.entry);
     EXPECT_EQ(log.back().kind, ekError);
     EXPECT_FALSE(log.back().rewrite);
     if (!c.package.announceLength) {  // the counter shows an unknown total as 0
@@ -332,31 +352,6 @@ TEST_F(UpdateCheckTest, FailedDownloadHandsNothingOver) {
     EXPECT_TRUE(processes.terminated.empty());
     ExpectControlsBack();
   }
-}
-
-// Start, then end: an updater that cannot be started ends no process.
-TEST_F(UpdateCheckTest, AnUpdaterThatDoesNotStartEndsNothing) {
-  const std::string package = test::Pattern(2000, 4);
-  const std::string updater = "MZ";  // no program
-  Publish(prefix, Description(prefix, package, updater));
-  server.Serve(prefix + "p.bin", {.body = package});
-  server.Serve(prefix + "Swapit.exe", {.body = updater});
-  processes.list = {{GetCurrentProcessId(), "ui_tests.exe", win::ExecutablePath()}};
-  test::MessageBoxAnswerer boxes(std::vector<int>{IDYES, IDOK});
-  form.Button6Click();
-  ASSERT_TRUE(boxes.Answered());
-  ASSERT_EQ(boxes.Boxes().size(), 2u);
-  EXPECT_EQ(boxes.Boxes()[1].text, "Nie udało się uruchomić programu aktualizującego.");
-  EXPECT_EQ(boxes.Boxes()[1].caption, "Aktualizacja");
-  EXPECT_EQ(boxes.Boxes()[1].icon, "error");
-  ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[log.size() - 2].text, "Proszę czekać...");
-  EXPECT_EQ(log.back().text, "Błąd: Nie udało się uruchomić aktualizacji");
-  EXPECT_EQ(log.back().kind, ekError);
-  EXPECT_TRUE(processes.terminated.empty());
-  EXPECT_FALSE(form.CloseHandlerCleared());
-  ExpectNothingLeft();
-  ExpectControlsBack();
 }
 
 TEST_F(UpdateCheckTest, AnUpdateWithoutAValidSignatureStartsNothing) {
@@ -518,12 +513,7 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 1u);
   ASSERT_TRUE(test::PumpUntil([window] { return !IsWindow(window); }));
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
-  // The download left behind closes its file (deleted already) at its next piece.
-  EXPECT_TRUE(test::PumpUntil([&] {
-    for (const char* f : kUpdateFiles)
-      if (test::FileExists(dir / f)) return false;
-    return true;
-  }));
+  EXPECT_TRUE(NothingLeft(dir));
   test::PutSettingsDword(L"Level", 9);
   test::Flush();
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 9u);
@@ -532,24 +522,13 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
 }
 
 // The main window ("TForm1") of process `pid`, when it has one.
-struct WindowSearch {
-  DWORD pid;
-  HWND found = nullptr;
-};
-BOOL CALLBACK FindMainWindow(HWND w, LPARAM p) {
-  auto* search = reinterpret_cast<WindowSearch*>(p);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(w, &owner);
-  wchar_t cls[32] = {};
-  GetClassNameW(w, cls, 32);
-  if (owner != search->pid || std::wstring(cls) != L"TForm1") return TRUE;
-  search->found = w;
-  return FALSE;
-}
 HWND MainWindowOf(DWORD pid) {
-  WindowSearch search{pid};
-  EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"TForm1", nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == pid) return w;
+  }
+  return nullptr;
 }
 
 // A close never waits for the network: the program itself (its own process)
@@ -563,42 +542,32 @@ TEST(UpdateCheckClose, AServerThatStopsAnsweringNeverHoldsTheClose) {
   test::SigningKey key;
   test::SettingsKeyBackup backup;
   const std::string package = test::Pattern(20000, 6);
-  const struct Case {
-    const char* name;
-    const char* held;  // the fetch the server holds
-    test::HttpAnswer packageAnswer;
-    bool descriptionHeld;
-  } cases[] = {
-      {"description", "Update.ini", {}, true},
-      {"download", "p.bin", {.body = package, .stallAfter = 5000}, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  std::string keyHex;
+  for (unsigned char b : key.PublicKey()) keyHex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+  for (const std::string held : {"Update.ini", "p.bin"}) {
+    SCOPED_TRACE(held);
     test::TempDir dir;
     test::PutCompleteSettings(1, false);
-    const std::string base = std::string("/hold-") + c.name + "/";
+    const std::string base = "/hold-" + held + "/";
     const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() +
                             base.substr(1) + "p.bin\r\n" + test::DownloadKeys(package, "MZ");
-    if (c.descriptionHeld) {
+    if (held == "Update.ini") {
       server.Serve(base + "Update.ini", {.stallBeforeAnswer = true});
     } else {
       server.Serve(base + "Update.ini", {.body = ini});
       server.Serve(base + "Update.sig", {.body = key.Sign(ini)});
-      server.Serve(base + "p.bin", c.packageAnswer);
+      server.Serve(base + "p.bin", {.body = package, .stallAfter = 5000});
     }
     server.Serve(base + "Swapit.exe", {.body = "MZ"});
-    std::string keyHex;
-    for (unsigned char b : key.PublicKey()) keyHex += "0123456789abcdef"[b >> 4], keyHex += "0123456789abcdef"[b & 15];
     std::wstring command = L"\"" + win::Widen(win::ExecutableFolder() + "update_close_app.exe") + L"\" " +
                            win::Widen(server.Base() + base.substr(1)) + L" \"" +
-                           win::Widen(dir.path().substr(0, dir.path().size() - 1)) + L"\" " +
-                           win::Widen(keyHex);
+                           win::Widen(dir.path().substr(0, dir.path().size() - 1)) + L"\" " + win::Widen(keyHex);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION child{};
     ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &child));
     HWND window = nullptr;
-    ASSERT_TRUE(test::PumpUntil([&] { return server.RequestsFor(base + c.held) > 0; }, 20000));
+    ASSERT_TRUE(test::PumpUntil([&] { return server.RequestsFor(base + held) > 0; }, 20000));
     ASSERT_TRUE(test::PumpUntil([&] { return (window = MainWindowOf(child.dwProcessId)) != nullptr; }));
     Sleep(200);  // the held fetch is under way, waiting for data
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -609,16 +578,7 @@ TEST(UpdateCheckClose, AServerThatStopsAnsweringNeverHoldsTheClose) {
     CloseHandle(child.hProcess);
     EXPECT_EQ(server.RequestsFor(base + "Swapit.exe"), 0);
     EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
-    WIN32_FIND_DATAW found;
-    HANDLE left = FindFirstFileW(win::Widen(dir / "*").c_str(), &found);
-    int files = 0;
-    if (left != INVALID_HANDLE_VALUE) {
-      do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
-      } while (FindNextFileW(left, &found));
-      FindClose(left);
-    }
-    EXPECT_EQ(files, 0) << "files of the check left behind";
+    EXPECT_TRUE(NothingLeft(dir)) << "files of the check left behind";
   }
 }
 
