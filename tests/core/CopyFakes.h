@@ -59,7 +59,7 @@ struct Disk : IFileSystem {
   // Present says no; `outAfterReads` > 0 takes it out after that many more reads.
   bool discOut = false;
   int outAfterReads = 0;
-  std::vector<std::string> events;  // "flush P", "save P", "remove P", "size P N", in order
+  std::vector<std::string> events;  // "flush P", "save P", "remove P", in order
   std::string saveError;            // ReplaceContent fails with this text when set
   int64_t writeLimit = -1;    // a write that would grow a file past this fails
   std::string writeError = "I/O error 112";
@@ -168,7 +168,6 @@ inline void File::Flush() {
 inline void File::SetSize(int64_t size) {
   Check("SetSize");
   if (!writable_) throw FileError("File access denied", 5);
-  disk_.events.push_back("size " + path_ + " " + std::to_string(size));
   content_->bytes.resize(static_cast<size_t>(size));
 }
 inline void File::Close() {

@@ -355,181 +355,130 @@ TEST(LevelCopy, WithoutAHighResolutionCounterTheMillisecondClockTimesTheSteps) {
 
 const std::string kMap = kDst + ".map";
 
-// What a rescued destination and its map may say: every byte the map calls
-// read is the source's ("" when so); without a map, the destination is
-// exactly a prefix of the source.
-std::string RecordProblem(fake::Disk& disk, const std::string& data) {
+// What a rescue may leave ("" when all is well): every save and removal of
+// the map right after the destination went to the disk; every byte the map
+// calls read is the source's, and without a map the destination is exactly
+// a prefix of the source.
+std::string RescueProblem(fake::Disk& disk, const std::string& data) {
+  const auto& ev = disk.events;
+  for (size_t i = 0; i < ev.size(); ++i)
+    if ((ev[i] == "save " + kMap || ev[i] == "remove " + kMap) && (i == 0 || ev[i - 1] != "flush " + kDst))
+      return ev[i] + " without the destination flushed first";
   const std::string& got = disk.Bytes(kDst);
   if (InspectMapPath(disk, kMap) != MapSlot::kMap) return data.compare(0, got.size(), got) == 0 ? "" : "not a prefix";
-  const RescueMap map = LoadMapFile(disk, kMap);
-  for (const auto& a : map.Areas())
+  for (const auto& a : LoadMapFile(disk, kMap).Areas())
     if (a.status == kFinished && got.compare(a.pos, a.size, data, a.pos, a.size) != 0)
       return "the map calls " + std::to_string(a.pos) + " read";
   return "";
 }
 
-// Every save of the map comes right after the destination went to the disk,
-// and so does its removal.
-std::string FlushProblem(const std::vector<std::string>& events) {
-  for (size_t i = 0; i < events.size(); ++i)
-    if ((events[i] == "save " + kMap || events[i] == "remove " + kMap) && (i == 0 || events[i - 1] != "flush " + kDst))
-      return events[i] + " without the destination flushed first";
-  return "";
+// A rescue of `data`, unreadable at the offsets `bad`.
+void Rescuing(Rig& rig, const std::string& data, std::vector<int64_t> bad) {
+  rig.view.rescue = true;
+  rig.disk.Put(kSrc, data);
+  rig.disk.unreadableAt = bad.empty() ? -1 : bad[0];
+  if (!bad.empty()) rig.disk.alsoUnreadable.assign(bad.begin() + 1, bad.end());
 }
 
-// Where the map may be written and what stays true when it cannot be: a map
-// saved at the first failing read and at the end (the destination flushed
-// first each time), a map saved by time deleted once every byte is read, a
-// file of the user's at the map's path neither deleted nor replaced (the
-// destination then cut to the bytes read from its start, none when the
-// damage is at the start), and the same cut when the disk has no room for
-// the map. The log names the unread places.
+// The map of a damaged file is kept and true; one saved by time is deleted
+// once every byte is read; a file of the user's at the map's path is neither
+// deleted nor replaced (the destination then cut to the bytes read from its
+// start, none when the damage is at the start), and so is the destination
+// when the disk has no room for the map. The disc taken out is no damage:
+// the map is saved, the log says so and the user is asked; "Ponów" while it
+// is still out asks again, and once it is back the rescue goes on from the
+// map; "Anuluj" ends the file as a stop does (full length, the rest not
+// tried) and the run with it.
 TEST(LevelCopy, RescueModeKeepsTheMapTrueAndTheUsersFileAlone) {
   const int64_t K = 1024;
-  const std::string data = Pattern(200 * K);
+  const std::string data = Pattern(200 * K), notes = "moje notatki", gone = "Błąd: Nośnik jest niedostępny",
+                    asked = "(asked to retry)";
+  auto discOut = [&](Rig& r, bool putBack) {
+    Rescuing(r, data, {100000});
+    r.disk.outAfterReads = 3;  // during the third large read, after the damage
+    r.view.onMediumAsk = [&r, &asked, putBack] {
+      r.disk.discOut = std::count(r.view.log.begin(), r.view.log.end(), Entry{asked, -1}) < 2;
+      return putBack;
+    };
+  };
   struct Case {
     const char* name;
     std::function<void(Rig&)> arrange;
-    std::string error;   // what comes out of the routine
-    int64_t kept;        // the destination's length afterwards
-    const char* map;     // "map", "none" or "user's"
-    std::string unread;  // the log's "Błąd: Nie odczytano " entry ("" when none)
+    std::string error;               // what comes out of the routine
+    int64_t kept;                    // the destination's length afterwards
+    char map;                        // '+' a map naming unread bytes, '-' none, 'u' the user's file
+    std::vector<std::string> trail;  // the log's errors and the questions, in order
   };
   const Case cases[] = {
-      {"healthy", [](Rig&) {}, "", 200 * K, "none", ""},
-      {"two damaged places", [](Rig& r) { r.disk.unreadableAt = 70000, r.disk.alsoUnreadable = {150000}; }, "",
-       200 * K, "map", "Błąd: Nie odczytano 2 B w 2 miejscach"},
-      {"saved by time, then read to the end", [](Rig& r) { r.clock.step = 200000, r.clock.msStep = 6000; }, "",
-       200 * K, "none", ""},
-      {"a file of the user's at the map's path",
-       [](Rig& r) { r.disk.Put(kMap, "moje notatki"), r.disk.unreadableAt = 70000; }, "File access denied", 64 * K,
-       "user's", ""},
-      {"the user's file, damage at the start", [](Rig& r) { r.disk.Put(kMap, "moje notatki"), r.disk.unreadableAt = 10; },
-       "File access denied", 0, "user's", ""},
-      {"no room for the map", [](Rig& r) { r.disk.saveError = "I/O error 112", r.disk.unreadableAt = 70000; },
-       "I/O error 112", 64 * K, "none", ""},
+      {"two damaged places", [&](Rig& r) { Rescuing(r, data, {70000, 150000}); }, "", 200 * K, '+',
+       {"Błąd: Nie odczytano 2 B w 2 miejscach"}},
+      {"saved by time, then read to the end",
+       [&](Rig& r) { Rescuing(r, data, {}), r.clock.step = 200000, r.clock.msStep = 6000; }, "", 200 * K, '-', {}},
+      {"a file of the user's at the map's path", [&](Rig& r) { Rescuing(r, data, {70000}), r.disk.Put(kMap, notes); },
+       "File access denied", 64 * K, 'u', {"Błąd: File access denied"}},
+      {"the user's file, damage at the start", [&](Rig& r) { Rescuing(r, data, {10}), r.disk.Put(kMap, notes); },
+       "File access denied", 0, 'u', {"Błąd: File access denied"}},
+      {"no room for the map", [&](Rig& r) { Rescuing(r, data, {70000}), r.disk.saveError = "I/O error 112"; },
+       "I/O error 112", 64 * K, '-', {"Błąd: I/O error 112"}},
+      {"a short write, no room for the map",
+       [&](Rig& r) { Rescuing(r, data, {}), r.disk.shortWrites = true, r.disk.saveError = "I/O error 112"; },
+       "I/O error 112", 0, '-', {"Błąd: I/O error 112"}},
+      {"the disc taken out, Ponów", [&](Rig& r) { discOut(r, true); }, "", 200 * K, '+',
+       {gone, asked, asked, "Błąd: Nie odczytano 1 B w 1 miejscu"}},
+      {"the disc taken out, Anuluj", [&](Rig& r) { discOut(r, false); }, "Nośnik jest niedostępny", 200 * K, '+',
+       {gone, asked, "Błąd: Nie odczytano " + FormatSize(136 * K) + " w 1 miejscu"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Rig rig;
-    rig.view.rescue = true;
-    rig.disk.Put(kSrc, data);
     c.arrange(rig);
     EXPECT_EQ(rig.Copy(kSrc, kDst, 0), c.error);
     EXPECT_EQ(static_cast<int64_t>(rig.disk.Bytes(kDst).size()), c.kept);
-    EXPECT_EQ(RecordProblem(rig.disk, data), "");
-    EXPECT_EQ(FlushProblem(rig.disk.events), "");
-    const std::string map = c.map;
-    if (map == "user's") EXPECT_EQ(rig.disk.Bytes(kMap), "moje notatki");
-    if (map == "map") EXPECT_GT(LoadMapFile(rig.disk, kMap).Unfinished(), 0);
-    if (map == "none") EXPECT_FALSE(rig.disk.Exists(kMap));
-    const bool saved = std::count(rig.disk.events.begin(), rig.disk.events.end(), "save " + kMap) > 0;
-    EXPECT_EQ(saved, std::string(c.name) != "healthy" && map != "user's" && c.error.empty());
-    const auto unread = std::find_if(rig.view.log.begin(), rig.view.log.end(),
-                                     [](const Entry& e) { return e.text.rfind("Błąd: Nie odczytano ", 0) == 0; });
-    EXPECT_EQ(unread == rig.view.log.end() ? "" : unread->text, c.unread);
+    EXPECT_EQ(RescueProblem(rig.disk, data), "");
+    if (c.map == 'u') EXPECT_EQ(rig.disk.Bytes(kMap), notes);
+    if (c.map == '+') EXPECT_GT(LoadMapFile(rig.disk, kMap).Unfinished(), 0);
+    if (c.map == '-') EXPECT_FALSE(rig.disk.Exists(kMap));
+    std::vector<std::string> trail;
+    for (const Entry& e : rig.view.log)
+      if (e.kind == ekError || e.kind == -1) trail.push_back(e.text);
+    EXPECT_EQ(trail, c.trail);
     EXPECT_EQ(rig.disk.openNow, 0);
   }
 }
 
 // Round one of a run puts off the narrowing of a damaged file (its map saved,
 // its own entries); round two finishes it from that map with the closing
-// entries of a rescued file, as a rescue in one go ends.
+// entries of a rescued file.
 TEST(LevelCopy, RescueInTwoRoundsPutsOffTheNarrowingAndFinishesFromTheMap) {
-  const int64_t K = 1024;
-  const std::string data = Pattern(200 * K);
-  Rig once;
-  once.view.rescue = once.view.checkSizes = true;
-  once.disk.Put(kSrc, data);
-  once.disk.unreadableAt = 70000;
-  once.disk.alsoUnreadable = {150000};
-  ASSERT_EQ(once.Copy(kSrc, kDst, 0), "");
-
+  const std::string data = Pattern(200 * 1024);
   Rig rig;
-  rig.view.rescue = rig.view.checkSizes = true;
-  rig.disk.Put(kSrc, data);
-  rig.disk.unreadableAt = 70000;
-  rig.disk.alsoUnreadable = {150000};
+  Rescuing(rig, data, {70000, 150000});
+  rig.view.checkSizes = true;
   std::vector<PutOffRescue> putOff;
   ASSERT_EQ(rig.Copy(kSrc, kDst, 0, &putOff), "");
   ASSERT_EQ(putOff.size(), 1u);
-  const int64_t left = putOff[0].map.Unfinished();
   const std::vector<Entry> putOffEntries = {
-      {"Odłożono zawężanie uszkodzonych miejsc: pozostało " + FormatSize(left) + " w 1 miejscu", ekInfo},
+      {"Odłożono zawężanie uszkodzonych miejsc: pozostało " + FormatSize(putOff[0].map.Unfinished()) + " w 1 miejscu",
+       ekInfo},
       {"Zapisano mapę odczytu plik.bin.map", ekInfo},
       {"Zamykanie plików", ekInfo},
       {"Odłożono kopiowanie pliku plik.bin", ekInfo}};
   EXPECT_EQ(rig.view.log, Opening() + kLoop + putOffEntries);
   EXPECT_EQ(LoadMapFile(rig.disk, kMap).Areas(), putOff[0].map.Areas());
   EXPECT_EQ(rig.disk.Bytes(kDst).size(), data.size());
-  EXPECT_EQ(rig.disk.openNow, 0);
 
   rig.view.log.clear();
   EXPECT_EQ(NarrowPutOffRescue({rig.disk, rig.clock, rig.view, *rig.pacer}, putOff[0]), 2);
-  const std::vector<Entry> sizes = {
+  const std::vector<Entry> resumed = {{"Wznawianie kopiowania pliku plik.bin", ekInfo}};
+  const std::vector<Entry> unread = {
+      {"Błąd: Nie odczytano 2 B w 2 miejscach", ekError},
+      {"Zapisano mapę odczytu plik.bin.map", ekInfo},
       {"Sprawdzanie rozmiaru pliku", ekInfo},
       {"Rozmiar plików jest taki sam, ale nie wszystkie bajty zostały odczytane - błąd", ekError},
       {"Zakończono sprawdzanie rozmiaru plików", ekInfo}};
-  const std::vector<Entry> resumed = {{"Wznawianie kopiowania pliku plik.bin", ekInfo}};
-  const std::vector<Entry> unread = {{"Błąd: Nie odczytano 2 B w 2 miejscach", ekError},
-                                     {"Zapisano mapę odczytu plik.bin.map", ekInfo}};
-  EXPECT_EQ(rig.view.log, resumed + kLoop + kLoopDone + unread + sizes + kClosing);
-  EXPECT_EQ(rig.disk.Bytes(kDst), once.disk.Bytes(kDst));
-  EXPECT_EQ(LoadMapFile(rig.disk, kMap).Areas(), LoadMapFile(once.disk, kMap).Areas());
-  EXPECT_EQ(FlushProblem(rig.disk.events), "");
+  EXPECT_EQ(rig.view.log, resumed + kLoop + kLoopDone + unread + kClosing);
+  EXPECT_EQ(RescueProblem(rig.disk, data), "");
   EXPECT_EQ(rig.disk.openNow, 0);
-}
-
-// The disc taken out during a rescue is no damage: the map is saved, the log
-// says so and the user is asked. "Ponów" while the disc is still out asks
-// again; once it is back the rescue goes on from the map and ends as one
-// never interrupted. "Anuluj" ends the file as a stop does (full length, the
-// map naming only what was read) and the run with it.
-TEST(LevelCopy, ADiscTakenOutDuringARescueIsNoDamage) {
-  const int64_t K = 1024;
-  const std::string data = Pattern(300 * K);
-  Rig whole;
-  whole.view.rescue = true;
-  whole.disk.Put(kSrc, data);
-  whole.disk.unreadableAt = 100000;
-  ASSERT_EQ(whole.Copy(kSrc, kDst, 2), "");
-  for (bool putBack : {true, false}) {
-    SCOPED_TRACE(putBack ? "Ponów" : "Anuluj");
-    Rig rig;
-    rig.view.rescue = true;
-    rig.disk.Put(kSrc, data);
-    rig.disk.unreadableAt = 100000;
-    rig.disk.outAfterReads = 3;  // during the third large read, after the damage
-    int asks = 0;
-    rig.view.onMediumAsk = [&] {
-      if (++asks == 2) rig.disk.discOut = false;
-      return putBack;
-    };
-    const std::string error = rig.Copy(kSrc, kDst, 2);
-    EXPECT_EQ(error, putBack ? "" : "Nośnik jest niedostępny");
-    EXPECT_EQ(asks, putBack ? 2 : 1);
-    EXPECT_EQ(rig.disk.Bytes(kDst).size(), data.size());
-    EXPECT_EQ(RecordProblem(rig.disk, data), "");
-    EXPECT_EQ(FlushProblem(rig.disk.events), "");
-    EXPECT_EQ(rig.disk.openNow, 0);
-    const RescueMap map = LoadMapFile(rig.disk, kMap);
-    std::vector<Entry> expected = Opening() + kLoop + Error("Nośnik jest niedostępny") +
-                                  std::vector<Entry>{{"(asked to retry)", -1}};
-    if (putBack) {
-      expected.push_back({"(asked to retry)", -1});
-      EXPECT_EQ(map.Areas(), LoadMapFile(whole.disk, kMap).Areas());
-      EXPECT_EQ(rig.disk.Bytes(kDst), whole.disk.Bytes(kDst));
-    } else {
-      // The read that found the disc gone left what follows not tried.
-      EXPECT_EQ(map.NextArea(0, kNonTried)->pos, 128 * K);
-      EXPECT_EQ(map.Total(kBadSector) + map.Total(kNonScraped), 0);
-    }
-    expected = expected + kLoopDone +
-               Error("Nie odczytano " + FormatSize(map.Unfinished()) + " w " +
-                     (map.UnfinishedPlaces() == 1 ? std::string("1 miejscu") : "2 miejscach")) +
-               std::vector<Entry>{{"Zapisano mapę odczytu plik.bin.map", ekInfo}} + kClosing;
-    EXPECT_EQ(rig.view.log, expected);
-  }
 }
 
 TEST(EventLogModel, AddsRewritesTheNewestAndCountsChanges) {
