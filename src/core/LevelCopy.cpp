@@ -53,7 +53,7 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
   view.LogEvent("Powiązywanie plików", ekInfo);
   OpenedPair files;
   // A rescue's own files may be opened through another layer (see CopyEnvironment).
-  IFileSystem& opener = staleMap && env.rescueFiles ? *env.rescueFiles : env.files;
+  IFileSystem& opener = staleMap ? env.RescueLayer() : env.files;
   view.LogEvent("Przygotowywanie plików do kopiowania", ekInfo);
   try {
     files.src = opener.Open(source, OpenMode::ReadShared);
@@ -326,7 +326,7 @@ int64_t RescuePair(const CopyEnvironment& env, OpenedPair& opened, MapKeeper& ke
     Opened(opened.dst);
     if (!keeper.OnDisk()) map = RescueMap(size);
     CopyRescueWindow window(env, map);
-    RescueSession session(window, keeper, env.rescueFiles ? *env.rescueFiles : env.files, file.source);
+    RescueSession session(window, keeper, env.RescueLayer(), file.source);
     try {
       result = session.Run(opened.src, *opened.dst, map, env.clock, env.pacer, options);
     } catch (const FileError& e) {
@@ -402,7 +402,7 @@ int64_t NarrowPutOffRescue(const CopyEnvironment& env, PutOffRescue& file) {
   ICopyView& view = env.view;
   view.LogEvent("Wznawianie kopiowania pliku " + FileNamePart(file.source), ekInfo);
   MapKeeper keeper(env.files, MapPathFor(file.destination), true);
-  IFileSystem& opener = env.rescueFiles ? *env.rescueFiles : env.files;
+  IFileSystem& opener = env.RescueLayer();
   OpenedPair opened;
   try {
     opened.src = opener.Open(file.source, OpenMode::ReadShared);

@@ -74,6 +74,8 @@ struct CopyEnvironment {
   // In rescue mode the source and the destination are opened through this
   // one when it is set (the window's layer runs their calls off its thread).
   IFileSystem* rescueFiles = nullptr;
+  // The layer a rescue's files are opened and checked through.
+  IFileSystem& RescueLayer() const { return rescueFiles ? *rescueFiles : files; }
 };
 
 // A file of a rescue copy run whose damaged places are left to narrow in
