@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ErrorReports.h"
 #include "support/SettingsKey.h"
 #include "support/UiTest.h"
 #include "ui/Application.h"
@@ -23,11 +24,6 @@
 
 namespace sk::ui {
 namespace {
-
-std::vector<std::string>* g_reports = nullptr;
-void CollectReport(const std::string& text) {
-  if (g_reports) g_reports->push_back(text);
-}
 
 // Records the shut-down calls instead of making them.
 class FakeReboot : public win::TWinReboot {
@@ -58,8 +54,6 @@ class CopyRun : public testing::Test {
   void SetUp() override {
     test::Flush();
     test::PutCompleteSettings(1, true);
-    g_reports = &reports;
-    SetErrorSink(CollectReport);
     StartUp();
     Main().SetTrayShell(&tray);
     Main().SetWinReboot(&reboot);
@@ -70,8 +64,6 @@ class CopyRun : public testing::Test {
   }
   void TearDown() override {
     ShutDown();
-    SetErrorSink(nullptr);
-    g_reports = nullptr;
     test::Flush();  // a closed main window leaves a quit message behind
   }
 
@@ -140,6 +132,7 @@ class CopyRun : public testing::Test {
   NoTray tray;
   FakeReboot reboot;
   std::vector<std::string> reports;
+  test::ErrorReports collecting{reports};
   size_t firstEntry = 0;
 };
 
@@ -234,7 +227,7 @@ TEST_F(CopyRun, EmptyListEmptyDestinationAndAMissingParent) {
     EXPECT_EQ(box.Caption(), "Sektorian");
     EXPECT_EQ(box.Text(), "Invalid filename.");
   }
-  SetErrorSink(CollectReport);
+  collecting.Collect();
   EXPECT_EQ(Entries(), (std::vector<std::string>{"Tworzenie folderu docelowego"}));
   EXPECT_FALSE(test::FileExists(dir / "nie-ma"));
   ExpectIdle();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ErrorReports.h"
 #include "support/FakeTrayShell.h"
 #include "support/SettingsKey.h"
 #include "support/UiTest.h"
@@ -25,11 +26,6 @@ namespace sk::ui {
 namespace {
 
 using Paths = std::vector<std::string>;
-
-std::vector<std::string>* g_reports = nullptr;
-void CollectReport(const std::string& text) {
-  if (g_reports) g_reports->push_back(text);
-}
 
 // Records every call that would reach the shell's taskbar list.
 struct RecordingTaskbar : ITaskbar {
@@ -77,8 +73,6 @@ class Desktop : public testing::Test {
   void SetUp() override {
     test::Flush();
     test::PutCompleteSettings(4, false);
-    g_reports = &reports;
-    SetErrorSink(CollectReport);
     StartUp();
     Main().SetTrayShell(&tray);
     Main().SetTaskbar(&taskbar);
@@ -87,8 +81,6 @@ class Desktop : public testing::Test {
   }
   void TearDown() override {
     ShutDown();
-    SetErrorSink(nullptr);
-    g_reports = nullptr;
     test::Flush();  // a closed main window leaves a quit message behind
   }
 
@@ -135,6 +127,7 @@ class Desktop : public testing::Test {
 
   test::SettingsKeyBackup backup;  // outlives the forms, which save at close
   std::vector<std::string> reports;
+  test::ErrorReports collecting{reports};
   test::FakeTrayShell tray;
   RecordingTaskbar taskbar;
   test::TempDir dir;

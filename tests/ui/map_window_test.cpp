@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/RescueMap.h"
+#include "support/ErrorReports.h"
 #include "support/SettingsKey.h"
 #include "support/UiTest.h"
 #include "ui/Application.h"
@@ -22,11 +23,6 @@
 
 namespace sk::ui {
 namespace {
-
-std::vector<std::string>* g_reports = nullptr;
-void CollectReport(const std::string& text) {
-  if (g_reports) g_reports->push_back(text);
-}
 
 constexpr COLORREF kRed = RGB(220, 0, 0), kOrange = RGB(255, 170, 0), kGrey = RGB(190, 190, 190),
                    kGreen = RGB(0, 170, 0);
@@ -71,8 +67,6 @@ class MapWindow : public testing::Test {
   void SetUp() override {
     test::Flush();
     test::PutCompleteSettings(1, true);
-    g_reports = &reports;
-    SetErrorSink(CollectReport);
     StartUp();
     ShowWindow(Main().hwnd(), SW_SHOWNORMAL);
     Main().Mapaodczytu1Click();
@@ -80,8 +74,6 @@ class MapWindow : public testing::Test {
   }
   void TearDown() override {
     ShutDown();
-    SetErrorSink(nullptr);
-    g_reports = nullptr;
     test::Flush();
     EXPECT_TRUE(reports.empty()) << reports.front();
   }
@@ -145,6 +137,7 @@ class MapWindow : public testing::Test {
   }
 
   std::vector<std::string> reports;
+  test::ErrorReports collecting{reports};
   test::SettingsKeyBackup backup;
   test::TempDir dir;
   std::string dialogTitle, proposed, filters;
