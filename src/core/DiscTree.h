@@ -1,0 +1,76 @@
+// A disc's file system as far as its sectors could be read: the folders and
+// files of an ISO 9660 (primary, Joliet, Rock Ridge) or UDF disc, each file
+// with the places of its data on the disc, and the file system's own
+// sectors. The readers get the sectors through ISectorSource, which says
+// when a sector cannot be had (unreadable, or not read yet): such a sector is
+// never taken as zeros; what it held is listed as unknown instead.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sk {
+
+inline constexpr int64_t kDiscSectorSize = 2048;
+
+// The sectors of a disc (or of its image) as the readers get them.
+class ISectorSource {
+ public:
+  virtual ~ISectorSource() = default;
+  // The disc's length in sectors.
+  virtual int64_t SectorCount() = 0;
+  // Fills `out` (kDiscSectorSize bytes) with sector `sector`; false when it
+  // cannot be had now (unreadable, not read yet, or past the end). Never
+  // throws for such a sector.
+  virtual bool ReadSector(int64_t sector, unsigned char* out) = 0;
+};
+
+// Where a part of a file's data lies: `size` bytes from byte `pos` of the
+// disc. Two special places: bytes recorded as zeros by the file system (not
+// on the disc at all), and bytes the file system puts outside the disc (they
+// can never be read).
+struct DiscExtent {
+  static constexpr int64_t kZeros = -1;
+  static constexpr int64_t kOutside = -2;
+  int64_t pos = 0;
+  int64_t size = 0;
+  bool operator==(const DiscExtent&) const = default;
+};
+
+struct DiscEntry {
+  // From the disc's root, each name after a backslash: "\Dokumenty\list.doc".
+  // Names are UTF-8 and usable as Windows file names: control characters and
+  // <>:"/\|?* are replaced by '_', trailing dots and spaces dropped.
+  std::string path;
+  // A folder whose content could not be read from any of the file system's
+  // trees: listed as one entry, "Nieznana zawartość (uszkodzone sektory)".
+  // Its path is the folder's own.
+  bool unknown = false;
+  int64_t size = 0;                 // the file's length in bytes (0 for unknown)
+  std::vector<DiscExtent> extents;  // the file's data in file order; sizes add up to `size`
+};
+
+enum class DiscFormat { kNone, kIso9660, kUdf };
+
+struct DiscTree {
+  DiscFormat format = DiscFormat::kNone;  // kNone: "Nie rozpoznano systemu plików"
+  std::string label;                      // the volume label (may be empty)
+  // Files and unknown folders, sorted by path (compared as Windows compares
+  // names: case-insensitively). Empty folders are not listed.
+  std::vector<DiscEntry> entries;
+  // The file system's own sectors that were read or asked for (descriptors,
+  // path tables, directories, file entries), in bytes, sorted and merged.
+  std::vector<DiscExtent> system;
+};
+
+// Reads the file system of `disc`: UDF where it is found (a DVD with UDF and
+// ISO 9660 side by side is read as UDF, the ISO 9660 trees filling in what
+// UDF cannot give), else ISO 9660 (Joliet names over primary ones, Rock Ridge
+// names where present). Where a tree's sector cannot be had the others are
+// used (Joliet and primary trees, path tables, UDF's reserve sequence and
+// metadata mirror). Hostile input (loops, extents past the end, lengths that
+// overflow, more than 32 levels) is never followed; it never throws for the
+// disc's content.
+DiscTree ReadDiscTree(ISectorSource& disc);
+
+}  // namespace sk
