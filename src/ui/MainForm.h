@@ -99,6 +99,7 @@ class TForm1 : public Window {
   void SpeedButton4Click();  // "Resumak"
   void Button6Click();       // "Aktualizacja programu"
   void SpeedButton2Click();  // "Ustawienia programu"
+  void Podrcznik1Click();    // "Podręcznik": the user's guide in the browser
   void SpeedButton3Click();  // "Strona WWW"
   void Oprogramie1Click();   // "O programie"
   void Mapaodczytu1Click();  // "Mapa odczytu...": the read map window, brought to the front

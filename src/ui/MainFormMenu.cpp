@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "ui/Guide.h"
 #include "ui/MainForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
@@ -47,6 +48,8 @@ constexpr MenuItemSpec kMenuItems[] = {
     {"Narzdzia1", "Aktualizacjaprogramu1", "Aktualizacja programu", FCONTROL, 'K', "Ctrl+K"},
     {"Narzdzia1", nullptr, nullptr, 0, 0, nullptr},
     {"Narzdzia1", "Ustawieniaprogramu1", "Ustawienia programu", FCONTROL, 'U', "Ctrl+U"},
+    {"Pomoc1", "Podrcznik1", "Podręcznik", 0, 0, "F1"},
+    {"Pomoc1", nullptr, nullptr, 0, 0, nullptr},
     {"Pomoc1", "StronaWWW1", "Strona WWW", FCONTROL, 'W', "Ctrl+W"},
     {"Pomoc1", nullptr, nullptr, 0, 0, nullptr},
     {"Pomoc1", "Oprogramie1", "O programie", FCONTROL, 'G', "Ctrl+G"},
@@ -79,6 +82,7 @@ constexpr CommandSpec kCommands[] = {
     {"Mapaodczytu1", &TForm1::Mapaodczytu1Click},
     {"Aktualizacjaprogramu1", &TForm1::Button6Click},
     {"Ustawieniaprogramu1", &TForm1::SpeedButton2Click},
+    {"Podrcznik1", &TForm1::Podrcznik1Click},
     {"StronaWWW1", &TForm1::SpeedButton3Click},
     {"Oprogramie1", &TForm1::Oprogramie1Click},
     {"Poka1", &TForm1::Poka1Click},
@@ -184,6 +188,9 @@ void TForm1::SpeedButton2Click() {
 void TForm1::SpeedButton4Click() {
   if (form3_) form3_->ShowModeless();
 }
+
+// F1 itself is caught for every window in the message filter (OpenGuide).
+void TForm1::Podrcznik1Click() { OpenGuide(hwnd_); }
 
 void TForm1::SpeedButton3Click() {
   ShellExecuteW(hwnd_, L"open", kHomePage, nullptr, nullptr, SW_SHOWNORMAL);

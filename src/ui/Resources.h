@@ -5,3 +5,4 @@
 #define IDI_EVENT_SUCCESS 202
 #define IDI_EVENT_INFO 203
 #define IDB_LOGO 301
+#define IDR_GUIDE 401

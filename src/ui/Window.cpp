@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "core/Text.h"
+#include "ui/Guide.h"
 #include "win/Utf.h"
 
 namespace sk::ui {
@@ -63,7 +64,15 @@ void RegisterWindowClass(const wchar_t* name, WNDPROC proc, bool programIcon, bo
 }
 
 void SetMessageFilter(MessageFilter filter) { g_filter = filter; }
-bool FilterMessage(MSG& msg) { return g_filter && g_filter(msg); }
+bool FilterMessage(MSG& msg) {
+  // F1 in any window of the program opens the guide: caught here, before
+  // any window sees it, so that every window has it, also during a run.
+  if (msg.message == WM_KEYDOWN && msg.wParam == VK_F1 && !(msg.lParam & (1 << 30)) && msg.hwnd) {
+    OpenGuide(GetAncestor(msg.hwnd, GA_ROOT));
+    return true;
+  }
+  return g_filter && g_filter(msg);
+}
 
 void PumpMessages() {
   MSG msg;
