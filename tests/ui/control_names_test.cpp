@@ -28,14 +28,14 @@ const std::string kSources = "Z:" SEKTORIAN_SOURCE_DIR "/src/ui/";
 
 // The names in the source files matching `pattern`: string literals shaped
 // like the design tables' names (a capital, letters, a number: "Button7",
-// "Narzdzia1"), leaving out the forms' class names.
+// "Narzdzia1"), leaving out the forms' class names and key names ("F1").
 std::set<std::string> NamesIn(const std::string& pattern) {
   std::set<std::string> names;
   WIN32_FIND_DATAA found{};
   HANDLE find = FindFirstFileA((kSources + pattern).c_str(), &found);
   EXPECT_NE(find, INVALID_HANDLE_VALUE) << pattern;
   if (find == INVALID_HANDLE_VALUE) return names;
-  static const std::regex literal("\"([A-Z][A-Za-z]*[0-9]+)\"");
+  static const std::regex literal("\"([A-Z][A-Za-z]+[0-9]+)\"");
   do {
     std::ifstream in(kSources + found.cFileName);
     std::stringstream text;
