@@ -8,6 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "support/SettingsKey.h"
+#include "ui/Application.h"
+#include "ui/MainForm.h"
 #include "win/Utf.h"
 
 namespace sk::test {
@@ -35,6 +38,14 @@ void Flush() {
     }
     Sleep(1);
   }
+}
+
+void StartProgram() {
+  Flush();
+  PutCompleteSettings(1, true);
+  ui::StartUp();
+  ShowWindow(ui::App().form1->hwnd(), SW_SHOWNORMAL);
+  Flush();
 }
 
 WhileModal::WhileModal(HWND owner, std::function<bool()> step, int limitMs)

@@ -15,6 +15,11 @@ bool PumpUntil(const std::function<bool()>& done, int ms = 5000);
 // Pump whatever is pending now, several rounds.
 void Flush();
 
+// The program started as the window tests start it: complete settings (level
+// 1, the size check on) in the registry, its forms created, the main window
+// shown, every message handled. ui::ShutDown() ends it.
+void StartProgram();
+
 // A window's text as UTF-8.
 std::string WindowText(HWND h);
 

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "support/ErrorReports.h"
-#include "support/SettingsKey.h"
 #include "support/ShellRecorder.h"
 #include "support/UiTest.h"
 #include "ui/Application.h"
@@ -28,11 +27,7 @@ namespace {
 class Guide : public testing::Test {
  protected:
   void SetUp() override {
-    test::Flush();
-    test::PutCompleteSettings(1, true);
-    StartUp();
-    ShowWindow(Main().hwnd(), SW_SHOWNORMAL);
-    test::Flush();
+    test::StartProgram();
     DeleteFileW(win::Widen(GuidePath()).c_str());
   }
   void TearDown() override {

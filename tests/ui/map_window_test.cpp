@@ -65,10 +65,7 @@ Picture ReadPng(const std::string& path) {
 class MapWindow : public testing::Test {
  protected:
   void SetUp() override {
-    test::Flush();
-    test::PutCompleteSettings(1, true);
-    StartUp();
-    ShowWindow(Main().hwnd(), SW_SHOWNORMAL);
+    test::StartProgram();
     Main().Mapaodczytu1Click();
     test::Flush();
   }
