@@ -37,8 +37,9 @@ struct ImageSource : ISectorSource {
 };
 
 Bytes ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+  Bytes b(fs::file_size(p));
+  std::ifstream(p, std::ios::binary).read(reinterpret_cast<char*>(b.data()), b.size());
+  return b;
 }
 
 void WriteFile(const fs::path& p, const Bytes& data) {
@@ -88,18 +89,38 @@ Images& Made() {
   return images;
 }
 
-fs::path Image(const std::string& options) {
+// A tree of folders and files besides the files above, made once.
+fs::path Source(const std::string& name) {
+  const fs::path dir = Made().dir / name;
+  if (name == "src" || fs::exists(dir)) return dir;
+  if (name == "deep") {
+    fs::path p = dir;
+    for (int i = 1; i <= 34; ++i) {
+      p /= "d" + std::to_string(i);
+      WriteFile(p / "f.txt", Pattern(10, i));
+    }
+  } else if (name == "many") {  // 20,000 files in 2,000 folders, all made of one file
+    WriteFile(dir / "one", Pattern(1, 0));
+    std::ofstream list(dir / "list");
+    for (int d = 0; d < 2000; ++d)
+      for (int f = 0; f < 10; ++f) list << "folder " << d << "/plik " << f << ".txt=" << (dir / "one").string() << "\n";
+  }
+  return dir;
+}
+
+fs::path Image(const std::string& options, const std::string& source = "src") {
   Images& m = Made();
-  if (!m.made.count(options)) {
+  const std::string key = options + "|" + source;
+  if (!m.made.count(key)) {
     const fs::path out = m.dir / ("img" + std::to_string(m.made.size()) + ".iso");
     int status = 0;
-    test::RunCommand("genisoimage -quiet " + options + " -V Etykieta -o '" + out.string() + "' '" +
-                         (m.dir / "src").string() + "'",
-                     status);
+    const std::string what = source == "many" ? "-graft-points -path-list '" + (Source(source) / "list").string() + "'"
+                                              : "'" + Source(source).string() + "'";
+    test::RunCommand("genisoimage -quiet " + options + " -V Etykieta -o '" + out.string() + "' " + what, status);
     EXPECT_EQ(status, 0) << options;
-    m.made[options] = out;
+    m.made[key] = out;
   }
-  return m.made[options];
+  return m.made[key];
 }
 
 struct CleanUp : ::testing::Environment {
@@ -282,6 +303,110 @@ INSTANTIATE_TEST_SUITE_P(Images, DiscTreeRows, ::testing::ValuesIn(kRows), [](co
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   return n;
 });
+
+// Hostile discs: what the reader lists instead of following them.
+struct HostileRow {
+  const char* name;
+  const char* options;
+  const char* source;
+  std::function<void(const fs::path&, Bytes&)> spoil;
+  std::function<void(const DiscTree&, const Bytes&)> check;
+};
+
+// Points the records of folder `name` in the root (both trees) at the root itself.
+void LoopToRoot(const fs::path& image, Bytes& b, const std::string& name) {
+  for (const char* tree : {"-J", "-R"}) {
+    const int64_t root = FolderSector(image, tree, "/");
+    std::string needle = name;
+    if (std::string(tree) == "-J") {
+      needle.clear();
+      for (char c : name) needle += std::string{'\0', c};
+    } else {
+      std::transform(needle.begin(), needle.end(), needle.begin(), ::toupper);
+      needle.resize(std::min<size_t>(needle.size(), 8));
+    }
+    const auto sector = std::string_view(reinterpret_cast<const char*>(b.data()) + root * kDiscSectorSize, kDiscSectorSize);
+    const size_t at = sector.find(needle);
+    ASSERT_NE(at, std::string_view::npos) << tree;
+    unsigned char* r = b.data() + root * kDiscSectorSize + at - 33;
+    for (int i = 0; i < 4; ++i) {
+      r[2 + i] = static_cast<unsigned char>(root >> (8 * i));
+      r[9 - i] = static_cast<unsigned char>(root >> (8 * i));
+    }
+  }
+}
+
+const HostileRow kHostile[] = {
+    {"deeper than 32 levels", "-J -R -D", "deep", nullptr,
+     [](const DiscTree& t, const Bytes&) {
+       std::string deepest;
+       for (int i = 1; i <= 33; ++i) deepest += "\\d" + std::to_string(i);
+       std::vector<std::string> unknown;
+       for (const auto& e : t.entries)
+         if (e.unknown) unknown.push_back(e.path);
+       EXPECT_EQ(unknown, std::vector<std::string>{deepest});
+       EXPECT_EQ(t.entries.size(), 33u);  // the files of the 32 levels above
+     }},
+    {"a folder that loops to the root", "-J -R", "src",
+     [](const fs::path& p, Bytes& b) { LoopToRoot(p, b, "Dokumenty"); },
+     [](const DiscTree& t, const Bytes&) {
+       std::vector<std::string> paths;
+       for (const auto& e : t.entries) paths.push_back(e.path);
+       EXPECT_EQ(paths, (std::vector<std::string>{"\\Muzyka\\pusty.txt", "\\Muzyka\\utwór 1.mp3", "\\readme.txt"}));
+     }},
+    {"the last file past the disc's end", "-J -R -no-pad", "src",
+     [](const fs::path&, Bytes& b) {
+       // The image ends halfway through its last file (the largest, written last).
+       b.resize(b.size() - 20 * kDiscSectorSize);
+     },
+     [](const DiscTree& t, const Bytes& b) {
+       int outside = 0;
+       for (const DiscEntry& e : t.entries) {
+         int64_t total = 0;
+         for (const DiscExtent& x : e.extents) {
+           total += x.size;
+           if (x.pos == DiscExtent::kOutside) ++outside;
+           else EXPECT_LE(x.pos + x.size, static_cast<int64_t>(b.size())) << e.path;
+         }
+         EXPECT_EQ(total, e.size) << e.path;
+       }
+       EXPECT_EQ(outside, 1);
+     }},
+};
+
+class DiscTreeHostile : public ::testing::TestWithParam<HostileRow> {};
+void PrintTo(const HostileRow& row, std::ostream* os) { *os << row.name; }
+
+TEST_P(DiscTreeHostile, IsNotFollowed) {
+  const HostileRow& row = GetParam();
+  ImageSource source;
+  const fs::path image = Image(row.options, row.source);
+  source.image = ReadAll(image);
+  if (row.spoil) row.spoil(image, source.image);
+  row.check(ReadDiscTree(source), source.image);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, DiscTreeHostile, ::testing::ValuesIn(kHostile), [](const auto& info) {
+  std::string n = info.param.name;
+  for (char& c : n)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return n;
+});
+
+// 20,000 files in 2,000 folders, from an image already read: all listed, in
+// well under a second (the figure is printed).
+TEST(DiscTree, ListsManyFilesFast) {
+  for (const char* options : {"-J -R", "-J -R -udf"}) {
+    ImageSource source;
+    source.image = ReadAll(Image(options, "many"));
+    const auto start = std::chrono::steady_clock::now();
+    const DiscTree tree = ReadDiscTree(source);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("disc tree %s: %zu entries in %.3f s\n", options, tree.entries.size(), seconds);
+    EXPECT_EQ(tree.entries.size(), 20000u);
+    EXPECT_EQ(tree.entries[10].path, "\\folder 1\\plik 0.txt");
+  }
+}
 
 }  // namespace
 }  // namespace sk
