@@ -22,8 +22,10 @@ enum Tag : uint32_t {
   kExtendedFileEntry = 266,
 };
 
+}  // namespace
+
 // CRC-ITU-T (x^16 + x^12 + x^5 + 1, starting from 0), a byte at a time.
-uint16_t Crc(const unsigned char* p, size_t n) {
+uint16_t TagCrc(const unsigned char* p, size_t n) {
   static const auto table = [] {
     std::array<uint16_t, 256> t{};
     for (unsigned i = 0; i < 256; ++i) {
@@ -38,6 +40,8 @@ uint16_t Crc(const unsigned char* p, size_t n) {
   return crc;
 }
 
+namespace {
+
 // A descriptor tag that is whole: its checksum, its CRC over the bytes there
 // are, its identifier and (unless negative) its location.
 bool TagOk(const unsigned char* p, size_t avail, uint32_t id, int64_t location) {
@@ -47,7 +51,7 @@ bool TagOk(const unsigned char* p, size_t avail, uint32_t id, int64_t location) 
     if (i != 4) sum += p[i];
   if ((sum & 0xFF) != p[4]) return false;
   const size_t crcLength = Le16(p + 10);
-  if (16 + crcLength > avail || Crc(p + 16, crcLength) != Le16(p + 8)) return false;
+  if (16 + crcLength > avail || TagCrc(p + 16, crcLength) != Le16(p + 8)) return false;
   return location < 0 || Le32(p + 12) == location;
 }
 

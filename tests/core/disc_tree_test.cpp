@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/DiscRead.h"
 #include "core/DiscTree.h"
 #include "core/RunCommand.h"
 
@@ -179,6 +180,85 @@ int64_t UdfEntry(const Bytes& image, const std::string& name) {
   return -1;
 }
 
+void Put32(unsigned char* p, int64_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+void Put16(unsigned char* p, int64_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+// A UDF descriptor's tag made whole again for its first `length` bytes.
+void Seal(unsigned char* d, size_t length, int64_t location) {
+  Put16(d + 10, length - 16);
+  Put16(d + 8, disc::TagCrc(d + 16, length - 16));
+  Put32(d + 12, location);
+  unsigned sum = 0;
+  for (int i = 0; i < 16; ++i)
+    if (i != 4) sum += d[i];
+  d[4] = static_cast<unsigned char>(sum);
+}
+
+// Turns genisoimage's UDF image into one whose file entries and folders lie
+// in a metadata partition (as UDF 2.50 keeps them): the metadata file covers
+// the whole physical partition block for block, and its mirror a copy of it
+// put after the image's end.
+void MetadataPartition(Bytes& image) {
+  const int64_t n = static_cast<int64_t>(image.size()) / kDiscSectorSize;
+  int64_t start = 0, length = 0, number = 0;
+  for (bool reserve : {false, true})
+    for (int64_t s : UdfSequence(image, reserve)) {
+      unsigned char* d = image.data() + s * kDiscSectorSize;
+      if (d[0] == 5) {
+        start = Le32At(image, s * kDiscSectorSize + 188);
+        length = Le32At(image, s * kDiscSectorSize + 192);
+        number = d[22] | d[23] << 8;
+      }
+    }
+  const int64_t entry = n - start, copy = entry + 2;  // blocks of the physical partition
+  image.resize((n + 2 + length) * kDiscSectorSize);
+  std::copy_n(image.begin() + start * kDiscSectorSize, length * kDiscSectorSize, image.begin() + (n + 2) * kDiscSectorSize);
+  for (int k = 0; k < 2; ++k) {  // the metadata file's entry, then its mirror's
+    unsigned char* fe = image.data() + (n + k) * kDiscSectorSize;
+    fe[0] = 5;  // 261: a file entry
+    fe[1] = 1;
+    fe[2] = 2;
+    Put16(fe + 20, 4);
+    fe[27] = static_cast<unsigned char>(250 + k);
+    Put32(fe + 56, length * kDiscSectorSize);
+    Put32(fe + 172, 8);
+    Put32(fe + 176, length * kDiscSectorSize);
+    Put32(fe + 180, k == 0 ? 0 : copy);
+    Seal(fe, 184, entry + k);
+  }
+  for (bool reserve : {false, true})
+    for (int64_t s : UdfSequence(image, reserve)) {
+      unsigned char* d = image.data() + s * kDiscSectorSize;
+      if (d[0] == 5) {
+        Put32(d + 192, copy + length);
+        Seal(d, 512, s);
+      } else if (d[0] == 6) {
+        std::fill(d + 440, d + kDiscSectorSize, 0);
+        Put32(d + 264, 70);
+        Put32(d + 268, 2);
+        unsigned char* m = d + 440;
+        m[0] = 2;
+        m[1] = 64;
+        std::memcpy(m + 5, "*UDF Metadata Partition", 23);
+        Put16(m + 36, 1);
+        Put16(m + 38, number);
+        Put32(m + 40, entry);
+        Put32(m + 44, entry + 1);
+        Put32(m + 48, 0xFFFFFFFF);
+        m[64] = 1;
+        m[65] = 6;
+        Put16(m + 66, 1);
+        Put16(m + 68, number);
+        Seal(d, 510, s);
+      }
+    }
+}
+
 // Which sectors a row takes away, found in the image by the tools above.
 using Taking = std::function<std::vector<int64_t>(const fs::path&, const Bytes&)>;
 
@@ -201,7 +281,11 @@ struct Row {
   std::vector<std::string> unknown;  // the unknown entries
   std::vector<std::string> lost;     // files not listed (below an unknown folder)
   std::map<std::string, std::string> renamed;  // the path a file is listed under, where not its own
+  std::function<void(Bytes&)> make = nullptr;  // what becomes of the image first
 };
+
+// The ISO 9660 trees' root folders taken away, so that they cannot fill in for UDF.
+const Taking kIsoRootsGone = Both(Folder("-J", "/"), Folder("-R", "/"));
 
 const Row kRows[] = {
     {"iso whole", "-J -R", nullptr, DiscFormat::kIso9660, {}, {}, {}},
@@ -235,6 +319,12 @@ const Row kRows[] = {
      Both(Both(Folder("-J", "/Muzyka/"), Folder("-R", "/Muzyka/")),
           [](const fs::path&, const Bytes& i) { return std::vector<int64_t>{UdfEntry(i, "pusty.txt")}; }),
      DiscFormat::kUdf, {"\\Muzyka\\pusty.txt"}, {"\\Muzyka\\pusty.txt"}, {}},
+    {"udf metadata partition", "-J -R -udf", kIsoRootsGone, DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
+    {"udf metadata file's entries gone, mirror used", "-J -R -udf",
+     Both(kIsoRootsGone, [](const fs::path&, const Bytes& i) {
+       return std::vector<int64_t>{UdfEntry(i, "Dokumenty"), UdfEntry(i, "list.doc"), UdfEntry(i, "Muzyka")};
+     }),
+     DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
@@ -247,6 +337,7 @@ TEST_P(DiscTreeRows, ListsWhatCanBeHadAndNamesTheRestUnknown) {
   const fs::path image = Image(row.options);
   source.image = ReadAll(image);
   ASSERT_GT(source.SectorCount(), 0);
+  if (row.make) row.make(source.image);
   if (row.take)
     for (int64_t s : row.take(image, source.image)) {
       ASSERT_GE(s, 0) << "a sector to take away was not found";
