@@ -284,8 +284,8 @@ struct Row {
   std::function<void(Bytes&)> make = nullptr;  // what becomes of the image first
 };
 
-// The ISO 9660 trees' root folders taken away, so that they cannot fill in for UDF.
-const Taking kIsoRootsGone = Both(Folder("-J", "/"), Folder("-R", "/"));
+// The ISO 9660 volume descriptors taken away, so that its trees cannot fill in for UDF.
+const Taking kIsoGone = [](const fs::path&, const Bytes&) { return std::vector<int64_t>{16, 17}; };
 
 const Row kRows[] = {
     {"iso whole", "-J -R", nullptr, DiscFormat::kIso9660, {}, {}, {}},
@@ -319,9 +319,9 @@ const Row kRows[] = {
      Both(Both(Folder("-J", "/Muzyka/"), Folder("-R", "/Muzyka/")),
           [](const fs::path&, const Bytes& i) { return std::vector<int64_t>{UdfEntry(i, "pusty.txt")}; }),
      DiscFormat::kUdf, {"\\Muzyka\\pusty.txt"}, {"\\Muzyka\\pusty.txt"}, {}},
-    {"udf metadata partition", "-J -R -udf", kIsoRootsGone, DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
+    {"udf metadata partition", "-J -R -udf", kIsoGone, DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
     {"udf metadata file's entries gone, mirror used", "-J -R -udf",
-     Both(kIsoRootsGone, [](const fs::path&, const Bytes& i) {
+     Both(kIsoGone, [](const fs::path&, const Bytes& i) {
        return std::vector<int64_t>{UdfEntry(i, "Dokumenty"), UdfEntry(i, "list.doc"), UdfEntry(i, "Muzyka")};
      }),
      DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
