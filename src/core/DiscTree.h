@@ -73,4 +73,8 @@ struct DiscTree {
 // disc's content.
 DiscTree ReadDiscTree(ISectorSource& disc);
 
+// The order of DiscTree::entries: paths compared name by name, as Windows
+// compares names (case-insensitively); negative, zero or positive.
+int CompareDiscPaths(const std::string& a, const std::string& b);
+
 }  // namespace sk

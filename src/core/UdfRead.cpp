@@ -1,0 +1,429 @@
+// UDF: anchors, the main and reserve volume descriptor sequences, partitions
+// (with the metadata partition and its mirror), the file set, file entries and
+// directories.
+#include <algorithm>
+#include <cstring>
+
+#include "core/DiscRead.h"
+
+namespace sk::disc {
+namespace {
+
+enum Tag : uint32_t {
+  kAnchor = 2,
+  kPartition = 5,
+  kLogicalVolume = 6,
+  kTerminator = 8,
+  kFileSet = 256,
+  kFileId = 257,
+  kAllocationExtent = 258,
+  kFileEntry = 261,
+  kExtendedFileEntry = 266,
+};
+
+uint16_t Crc(const unsigned char* p, size_t n) {
+  uint16_t crc = 0;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= static_cast<uint16_t>(p[i] << 8);
+    for (int b = 0; b < 8; ++b) crc = crc & 0x8000 ? static_cast<uint16_t>(crc << 1 ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+  }
+  return crc;
+}
+
+// A descriptor tag that is whole: its checksum, its CRC over the bytes there
+// are, its identifier and (unless negative) its location.
+bool TagOk(const unsigned char* p, size_t avail, uint32_t id, int64_t location) {
+  if (avail < 16 || Le16(p) != id) return false;
+  unsigned sum = 0;
+  for (int i = 0; i < 16; ++i)
+    if (i != 4) sum += p[i];
+  if ((sum & 0xFF) != p[4]) return false;
+  const size_t crcLength = Le16(p + 10);
+  if (16 + crcLength > avail || Crc(p + 16, crcLength) != Le16(p + 8)) return false;
+  return location < 0 || Le32(p + 12) == location;
+}
+
+// Compressed Unicode (8 or 16 bits a character) as UTF-8.
+std::string Dchars(const unsigned char* p, size_t n) {
+  if (n < 1) return {};
+  std::string s;
+  if (p[0] == 8 || p[0] == 254) {
+    for (size_t i = 1; i < n; ++i) AppendUtf8(s, p[i]);
+  } else if (p[0] == 16 || p[0] == 255) {
+    s = Ucs2BeText(p + 1, n - 1);
+  }
+  return s;
+}
+
+struct Run {  // blocks [from, from + count) of a file at sector `sector`
+  int64_t from, count, sector;
+};
+
+struct PartitionMap {
+  int64_t start = -1, length = 0;  // the physical partition's sectors
+  bool metadata = false;
+  std::vector<Run> main, mirror;   // the metadata file's and its mirror's blocks
+};
+
+struct Address {
+  int64_t block = 0;
+  unsigned map = 0;
+};
+
+struct Node {  // a file entry as far as the readers need it
+  bool folder = false;
+  int64_t length = 0;
+  int adType = 0;
+  unsigned char sector[kDiscSectorSize];
+  int64_t physical = 0;  // where the entry itself lies
+  unsigned adOffset = 0, adLength = 0;
+};
+
+class Udf {
+ public:
+  Udf(Sectors& sectors, Listing& out, std::vector<std::string>& unknown)
+      : s_(sectors), out_(out), unknown_(unknown) {}
+
+  bool Read(std::string& label) {
+    if (!Recognised()) return false;
+    const int64_t n = s_.Count();
+    unsigned char b[kDiscSectorSize];
+    int64_t anchor = -1;
+    for (int64_t at : {int64_t{256}, n - 256, n - 1}) {
+      if (at > 16 && s_.Read(at, b) && TagOk(b, kDiscSectorSize, kAnchor, at)) {
+        anchor = at;
+        break;
+      }
+    }
+    if (anchor < 0) return false;
+    const int64_t mainLength = Le32(b + 16), mainAt = Le32(b + 20);
+    const int64_t reserveLength = Le32(b + 24), reserveAt = Le32(b + 28);
+    s_.Mark(reserveAt, reserveLength / kDiscSectorSize);
+    Sequence seq;
+    ReadSequence(mainAt, mainLength, seq);
+    if (!seq.Whole()) ReadSequence(reserveAt, reserveLength, seq);
+    if (seq.volume.empty() || seq.partitions.empty()) return false;
+    const unsigned char* lvd = seq.volume.data();
+    label = Dchars(lvd + 84, std::min<unsigned>(lvd[84 + 127], 127));
+    if (Le32(lvd + 212) != kDiscSectorSize) return false;
+    ReadMaps(lvd, seq);
+    Address fileSet{Le32(lvd + 248 + 4), Le16(lvd + 248 + 8)};
+    Address root;
+    bool haveRoot = false;
+    if (ReadBlock(fileSet, b) >= 0 && TagOk(b, kDiscSectorSize, kFileSet, fileSet.block)) {
+      root = {Le32(b + 400 + 4), Le16(b + 400 + 8)};
+      haveRoot = true;
+    }
+    if (!haveRoot) {
+      Unknown("");
+      return true;
+    }
+    Walk("", root, 0);
+    return true;
+  }
+
+ private:
+  struct Sequence {
+    std::vector<unsigned char> volume;  // the logical volume descriptor
+    std::vector<std::pair<unsigned, std::pair<int64_t, int64_t>>> partitions;  // number, (start, length)
+    bool broken = false;  // a sector before the terminator could not be had
+    bool Whole() const { return !broken && !volume.empty() && !partitions.empty(); }
+  };
+
+  // The volume recognition sequence names UDF (or cannot be read).
+  bool Recognised() {
+    unsigned char b[kDiscSectorSize];
+    for (int64_t at = 16; at < 16 + 64; ++at) {
+      if (!s_.Read(at, b)) return true;
+      if (b[0] == 0 && std::memcmp(b + 1, "NSR0", 4) == 0) return true;
+      if (std::memcmp(b + 1, "TEA01", 5) == 0) return false;
+      const bool known = std::memcmp(b + 1, "CD001", 5) == 0 || std::memcmp(b + 1, "BEA01", 5) == 0 ||
+                         std::memcmp(b + 1, "CDW02", 5) == 0 || std::memcmp(b + 1, "BOOT2", 5) == 0;
+      if (!known) return false;
+    }
+    return false;
+  }
+
+  void ReadSequence(int64_t at, int64_t length, Sequence& seq) {
+    seq.broken = false;
+    unsigned char b[kDiscSectorSize];
+    const int64_t sectors = std::min<int64_t>(length / kDiscSectorSize, 256);
+    for (int64_t i = 0; i < sectors; ++i) {
+      if (!s_.Read(at + i, b)) {
+        seq.broken = true;
+        continue;
+      }
+      const uint32_t id = Le16(b);
+      if (id == kTerminator && TagOk(b, kDiscSectorSize, id, at + i)) return;
+      if (id == kPartition && TagOk(b, kDiscSectorSize, id, at + i)) {
+        const unsigned number = Le16(b + 22);
+        const bool known = std::any_of(seq.partitions.begin(), seq.partitions.end(),
+                                       [&](const auto& p) { return p.first == number; });
+        if (!known) seq.partitions.push_back({number, {Le32(b + 188), Le32(b + 192)}});
+      } else if (id == kLogicalVolume && TagOk(b, kDiscSectorSize, id, at + i) && seq.volume.empty()) {
+        seq.volume.assign(b, b + kDiscSectorSize);
+      }
+    }
+  }
+
+  void ReadMaps(const unsigned char* lvd, const Sequence& seq) {
+    const unsigned count = std::min<unsigned>(Le32(lvd + 268), 64);
+    const unsigned tableEnd = std::min<unsigned>(440 + Le32(lvd + 264), kDiscSectorSize);
+    auto partition = [&](unsigned number, PartitionMap& m) {
+      for (const auto& [num, place] : seq.partitions)
+        if (num == number) {
+          m.start = place.first;
+          m.length = place.second;
+        }
+    };
+    for (unsigned i = 0, at = 440; i < count && at + 2 <= tableEnd; ++i) {
+      const unsigned type = lvd[at], len = lvd[at + 1];
+      if (len < 2 || at + len > tableEnd) break;
+      PartitionMap m;
+      if (type == 1 && len >= 6) {
+        partition(Le16(lvd + at + 4), m);
+      } else if (type == 2 && len >= 64) {
+        partition(Le16(lvd + at + 38), m);
+        if (std::memcmp(lvd + at + 5, "*UDF Metadata Partition", 23) == 0) {
+          m.metadata = true;
+          maps_.push_back(m);  // the metadata file is read through the plain map
+          PartitionMap& meta = maps_.back();
+          PartitionMap plain = m;
+          plain.metadata = false;
+          meta.main = MetadataRuns(plain, Le32(lvd + at + 40));
+          meta.mirror = MetadataRuns(plain, Le32(lvd + at + 44));
+          at += len;
+          continue;
+        }
+      }
+      maps_.push_back(m);
+      at += len;
+    }
+  }
+
+  // The blocks of the metadata file (or its mirror) whose entry is at `block`.
+  std::vector<Run> MetadataRuns(const PartitionMap& plain, int64_t block) {
+    std::vector<Run> runs;
+    Node node;
+    node.physical = ReadIn(plain, block, node.sector);
+    if (node.physical < 0 || !ParseNode(node, block)) return runs;
+    int64_t from = 0;
+    for (const DiscExtent& x : Extents(node, plain)) {
+      const int64_t blocks = (x.size + kDiscSectorSize - 1) / kDiscSectorSize;
+      if (x.pos >= 0) {
+        runs.push_back({from, blocks, x.pos / kDiscSectorSize});
+        s_.Mark(x.pos / kDiscSectorSize, blocks);
+      }
+      from += blocks;
+    }
+    return runs;
+  }
+
+  // The sector of a block; -1 when the address names no place on the disc.
+  static int64_t SectorOf(const std::vector<Run>& runs, int64_t block) {
+    for (const Run& r : runs)
+      if (block >= r.from && block - r.from < r.count) return r.sector + (block - r.from);
+    return -1;
+  }
+
+  // Reads a block; the sector it came from, or -1 when it cannot be had.
+  int64_t ReadBlock(Address a, unsigned char* out) {
+    return a.map < maps_.size() && a.block >= 0 ? ReadIn(maps_[a.map], a.block, out) : -1;
+  }
+
+  bool ParseNode(Node& node, int64_t block) {
+    const unsigned char* b = node.sector;
+    const uint32_t id = Le16(b);
+    if ((id != kFileEntry && id != kExtendedFileEntry) || !TagOk(b, kDiscSectorSize, id, block)) return false;
+    const bool extended = id == kExtendedFileEntry;
+    node.folder = b[16 + 11] == 4;
+    node.adType = Le16(b + 16 + 18) & 7;
+    const uint64_t length = Le64(b + 56);
+    node.length = length > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(length);
+    const uint64_t ea = Le32(b + (extended ? 208 : 168)), ad = Le32(b + (extended ? 212 : 172));
+    const uint64_t at = (extended ? 216 : 176) + ea;
+    if (at > kDiscSectorSize || ad > kDiscSectorSize - at) return false;
+    node.adOffset = static_cast<unsigned>(at);
+    node.adLength = static_cast<unsigned>(ad);
+    return true;
+  }
+
+  // A file's data in file order (positions in bytes, kZeros, kOutside).
+  std::vector<DiscExtent> Extents(const Node& node, const PartitionMap& own) {
+    std::vector<DiscExtent> out;
+    if (node.adType == 3) {
+      out.push_back({node.physical * kDiscSectorSize + node.adOffset, std::min<int64_t>(node.length, node.adLength)});
+      return out;
+    }
+    const unsigned size = node.adType == 0 ? 8 : node.adType == 1 ? 16 : node.adType == 2 ? 20 : 0;
+    if (size == 0) return out;
+    std::vector<unsigned char> area(node.sector + node.adOffset, node.sector + node.adOffset + node.adLength);
+    int64_t total = 0;
+    for (int rounds = 0; rounds < 4096 && out.size() < 65536;) {
+      bool next = false;
+      for (size_t i = 0; i + size <= area.size() && !next; i += size) {
+        const unsigned char* d = area.data() + i;
+        const uint32_t word = Le32(d);
+        const int64_t length = word & 0x3FFFFFFF;
+        const unsigned type = word >> 30;
+        if (length == 0) break;
+        Address a;
+        const PartitionMap* map = &own;
+        if (node.adType == 0) {
+          a.block = Le32(d + 4);
+        } else {
+          const unsigned char* la = d + (node.adType == 1 ? 4 : 12);
+          a = {Le32(la), Le16(la + 4)};
+          map = a.map < maps_.size() ? &maps_[a.map] : nullptr;
+          if (node.adType == 2 && type != 3) {
+            // The recorded part, then the rest of the extent as zeros.
+            const int64_t recorded = std::min<int64_t>(Le32(d + 4) & 0x3FFFFFFF, length);
+            Place(out, map, a.block, type == 0 ? recorded : 0, length);
+            total += length;
+            continue;
+          }
+        }
+        if (type == 3) {
+          unsigned char b[kDiscSectorSize];
+          const bool ok = map && (node.adType == 0 ? ReadIn(own, a.block, b) : ReadBlock(a, b)) >= 0;
+          if (!ok || !TagOk(b, kDiscSectorSize, kAllocationExtent, a.block)) return out;
+          const int64_t n = std::min<int64_t>({Le32(b + 20), length - 24, kDiscSectorSize - 24});
+          if (n <= 0) return out;
+          area.assign(b + 24, b + 24 + n);
+          next = true;
+          ++rounds;
+          continue;
+        }
+        Place(out, map, a.block, type == 0 ? length : 0, length);
+        total += length;
+      }
+      if (!next) break;
+    }
+    (void)total;
+    return out;
+  }
+
+  // Through the metadata partition: the metadata file, else its mirror.
+  int64_t ReadIn(const PartitionMap& map, int64_t block, unsigned char* out) {
+    if (map.metadata) {
+      for (const auto* runs : {&map.main, &map.mirror}) {
+        const int64_t sector = SectorOf(*runs, block);
+        if (sector >= 0 && s_.Read(sector, out)) return sector;
+      }
+      return -1;
+    }
+    if (map.start < 0 || block >= map.length || !s_.Read(map.start + block, out)) return -1;
+    return map.start + block;
+  }
+
+  // The mirror's copy of a sector of the metadata file (-1: none).
+  int64_t MirrorOf(int64_t sector) const {
+    for (const PartitionMap& m : maps_) {
+      if (!m.metadata) continue;
+      for (const Run& r : m.main)
+        if (sector >= r.sector && sector - r.sector < r.count) return SectorOf(m.mirror, r.from + (sector - r.sector));
+    }
+    return -1;
+  }
+
+  // `length` bytes of an extent at `block` of `map`, the first `recorded` of
+  // them on the disc and the rest zeros.
+  void Place(std::vector<DiscExtent>& out, const PartitionMap* map, int64_t block, int64_t recorded, int64_t length) {
+    if (recorded > 0) {
+      if (!map || map->start < 0) {
+        out.push_back({DiscExtent::kOutside, recorded});
+      } else if (map->metadata) {
+        for (int64_t done = 0; done < recorded && out.size() < (1 << 20); done += kDiscSectorSize) {
+          const int64_t sector = SectorOf(map->main, block + done / kDiscSectorSize);
+          const int64_t n = std::min<int64_t>(kDiscSectorSize, recorded - done);
+          out.push_back({sector < 0 ? DiscExtent::kOutside : sector * kDiscSectorSize, n});
+        }
+      } else {
+        out.push_back({(map->start + block) * kDiscSectorSize, recorded});  // below 2^33 sectors
+      }
+    }
+    if (length > recorded) out.push_back({DiscExtent::kZeros, length - recorded});
+  }
+
+  void Unknown(const std::string& path) {
+    out_.Unknown(path);
+    unknown_.push_back(path.empty() ? "\\" : path);
+  }
+
+  void Walk(const std::string& path, Address icb, int depth) {
+    if (out_.Full()) return;
+    if (depth > kMaxDepth || icb.map >= maps_.size()) {
+      Unknown(path);
+      return;
+    }
+    Node node;
+    node.physical = ReadBlock(icb, node.sector);
+    if (node.physical < 0 || !ParseNode(node, icb.block)) {
+      Unknown(path);
+      return;
+    }
+    const PartitionMap& map = maps_[icb.map];
+    const std::vector<DiscExtent> extents = Extents(node, map);
+    if (!node.folder) {
+      int64_t covered = 0;
+      for (const DiscExtent& x : extents) covered += x.size;  // each below 2^30, at most 2^16 of them
+      out_.File(path, std::min(node.length, covered), extents);
+      return;
+    }
+    if (!visited_.insert(icb.map * (int64_t{1} << 40) + icb.block).second) return;  // a loop
+    std::vector<unsigned char> data;
+    if (!FolderData(node, extents, data)) {
+      Unknown(path);
+      return;
+    }
+    for (size_t at = 0; at + 38 <= data.size() && !out_.Full();) {
+      const unsigned char* f = data.data() + at;
+      if (!TagOk(f, data.size() - at, kFileId, -1)) break;
+      const unsigned characteristics = f[18], nameLength = f[19], implementation = Le16(f + 36);
+      const size_t length = (38 + implementation + nameLength + 3) & ~size_t{3};
+      if (at + 38 + implementation + nameLength > data.size()) break;
+      at += length;
+      if (characteristics & 0x0C) continue;  // deleted, or the parent
+      std::string name = Dchars(f + 38 + implementation, nameLength);
+      if (name.empty() || name == "." || name == "..") continue;
+      Walk(path + "\\" + SafeName(name), {Le32(f + 24), Le16(f + 28)}, depth + 1);
+    }
+  }
+
+  // A folder's bytes; false when any of its sectors cannot be had.
+  bool FolderData(const Node& node, const std::vector<DiscExtent>& extents, std::vector<unsigned char>& data) {
+    const int64_t limit = std::min<int64_t>(node.length, 64 * 1024 * 1024);
+    unsigned char b[kDiscSectorSize];
+    for (const DiscExtent& x : extents) {
+      if (static_cast<int64_t>(data.size()) >= limit) break;
+      if (x.pos < 0) return false;
+      const int64_t n = std::min<int64_t>(x.size, limit - static_cast<int64_t>(data.size()));
+      for (int64_t done = 0; done < n;) {
+        const int64_t pos = x.pos + done;
+        if (!s_.Read(pos / kDiscSectorSize, b)) {
+          const int64_t mirror = MirrorOf(pos / kDiscSectorSize);
+          if (mirror < 0 || !s_.Read(mirror, b)) return false;
+        }
+        const int64_t offset = pos % kDiscSectorSize;
+        const int64_t part = std::min(n - done, kDiscSectorSize - offset);
+        data.insert(data.end(), b + offset, b + offset + part);
+        done += part;
+      }
+    }
+    return true;
+  }
+
+  Sectors& s_;
+  Listing& out_;
+  std::vector<std::string>& unknown_;
+  std::vector<PartitionMap> maps_;
+  std::unordered_set<int64_t> visited_;
+};
+
+}  // namespace
+
+bool ReadUdf(Sectors& sectors, Listing& out, std::string& label, std::vector<std::string>& unknown) {
+  return Udf(sectors, out, unknown).Read(label);
+}
+
+}  // namespace sk::disc
