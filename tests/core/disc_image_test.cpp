@@ -358,6 +358,50 @@ TEST(DiscImageRun, GoesOnFromItsMapAndRefusesAnotherDisc) {
   }
 }
 
+// The sectors as the readers get them: from the image where the map says
+// read, from the drive (one read, then marked) where not tried yet, never
+// where a read failed; a sector that cannot be had is never zeros.
+TEST(DiscImage, ImageSectorsNeverGiveAHoleAsZeros) {
+  struct Row {
+    const char* name;
+    std::string statuses;  // the sector's map, one status per 1024 bytes
+    bool drive, driveFails;
+    bool had;
+    int reads;
+    std::string after;
+  };
+  const Row rows[] = {
+      {"read", "++", true, false, true, 0, "++"},
+      {"not tried", "??", true, false, true, 1, "++"},
+      {"not tried, failing", "??", true, true, false, 1, "--"},
+      {"half read", "+?", true, false, true, 1, "++"},
+      {"bad", "--", true, false, false, 0, "--"},
+      {"half bad", "+-", true, false, false, 0, "+-"},
+      {"a failed large read", "**", true, false, false, 0, "**"},
+      {"not scraped", "//", true, false, false, 0, "//"},
+      {"not tried, the image alone", "??", false, false, false, 0, "??"},
+  };
+  for (const Row& r : rows) {
+    Rig rig;
+    rig.map = RescueMap(4 * S, kFinished);
+    for (int k = 0; k < 2; ++k) rig.map.Set(2 * S + k * 1024, 1024, r.statuses[k]);
+    rig.image.bytes = rig.drive.bytes.substr(0, 4 * S);
+    rig.image.bytes.replace(2 * S, S, std::string(S, '\0'));
+    if (r.driveFails) rig.drive.bad = {2};
+    ImageSectors withDrive(rig.image, rig.map, rig.drive, rig);
+    ImageSectors alone(rig.image, rig.map);
+    std::string got(S, 'x');
+    auto* out = reinterpret_cast<unsigned char*>(got.data());
+    EXPECT_EQ((r.drive ? withDrive : alone).ReadSector(2, out), r.had) << r.name;
+    if (r.had) EXPECT_EQ(got, rig.drive.bytes.substr(2 * S, S)) << r.name;
+    EXPECT_EQ(rig.drive.log.size(), static_cast<size_t>(r.reads)) << r.name;
+    EXPECT_EQ(std::string({rig.map.StatusAt(2 * S), rig.map.StatusAt(2 * S + 1024)}), r.after) << r.name;
+    EXPECT_EQ(rig.image.bytes.substr(2 * S, S), r.had ? rig.drive.bytes.substr(2 * S, S) : std::string(S, '\0'))
+        << r.name;
+    EXPECT_FALSE((r.drive ? withDrive : alone).ReadSector(4, out)) << r.name << ", past the end";
+  }
+}
+
 // What the damage hit, from a map made by hand: the states, the saved list,
 // the cell's owners and a file out of the image.
 TEST(DiscImage, StatesListOwnersAndFilesOutOfTheImage) {
