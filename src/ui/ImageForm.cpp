@@ -526,7 +526,9 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
         stopped = true;
         break;
       }
-    } catch (const FileError& e) {
+    } catch (const std::exception& e) {
+      // Also what is no file's failure ends the run here: the window is
+      // never left locked.
       Log("Błąd: " + std::string(e.what()), ekError);
       failed = true;
       break;

@@ -266,6 +266,12 @@ TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
   w.Button2Click();
   EXPECT_FALSE(w.Running());
   EXPECT_EQ(main_->Runs().Running(), RunKind::None);
+  if (const char* shot = std::getenv("SEKTORIAN_SCREENSHOT")) {  // a picture of the screen, to look at
+    main_->MapWindow().Hide();
+    SetForegroundWindow(w.hwnd());
+    test::Flush();
+    RunUnix(std::string("import -window root ") + shot, unix_ + "/w/done", media_.Disk() + "done");
+  }
   CheckImage(image, true);
 
   // The list: the two files hit, with their unreadable bytes, the rest whole.
