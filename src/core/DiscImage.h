@@ -215,9 +215,11 @@ class DiscImageRun {
  private:
   class Guard;
   void Identify();
-  void ReadFileSystem(Guard& guard);
+  // Each false when the run ends there (a stop; the chosen files changed,
+  // for EnginePass).
+  bool ReadFileSystem(Guard& guard);
   bool ChosenPasses(Guard& guard);
-  bool EnginePass(Guard& guard, const std::vector<DiscExtent>& within, bool retryEarlierBad);
+  bool EnginePass(Guard& guard, const std::vector<DiscExtent>& within);
   void Save();
 
   IFile& device_;
