@@ -81,6 +81,9 @@ inline uint32_t Be32(const unsigned char* p) {
 }
 inline uint64_t Le64(const unsigned char* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
 
+// The CRC of a UDF descriptor's bytes after its tag (CRC-ITU-T).
+uint16_t TagCrc(const unsigned char* p, size_t n);
+
 // The readers: false when the disc holds no such file system.
 bool ReadIso9660(Sectors& sectors, Listing& out, std::string& label);
 bool ReadUdf(Sectors& sectors, Listing& out, std::string& label, std::vector<std::string>& unknown);

@@ -2,6 +2,7 @@
 // (with the metadata partition and its mirror), the file set, file entries and
 // directories.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core/DiscRead.h"
@@ -21,14 +22,25 @@ enum Tag : uint32_t {
   kExtendedFileEntry = 266,
 };
 
-uint16_t Crc(const unsigned char* p, size_t n) {
+}  // namespace
+
+// CRC-ITU-T (x^16 + x^12 + x^5 + 1, starting from 0), a byte at a time.
+uint16_t TagCrc(const unsigned char* p, size_t n) {
+  static const auto table = [] {
+    std::array<uint16_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+      uint16_t c = static_cast<uint16_t>(i << 8);
+      for (int b = 0; b < 8; ++b) c = c & 0x8000 ? static_cast<uint16_t>(c << 1 ^ 0x1021) : static_cast<uint16_t>(c << 1);
+      t[i] = c;
+    }
+    return t;
+  }();
   uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= static_cast<uint16_t>(p[i] << 8);
-    for (int b = 0; b < 8; ++b) crc = crc & 0x8000 ? static_cast<uint16_t>(crc << 1 ^ 0x1021) : static_cast<uint16_t>(crc << 1);
-  }
+  for (size_t i = 0; i < n; ++i) crc = static_cast<uint16_t>(crc << 8 ^ table[(crc >> 8 ^ p[i]) & 0xFF]);
   return crc;
 }
+
+namespace {
 
 // A descriptor tag that is whole: its checksum, its CRC over the bytes there
 // are, its identifier and (unless negative) its location.
@@ -39,7 +51,7 @@ bool TagOk(const unsigned char* p, size_t avail, uint32_t id, int64_t location) 
     if (i != 4) sum += p[i];
   if ((sum & 0xFF) != p[4]) return false;
   const size_t crcLength = Le16(p + 10);
-  if (16 + crcLength > avail || Crc(p + 16, crcLength) != Le16(p + 8)) return false;
+  if (16 + crcLength > avail || TagCrc(p + 16, crcLength) != Le16(p + 8)) return false;
   return location < 0 || Le32(p + 12) == location;
 }
 

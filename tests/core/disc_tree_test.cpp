@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/DiscRead.h"
 #include "core/DiscTree.h"
 #include "core/RunCommand.h"
 
@@ -37,8 +38,9 @@ struct ImageSource : ISectorSource {
 };
 
 Bytes ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+  Bytes b(fs::file_size(p));
+  std::ifstream(p, std::ios::binary).read(reinterpret_cast<char*>(b.data()), b.size());
+  return b;
 }
 
 void WriteFile(const fs::path& p, const Bytes& data) {
@@ -88,18 +90,38 @@ Images& Made() {
   return images;
 }
 
-fs::path Image(const std::string& options) {
+// A tree of folders and files besides the files above, made once.
+fs::path Source(const std::string& name) {
+  const fs::path dir = Made().dir / name;
+  if (name == "src" || fs::exists(dir)) return dir;
+  if (name == "deep") {
+    fs::path p = dir;
+    for (int i = 1; i <= 34; ++i) {
+      p /= "d" + std::to_string(i);
+      WriteFile(p / "f.txt", Pattern(10, i));
+    }
+  } else if (name == "many") {  // 20,000 files in 2,000 folders, all made of one file
+    WriteFile(dir / "one", Pattern(1, 0));
+    std::ofstream list(dir / "list");
+    for (int d = 0; d < 2000; ++d)
+      for (int f = 0; f < 10; ++f) list << "folder " << d << "/plik " << f << ".txt=" << (dir / "one").string() << "\n";
+  }
+  return dir;
+}
+
+fs::path Image(const std::string& options, const std::string& source = "src") {
   Images& m = Made();
-  if (!m.made.count(options)) {
+  const std::string key = options + "|" + source;
+  if (!m.made.count(key)) {
     const fs::path out = m.dir / ("img" + std::to_string(m.made.size()) + ".iso");
     int status = 0;
-    test::RunCommand("genisoimage -quiet " + options + " -V Etykieta -o '" + out.string() + "' '" +
-                         (m.dir / "src").string() + "'",
-                     status);
+    const std::string what = source == "many" ? "-graft-points -path-list '" + (Source(source) / "list").string() + "'"
+                                              : "'" + Source(source).string() + "'";
+    test::RunCommand("genisoimage -quiet " + options + " -V Etykieta -o '" + out.string() + "' " + what, status);
     EXPECT_EQ(status, 0) << options;
-    m.made[options] = out;
+    m.made[key] = out;
   }
-  return m.made[options];
+  return m.made[key];
 }
 
 struct CleanUp : ::testing::Environment {
@@ -158,6 +180,85 @@ int64_t UdfEntry(const Bytes& image, const std::string& name) {
   return -1;
 }
 
+void Put32(unsigned char* p, int64_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+void Put16(unsigned char* p, int64_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+// A UDF descriptor's tag made whole again for its first `length` bytes.
+void Seal(unsigned char* d, size_t length, int64_t location) {
+  Put16(d + 10, length - 16);
+  Put16(d + 8, disc::TagCrc(d + 16, length - 16));
+  Put32(d + 12, location);
+  unsigned sum = 0;
+  for (int i = 0; i < 16; ++i)
+    if (i != 4) sum += d[i];
+  d[4] = static_cast<unsigned char>(sum);
+}
+
+// Turns genisoimage's UDF image into one whose file entries and folders lie
+// in a metadata partition (as UDF 2.50 keeps them): the metadata file covers
+// the whole physical partition block for block, and its mirror a copy of it
+// put after the image's end.
+void MetadataPartition(Bytes& image) {
+  const int64_t n = static_cast<int64_t>(image.size()) / kDiscSectorSize;
+  int64_t start = 0, length = 0, number = 0;
+  for (bool reserve : {false, true})
+    for (int64_t s : UdfSequence(image, reserve)) {
+      unsigned char* d = image.data() + s * kDiscSectorSize;
+      if (d[0] == 5) {
+        start = Le32At(image, s * kDiscSectorSize + 188);
+        length = Le32At(image, s * kDiscSectorSize + 192);
+        number = d[22] | d[23] << 8;
+      }
+    }
+  const int64_t entry = n - start, copy = entry + 2;  // blocks of the physical partition
+  image.resize((n + 2 + length) * kDiscSectorSize);
+  std::copy_n(image.begin() + start * kDiscSectorSize, length * kDiscSectorSize, image.begin() + (n + 2) * kDiscSectorSize);
+  for (int k = 0; k < 2; ++k) {  // the metadata file's entry, then its mirror's
+    unsigned char* fe = image.data() + (n + k) * kDiscSectorSize;
+    fe[0] = 5;  // 261: a file entry
+    fe[1] = 1;
+    fe[2] = 2;
+    Put16(fe + 20, 4);
+    fe[27] = static_cast<unsigned char>(250 + k);
+    Put32(fe + 56, length * kDiscSectorSize);
+    Put32(fe + 172, 8);
+    Put32(fe + 176, length * kDiscSectorSize);
+    Put32(fe + 180, k == 0 ? 0 : copy);
+    Seal(fe, 184, entry + k);
+  }
+  for (bool reserve : {false, true})
+    for (int64_t s : UdfSequence(image, reserve)) {
+      unsigned char* d = image.data() + s * kDiscSectorSize;
+      if (d[0] == 5) {
+        Put32(d + 192, copy + length);
+        Seal(d, 512, s);
+      } else if (d[0] == 6) {
+        std::fill(d + 440, d + kDiscSectorSize, 0);
+        Put32(d + 264, 70);
+        Put32(d + 268, 2);
+        unsigned char* m = d + 440;
+        m[0] = 2;
+        m[1] = 64;
+        std::memcpy(m + 5, "*UDF Metadata Partition", 23);
+        Put16(m + 36, 1);
+        Put16(m + 38, number);
+        Put32(m + 40, entry);
+        Put32(m + 44, entry + 1);
+        Put32(m + 48, 0xFFFFFFFF);
+        m[64] = 1;
+        m[65] = 6;
+        Put16(m + 66, 1);
+        Put16(m + 68, number);
+        Seal(d, 510, s);
+      }
+    }
+}
+
 // Which sectors a row takes away, found in the image by the tools above.
 using Taking = std::function<std::vector<int64_t>(const fs::path&, const Bytes&)>;
 
@@ -180,7 +281,11 @@ struct Row {
   std::vector<std::string> unknown;  // the unknown entries
   std::vector<std::string> lost;     // files not listed (below an unknown folder)
   std::map<std::string, std::string> renamed;  // the path a file is listed under, where not its own
+  std::function<void(Bytes&)> make = nullptr;  // what becomes of the image first
 };
+
+// The ISO 9660 volume descriptors taken away, so that its trees cannot fill in for UDF.
+const Taking kIsoGone = [](const fs::path&, const Bytes&) { return std::vector<int64_t>{16, 17}; };
 
 const Row kRows[] = {
     {"iso whole", "-J -R", nullptr, DiscFormat::kIso9660, {}, {}, {}},
@@ -214,6 +319,12 @@ const Row kRows[] = {
      Both(Both(Folder("-J", "/Muzyka/"), Folder("-R", "/Muzyka/")),
           [](const fs::path&, const Bytes& i) { return std::vector<int64_t>{UdfEntry(i, "pusty.txt")}; }),
      DiscFormat::kUdf, {"\\Muzyka\\pusty.txt"}, {"\\Muzyka\\pusty.txt"}, {}},
+    {"udf metadata partition", "-J -R -udf", kIsoGone, DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
+    {"udf metadata file's entries gone, mirror used", "-J -R -udf",
+     Both(kIsoGone, [](const fs::path&, const Bytes& i) {
+       return std::vector<int64_t>{UdfEntry(i, "Dokumenty"), UdfEntry(i, "list.doc"), UdfEntry(i, "Muzyka")};
+     }),
+     DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
@@ -226,6 +337,7 @@ TEST_P(DiscTreeRows, ListsWhatCanBeHadAndNamesTheRestUnknown) {
   const fs::path image = Image(row.options);
   source.image = ReadAll(image);
   ASSERT_GT(source.SectorCount(), 0);
+  if (row.make) row.make(source.image);
   if (row.take)
     for (int64_t s : row.take(image, source.image)) {
       ASSERT_GE(s, 0) << "a sector to take away was not found";
@@ -282,6 +394,110 @@ INSTANTIATE_TEST_SUITE_P(Images, DiscTreeRows, ::testing::ValuesIn(kRows), [](co
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   return n;
 });
+
+// Hostile discs: what the reader lists instead of following them.
+struct HostileRow {
+  const char* name;
+  const char* options;
+  const char* source;
+  std::function<void(const fs::path&, Bytes&)> spoil;
+  std::function<void(const DiscTree&, const Bytes&)> check;
+};
+
+// Points the records of folder `name` in the root (both trees) at the root itself.
+void LoopToRoot(const fs::path& image, Bytes& b, const std::string& name) {
+  for (const char* tree : {"-J", "-R"}) {
+    const int64_t root = FolderSector(image, tree, "/");
+    std::string needle = name;
+    if (std::string(tree) == "-J") {
+      needle.clear();
+      for (char c : name) needle += std::string{'\0', c};
+    } else {
+      std::transform(needle.begin(), needle.end(), needle.begin(), ::toupper);
+      needle.resize(std::min<size_t>(needle.size(), 8));
+    }
+    const auto sector = std::string_view(reinterpret_cast<const char*>(b.data()) + root * kDiscSectorSize, kDiscSectorSize);
+    const size_t at = sector.find(needle);
+    ASSERT_NE(at, std::string_view::npos) << tree;
+    unsigned char* r = b.data() + root * kDiscSectorSize + at - 33;
+    for (int i = 0; i < 4; ++i) {
+      r[2 + i] = static_cast<unsigned char>(root >> (8 * i));
+      r[9 - i] = static_cast<unsigned char>(root >> (8 * i));
+    }
+  }
+}
+
+const HostileRow kHostile[] = {
+    {"deeper than 32 levels", "-J -R -D", "deep", nullptr,
+     [](const DiscTree& t, const Bytes&) {
+       std::string deepest;
+       for (int i = 1; i <= 33; ++i) deepest += "\\d" + std::to_string(i);
+       std::vector<std::string> unknown;
+       for (const auto& e : t.entries)
+         if (e.unknown) unknown.push_back(e.path);
+       EXPECT_EQ(unknown, std::vector<std::string>{deepest});
+       EXPECT_EQ(t.entries.size(), 33u);  // the files of the 32 levels above
+     }},
+    {"a folder that loops to the root", "-J -R", "src",
+     [](const fs::path& p, Bytes& b) { LoopToRoot(p, b, "Dokumenty"); },
+     [](const DiscTree& t, const Bytes&) {
+       std::vector<std::string> paths;
+       for (const auto& e : t.entries) paths.push_back(e.path);
+       EXPECT_EQ(paths, (std::vector<std::string>{"\\Muzyka\\pusty.txt", "\\Muzyka\\utwór 1.mp3", "\\readme.txt"}));
+     }},
+    {"the last file past the disc's end", "-J -R -no-pad", "src",
+     [](const fs::path&, Bytes& b) {
+       // The image ends halfway through its last file (the largest, written last).
+       b.resize(b.size() - 20 * kDiscSectorSize);
+     },
+     [](const DiscTree& t, const Bytes& b) {
+       int outside = 0;
+       for (const DiscEntry& e : t.entries) {
+         int64_t total = 0;
+         for (const DiscExtent& x : e.extents) {
+           total += x.size;
+           if (x.pos == DiscExtent::kOutside) ++outside;
+           else EXPECT_LE(x.pos + x.size, static_cast<int64_t>(b.size())) << e.path;
+         }
+         EXPECT_EQ(total, e.size) << e.path;
+       }
+       EXPECT_EQ(outside, 1);
+     }},
+};
+
+class DiscTreeHostile : public ::testing::TestWithParam<HostileRow> {};
+void PrintTo(const HostileRow& row, std::ostream* os) { *os << row.name; }
+
+TEST_P(DiscTreeHostile, IsNotFollowed) {
+  const HostileRow& row = GetParam();
+  ImageSource source;
+  const fs::path image = Image(row.options, row.source);
+  source.image = ReadAll(image);
+  if (row.spoil) row.spoil(image, source.image);
+  row.check(ReadDiscTree(source), source.image);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, DiscTreeHostile, ::testing::ValuesIn(kHostile), [](const auto& info) {
+  std::string n = info.param.name;
+  for (char& c : n)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return n;
+});
+
+// 20,000 files in 2,000 folders, from an image already read: all listed, in
+// well under a second (the figure is printed).
+TEST(DiscTree, ListsManyFilesFast) {
+  for (const char* options : {"-J -R", "-J -R -udf"}) {
+    ImageSource source;
+    source.image = ReadAll(Image(options, "many"));
+    const auto start = std::chrono::steady_clock::now();
+    const DiscTree tree = ReadDiscTree(source);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("disc tree %s: %zu entries in %.3f s\n", options, tree.entries.size(), seconds);
+    EXPECT_EQ(tree.entries.size(), 20000u);
+    EXPECT_EQ(tree.entries[10].path, "\\folder 1\\plik 0.txt");
+  }
+}
 
 }  // namespace
 }  // namespace sk
