@@ -2,8 +2,11 @@
 # The disc image run against GNU ddrescue on the same disc image, on the
 # badmedia fixture (by hand, as root, after scripts/build):
 #
-#   sh bench/discimage.sh [CASE...]
+#   [SLOW=MS] sh bench/discimage.sh [CASE...]
 #
+# SLOW (default 0) makes every read of the drive wait MS milliseconds (the
+# fixture's slow=), a drive's pace: with 2, 64 KiB reads go at about 30 MB/s,
+# a DVD drive's speed, and the image file's writes weigh as on a real drive.
 # A 64 MiB ISO 9660 disc (Joliet and Rock Ridge, 40 folders of 8 files) made
 # by genisoimage goes into the fixture's store and is read through v/ as a
 # drive reads a disc (from=, sector=2048: a read touching a bad sector fails
@@ -25,6 +28,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SEKTORIAN_BUILD:-$root/build}
 cases=${*:-healthy dirscratch scattered long ticked}
+slow=${SLOW:-0}
 mnt=$build/bench-media
 store=$build/bench-media-store
 work=$(mktemp -d)
@@ -70,12 +74,13 @@ ticked_files="$ticked_files /Folder07/plik3.bin /Folder33/plik5.bin"
 winticked=$(for t in $ticked_files; do printf '%s ' "$(printf '%s' "$t" | tr / '\\')"; done)
 
 name_of() {
+  common="size=$size,from=disc_iso,sector=2048,slow=$slow"
   case $1 in
-    healthy) echo "size=$size,from=disc_iso,sector=2048,stall=20,id=healthy.iso" ;;
-    dirscratch) echo "size=$size,from=disc_iso,$dirscratch,sector=2048,stall=20,id=dirscratch.iso" ;;
-    scattered) echo "size=$size,from=disc_iso,$scattered,sector=2048,stall=20,id=scattered.iso" ;;
-    long) echo "size=$size,from=disc_iso,$long,sector=2048,stall=5,id=long.iso" ;;
-    ticked) echo "size=$size,from=disc_iso,$scattered,sector=2048,stall=20,id=ticked.iso" ;;
+    healthy) echo "$common,stall=20,id=healthy.iso" ;;
+    dirscratch) echo "$common,$dirscratch,stall=20,id=dirscratch.iso" ;;
+    scattered) echo "$common,$scattered,stall=20,id=scattered.iso" ;;
+    long) echo "$common,$long,stall=5,id=long.iso" ;;
+    ticked) echo "$common,$scattered,stall=20,id=ticked.iso" ;;
   esac
 }
 

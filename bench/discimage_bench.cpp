@@ -8,8 +8,8 @@
 // (ending in '\') on a real disk for the image and its map, NAME the file of
 // MOUNT\v\ read as the drive (opened as a plain file), TICKED paths on the
 // disc ("\Dokumenty\list.doc") chosen before the rest. Prints one line:
-//   "sektorian CASE: time T s, bare B s, failing reads F (fixture F2), before list L, listed N,
-//    ticked first yes|no|-"
+//   "sektorian CASE: time T s, bare B s, failing reads F (fixture F2), before list L, listed N
+//    after T1 s, ticked first yes|no|-, unfinished U"
 // T is the image run's time, B that of a bare loop of 64 KiB reads of the
 // same file made right after it; F the failing reads the run made (F2 as the
 // fixture counted them); L those made before the files were listed; "ticked
@@ -88,6 +88,7 @@ struct View : sk::IImageView {
   std::vector<std::string> ticked;
   std::vector<sk::DiscExtent> chosen;
   size_t listedAt = 0, listed = 0;
+  double start = 0, listedSeconds = 0;
   Noted& drive;
   View(sk::win::WinFileSystem& f, std::string m, Noted& d) : files(f), mapPath(std::move(m)), drive(d) {}
   void Advanced(const sk::RescueMap&) override {}
@@ -97,6 +98,7 @@ struct View : sk::IImageView {
   void SaveMap(const sk::RescueMap& map) override { sk::SaveMapFile(files, mapPath, map); }
   void Listed(const sk::DiscTree& tree) override {
     listedAt = drive.log.size();
+    listedSeconds = Seconds() - start;
     listed = tree.entries.size();
     std::vector<size_t> entries;
     for (size_t i = 0; i < tree.entries.size(); ++i)
@@ -136,7 +138,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 5; i < argc; ++i) view.ticked.push_back(sk::win::Narrow(argv[i]));
     sk::RescueMap map;
     ClearFails(mount);
-    const double t0 = Seconds();
+    const double t0 = view.start = Seconds();
     sk::DiscImageRun run(drive, *image, map, clock, pacer, view, {});
     const sk::ImageRunResult result = run.Run();
     const double seconds = Seconds() - t0;
@@ -170,10 +172,10 @@ int wmain(int argc, wchar_t** argv) {
     const double bareSeconds = Seconds() - b0;
     bare->Close();
     std::printf(
-        "sektorian %s: time %.3f s, bare %.3f s, failing reads %lld (fixture %lld), before list %lld, listed %zu, "
-        "ticked first %s, unfinished %lld\n",
+        "sektorian %s: time %.3f s, bare %.3f s, failing reads %lld (fixture %lld), before list %lld, listed %zu "
+        "after %.3f s, ticked first %s, unfinished %lld\n",
         name.c_str(), seconds, bareSeconds, static_cast<long long>(result.failedReads), fixtureFails,
-        static_cast<long long>(result.failedBeforeList), view.listed, tickedFirst.c_str(),
+        static_cast<long long>(result.failedBeforeList), view.listed, view.listedSeconds, tickedFirst.c_str(),
         static_cast<long long>(map.Unfinished()));
   } catch (const std::exception& e) {
     std::printf("sektorian %s: error %s\n", name.c_str(), e.what());
