@@ -57,11 +57,11 @@ for f in range(40):
 EOF
 genisoimage -quiet -J -R -V Bench -o "$store/disc_iso" "$work/src"
 size=$(stat -c %s "$store/disc_iso")
-# The primary tree's folders lie from the root's sector on (isoinfo: the
-# root's "." record); the scratch takes 12 sectors among them.
-rootsector=$(isoinfo -i "$store/disc_iso" -l | sed -n '/^Directory listing of \/$/,/^$/p' | sed -n 's/.*\[ *\([0-9]*\) .*/\1/p' | head -1)
-first=$((rootsector + 4))
-dirscratch="bad=$((first * 2048))-$(((first + 12) * 2048 - 1))"
+# The directory area: the primary tree's folders, then the Joliet tree's
+# (isoinfo: each root's "." record). The scratch takes the last 8 sectors
+# before the Joliet root and the 8 from it: folders of either tree.
+jroot=$(isoinfo -i "$store/disc_iso" -J -l | sed -n '/^Directory listing of \/$/,/^$/p' | sed -n 's/.*\[ *\([0-9]*\) .*/\1/p' | head -1)
+dirscratch="bad=$(((jroot - 8) * 2048))-$(((jroot + 8) * 2048 - 1))"
 scattered="badevery=1299827-1-4M-40"
 long="bad=30M-$((32 * 1024 * 1024 - 1))"
 # Ticked: three files, the first holding one of the scattered bad sectors.
