@@ -146,8 +146,6 @@ int wmain(int argc, wchar_t** argv) {
     image->Close();
     device->Close();
 
-    for (const auto& r : drive.log)
-      if (r.failed) std::fprintf(stderr, "fail %lld +%lld\n", (long long)(r.pos / 2048), (long long)((r.end - r.pos) / 2048));
     std::string tickedFirst = "-";
     if (!view.chosen.empty()) {
       size_t lastInside = 0, firstFailOutside = drive.log.size();
