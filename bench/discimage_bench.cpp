@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "BenchClock.h"
+#include "BenchFixture.h"
 #include "core/DiscImage.h"
 #include "core/Pacer.h"
 #include "win/Utf.h"
@@ -31,25 +32,9 @@
 
 namespace {
 
+using sk::bench::Control;
+using sk::bench::ReadText;
 using sk::bench::Seconds;
-
-std::string ReadText(const std::string& path) {
-  HANDLE h = CreateFileW(sk::win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  std::string text;
-  if (h == INVALID_HANDLE_VALUE) return text;
-  static char buf[65536];
-  DWORD got = 0;
-  while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
-  CloseHandle(h);
-  return text;
-}
-
-void ClearFails(const std::string& mount) {
-  HANDLE h = CreateFileW(sk::win::Widen(mount + "ctl\\fails").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                         TRUNCATE_EXISTING, 0, nullptr);
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-}
 
 // The drive, with every read noted.
 struct Noted : sk::IFile {
@@ -137,7 +122,7 @@ int wmain(int argc, wchar_t** argv) {
     View view(files, sk::MapPathFor(imagePath), drive);
     for (int i = 5; i < argc; ++i) view.ticked.push_back(sk::win::Narrow(argv[i]));
     sk::RescueMap map;
-    ClearFails(mount);
+    Control(mount, "fails");
     const double t0 = view.start = Seconds();
     sk::DiscImageRun run(drive, *image, map, clock, pacer, view, {});
     const sk::ImageRunResult result = run.Run();

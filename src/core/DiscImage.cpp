@@ -305,7 +305,10 @@ class DiscImageRun::Guard : public IRescueView {
   void Refresh() override {
     view_.Refresh();
     // However often the passes begin anew, the map goes to disk this often.
-    if (run_.clock_.Milliseconds() - lastSaveMs_ >= run_.options_.saveIntervalMs) run_.Save();
+    const int64_t now = run_.clock_.Milliseconds();
+    if (now - lastSaveMs_ < run_.options_.saveIntervalMs) return;
+    run_.Save();
+    lastSaveMs_ = now;
   }
   bool StopRequested() override {
     if (view_.StopRequested()) return userStop = true;
