@@ -8,7 +8,9 @@
 // written out of the image with a read map of their own.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,32 +34,105 @@ struct EntryState {
   int64_t unreadable = 0;  // bytes the map names unreadable (or that lie outside the disc)
   int64_t notRead = 0;     // bytes not tried yet
 };
-// A listed entry's state from the image's map. An unknown folder is
-// "Uszkodzony".
+// A listed entry's state from the image's map. Over the entry's extents: '-'
+// bytes and bytes outside the disc (DiscExtent::kOutside, or past the map's
+// end) are unreadable; '?', '*' and '/' bytes are not read yet; kZeros
+// extents count as read. "Uszkodzony" when any byte is unreadable or '*' or
+// '/' (a failed read lies there); "Nieodczytany" when not damaged and some
+// byte is '?'; else "Cały". `unreadable` counts '-' and outside bytes,
+// `notRead` counts '?', '*' and '/' bytes. An unknown folder is "Uszkodzony"
+// with both counts 0.
 EntryState StateOf(const DiscEntry& entry, const RescueMap& map);
 
 // The list as the user saves it: UTF-8, tab-separated, CRLF line ends, the
 // header "Ścieżka\tRozmiar\tNieczytelne\tNie odczytano\tStan" and one line per
-// entry (sizes as plain numbers of bytes).
+// entry in the tree's order (sizes as plain numbers of bytes). A tree with no
+// file system known gets one line after the header: "Nie rozpoznano systemu
+// plików".
 std::string FileListText(const DiscTree& tree, const RescueMap& map);
 
-// Which entries own the disc's bytes: for the map window's chosen cell.
+// The totals of each state, for the window's summary.
+struct ConditionTotals {
+  int64_t whole = 0, damaged = 0, unread = 0;  // entries of each state
+};
+ConditionTotals TotalsOf(const DiscTree& tree, const RescueMap& map);
+
+// Which entries own the disc's bytes: for the map window's chosen cell. Built
+// once per listing (an index over the extents sorted by position); a query
+// is a binary search plus the entries it names.
 class DiscOwners {
  public:
+  DiscOwners() = default;
   explicit DiscOwners(const DiscTree& tree);
   // The entries whose data lie in [pos, end) by name (the last part of their
-  // path), at most three, then "i N innych"; "system plików" where the file
-  // system's own sectors lie there. Empty when nothing does.
+  // path), at most three, then "i N innych"; "system plików" first where the
+  // file system's own sectors lie there. Parts joined by ", ". Empty when
+  // nothing does.
   std::string Describe(int64_t pos, int64_t end) const;
+  // The indexes (into tree.entries) of the entries whose data lie in
+  // [pos, end), ascending, each once.
+  std::vector<size_t> Owners(int64_t pos, int64_t end) const;
+  // Whether the file system's own sectors lie in [pos, end).
+  bool HoldsSystem(int64_t pos, int64_t end) const;
+
+ private:
+  struct Piece {
+    int64_t pos, end;
+    size_t entry;
+  };
+  std::vector<Piece> pieces_;      // sorted by pos
+  std::vector<int64_t> reach_;     // reach_[i]: the largest end among pieces_[0..i]
+  std::vector<std::string> names_;  // the last part of each entry's path
+  std::vector<DiscExtent> system_;
 };
+
+// The disc's bytes of the chosen entries (ticked files, and the files under
+// ticked folders, given as indexes into tree.entries), sorted and merged; the
+// file system's own sectors are not among them. For IImageView::Chosen.
+std::vector<DiscExtent> ChosenExtents(const DiscTree& tree, const std::vector<size_t>& entries);
 
 // ---- the sectors as the file system readers get them ----
 
 // The disc's sectors as far as the image has them: a sector the map names
-// read comes from the image; any other cannot be had. With a device, a
-// sector not tried yet is read from it at once (one sector a read), written
-// into the image and marked in the map; one that fails is marked unreadable.
-class ImageSectors : public ISectorSource { /* see DiscImage.cpp */ };
+// read ('+' over all of it) comes from the image; any other cannot be had.
+// With a device, a sector not tried yet ('?' over all of it, or '?' and '+')
+// is read from the device at once (one read of one sector), written into the
+// image and marked in the map: '+', or '-' when the read fails. A sector with
+// any '-', '*' or '/' byte is not read again. The first sector that reads
+// gives a map without a source line its SourceMark. Device reads and image
+// writes go through view.Together; after a failing read view.SourcePresent
+// is asked, and when the disc is gone MediumGone is thrown with the map as it
+// was. A failure of the image (a write, "I/O error 112") throws FileError
+// with the map not yet marked for that sector.
+class ImageSectors : public ISectorSource {
+ public:
+  // The image alone (a finished image, or one read so far): nothing is read
+  // from a device.
+  ImageSectors(IFile& image, const RescueMap& map);
+  ImageSectors(IFile& image, RescueMap& map, IFile& device, IRescueView& view);
+
+  int64_t SectorCount() override;
+  bool ReadSector(int64_t sector, unsigned char* out) override;
+
+  int64_t DeviceReads() const { return reads_; }
+  int64_t FailedReads() const { return failedReads_; }
+  // Called after every device read (and its mark in the map); the run paces
+  // its window work here. May throw to end the pass.
+  std::function<void()> afterDeviceRead;
+
+ private:
+  IFile& image_;
+  const RescueMap& map_;
+  RescueMap* marks_ = nullptr;  // the same map, when it may be marked
+  IFile* device_ = nullptr;
+  IRescueView* view_ = nullptr;
+  int64_t reads_ = 0, failedReads_ = 0;
+};
+
+// The file system of an image without a device: ImageSectors over the image
+// and its map, read by ReadDiscTree. An image without a map: pass
+// RescueMap(image.Size(), kFinished).
+DiscTree ListImage(IFile& image, const RescueMap& map);
 
 // ---- the run ----
 
@@ -65,23 +140,129 @@ class ImageSectors : public ISectorSource { /* see DiscImage.cpp */ };
 class IImageView : public IRescueView {
  public:
   // The file system has been read: the files can be listed (called once a
-  // run, before any file data is read).
+  // run, before any file data is read; again after a run is made anew).
   virtual void Listed(const DiscTree& tree) = 0;
   // The disc's bytes of the ticked files and folders, sorted and merged
-  // (empty: none ticked). Asked when the run begins and after each block;
-  // a new answer changes the reading order at once.
+  // (empty: none ticked; see ChosenExtents). Asked when the run begins and
+  // after each block; a new answer changes the reading order at once.
   virtual std::vector<DiscExtent> Chosen() = 0;
 };
 
 struct ImageRunOptions {
   size_t largeBlock = 64 * 1024;
+  size_t sectorSize = 2048;
   int saveIntervalMs = 5000;
-  // The map existed when the run began (a run going on from it): what the
-  // map lacks is read, '?', '*' and '/' first, bad sectors last.
+  // The map existed when the run began (a run going on from it): the disc is
+  // checked against the map's source line, and what the map lacks is read,
+  // '?', '*' and '/' first, the sectors found bad by an earlier run last.
   bool continuing = false;
 };
 
 // The map's refusal when it was made from another disc (caption "Obraz płyty").
 inline constexpr const char* kImageMismatchText = "Mapa obrazu nie pasuje do płyty w napędzie.";
+// Thrown by DiscImageRun::Run before anything is read or written when
+// continuing with a map of another disc (another size, or the block its
+// source line names reads otherwise): image and map untouched.
+class ImageMismatch : public FileError {
+ public:
+  ImageMismatch() : FileError(kImageMismatchText) {}
+};
+
+struct ImageRunResult {
+  bool stopped = false;  // the view asked to stop
+  bool listed = false;   // the file system pass ended and Listed was called
+  int64_t reads = 0;           // device reads
+  int64_t failedReads = 0;     // of which failed
+  int64_t failedBeforeList = 0;  // failing reads made before Listed
+};
+
+// One image run: the drive's device `device` (read only; its Size() is the
+// disc's length) into `image` (open for reading and writing), marked in
+// `map`.
+class DiscImageRun {
+ public:
+  DiscImageRun(IFile& device, IFile& image, RescueMap& map, IClock& clock, Pacer& pacer, IImageView& view,
+               ImageRunOptions options);
+
+  // (a) The disc: continuing, a map of another size or whose source line
+  //     does not match the device throws ImageMismatch, touching nothing.
+  //     A fresh run makes `map` RescueMap(device.Size()).
+  // (b) The image made the disc's full length at once (unread sectors zero);
+  //     continuing, what the map names read beyond an image cut short is
+  //     read again.
+  // (c) The file system's sectors, each read alone (ImageSectors), then
+  //     view.Listed(tree).
+  // (d) While view.Chosen() has bytes not yet tried: the engine over those
+  //     alone; a changed answer ends that pass at once and starts one over
+  //     the new answer.
+  // (e) The whole disc through the engine (whole-sector reads: a drive fails
+  //     sectors whole), going back to (d) whenever Chosen() changes to bytes
+  //     not yet tried; last, continuing, the sectors found bad by an earlier
+  //     run once more.
+  // The map is saved through view.SaveMap at the first failing read, at
+  // least every saveIntervalMs while it changes, and at the end (also after
+  // a stop), each time after the image is flushed. The disc taken out: the
+  // map saved as it was, then MediumGone is thrown (the caller asks "Ponów"
+  // / "Anuluj"; on "Ponów" it opens the device again and runs a new
+  // DiscImageRun over the same map with continuing = true). A failure of the
+  // image or of a save throws FileError; the map then names exactly what
+  // the image holds (the caller may save it).
+  ImageRunResult Run();
+
+  // The tree of the last file system pass (empty before Listed).
+  const DiscTree& Tree() const { return tree_; }
+
+ private:
+  class Guard;
+  void Identify();
+  // Each false when the run ends there (a stop; the chosen files changed,
+  // for EnginePass).
+  bool ReadFileSystem(Guard& guard);
+  bool ChosenPasses(Guard& guard);
+  bool EnginePass(Guard& guard, const std::vector<DiscExtent>& within);
+  void Save();
+
+  IFile& device_;
+  IFile& image_;
+  RescueMap& map_;
+  IClock& clock_;
+  Pacer& pacer_;
+  IImageView& view_;
+  ImageRunOptions options_;
+  ImageRunResult result_;
+  DiscTree tree_;
+  bool mapSaved_ = false;
+  std::vector<MapArea> earlierBad_;
+};
+
+// ---- files out of the image ----
+
+// Writes `entry`'s bytes out of `image` into `out` (made entry.size long):
+// bytes the map names read come from the image, all others (and kZeros
+// extents) are zeros. Returns the file's own map: each byte's status carried
+// from the image's map (kZeros bytes '+', kOutside bytes and bytes past the
+// map's end '-'). Throws FileError of `image` or `out`.
+RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& imageMap, IFile& out);
+
+// The folder a save goes into under the destination folder: the volume
+// label as a Windows-safe name, "Płyta" when there is none.
+std::string VolumeFolderName(const std::string& label);
+
+// The destinations of the files of one save, under `root` (destination
+// folder + "\" + VolumeFolderName): root + the entry's path. A path given
+// earlier in the same save (or whose "<path>.map" was), compared by
+// `nameKey` (as Windows compares names), is numbered as the copy run numbers
+// a repeated name: "name (n).ext", the first n from 2 not given.
+class ExtractNames {
+ public:
+  explicit ExtractNames(std::string root, std::function<std::string(const std::string&)> nameKey = {});
+  std::string PathFor(const std::string& entryPath);
+
+ private:
+  bool Taken(const std::string& path) const;
+  std::string root_;
+  std::function<std::string(const std::string&)> nameKey_;
+  std::set<std::string> given_;
+};
 
 }  // namespace sk

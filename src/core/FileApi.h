@@ -33,6 +33,7 @@ enum class OpenMode {
   ReadShared,       // a source: read only, must exist, others may read and write it
   CreateReadWrite,  // a copy's destination: created, or truncated when it exists; read and write
   WriteExisting,    // a resumed destination: write only, must exist, neither created nor truncated
+  ReadWriteExisting,  // a disc image going on: read and write, must exist, neither created nor truncated
 };
 
 // An open file. Sizes and positions are 64-bit. Every operation throws

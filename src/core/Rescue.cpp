@@ -353,15 +353,29 @@ RescueResult RescueEngine::Run() {
   sourceAt_ = destinationAt_ = -1;
   partial_ = options_.partialReads;
   wholeProbes_ = 0;
+  // The areas of a status, clipped to the ranges the rescue is kept within.
+  const std::vector<std::pair<int64_t, int64_t>> whole = {{0, map_.Size()}};
+  const auto& ranges = options_.within.empty() ? whole : options_.within;
   auto each = [&](char status, auto narrow) {
     phase_ = status;
-    for (auto a = map_.NextArea(0, status); a; a = map_.NextArea(a->end(), status)) narrow(*a);
+    for (const auto& [from, to] : ranges)
+      for (auto a = map_.NextArea(from, status); a && a->pos < to; a = map_.NextArea(a->end(), status)) {
+        if (a->end() > to) a->size = to - a->pos;
+        narrow(*a);
+      }
   };
   std::vector<MapArea> earlierBad;
-  if (options_.retryBadSectors && !options_.fastOnly)
-    for (auto a = map_.NextArea(0, kBadSector); a; a = map_.NextArea(a->end(), kBadSector)) earlierBad.push_back(*a);
+  if (options_.retryBadSectors && !options_.fastOnly) each(kBadSector, [&](const MapArea& a) { earlierBad.push_back(a); });
   try {
-    each(kNonTried, [&](const MapArea& a) { CopyArea(a); });
+    // A stretch of one sector on a medium that fails sectors whole (between
+    // sectors read one by one): its read is the sector's own, final either way.
+    const int64_t sector = static_cast<int64_t>(options_.sectorSize);
+    each(kNonTried, [&](const MapArea& a) {
+      if (partial_ == PartialReads::kNo && a.size <= sector && a.pos % sector == 0)
+        ReadAt(a.pos, a.size, kBadSector);
+      else
+        CopyArea(a);
+    });
     each(kNonTrimmed, [&](const MapArea& a) { TrimArea(a); });
     if (!options_.fastOnly) {
       each(kNonScraped, [&](const MapArea& a) { ScrapeArea(a); });
@@ -382,8 +396,10 @@ RescueResult RescueEngine::Run() {
         }
         if (partial_ == PartialReads::kYes) RefineArea(a);
       });
-      map_.currentStatus = kFinished;
-      map_.currentPos = map_.Size();
+      if (options_.within.empty()) {
+        map_.currentStatus = kFinished;
+        map_.currentPos = map_.Size();
+      }
     }
   } catch (const Stopped&) {
     result_.stopped = true;

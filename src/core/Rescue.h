@@ -31,6 +31,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Clock.h"
@@ -92,6 +93,11 @@ struct RescueOptions {
   bool retryBadSectors = false;
   // What an earlier run over the same map found out about the medium.
   PartialReads partialReads = PartialReads::kUnknown;
+  // Only these byte ranges [from, to) of the map, sorted and not
+  // overlapping; empty: the whole map. Every phase (the sectors found bad
+  // earlier included) takes only the parts of its areas inside them: outside
+  // nothing is read, and the map is not called finished at the end.
+  std::vector<std::pair<int64_t, int64_t>> within;
 };
 
 struct RescueResult {

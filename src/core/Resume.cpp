@@ -66,6 +66,8 @@ class ResumeRescueWindow : public IRescueWindow {
   double startTime_;
 };
 
+}  // namespace
+
 // Whether the block a map's source line names reads as it did when the map
 // was made. A block that cannot be read now tells nothing (true).
 bool BlockMatches(IFile& source, const SourceMark& mark) {
@@ -84,8 +86,6 @@ bool BlockMatches(IFile& source, const SourceMark& mark) {
   }
   return BlockHash(bytes.data(), bytes.size()) == mark.hash;
 }
-
-}  // namespace
 
 std::string UnreadBytesText(int64_t bytes, const std::string& name, const std::string& decimalSeparator) {
   return "Nie udało się odczytać " + FormatSize(bytes, decimalSeparator) + " pliku " + name + ".";

@@ -76,6 +76,10 @@ struct ResumePair {
 // size, a block it names that reads differently, or not a map at all); both
 // files are left as they are.
 inline constexpr const char* kMapMismatchText = "Mapa odczytu nie pasuje do pliku źródłowego.";
+// Whether `source` is the one a map's source line names: it has the map's
+// size, and the block the line names reads as it did when the map was made.
+// A block that cannot be read now tells nothing (true).
+bool BlockMatches(IFile& source, const SourceMark& mark);
 // The report of a pair finished from its map with bytes still unreadable.
 std::string UnreadBytesText(int64_t bytes, const std::string& name, const std::string& decimalSeparator = ",");
 

@@ -3,19 +3,22 @@
 namespace sk {
 namespace {
 
-constexpr int kCommands = 7;
+constexpr int kCommands = 8;
 
 // Whether a command may start while a run of each kind is under way. List
 // edits wait for a search and are off during a copy run and an update check;
 // a resume run leaves the main list to the user but nothing else. The save
 // dialog would hold a copy or resume run's loop for as long as it is open.
-constexpr bool kMay[5][kCommands] = {
-    //                Start  Resumak Update  ListEdit Search Drop   SaveLog
-    /* nothing */    {true,  true,   true,   true,    true,  true,  true},
-    /* copy run */   {false, false,  false,  false,   false, false, false},
-    /* "Resumak" */  {false, false,  false,  true,    false, false, false},
-    /* search */     {false, false,  false,  false,   false, false, true},
-    /* update */     {false, false,  false,  false,   false, false, true},
+// The image of a disc is a rescue of the whole disc: it holds everything a
+// copy run holds.
+constexpr bool kMay[6][kCommands] = {
+    //                Start  Resumak Update  ListEdit Search Drop   SaveLog Image
+    /* nothing */    {true,  true,   true,   true,    true,  true,  true,   true},
+    /* copy run */   {false, false,  false,  false,   false, false, false,  false},
+    /* "Resumak" */  {false, false,  false,  true,    false, false, false,  false},
+    /* search */     {false, false,  false,  false,   false, false, true,   false},
+    /* update */     {false, false,  false,  false,   false, false, true,   false},
+    /* image */      {false, false,  false,  false,   false, false, false,  false},
 };
 
 // The command that starts a run of `kind`.
@@ -24,6 +27,7 @@ RunCommand StartCommand(RunKind kind) {
     case RunKind::Copy: return RunCommand::Start;
     case RunKind::Resume: return RunCommand::ResumeStart;
     case RunKind::Search: return RunCommand::FolderSearch;
+    case RunKind::Image: return RunCommand::ImageStart;
     default: return RunCommand::UpdateCheck;
   }
 }

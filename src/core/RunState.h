@@ -1,12 +1,12 @@
 // What the main window runs now (nothing, a copy run, a "Resumak" run, a
-// folder search or an update check) and whether a close is pending, and the
+// folder search, an update check or the image of a disc) and whether a close is pending, and the
 // one rule every command asks before it starts anything: at most one run at a
 // time, and nothing new once a close is pending.
 #pragma once
 
 namespace sk {
 
-enum class RunKind { None, Copy, Resume, Search, Update };
+enum class RunKind { None, Copy, Resume, Search, Update, Image };
 
 // The commands that start a run, change the file list or open a dialog that
 // would hold a run's loop.
@@ -18,6 +18,7 @@ enum class RunCommand {
   FolderSearch,  // "Dodaj pliki z wpisanej ścieżki", "Dodaj pliki z wybranej ścieżki"
   Drop,          // files or folders dropped on the window
   SaveLog,       // the event log's "Zapisz dziennik..."
+  ImageStart,    // "Obraz płyty"'s "Rozpocznij": the image of a disc
 };
 
 // The rule as a table (RunState.cpp). A close is never refused: with a run

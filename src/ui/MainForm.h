@@ -39,6 +39,7 @@ class EventLogView;
 class TForm2;
 class TForm3;
 class TForm4;
+class TForm5;
 
 class TForm1 : public Window {
  public:
@@ -110,6 +111,15 @@ class TForm1 : public Window {
   // A rescue's map at its start, paced refreshes and end, from this window's
   // copies and from "Resumak": shown by the map window once it exists.
   void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live);
+
+  // ---- the disc image window (MainFormImage.cpp) ----
+  // Created when first opened; one instance, modeless, hidden when closed.
+  // Its run is a run of this window's run state (RunKind::Image): the menus
+  // and the list are held as during a copy run in rescue mode, and the map
+  // window follows it.
+  TForm5& ImageWindow();
+  bool HasImageWindow() const { return form5_ != nullptr; }
+  void Obrazpyty1Click();  // "Obraz płyty..."
 
   // ---- file list ----
   void Button1Click();             // "Dodaj plik(i)"
@@ -366,6 +376,14 @@ class TForm1 : public Window {
     void operator()(TForm4* form) const;
   };
   std::unique_ptr<TForm4, MapWindowDeleter> form4_;
+  struct ImageWindowDeleter {
+    void operator()(TForm5* form) const;
+  };
+  std::unique_ptr<TForm5, ImageWindowDeleter> form5_;
+  std::unique_ptr<RunInProgress> imageRun_;  // held while the image window runs
+  // Tells the image window whether its Start is held; told of its runs.
+  void HoldImageStart();
+  bool ImageRunChanged(bool running);
 
   // ---- file list ----
   win::WinDirectory directory_;

@@ -12,6 +12,7 @@
 #include "ui/ApplicationWindow.h"
 #include "ui/CommonControls.h"
 #include "ui/EventLogView.h"
+#include "ui/ImageForm.h"
 #include "ui/MainForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
@@ -109,7 +110,8 @@ bool TForm1::InBackground() const {
   HWND front = GetForegroundWindow();
   if (!front) return true;
   HWND owner = GetAncestor(front, GA_ROOTOWNER);
-  for (HWND own : {TaskbarWindow(), hwnd_, form2_ ? form2_->hwnd() : nullptr, form3_ ? form3_->hwnd() : nullptr})
+  for (HWND own : {TaskbarWindow(), hwnd_, form2_ ? form2_->hwnd() : nullptr, form3_ ? form3_->hwnd() : nullptr,
+                   form5_ ? form5_->hwnd() : nullptr})
     if (own && (owner == own || front == own)) return false;
   return true;
 }

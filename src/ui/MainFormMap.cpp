@@ -1,5 +1,6 @@
 // The main window's read map window: opened from "Narzędzia", it follows
 // the rescues of this window's copy runs and of "Resumak".
+#include "ui/ImageForm.h"
 #include "ui/MainForm.h"
 #include "ui/MapForm.h"
 
@@ -11,6 +12,10 @@ TForm4& TForm1::MapWindow() {
   if (!form4_) {
     std::unique_ptr<TForm4, MapWindowDeleter> form(new TForm4);
     form->Create();
+    // A chosen cell of a disc image's map names the files whose data lie there.
+    form->CellOwners = [this](const std::string& path, int64_t pos, int64_t end) {
+      return form5_ ? form5_->DescribeOwners(path, pos, end) : std::string();
+    };
     form4_ = std::move(form);
   }
   return *form4_;

@@ -44,6 +44,7 @@ constexpr MenuItemSpec kMenuItems[] = {
     {"Lista1", "Wyczylist1", "Wyczyść listę", FCONTROL, 'C', "Ctrl+C"},
     {"Narzdzia1", "Resumak1", "Resumak", FCONTROL, 'F', "Ctrl+F"},
     {"Narzdzia1", "Mapaodczytu1", "Mapa odczytu...", FCONTROL, 'M', "Ctrl+M"},
+    {"Narzdzia1", "Obrazpyty1", "Obraz płyty...", FCONTROL, 'D', "Ctrl+D"},
     {"Narzdzia1", nullptr, nullptr, 0, 0, nullptr},
     {"Narzdzia1", "Aktualizacjaprogramu1", "Aktualizacja programu", FCONTROL, 'K', "Ctrl+K"},
     {"Narzdzia1", nullptr, nullptr, 0, 0, nullptr},
@@ -80,6 +81,7 @@ constexpr CommandSpec kCommands[] = {
     {"Button65", &TForm1::Button65Click},
     {"Resumak1", &TForm1::SpeedButton4Click},
     {"Mapaodczytu1", &TForm1::Mapaodczytu1Click},
+    {"Obrazpyty1", &TForm1::Obrazpyty1Click},
     {"Aktualizacjaprogramu1", &TForm1::Button6Click},
     {"Ustawieniaprogramu1", &TForm1::SpeedButton2Click},
     {"Podrcznik1", &TForm1::Podrcznik1Click},
@@ -131,14 +133,16 @@ int TopMenuPosition(std::string_view name) {
 void TForm1::EnableTopMenu(std::string_view name, bool on) {
   const int pos = TopMenuPosition(name);
   if (!menu_) return;
-  // During a copy run in rescue mode the read map window stays at hand: its
-  // menu stays open with its other items off.
-  const bool mapOnly = !on && name == "Narzdzia1" && CopyRunning() && rescueMode_ && rescueMode_();
+  // During a copy run in rescue mode and an image run the read map window
+  // (and the image window) stays at hand: its menu stays open with its other
+  // items off.
+  const bool mapOnly = !on && name == "Narzdzia1" &&
+                       ((CopyRunning() && rescueMode_ && rescueMode_()) || runState_.Running() == RunKind::Image);
   // The update check's item follows the run state alone.
   for (const auto& item : kMenuItems) {
     if (!item.name || name != item.menu) continue;
     const std::string_view itemName(item.name);
-    if (itemName == "Mapaodczytu1" || itemName == "Aktualizacjaprogramu1") continue;
+    if (itemName == "Mapaodczytu1" || itemName == "Obrazpyty1" || itemName == "Aktualizacjaprogramu1") continue;
     EnableMenuItem(menu_, static_cast<UINT>(ControlId(item.name)), MF_BYCOMMAND | (mapOnly ? MF_GRAYED : MF_ENABLED));
   }
   if (mapOnly) EnableMenuItem(menu_, static_cast<UINT>(ControlId("Aktualizacjaprogramu1")), MF_BYCOMMAND | MF_GRAYED);

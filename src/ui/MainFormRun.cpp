@@ -123,6 +123,7 @@ void TForm1::RunStateChanged() {
   // "Resumak"'s Start is held while another run is under way (its own run
   // switches it off by itself).
   if (form3_) form3_->HoldStart(!runState_.May(RunCommand::ResumeStart) && runState_.Running() != RunKind::Resume);
+  if (form5_) HoldImageStart();
 }
 
 // Start is greyed during a resume run and an update check; a folder search,
@@ -131,7 +132,7 @@ void TForm1::RunStateChanged() {
 void TForm1::UpdateStartButton() {
   const RunKind running = runState_.Running();
   if (running == RunKind::Copy) return;
-  Enable("Button7", running != RunKind::Resume && running != RunKind::Update);
+  Enable("Button7", running != RunKind::Resume && running != RunKind::Update && running != RunKind::Image);
 }
 
 void TForm1::SetRunControls(bool running) {

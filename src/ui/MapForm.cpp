@@ -237,8 +237,17 @@ int64_t TForm4::SelectedCell() const { return grid_.CellOf(selectedPos_, picture
 void TForm4::SelectCell(int64_t cell) {
   selectedPos_ = cell >= 0 && cell < grid_.cells ? cell * grid_.span : -1;
   DrawCells(false);
-  ShowLabel("StatusBar1", picture_.CellText(grid_, SelectedCell(), separator_));
+  ShowLabel("StatusBar1", CellDetail());
   UpdateWindow(Control("PaintBox1"));
+}
+
+std::string TForm4::CellDetail() const {
+  const int64_t cell = SelectedCell();
+  std::string text = picture_.CellText(grid_, cell, separator_);
+  if (text.empty() || !CellOwners) return text;
+  const int64_t from = cell * grid_.span;
+  const std::string owners = CellOwners(mapPath_, from, std::min(from + grid_.span, picture_.Size()));
+  return owners.empty() ? text : text + " – " + owners;
 }
 
 void TForm4::ShowLabel(const char* name, const std::string& text) {
@@ -264,7 +273,7 @@ void TForm4::Present(bool whole) {
   if (!(grid == grid_)) whole = true;
   grid_ = grid;
   DrawCells(whole);
-  ShowLabel("StatusBar1", picture_.CellText(grid_, SelectedCell(), separator_));
+  ShowLabel("StatusBar1", CellDetail());
 }
 
 void TForm4::DrawCells(bool whole) {

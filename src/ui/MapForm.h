@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +55,12 @@ class TForm4 : public Window {
   int64_t FramedCell() const { return framed_; }  // the live cell; -1: none
   // Selects a cell as a click on it does (-1: none) and shows its text.
   void SelectCell(int64_t cell);
+  // The chosen cell's text as the status line shows it: its bytes by kind,
+  // then (a disc image's map) what lies there, from `CellOwners`.
+  std::string CellDetail() const;
+  // What of a map's file owns the bytes [pos, end) (a disc image's files, or
+  // "system plików"); empty: nothing known.
+  std::function<std::string(const std::string& mapPath, int64_t pos, int64_t end)> CellOwners;
 
   // The colour of a kind of cell, and of the frame of the live cell.
   static COLORREF Colour(CellKind kind);

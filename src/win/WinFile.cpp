@@ -91,6 +91,7 @@ std::unique_ptr<IFile> WinFileSystem::Open(const std::string& path, OpenMode mod
       disposition = CREATE_ALWAYS;
       break;
     case OpenMode::WriteExisting: access = GENERIC_WRITE; break;
+    case OpenMode::ReadWriteExisting: access = GENERIC_READ | GENERIC_WRITE; break;
   }
   HANDLE h = CreateFileW(LongPath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -24,6 +24,10 @@
  *                       that byte's sector is one it touches (e.g. 2048 for a
  *                       CD or DVD). Without it every byte stands alone.
  *         id=TEXT       a free tag (letters, digits, '_'), to make names differ
+ *         from=NAME     the content is that of the file NAME (letters, digits,
+ *                       '_') in the writable folder w/ instead of the computed
+ *                       one (zeros past its end): a disc image made by a test
+ *                       becomes a damaged disc (salt is then ignored)
  *       Numbers are decimal and may end in K, M or G (times 1024, 1024^2, 1024^3).
  *       Example: "size=5000,salt=3,bad=100-199,bad=4000-4099.bin"; 10,000 spots
  *       of 100 bytes, one every 4 KiB from 2048: "size=40M,badevery=4K-100-2K-10000.bin".
@@ -132,6 +136,7 @@ struct vfile {
   int nbad, nevery;
   uint64_t bad_from[MAX_BAD], bad_to[MAX_BAD]; /* inclusive */
   struct every every[MAX_EVERY];
+  char from[64]; /* the store file giving the content; "" for the computed one */
 };
 
 /* A growable text buffer (the log, the heal list, virtual folder entries). */
@@ -285,6 +290,13 @@ static int parse_name(const char* name, struct vfile* sp) {
       p += slow ? 5 : 6;
       if (!parse_num(&p, &a) || a > 600000) return 0;
       *(slow ? &sp->slow_ms : &sp->stall_ms) = (unsigned)a;
+    } else if (!strncmp(p, "from=", 5)) {
+      p += 5;
+      const char* s = p;
+      while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') || *p == '_') ++p;
+      if (p == s || (size_t)(p - s) >= sizeof sp->from) return 0;
+      memcpy(sp->from, s, (size_t)(p - s));
+      sp->from[p - s] = 0;
     } else if (!strncmp(p, "id=", 3)) {
       p += 3;
       const char* s = p;
@@ -859,7 +871,18 @@ static int read_vfile(const char* path, const struct vfile* sp, char* buf, size_
     if (sp->stall_ms) sleep_ms(sp->stall_ms);
     return -EIO;
   }
-  fill(buf, from, (size_t)n, sp->salt);
+  if (sp->from[0]) { /* the content of a file in the store, zeros past its end */
+    char real[PATH_MAX];
+    snprintf(real, sizeof real, "%s/%s", g.store, sp->from);
+    memset(buf, 0, (size_t)n);
+    int fd = open(real, O_RDONLY);
+    if (fd < 0) return -EIO;
+    ssize_t got = pread(fd, buf, (size_t)n, (off_t)from);
+    close(fd);
+    if (got < 0) return -EIO;
+  } else {
+    fill(buf, from, (size_t)n, sp->salt);
+  }
   return (int)n;
 }
 

@@ -50,6 +50,7 @@ std::string VirtualFile::Name() const {
   if (slowMs) n += ",slow=" + std::to_string(slowMs);
   if (stallMs) n += ",stall=" + std::to_string(stallMs);
   if (!id.empty()) n += ",id=" + id;
+  if (!from.empty()) n += ",from=" + from;
   return n + ext;
 }
 

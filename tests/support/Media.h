@@ -33,6 +33,10 @@ struct VirtualFile {
   unsigned stallMs = 0;  // a failing read waits this long first
   uint64_t sector = 0;   // a read fails whole when a sector of this size it touches holds an unreadable byte
   std::string id;        // free tag (letters, digits, '_') to tell equal files apart
+  // The content is that of this file of the writable folder (letters, digits,
+  // '_'; zeros past its end) instead of the computed one; Bytes() does not
+  // know it.
+  std::string from;
   std::string ext = ".bin";
 
   VirtualFile& Bad(uint64_t first, uint64_t last) { bad.emplace_back(first, last); return *this; }

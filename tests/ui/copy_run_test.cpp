@@ -483,17 +483,17 @@ class OnNextPump {
 TEST_F(CopyRun, OneRunAtATime) {
   const RunCommand commands[] = {RunCommand::Start,        RunCommand::ResumeStart, RunCommand::UpdateCheck,
                                  RunCommand::ListEdit,     RunCommand::FolderSearch, RunCommand::Drop,
-                                 RunCommand::SaveLog};
+                                 RunCommand::SaveLog,      RunCommand::ImageStart};
   const struct Row {
     const char* name;
-    // Start, "Resumak"'s Start, update check, list edit, folder search, drop, save the log
-    bool may[7];
+    // Start, "Resumak"'s Start, update check, list edit, folder search, drop, save the log, the image's Start
+    bool may[8];
   } table[] = {
-      {"nothing", {true, true, true, true, true, true, true}},
-      {"copy run", {false, false, false, false, false, false, false}},
-      {"resume run", {false, false, false, true, false, false, false}},
-      {"folder search", {false, false, false, false, false, false, true}},
-      {"update check", {false, false, false, false, false, false, true}},
+      {"nothing", {true, true, true, true, true, true, true, true}},
+      {"copy run", {false, false, false, false, false, false, false, false}},
+      {"resume run", {false, false, false, true, false, false, false, false}},
+      {"folder search", {false, false, false, false, false, false, true, false}},
+      {"update check", {false, false, false, false, false, false, true, false}},
   };
   Main().AddFileToList(Source("a.bin", 10, 1));
   Main().SetText("Edit1", dir / "wynik");

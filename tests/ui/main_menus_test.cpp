@@ -55,7 +55,7 @@ constexpr Shortcut kShortcuts[] = {
     {true, 'P', "Wpiszciekfolderu1"}, {true, 'B', "Wybierzfolder1"},
     {false, VK_DELETE, "Usuzlistyzaznaczonepliki1"},
     {true, 'C', "Wyczylist1"},        {true, 'F', "Resumak1"},
-    {true, 'M', "Mapaodczytu1"},
+    {true, 'M', "Mapaodczytu1"},      {true, 'D', "Obrazpyty1"},
     {true, 'K', "Aktualizacjaprogramu1"},
     {true, 'U', "Ustawieniaprogramu1"},
     {true, 'W', "StronaWWW1"},        {true, 'G', "Oprogramie1"},

@@ -1,0 +1,511 @@
+// The image run over a drive that fails sectors whole, holding a disc that
+// genisoimage makes here; what the map says of each listed file; files out of
+// the image.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/CopyFakes.h"
+#include "core/DiscImage.h"
+#include "core/RunCommand.h"
+
+namespace sk {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int64_t S = kDiscSectorSize;
+
+// The disc: a few folders (so the directory area has several sectors) and
+// files of several sizes, made once.
+const std::string& Disc() {
+  static const std::string disc = [] {
+    const fs::path dir = fs::temp_directory_path() / ("disc_image_test." + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    auto put = [&](const std::string& rel, size_t size, unsigned salt) {
+      fs::create_directories((dir / "src" / rel).parent_path());
+      std::ofstream(dir / "src" / rel, std::ios::binary) << fake::Pattern(size, salt);
+    };
+    put("a.txt", 3000, 1);
+    put("Dokumenty/list.doc", 150000, 2);
+    put("Dokumenty/plan.txt", 10, 3);
+    for (int i = 0; i < 12; ++i) put("Zdjęcia/Wakacje " + std::to_string(i) + "/foto.jpg", 20000 + i * 999, 10 + i);
+    put("Muzyka/długi utwór.mp3", 900000, 4);
+    put("Muzyka/krótki.mp3", 70000, 5);
+    int status = 0;
+    test::RunCommand("genisoimage -quiet -J -R -V Etykieta -o '" + (dir / "d.iso").string() + "' '" +
+                         (dir / "src").string() + "'",
+                     status);
+    std::ifstream in(dir / "d.iso", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    fs::remove_all(dir);
+    return bytes;
+  }();
+  return disc;
+}
+
+struct Whole : ISectorSource {
+  const std::string& d = Disc();
+  int64_t SectorCount() override { return static_cast<int64_t>(d.size()) / S; }
+  bool ReadSector(int64_t s, unsigned char* out) override {
+    std::copy_n(d.data() + s * S, S, out);
+    return true;
+  }
+};
+const DiscTree& Healthy() {
+  static const DiscTree tree = [] {
+    Whole w;
+    return ReadDiscTree(w);
+  }();
+  return tree;
+}
+const DiscEntry& EntryOf(const std::string& path) {
+  for (const DiscEntry& e : Healthy().entries)
+    if (e.path == path) return e;
+  throw std::runtime_error("no entry " + path);
+}
+int64_t FirstSector(const std::string& path) { return EntryOf(path).extents.at(0).pos / S; }
+std::vector<int64_t> SystemSectors() {
+  std::vector<int64_t> out;
+  for (const DiscExtent& x : Healthy().system)
+    for (int64_t s = x.pos / S; s * S < x.pos + x.size; ++s) out.push_back(s);
+  return out;
+}
+
+// A drive reading the disc: a read touching a bad sector fails whole. Taken
+// out after `outAfter` more reads.
+struct Drive : IFile {
+  std::string bytes = Disc();
+  std::set<int64_t> bad;  // sectors
+  int64_t pos = 0;
+  int outAfter = -1;
+  bool out = false;
+  struct Access {
+    int64_t pos, end;
+    bool failed;
+  };
+  std::vector<Access> log;
+  int64_t Position() override { return pos; }
+  void Seek(int64_t p) override { pos = p; }
+  int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
+  size_t Read(void* buffer, size_t count) override {
+    if (outAfter >= 0 && outAfter-- == 0) out = true;
+    if (out) throw FileError("I/O error 21", 21);
+    const int64_t end = std::min(pos + static_cast<int64_t>(count), Size());
+    const auto b = bad.lower_bound(pos / S);
+    const bool failed = b != bad.end() && *b * S < end;
+    log.push_back({pos, end, failed});
+    if (failed) throw FileError("I/O error 23", 23);
+    std::copy(bytes.begin() + pos, bytes.begin() + end, static_cast<char*>(buffer));
+    pos = end;
+    return static_cast<size_t>(end - log.back().pos);
+  }
+  size_t Write(const void*, size_t) override { throw FileError("File access denied", 5); }
+  void Close() override {}
+};
+
+// The image file, in memory; a write reaching past `room` fails.
+struct Image : IFile {
+  std::string bytes;
+  int64_t pos = 0, room = -1;
+  int64_t Position() override { return pos; }
+  void Seek(int64_t p) override { pos = p; }
+  int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
+  size_t Read(void* buffer, size_t count) override {
+    const int64_t n = std::max<int64_t>(0, std::min(static_cast<int64_t>(count), Size() - pos));
+    std::copy_n(bytes.data() + pos, n, static_cast<char*>(buffer));
+    pos += n;
+    return static_cast<size_t>(n);
+  }
+  size_t Write(const void* buffer, size_t count) override {
+    if (room >= 0 && pos + static_cast<int64_t>(count) > room) throw DiskFullError();
+    if (Size() < pos + static_cast<int64_t>(count)) bytes.resize(static_cast<size_t>(pos) + count, '\0');
+    bytes.replace(static_cast<size_t>(pos), count, static_cast<const char*>(buffer), count);
+    pos += static_cast<int64_t>(count);
+    return count;
+  }
+  void SetSize(int64_t size) override { bytes.resize(static_cast<size_t>(size), '\0'); }
+  void Close() override {}
+};
+
+// The image holds the disc's bytes wherever the map says read, zeros
+// elsewhere; nothing unreadable is called read.
+std::string ImageProblem(const Image& image, const RescueMap& map, const Drive& drive) {
+  if (image.bytes.size() != drive.bytes.size()) return "image length " + std::to_string(image.bytes.size());
+  for (const MapArea& a : map.Areas()) {
+    const std::string held = image.bytes.substr(a.pos, a.size);
+    if (a.status == kFinished ? held != drive.bytes.substr(a.pos, a.size)
+                              : held.find_first_not_of('\0') != std::string::npos)
+      return "area at " + std::to_string(a.pos);
+  }
+  for (int64_t s : drive.bad)
+    if (map.StatusAt(s * S) == kFinished) return "bad sector called read at " + std::to_string(s);
+  return "";
+}
+
+struct Rig : IImageView {
+  Drive drive;
+  Image image;
+  RescueMap map;
+  fake::Clock clock;
+  Pacer pacer{clock};
+  int steps = 0, stopAt = 0;
+  std::function<std::vector<std::string>(int step)> ticked;  // the ticked files' paths after `step` blocks
+  std::vector<std::string> lastTicked;
+  std::vector<size_t> tickedAt;  // log size when the ticked set changed
+  DiscTree listed;
+  size_t readsAtList = 0;
+  int saves = 0;
+  std::vector<std::string> problems;
+
+  void Advanced(const RescueMap&) override {}
+  void Pump() override {}
+  void Refresh() override {}
+  bool StopRequested() override { return stopAt > 0 && ++steps >= stopAt; }
+  void SaveMap(const RescueMap& m) override {
+    ++saves;
+    const std::string p = ImageProblem(image, m, drive);
+    if (!p.empty()) problems.push_back("saved map: " + p);
+  }
+  bool SourcePresent() override { return !drive.out; }
+  void Listed(const DiscTree& tree) override {
+    listed = tree;
+    readsAtList = drive.log.size();
+  }
+  std::vector<DiscExtent> Chosen() override {
+    if (!ticked) return {};
+    if (!stopAt) ++steps;
+    std::vector<std::string> now = ticked(steps);
+    if (now != lastTicked) tickedAt.push_back(drive.log.size());
+    lastTicked = now;
+    std::vector<size_t> entries;
+    for (size_t i = 0; i < listed.entries.size(); ++i)
+      if (std::count(now.begin(), now.end(), listed.entries[i].path)) entries.push_back(i);
+    return ChosenExtents(listed, entries);
+  }
+  ImageRunResult Run(bool continuing) {
+    ImageRunOptions options;
+    options.continuing = continuing;
+    DiscImageRun run(drive, image, map, clock, pacer, *this, options);
+    return run.Run();
+  }
+};
+
+bool Inside(const std::vector<DiscExtent>& xs, int64_t pos, int64_t end) {
+  return std::any_of(xs.begin(), xs.end(), [&](const DiscExtent& x) { return pos < x.pos + x.size && end > x.pos; });
+}
+std::vector<DiscExtent> ExtentsOf(const std::vector<std::string>& paths) {
+  std::vector<size_t> entries;
+  for (size_t i = 0; i < Healthy().entries.size(); ++i)
+    if (std::count(paths.begin(), paths.end(), Healthy().entries[i].path)) entries.push_back(i);
+  return ChosenExtents(Healthy(), entries);
+}
+
+std::set<int64_t> Sectors(int64_t first, int64_t count) {
+  std::set<int64_t> s;
+  for (int64_t i = 0; i < count; ++i) s.insert(first + i);
+  return s;
+}
+
+TEST(DiscImageRun, ImagesTheDiscFileSystemFirstThenTickedFilesThenTheRest) {
+  const std::string longSong = "\\Muzyka\\długi utwór.mp3", letter = "\\Dokumenty\\list.doc";
+  const std::vector<int64_t> system = SystemSectors();
+  ASSERT_EQ(Healthy().format, DiscFormat::kIso9660);
+  ASSERT_GT(system.size(), 8u);
+  struct Case {
+    const char* name;
+    std::set<int64_t> bad;
+    std::function<std::vector<std::string>(int)> ticked;
+  };
+  const std::vector<std::string> tickedFiles = {letter, "\\Zdjęcia\\Wakacje 3\\foto.jpg"};
+  const Case cases[] = {
+      {"healthy", {}, nullptr},
+      // Across the directory area: the primary tree's folders and the
+      // Joliet tree's alike (the path tables give the files back).
+      {"directory-area scratch", Sectors(system[system.size() / 2] - 2, 5), nullptr},
+      {"data scratch", Sectors(FirstSector(longSong) + 100, 40), nullptr},
+      {"scattered bad sectors", {FirstSector(letter) + 3, FirstSector(longSong) + 7, FirstSector(longSong) + 300}, nullptr},
+      {"ticked files first", {FirstSector(letter) + 20, FirstSector(longSong) + 5, 30},
+       [&](int) { return tickedFiles; }},
+      {"ticked files changed during the run", {FirstSector(longSong) + 5, FirstSector(longSong) + 200},
+       [&](int step) { return step < 4 ? std::vector<std::string>{longSong} : tickedFiles; }},
+  };
+  for (const Case& c : cases) {
+    Rig rig;
+    rig.drive.bad = c.bad;
+    rig.ticked = c.ticked;
+    const ImageRunResult result = rig.Run(false);
+    const std::string& where = c.name;
+    EXPECT_FALSE(result.stopped) << where;
+    EXPECT_TRUE(result.listed) << where;
+    EXPECT_EQ(ImageProblem(rig.image, rig.map, rig.drive), "") << where;
+    EXPECT_EQ(rig.problems, std::vector<std::string>{}) << where;
+    EXPECT_EQ(rig.map.Total(kBadSector), static_cast<int64_t>(c.bad.size()) * S) << where;
+    EXPECT_EQ(rig.map.currentStatus, kFinished) << where;
+    ASSERT_TRUE(rig.map.source) << where;
+    // Before the list: only the file system's own bad sectors failed.
+    int64_t systemBad = 0;
+    for (int64_t s : system) systemBad += c.bad.count(s);
+    EXPECT_LE(result.failedBeforeList, systemBad) << where;
+    // No sector fails twice, no read is made of one known bad.
+    std::set<std::pair<int64_t, int64_t>> failedAt;
+    for (const Drive::Access& r : rig.drive.log)
+      if (r.failed) EXPECT_TRUE(failedAt.insert({r.pos, r.end}).second) << where << ": " << r.pos;
+    // Every file listed, in the state the damage gives it.
+    ASSERT_EQ(rig.listed.entries.size(), Healthy().entries.size()) << where;
+    for (const DiscEntry& e : rig.listed.entries) {
+      bool hit = false;
+      for (const DiscExtent& x : e.extents)
+        for (int64_t s = x.pos / S; s * S < x.pos + x.size; ++s) hit = hit || c.bad.count(s);
+      EXPECT_EQ(StateOf(e, rig.map).condition, hit ? FileCondition::kDamaged : FileCondition::kWhole)
+          << where << ": " << e.path;
+    }
+    // Ticked files: once the set is known (and each time it changes), every
+    // readable byte of them before any failing read outside them.
+    for (size_t k = 0; k < rig.tickedAt.size(); ++k) {
+      const auto chosen = ExtentsOf(c.ticked(k == 0 ? 0 : 1000));
+      size_t lastInside = 0, firstFailOutside = rig.drive.log.size();
+      for (size_t i = rig.tickedAt[k]; i < rig.drive.log.size(); ++i) {
+        const Drive::Access& r = rig.drive.log[i];
+        if (Inside(chosen, r.pos, r.end) && !r.failed) lastInside = i;
+        if (!Inside(chosen, r.pos, r.end) && r.failed) firstFailOutside = std::min(firstFailOutside, i);
+      }
+      if (k + 1 == rig.tickedAt.size()) EXPECT_LT(lastInside, firstFailOutside) << where;
+      // At once: the read after the change is one of theirs.
+      if (k > 0) EXPECT_TRUE(Inside(chosen, rig.drive.log[rig.tickedAt[k]].pos, rig.drive.log[rig.tickedAt[k]].end))
+          << where;
+    }
+    if (c.ticked) EXPECT_GE(rig.tickedAt.size(), 1u) << where;
+  }
+}
+
+// A run stopped, the disc taken out, or the image's disk full, anywhere:
+// the map names exactly what the image holds, and going on from it (on
+// another drive, where the damage reads now) reads only what the map lacks,
+// the sectors found bad last, and ends with the whole disc.
+TEST(DiscImageRun, GoesOnFromItsMapAndRefusesAnotherDisc) {
+  const std::set<int64_t> bad = {17, FirstSector("\\Dokumenty\\list.doc") + 1, FirstSector("\\Muzyka\\krótki.mp3") + 2};
+  for (int at : {1, 3, 6, 20}) {
+    for (const char* how : {"stop", "disc out", "disk full"}) {
+      const std::string where = std::string(how) + " at " + std::to_string(at);
+      Rig rig;
+      rig.drive.bad = bad;
+      std::string error;
+      try {
+        if (how[0] == 's') rig.stopAt = at;
+        if (how[1] == 'i') rig.drive.outAfter = at;
+        if (how[1] == 'l') rig.image.room = at * 64 * 1024;
+        if (rig.Run(false).stopped) error = "stopped";
+      } catch (const MediumGone&) {
+        error = "gone";
+      } catch (const FileError& e) {
+        error = e.what();
+      }
+      EXPECT_EQ(error, how[0] == 's' ? "stopped" : how[1] == 'i' ? "gone" : "I/O error 112") << where;
+      EXPECT_EQ(rig.problems, std::vector<std::string>{}) << where;
+      rig.image.room = -1;
+      if (how[1] != 'l') EXPECT_EQ(rig.image.bytes.size(), rig.drive.bytes.size()) << where;
+      rig.image.SetSize(rig.drive.Size());
+      EXPECT_EQ(ImageProblem(rig.image, rig.map, rig.drive), "") << where;
+
+      // Another drive, where the damage reads: only what the map lacks is read.
+      const RescueMap before = RescueMap::Parse(rig.map.ToText());
+      rig.map = before;
+      rig.drive.bad.clear();
+      rig.drive.out = false;
+      rig.drive.outAfter = -1;
+      rig.drive.log.clear();
+      rig.stopAt = 0;
+      rig.Run(true);
+      EXPECT_EQ(rig.map.Unfinished(), 0) << where;
+      EXPECT_EQ(rig.image.bytes, rig.drive.bytes) << where;
+      size_t lastUntried = 0, firstBad = rig.drive.log.size();
+      // The first read checks the disc against the map's source line.
+      for (size_t i = 1; i < rig.drive.log.size(); ++i) {
+        const Drive::Access& r = rig.drive.log[i];
+        for (int64_t p = r.pos; p < r.end; p += S) {
+          EXPECT_NE(before.StatusAt(p), kFinished) << where << ": read again at " << p;
+          if (before.StatusAt(p) == kBadSector) firstBad = std::min(firstBad, i);
+          else lastUntried = i;
+        }
+      }
+      EXPECT_LT(lastUntried, firstBad) << where;
+    }
+  }
+
+  // Sectors not yet scraped, beyond sectors found bad: the bad ones after them.
+  Rig rig2;
+  rig2.drive.bad = bad;
+  rig2.Run(false);
+  const int64_t notScraped = rig2.drive.Size() - 8 * S;
+  rig2.map.Set(notScraped, 4 * S, kNonScraped);
+  rig2.drive.bad.clear();
+  rig2.drive.log.clear();
+  rig2.Run(true);
+  EXPECT_EQ(rig2.image.bytes, rig2.drive.bytes);
+  size_t lastScraped = 0, firstBad = rig2.drive.log.size();
+  for (size_t i = 1; i < rig2.drive.log.size(); ++i) {
+    if (rig2.drive.log[i].pos >= notScraped) lastScraped = i;
+    if (bad.count(rig2.drive.log[i].pos / S)) firstBad = std::min(firstBad, i);
+  }
+  EXPECT_LT(lastScraped, firstBad);
+
+  // Another disc of the same length, and one of another length: refused,
+  // image and map untouched.
+  Rig rig;
+  rig.Run(false);
+  for (int other : {0, 1}) {
+    Rig second;
+    second.map = rig.map;
+    second.image = rig.image;
+    second.drive.bytes[rig.map.source->pos + 5] ^= 1;
+    if (other) second.drive.bytes.resize(second.drive.bytes.size() + S);
+    EXPECT_THROW(second.Run(true), ImageMismatch);
+    EXPECT_EQ(second.map, rig.map);
+    EXPECT_EQ(second.image.bytes, rig.image.bytes);
+    EXPECT_EQ(second.saves, 0);
+  }
+}
+
+// The sectors as the readers get them: from the image where the map says
+// read, from the drive (one read, then marked) where not tried yet, never
+// where a read failed; a sector that cannot be had is never zeros.
+TEST(DiscImage, ImageSectorsNeverGiveAHoleAsZeros) {
+  struct Row {
+    const char* name;
+    std::string statuses;  // the sector's map, one status per 1024 bytes
+    bool drive, driveFails;
+    bool had;
+    int reads;
+    std::string after;
+  };
+  const Row rows[] = {
+      {"read", "++", true, false, true, 0, "++"},
+      {"not tried", "??", true, false, true, 1, "++"},
+      {"not tried, failing", "??", true, true, false, 1, "--"},
+      {"half read", "+?", true, false, true, 1, "++"},
+      {"bad", "--", true, false, false, 0, "--"},
+      {"half bad", "+-", true, false, false, 0, "+-"},
+      {"a failed large read", "**", true, false, false, 0, "**"},
+      {"not scraped", "//", true, false, false, 0, "//"},
+      {"not tried, the image alone", "??", false, false, false, 0, "??"},
+  };
+  for (const Row& r : rows) {
+    Rig rig;
+    rig.map = RescueMap(4 * S, kFinished);
+    for (int k = 0; k < 2; ++k) rig.map.Set(2 * S + k * 1024, 1024, r.statuses[k]);
+    rig.image.bytes = rig.drive.bytes.substr(0, 4 * S);
+    rig.image.bytes.replace(2 * S, S, std::string(S, '\0'));
+    if (r.driveFails) rig.drive.bad = {2};
+    ImageSectors withDrive(rig.image, rig.map, rig.drive, rig);
+    ImageSectors alone(rig.image, rig.map);
+    std::string got(S, 'x');
+    auto* out = reinterpret_cast<unsigned char*>(got.data());
+    EXPECT_EQ((r.drive ? withDrive : alone).ReadSector(2, out), r.had) << r.name;
+    if (r.had) EXPECT_EQ(got, rig.drive.bytes.substr(2 * S, S)) << r.name;
+    EXPECT_EQ(rig.drive.log.size(), static_cast<size_t>(r.reads)) << r.name;
+    EXPECT_EQ(std::string({rig.map.StatusAt(2 * S), rig.map.StatusAt(2 * S + 1024)}), r.after) << r.name;
+    EXPECT_EQ(rig.image.bytes.substr(2 * S, S), r.had ? rig.drive.bytes.substr(2 * S, S) : std::string(S, '\0'))
+        << r.name;
+    EXPECT_FALSE((r.drive ? withDrive : alone).ReadSector(4, out)) << r.name << ", past the end";
+  }
+}
+
+// What the damage hit, from a map made by hand: the states, the saved list,
+// the cell's owners and a file out of the image.
+TEST(DiscImage, StatesListOwnersAndFilesOutOfTheImage) {
+  DiscTree tree;
+  tree.format = DiscFormat::kIso9660;
+  tree.system = {{16 * S, 4 * S}};
+  auto file = [](std::string path, std::vector<DiscExtent> xs) {
+    int64_t size = 0;
+    for (const auto& x : xs) size += x.size;
+    return DiscEntry{std::move(path), false, size, std::move(xs)};
+  };
+  tree.entries = {
+      file("\\a.txt", {{20 * S, 100}}),                                       // read
+      file("\\b\\c.bin", {{21 * S, 3 * S}, {DiscExtent::kZeros, 5000}}),      // one sector bad
+      file("\\b\\d.bin", {{24 * S, 2 * S}}),                                  // not read yet
+      file("\\b\\e.bin", {{26 * S, S}}),                                      // a failed large read ('*')
+      file("\\f.bin", {{27 * S, S}, {DiscExtent::kOutside, 10}}),             // partly outside the disc
+      file("\\g.bin", {{39 * S, 2 * S}}),                                     // past the map's end
+      {"\\Zła", true, 0, {}},
+  };
+  RescueMap map(40 * S, kFinished);
+  map.Set(22 * S, S, kBadSector);
+  map.Set(24 * S, 2 * S, kNonTried);
+  map.Set(26 * S, S, kNonTrimmed);
+  struct Row {
+    FileCondition condition;
+    int64_t unreadable, notRead;
+  };
+  const Row rows[] = {{FileCondition::kWhole, 0, 0},      {FileCondition::kDamaged, S, 0},
+                      {FileCondition::kUnread, 0, 2 * S}, {FileCondition::kDamaged, 0, S},
+                      {FileCondition::kDamaged, 10, 0},   {FileCondition::kDamaged, S, 0},
+                      {FileCondition::kDamaged, 0, 0}};
+  for (size_t i = 0; i < tree.entries.size(); ++i) {
+    const EntryState s = StateOf(tree.entries[i], map);
+    EXPECT_EQ(s.condition, rows[i].condition) << tree.entries[i].path;
+    EXPECT_EQ(s.unreadable, rows[i].unreadable) << tree.entries[i].path;
+    EXPECT_EQ(s.notRead, rows[i].notRead) << tree.entries[i].path;
+  }
+  EXPECT_EQ(FileListText(tree, map),
+            "Ścieżka\tRozmiar\tNieczytelne\tNie odczytano\tStan\r\n"
+            "\\a.txt\t100\t0\t0\tCały\r\n\\b\\c.bin\t11144\t2048\t0\tUszkodzony\r\n"
+            "\\b\\d.bin\t4096\t0\t4096\tNieodczytany\r\n\\b\\e.bin\t2048\t0\t2048\tUszkodzony\r\n"
+            "\\f.bin\t2058\t10\t0\tUszkodzony\r\n\\g.bin\t4096\t2048\t0\tUszkodzony\r\n\\Zła\t0\t0\t0\tUszkodzony\r\n");
+  EXPECT_EQ(FileListText(DiscTree{}, map),
+            "Ścieżka\tRozmiar\tNieczytelne\tNie odczytano\tStan\r\nNie rozpoznano systemu plików\r\n");
+  const ConditionTotals totals = TotalsOf(tree, map);
+  EXPECT_EQ(totals.whole + totals.damaged * 10 + totals.unread * 100, 1 + 50 + 100);
+
+  const DiscOwners owners(tree);
+  const std::pair<std::pair<int64_t, int64_t>, const char*> cells[] = {
+      {{0, 16 * S}, ""},
+      {{19 * S, 20 * S + 1}, "system plików, a.txt"},
+      {{20 * S + 100, 21 * S}, ""},  // after a.txt's last byte
+      {{22 * S, 22 * S + 1}, "c.bin"},
+      {{20 * S, 28 * S}, "a.txt, c.bin, d.bin i 2 innych"},
+      {{40 * S, 41 * S}, "g.bin"},
+  };
+  for (const auto& [cell, text] : cells) EXPECT_EQ(owners.Describe(cell.first, cell.second), text) << cell.first;
+
+  // Out of the image: the bytes read, zeros elsewhere, the file's own map.
+  Image image;
+  image.bytes = fake::Pattern(40 * S, 9);
+  for (int64_t i = 24 * S; i < 26 * S; ++i) image.bytes[i] = 0;
+  Image out;
+  out.bytes = "old content, longer than nothing";
+  const RescueMap own = ExtractFile(tree.entries[1], image, map, out);
+  ASSERT_EQ(out.bytes.size(), 3 * S + 5000u);
+  EXPECT_EQ(out.bytes.substr(0, S), image.bytes.substr(21 * S, S));
+  EXPECT_EQ(out.bytes.substr(S, S), std::string(S, '\0'));
+  EXPECT_EQ(out.bytes.substr(2 * S, S), image.bytes.substr(23 * S, S));
+  EXPECT_EQ(out.bytes.substr(3 * S), std::string(5000, '\0'));
+  EXPECT_EQ(own.Areas(), (std::vector<MapArea>{{0, S, '+'}, {S, S, '-'}, {2 * S, S + 5000, '+'}}));
+  const RescueMap outside = ExtractFile(tree.entries[4], image, map, out);
+  EXPECT_EQ(outside.Areas(), (std::vector<MapArea>{{0, S, '+'}, {S, 10, '-'}}));
+
+  // Their names under the save's folder.
+  ExtractNames names("C:\\Cel\\" + VolumeFolderName(""));
+  const std::pair<const char*, const char*> paths[] = {
+      {"\\Dokumenty\\list.doc", "C:\\Cel\\Płyta\\Dokumenty\\list.doc"},
+      {"\\DOKUMENTY\\LIST.DOC", "C:\\Cel\\Płyta\\DOKUMENTY\\LIST (2).DOC"},
+      {"\\Dokumenty\\list.doc.map", "C:\\Cel\\Płyta\\Dokumenty\\list.doc (2).map"},
+      {"\\..\\..\\Windows\\con", "C:\\Cel\\Płyta\\_\\_\\Windows\\con_"},
+      {"\\a:b?.", "C:\\Cel\\Płyta\\a_b_"},
+  };
+  for (const auto& [path, want] : paths) EXPECT_EQ(names.PathFor(path), want) << path;
+  EXPECT_EQ(VolumeFolderName("Moja płyta: 2"), "Moja płyta_ 2");
+}
+
+}  // namespace
+}  // namespace sk

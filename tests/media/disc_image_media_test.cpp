@@ -1,0 +1,438 @@
+// The disc image window on the damaged disc: Wine's drive D: is made a CD
+// drive whose disc is an ISO 9660 image (genisoimage, Joliet and Rock Ridge)
+// lying on the fixture with failing sectors. Through the real windows: the
+// image and its map against the damage, the files it hit, the files written
+// out of the image, Stop and going on, another disc refused, the disc taken
+// out and put back, and every read of the device aligned.
+#include <windows.h>
+#include <winioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/RescueMap.h"
+#include "support/Media.h"
+#include "support/SettingsKey.h"
+#include "support/UiTest.h"
+#include "ui/Application.h"
+#include "ui/ImageForm.h"
+#include "ui/MainForm.h"
+#include "ui/MapForm.h"
+#include "win/Utf.h"
+#include "win/WinDevice.h"
+
+namespace sk::ui {
+namespace {
+
+constexpr int64_t kSector = 2048;
+
+void IgnoreReport(const std::string&) {}
+
+// A shell command run on the Unix side (Wine starts Unix programs too, but
+// neither waits for them nor gives their exit code): its code is written to
+// `done` (a Unix path; `doneHere` the same file's Windows path) once it
+// has ended. Returns the code, -1 when it did not end within a minute.
+int RunUnix(const std::string& command, const std::string& done, const std::string& doneHere) {
+  DeleteFileW(win::Widen(doneHere).c_str());
+  std::wstring line = L"/bin/sh -c \"(" + win::Widen(command) + L"); echo $? >" + win::Widen(done) + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  auto ended = [&] { return test::FileExists(doneHere) && test::ReadFile(doneHere).ends_with("\n"); };
+  if (!test::PumpUntil(ended, 60000)) return -1;
+  return std::atoi(test::ReadFile(doneHere).c_str());
+}
+
+// Wine's drive D: as a CD drive (its mount manager's own request, as its
+// configuration tool makes it): a folder as the drive and a file as its disc.
+// The drive D: that was there before comes back at the end.
+class CdDrive {
+ public:
+  CdDrive() { had_ = Query(oldType_, oldFolder_, oldDevice_); }
+  ~CdDrive() {
+    if (had_) Define(oldType_, oldFolder_, oldDevice_);
+    else Define(DRIVE_UNKNOWN, "", "");
+  }
+  bool Insert(const std::string& folder, const std::string& device) { return Define(DRIVE_CDROM, folder, device); }
+
+ private:
+  struct Request {
+    ULONG size, type, fsType;
+    DWORD serial;
+    ULONGLONG unixDev;
+    WCHAR letter;
+    USHORT mountPointOffset, deviceOffset, labelOffset;
+  };
+  static constexpr DWORD kDefine = CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+  static constexpr DWORD kQuery = CTL_CODE(0x6D, 33, METHOD_BUFFERED, FILE_READ_ACCESS);
+  static HANDLE Manager() {
+    return CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  static bool Define(ULONG type, const std::string& folder, const std::string& device) {
+    std::vector<char> buffer(sizeof(Request) + folder.size() + device.size() + 2, 0);
+    auto* r = reinterpret_cast<Request*>(buffer.data());
+    r->type = type;
+    r->letter = L'd';
+    size_t at = sizeof(Request);
+    if (!folder.empty()) {
+      std::memcpy(buffer.data() + at, folder.c_str(), folder.size() + 1);
+      r->mountPointOffset = static_cast<USHORT>(at);
+      at += folder.size() + 1;
+    }
+    if (!device.empty()) {
+      std::memcpy(buffer.data() + at, device.c_str(), device.size() + 1);
+      r->deviceOffset = static_cast<USHORT>(at);
+      at += device.size() + 1;
+    }
+    r->size = static_cast<ULONG>(at);
+    HANDLE m = Manager();
+    DWORD got = 0;
+    const bool ok = m != INVALID_HANDLE_VALUE &&
+                    DeviceIoControl(m, kDefine, buffer.data(), static_cast<DWORD>(at), nullptr, 0, &got, nullptr);
+    if (m != INVALID_HANDLE_VALUE) CloseHandle(m);
+    return ok;
+  }
+  static bool Query(ULONG& type, std::string& folder, std::string& device) {
+    std::vector<char> buffer(4096, 0);
+    auto* r = reinterpret_cast<Request*>(buffer.data());
+    r->letter = L'd';
+    HANDLE m = Manager();
+    DWORD got = 0;
+    const bool ok = m != INVALID_HANDLE_VALUE && DeviceIoControl(m, kQuery, buffer.data(), sizeof(Request),
+                                                                 buffer.data(), 4095, &got, nullptr);
+    if (m != INVALID_HANDLE_VALUE) CloseHandle(m);
+    if (!ok) return false;
+    type = r->type;
+    if (r->mountPointOffset) folder = buffer.data() + r->mountPointOffset;
+    if (r->deviceOffset) device = buffer.data() + r->deviceOffset;
+    return true;
+  }
+  bool had_ = false;
+  ULONG oldType_ = 0;
+  std::string oldFolder_, oldDevice_;
+};
+
+struct SourceFile {
+  std::string path;  // from the disc's root
+  size_t size;
+  unsigned salt;
+};
+const std::vector<SourceFile> kFiles = {
+    {"\\Dokumenty\\list.doc", 300000, 1}, {"\\Dokumenty\\raport.txt", 150000, 2}, {"\\Zdjęcia\\lato.jpg", 500000, 3},
+    {"\\readme.txt", 5000, 4},             {"\\Dane\\a.bin", 200000, 5},
+};
+
+// Every device read, as it went to the system.
+struct DeviceRead {
+  int64_t offset;
+  uint32_t length;
+  uintptr_t buffer;
+  uint32_t sector;
+};
+
+class DiscImageOnMedia : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* mount = std::getenv("SEKTORIAN_MEDIA");
+    ASSERT_NE(mount, nullptr);
+    unix_ = mount;
+    // Two discs of one size: the same tree, one file's content another.
+    for (int disc = 1; disc <= 2; ++disc) {
+      const std::string src = media_.Disk() + "src" + std::to_string(disc) + "\\";
+      for (const SourceFile& f : kFiles) {
+        const std::string path = src + f.path.substr(1);
+        CreateDirectoryW(win::Widen(src).c_str(), nullptr);
+        CreateDirectoryW(win::Widen(src + FolderOf(f.path)).c_str(), nullptr);
+        test::WriteFile(path, test::Pattern(f.size, f.salt + (disc == 2 && f.salt == 4 ? 50 : 0)));
+      }
+      const std::string w = unix_ + "/w/";
+      ASSERT_EQ(RunUnix("genisoimage -quiet -J -R -V PLYTA_TESTOWA -input-charset utf-8 -o " + w + "disc" +
+                            std::to_string(disc) + " " + w + "src" + std::to_string(disc),
+                        w + "done", media_.Disk() + "done"),
+                0);
+    }
+    iso_ = test::ReadFile(media_.Disk() + "disc1");
+    ASSERT_EQ(iso_.size() % kSector, 0u);
+    ASSERT_EQ(test::ReadFile(media_.Disk() + "disc2").size(), iso_.size());
+    // Where each file's data lie: its content found in the image.
+    for (const SourceFile& f : kFiles) {
+      const size_t at = iso_.find(test::Pattern(f.size, f.salt).substr(0, 512));
+      ASSERT_NE(at, std::string::npos) << f.path;
+      ASSERT_EQ(at % kSector, 0u);
+      where_[f.path] = static_cast<int64_t>(at);
+    }
+    // The damage: two sectors inside list.doc, one inside lato.jpg.
+    bad_ = {where_["\\Dokumenty\\list.doc"] / kSector + 40, where_["\\Dokumenty\\list.doc"] / kSector + 41,
+            where_["\\Zdjęcia\\lato.jpg"] / kSector + 100};
+    disc_ = Disc(1, 0);
+    CreateDirectoryW(win::Widen(media_.Disk() + "drive").c_str(), nullptr);
+    ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + disc_.Name()));
+    ASSERT_EQ(GetDriveTypeW(L"D:\\"), static_cast<UINT>(DRIVE_CDROM));
+    win::SetDeviceReadObserver([this](int64_t offset, uint32_t length, const void* buffer, uint32_t sector) {
+      reads_.push_back({offset, length, reinterpret_cast<uintptr_t>(buffer), sector});
+    });
+    SetErrorSink(IgnoreReport);
+    StartUp();
+    main_ = App().form1;
+    main_->SetText("Edit1", media_.Disk() + "pliki");
+  }
+  void TearDown() override {
+    if (main_) ShutDown();
+    win::SetDeviceReadObserver(nullptr);
+    SetErrorSink(nullptr);
+    test::Flush();
+  }
+
+  static std::string FolderOf(const std::string& path) { return path.substr(1, path.rfind('\\')); }
+
+  test::VirtualFile Disc(int n, unsigned slowMs) const {
+    test::VirtualFile v{.size = iso_.size(), .slowMs = slowMs, .sector = kSector, .from = "disc" + std::to_string(n),
+                        .ext = ".iso"};
+    v.id = "n" + std::to_string(n) + "s" + std::to_string(slowMs);
+    for (int64_t s : bad_) v.Bad(static_cast<uint64_t>(s * kSector), static_cast<uint64_t>(s * kSector + kSector - 1));
+    return v;
+  }
+  bool BadByte(int64_t i) const {
+    return std::find(bad_.begin(), bad_.end(), i / kSector) != bad_.end();
+  }
+
+  TForm5& Window() {
+    TForm5& w = main_->ImageWindow();
+    w.Open();
+    EXPECT_TRUE(w.SelectDrive('D'));
+    return w;
+  }
+
+  // The image matches the disc where its map says read and is zero
+  // elsewhere; the map names exactly the damage as unread (a finished run).
+  void CheckImage(const std::string& image, bool finished) {
+    const std::string bytes = test::ReadFile(image);
+    const RescueMap map = RescueMap::Parse(test::ReadFile(image + ".map"));
+    ASSERT_EQ(bytes.size(), iso_.size());
+    ASSERT_EQ(map.Size(), static_cast<int64_t>(iso_.size()));
+    for (const MapArea& a : map.Areas()) {
+      const std::string got = bytes.substr(static_cast<size_t>(a.pos), static_cast<size_t>(a.size));
+      if (a.status == kFinished) {
+        EXPECT_TRUE(got == iso_.substr(static_cast<size_t>(a.pos), static_cast<size_t>(a.size))) << a.pos;
+        for (int64_t i = a.pos; i < a.end(); i += kSector) EXPECT_FALSE(BadByte(i)) << "bad sector read at " << i;
+      } else {
+        EXPECT_EQ(got, std::string(got.size(), '\0')) << a.pos;
+      }
+    }
+    if (!finished) return;
+    std::vector<MapArea> expected;
+    for (int64_t s : bad_) {
+      if (!expected.empty() && expected.back().end() == s * kSector) expected.back().size += kSector;
+      else expected.push_back({s * kSector, kSector, kBadSector});
+    }
+    std::vector<MapArea> unread;
+    for (const MapArea& a : map.Areas())
+      if (a.status != kFinished) unread.push_back(a);
+    EXPECT_EQ(unread, expected);
+  }
+
+  std::string unix_;
+  test::Media media_;
+  std::string iso_;
+  std::map<std::string, int64_t> where_;
+  std::vector<int64_t> bad_;
+  test::VirtualFile disc_;
+  CdDrive drive_;
+  std::vector<DeviceRead> reads_;
+  TForm1* main_ = nullptr;
+};
+
+TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
+  TForm5& w = Window();
+  main_->Mapaodczytu1Click();
+  const std::string image = media_.Disk() + "obraz.iso";
+  w.SetText("Edit1", image);
+  bool heldAsARescue = false;
+  w.RefreshHook = [&] {
+    heldAsARescue = main_->Runs().Running() == RunKind::Image && !main_->TopMenuEnabled("Lista1") &&
+                    main_->TopMenuEnabled("Narzdzia1") && !main_->Runs().May(RunCommand::Start);
+  };
+  w.Button2Click();
+  EXPECT_FALSE(w.Running());
+  EXPECT_EQ(main_->Runs().Running(), RunKind::None);
+  if (const char* shot = std::getenv("SEKTORIAN_SCREENSHOT")) {  // a picture of the screen, to look at
+    main_->MapWindow().Hide();
+    SetForegroundWindow(w.hwnd());
+    test::Flush();
+    RunUnix(std::string("import -window root ") + shot, unix_ + "/w/done", media_.Disk() + "done");
+  }
+  CheckImage(image, true);
+
+  // The list: the two files hit, with their unreadable bytes, the rest whole.
+  ASSERT_TRUE(w.HasTree());
+  EXPECT_EQ(w.Tree().label, "PLYTA_TESTOWA");
+  ASSERT_EQ(w.RowCount(), static_cast<int>(kFiles.size()));
+  std::map<std::string, std::string> states;
+  for (int r = 0; r < w.RowCount(); ++r) states[w.RowText(r, 0)] = w.RowText(r, 4);
+  EXPECT_EQ(states["\\Dokumenty\\list.doc"], "Uszkodzony");
+  EXPECT_EQ(states["\\Zdjęcia\\lato.jpg"], "Uszkodzony");
+  EXPECT_EQ(states["\\readme.txt"], "Cały");
+  w.ListView1ColumnClick(4);  // by state: the damaged first
+  EXPECT_EQ(w.RowText(0, 4), "Uszkodzony");
+  EXPECT_EQ(w.RowText(1, 4), "Uszkodzony");
+  EXPECT_EQ(w.RowText(2, 4), "Cały");
+  EXPECT_TRUE(heldAsARescue);
+
+  // The saved list names exactly the files hit.
+  const std::string listPath = media_.Disk() + "lista.txt";
+  w.SaveList(listPath);
+  const std::string list = test::ReadFile(listPath);
+  EXPECT_TRUE(list.starts_with("Ścieżka\tRozmiar\tNieczytelne\tNie odczytano\tStan\r\n")) << list;
+  std::set<std::string> hit;
+  for (size_t at = 0; (at = list.find("\r\n", at)) != std::string::npos;) {
+    const size_t next = list.find("\r\n", at + 2);
+    if (next == std::string::npos) break;
+    const std::string line = list.substr(at + 2, next - at - 2);
+    if (line.ends_with("\tUszkodzony")) hit.insert(line.substr(0, line.find('\t')));
+    at = next;
+  }
+  EXPECT_EQ(hit, (std::set<std::string>{"\\Dokumenty\\list.doc", "\\Zdjęcia\\lato.jpg"}));
+  EXPECT_NE(list.find("\\Dokumenty\\list.doc\t300000\t4096\t0\tUszkodzony\r\n"), std::string::npos) << list;
+
+  // The map window names the files whose data lie in a chosen cell.
+  TForm4& map = main_->MapWindow();
+  ASSERT_TRUE(map.HasMap());
+  map.SelectCell(map.Grid().CellOf(bad_[0] * kSector, map.Picture().Size()));
+  EXPECT_NE(map.CellDetail().find("list.doc"), std::string::npos) << map.CellDetail();
+  map.SelectCell(map.Grid().CellOf(16 * kSector, map.Picture().Size()));
+  EXPECT_NE(map.CellDetail().find("system plików"), std::string::npos) << map.CellDetail();
+
+  // "Zapisz pliki": every file under the label's folder, equal to the
+  // original where read, zeros where not, with a map where bytes are missing.
+  EXPECT_EQ(w.SaveFiles(), 3);
+  for (const SourceFile& f : kFiles) {
+    const std::string out = media_.Disk() + "pliki\\PLYTA_TESTOWA" + f.path;
+    const std::string got = test::ReadFile(out);
+    std::string expected = test::Pattern(f.size, f.salt);
+    bool damaged = false;
+    for (size_t i = 0; i < expected.size(); ++i)
+      if (BadByte(where_[f.path] + static_cast<int64_t>(i))) expected[i] = '\0', damaged = true;
+    EXPECT_TRUE(got == expected) << f.path;
+    EXPECT_EQ(test::FileExists(out + ".map"), damaged) << f.path;
+  }
+  const EventLogModel& log = main_->EventLog();
+  EXPECT_EQ(log.At(log.Count() - 2).text, "Błąd: Nie wszystkie pliki zostały skopiowane (3 z 5)");
+
+  // Every read of the device went to it aligned, into an aligned buffer.
+  ASSERT_FALSE(reads_.empty());
+  for (const DeviceRead& r : reads_) {
+    EXPECT_EQ(r.sector, kSector);
+    EXPECT_EQ(r.offset % r.sector, 0) << r.offset;
+    EXPECT_EQ(r.length % r.sector, 0u) << r.length;
+    EXPECT_EQ(r.buffer % 4096, 0u);
+  }
+}
+
+// A read of any range goes to the device as whole sectors, and gives back
+// exactly the bytes asked.
+TEST_F(DiscImageOnMedia, DeviceReadsWholeSectorsAndGivesWhatWasAsked) {
+  auto device = win::OpenDevice("\\\\.\\D:");
+  EXPECT_EQ(device->Size(), static_cast<int64_t>(iso_.size()));
+  reads_.clear();
+  const struct {
+    int64_t at;
+    size_t count;
+  } cases[] = {{1000, 3000}, {2047, 2}, {kSector * 3, kSector}, {0, 1}, {static_cast<int64_t>(iso_.size()) - 10, 100}};
+  for (const auto& c : cases) {
+    std::string got(c.count, '\0');
+    device->Seek(c.at);
+    got.resize(device->Read(got.data(), c.count));
+    EXPECT_TRUE(got == iso_.substr(static_cast<size_t>(c.at), c.count)) << c.at;
+    EXPECT_EQ(device->Position(), c.at + static_cast<int64_t>(got.size()));
+  }
+  ASSERT_EQ(reads_.size(), std::size(cases));
+  EXPECT_EQ(reads_[0].offset, 0);
+  EXPECT_EQ(reads_[0].length, 2 * kSector);
+  EXPECT_EQ(reads_[1].length, 2 * kSector);
+  for (const DeviceRead& r : reads_) EXPECT_TRUE(r.offset % kSector == 0 && r.length % kSector == 0) << r.offset;
+  // A bad sector fails the read with the program's text.
+  device->Seek(bad_[2] * kSector + 10);
+  char byte;
+  try {
+    device->Read(&byte, 1);
+    ADD_FAILURE() << "a bad sector read";
+  } catch (const FileError& e) {
+    EXPECT_STREQ(e.what(), "I/O error 21");
+  }
+}
+
+TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
+  // Slow reads, so that the run lasts over several paced refreshes.
+  const test::VirtualFile slow = Disc(1, 8);
+  ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + slow.Name()));
+  TForm5& w = Window();
+  const std::string image = media_.Disk() + "obraz.iso";
+  w.SetText("Edit1", image);
+  w.RefreshHook = [&] {
+    if (w.HasTree()) w.Button3Click();
+  };
+  w.Button2Click();
+  const RescueMap stopped = RescueMap::Parse(test::ReadFile(image + ".map"));
+  ASSERT_GT(stopped.Total(kNonTried), 0);
+  CheckImage(image, false);
+  EXPECT_TRUE(main_->EventLog().At(main_->EventLog().Count() - 2).text.starts_with("Błąd: Nie odczytano "));
+
+  // Going on reads only what the map lacks.
+  w.RefreshHook = nullptr;
+  media_.StartTrace();
+  w.Button2Click();
+  CheckImage(image, true);
+  // (The block that tells the disc is read again to check it.)
+  ASSERT_TRUE(stopped.source.has_value());
+  for (const test::TraceRecord& t : media_.Trace()) {
+    for (int64_t i = static_cast<int64_t>(t.offset); i < static_cast<int64_t>(t.offset + t.size); i += kSector) {
+      const bool mark = i >= stopped.source->pos && i < stopped.source->pos + stopped.source->length;
+      EXPECT_TRUE(stopped.StatusAt(i) != kFinished || mark) << "read again at " << i;
+    }
+  }
+  media_.StopTrace();
+
+  // Another disc of the same size: refused with the box, image and map untouched.
+  const std::string before = test::ReadFile(image), mapBefore = test::ReadFile(image + ".map");
+  ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + Disc(2, 0).Name()));
+  {
+    test::MessageBoxAnswerer box(IDOK);
+    w.Button2Click();
+    ASSERT_TRUE(box.Wait());
+    EXPECT_EQ(box.Caption(), "Obraz płyty");
+    EXPECT_EQ(box.Text(), "Mapa obrazu nie pasuje do płyty w napędzie.");
+  }
+  EXPECT_TRUE(test::ReadFile(image) == before);
+  EXPECT_EQ(test::ReadFile(image + ".map"), mapBefore);
+
+  // The disc taken out during a run and put back: "Ponów" goes on.
+  ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + slow.Name()));
+  const std::string third = media_.Disk() + "obraz3.iso";
+  w.SetText("Edit1", third);
+  int asked = 0;
+  w.RefreshHook = [&] {
+    if (w.HasTree() && asked == 0 && media_.MediumState() == "in") media_.TakeOut();
+  };
+  w.AskRetry = [&] {
+    ++asked;
+    media_.PutIn();
+    return true;
+  };
+  w.Button2Click();
+  EXPECT_GE(asked, 1);
+  CheckImage(third, true);
+}
+
+}  // namespace
+}  // namespace sk::ui
