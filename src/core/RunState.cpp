@@ -3,19 +3,18 @@
 namespace sk {
 namespace {
 
-constexpr int kCommands = 7;
-
 // Whether a command may start while a run of each kind is under way. List
 // edits wait for a search and are off during a copy run and an update check;
-// a resume run leaves the main list to the user but nothing else. The save
-// dialog would hold a copy or resume run's loop for as long as it is open.
-constexpr bool kMay[5][kCommands] = {
-    //                Start  Resumak Update  ListEdit Search Drop   SaveLog
-    /* nothing */    {true,  true,   true,   true,    true,  true,  true},
-    /* copy run */   {false, false,  false,  false,   false, false, false},
-    /* "Resumak" */  {false, false,  false,  true,    false, false, false},
-    /* search */     {false, false,  false,  false,   false, false, true},
-    /* update */     {false, false,  false,  false,   false, false, true},
+// a resume run leaves the main list's removals to the user and the settings
+// dialog (modeless) stays at hand, but no command that opens a modal dialog
+// or a pop-up menu runs beside any run.
+constexpr bool kMay[5][kRunCommands] = {
+    //               Start  Resumak Update List  Search Drop   SaveLog AddFil Folder MapFil ResAdd ProgFl Settng About  Menu
+    /* nothing */   {true,  true,   true,  true,  true,  true,  true,   true,  true,  true,  true,  true,  true,  true,  true},
+    /* copy run */  {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false},
+    /* "Resumak" */ {false, false,  false, true,  false, false, false,  false, false, false, false, false, true,  false, false},
+    /* search */    {false, false,  false, false, false, false, false,  false, false, false, false, false, true,  false, false},
+    /* update */    {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false},
 };
 
 // The command that starts a run of `kind`.

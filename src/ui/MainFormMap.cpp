@@ -11,6 +11,7 @@ TForm4& TForm1::MapWindow() {
   if (!form4_) {
     std::unique_ptr<TForm4, MapWindowDeleter> form(new TForm4);
     form->Create();
+    form->HoldDialogs(!runState_.May(RunCommand::MapFiles));
     form4_ = std::move(form);
   }
   return *form4_;
