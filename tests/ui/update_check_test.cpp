@@ -517,6 +517,7 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   main.SetUpdatePublicKey(key.PublicKey());
   main.SetProcessList(&processes);
   App().form2->SetLevel(3);
+  ShowWindow(window, SW_SHOWNORMAL);
 
   const std::string package = test::Pattern(200000, 9);  // about two seconds in slow pieces
   const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() +
@@ -543,8 +544,10 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   EXPECT_TRUE(processes.terminated.empty());
   EXPECT_FALSE(main.CloseHandlerCleared());
   EXPECT_EQ(main.EventLog().At(main.EventLog().Count() - 1).text.rfind("Pobieranie aktualizacji (", 0), 0u);
-  // The close goes on once the check has returned: the settings are saved then, once.
+  // The window went at once; the close goes on once the check has returned:
+  // the settings are saved then, once.
   EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(IsWindowVisible(window));
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 1u);
   ASSERT_TRUE(test::PumpUntil([window] { return !IsWindow(window); }));
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
