@@ -38,8 +38,10 @@ void CloseQuietly(std::unique_ptr<IFile>& file) {
 // The start of a copy: announce, bind, open. A file that does not open is
 // logged and left null; a destination that is the source itself is refused.
 // In rescue mode a map left beside the destination by an earlier rescue is
-// deleted before the destination is created (it would describe a file that
-// no longer exists); any other file of that name is left alone. `renamed`:
+// deleted once the destination has been created anew (it would describe a
+// file that no longer exists), never before: while the create fails, the
+// earlier file still has the holes its map names. Any other file of that
+// name is left alone. `renamed`:
 // the log names the destination right after the first entry.
 struct OpenedPair {
   std::unique_ptr<IFile> src, dst;
@@ -68,19 +70,22 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
       CloseQuietly(files.src);
       throw FileError(kSameFileText);
     }
-    if (staleMap) {
+    try {
+      files.dst = opener.Open(destination, OpenMode::CreateReadWrite);
+    } catch (const FileError& e) {
+      // The earlier rescue's file and its map stay as they were: the map
+      // still names the holes of that file.
+      logError(e.what());
+    }
+    if (staleMap && files.dst) {
       try {
         if (InspectMapPath(env.files, *staleMap) == MapSlot::kMap) env.files.RemoveFile(*staleMap);
       } catch (const FileError& e) {
         logError(e.what());
         CloseQuietly(files.src);
+        CloseQuietly(files.dst);
         throw;
       }
-    }
-    try {
-      files.dst = opener.Open(destination, OpenMode::CreateReadWrite);
-    } catch (const FileError& e) {
-      logError(e.what());
     }
   }
   return files;

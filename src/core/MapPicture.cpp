@@ -118,9 +118,17 @@ void MapPicture::Count() {
   badPlaces_ += placeBad;
 }
 
+namespace {
+// A total in the window: a size as the program writes sizes, but a zero as "0 B"
+// (the program's size text leaves a zero's number out).
+std::string Amount(int64_t bytes, const std::string& separator) {
+  return bytes == 0 ? std::string("0 B") : FormatSize(bytes, separator);
+}
+}  // namespace
+
 std::string MapPicture::ReadText(const std::string& separator) const {
   const int perMille = PerMille(Bytes(CellKind::kRead), size_);
-  return "Odczytano " + FormatSize(Bytes(CellKind::kRead), separator) + " z " + FormatSize(size_, separator) + " (" +
+  return "Odczytano " + Amount(Bytes(CellKind::kRead), separator) + " z " + Amount(size_, separator) + " (" +
          std::to_string(perMille / 10) + "," + std::to_string(perMille % 10) + " %)";
 }
 
@@ -131,7 +139,9 @@ std::string MapPicture::BadText(const std::string& separator) const {
 }
 
 std::string MapPicture::UntriedText(const std::string& separator) const {
-  return "Nie próbowano: " + FormatSize(Bytes(CellKind::kUntried) + Bytes(CellKind::kNarrow), separator);
+  const int64_t untried = Bytes(CellKind::kUntried) + Bytes(CellKind::kNarrow);
+  if (untried == 0) return "Nie próbowano: brak";
+  return "Nie próbowano: " + FormatSize(untried, separator);
 }
 
 std::vector<CellKind> MapPicture::Colours(const MapGrid& grid) const {

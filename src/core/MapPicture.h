@@ -69,7 +69,8 @@ class MapPicture {
   size_t BadPlaces() const { return badPlaces_; }
 
   // The three totals under the legend; sizes by FormatSize with
-  // `separator`, the percentage with one decimal after a comma, rounded down.
+  // `separator` (a zero as "0 B"; none unreadable or untried: "brak"), the
+  // percentage with one decimal after a comma, rounded down.
   std::string ReadText(const std::string& separator = ",") const;
   std::string BadText(const std::string& separator = ",") const;
   std::string UntriedText(const std::string& separator = ",") const;

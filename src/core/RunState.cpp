@@ -3,22 +3,20 @@
 namespace sk {
 namespace {
 
-constexpr int kCommands = 8;
-
 // Whether a command may start while a run of each kind is under way. List
 // edits wait for a search and are off during a copy run and an update check;
-// a resume run leaves the main list to the user but nothing else. The save
-// dialog would hold a copy or resume run's loop for as long as it is open.
-// The image of a disc is a rescue of the whole disc: it holds everything a
-// copy run holds.
-constexpr bool kMay[6][kCommands] = {
-    //                Start  Resumak Update  ListEdit Search Drop   SaveLog Image
-    /* nothing */    {true,  true,   true,   true,    true,  true,  true,   true},
-    /* copy run */   {false, false,  false,  false,   false, false, false,  false},
-    /* "Resumak" */  {false, false,  false,  true,    false, false, false,  false},
-    /* search */     {false, false,  false,  false,   false, false, true,   false},
-    /* update */     {false, false,  false,  false,   false, false, true,   false},
-    /* image */      {false, false,  false,  false,   false, false, false,  false},
+// a resume run leaves the main list's removals to the user and the settings
+// dialog (modeless) stays at hand, but no command that opens a modal dialog
+// or a pop-up menu runs beside any run. The image of a disc is a rescue of
+// the whole disc: it holds everything a copy run holds.
+constexpr bool kMay[6][kRunCommands] = {
+    //               Start  Resumak Update List  Search Drop   SaveLog AddFil Folder MapFil ResAdd ProgFl Settng About  Menu   Image
+    /* nothing */   {true,  true,   true,  true,  true,  true,  true,   true,  true,  true,  true,  true,  true,  true,  true,  true},
+    /* copy run */  {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false, false},
+    /* "Resumak" */ {false, false,  false, true,  false, false, false,  false, false, false, false, false, true,  false, false, false},
+    /* search */    {false, false,  false, false, false, false, false,  false, false, false, false, false, true,  false, false, false},
+    /* update */    {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false, false},
+    /* image */     {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false, false},
 };
 
 // The command that starts a run of `kind`.

@@ -8,18 +8,29 @@ namespace sk {
 
 enum class RunKind { None, Copy, Resume, Search, Update, Image };
 
-// The commands that start a run, change the file list or open a dialog that
-// would hold a run's loop.
+// The commands that start a run, change the file list, or open a dialog or a
+// menu. A modal dialog or a pop-up menu runs its own message loop inside the
+// run's, so a run would stand still (and "Zatrzymaj" would do nothing) for as
+// long as one is open: those are refused while anything runs.
 enum class RunCommand {
   Start,         // the main window's "Rozpocznij": a copy run
   ResumeStart,   // "Resumak"'s "Rozpocznij": a resume run
   UpdateCheck,   // "Aktualizacja programu"
-  ListEdit,      // "Dodaj plik(i)", "Usuń z listy zaznaczone", "Wyczyść listę"
+  ListEdit,      // "Usuń z listy zaznaczone", "Wyczyść listę"
   FolderSearch,  // "Dodaj pliki z wpisanej ścieżki", "Dodaj pliki z wybranej ścieżki"
   Drop,          // files or folders dropped on the window
-  SaveLog,       // the event log's "Zapisz dziennik..."
+  SaveLog,       // the event log's "Zapisz dziennik...": a file dialog
+  AddFiles,      // "Dodaj plik(i)": a file dialog
+  ChooseFolder,  // the "..." of the destination folder: a folder dialog
+  MapFiles,      // the read map window's "Otwórz..." and "Zapisz obraz...": file dialogs
+  ResumeAdd,     // "Resumak"'s "Dodaj plik": two file dialogs
+  ProgramFile,   // the settings dialog's "..." (the program run after copying): a file dialog
+  Settings,      // "Ustawienia programu": the settings dialog, which holds nothing (modeless)
+  About,         // "O programie": a message box
+  PopupMenu,     // the tray icon's menu and the event log's menu
   ImageStart,    // "Obraz płyty"'s "Rozpocznij": the image of a disc
 };
+inline constexpr int kRunCommands = 16;
 
 // The rule as a table (RunState.cpp). A close is never refused: with a run
 // under way it is pending until the run has stopped.

@@ -18,8 +18,14 @@ class UpdateCheck {
       : source_(source), view_(view), system_(system) {}
 
   void Run() {
+    // The description and its signature: a fetch of either that fails (no
+    // answer, a lost connection, the stall limit, an error answer) is a check
+    // that could not be made, whatever was fetched before.
     const std::string ini = Path(kUpdateIniName);
-    if (!Fetch({UpdateFetch::Description, source_.baseAddress + kUpdateIniName, ini, false, kUpdateIniLimit})) {
+    const std::string signaturePath = Path(kUpdateSignatureName);
+    if (!Fetch({UpdateFetch::Description, source_.baseAddress + kUpdateIniName, ini, false, kUpdateIniLimit}) ||
+        !Fetch({UpdateFetch::Signature, source_.baseAddress + kUpdateSignatureName, signaturePath, false,
+                kUpdateSignatureLimit})) {
       DiscardFiles();  // a partial description and one left from an earlier check alike
       if (view_.ClosePending()) return;
       view_.LogEvent("Błąd: Nie udało się sprawdzić aktualizacji", ekError);
@@ -28,13 +34,8 @@ class UpdateCheck {
     }
     // The description counts only with the release key's signature over its
     // exact bytes; nothing in it is read before that.
-    const std::string signaturePath = Path(kUpdateSignatureName);
-    const bool signatureFetched = Fetch({UpdateFetch::Signature, source_.baseAddress + kUpdateSignatureName,
-                                         signaturePath, false, kUpdateSignatureLimit});
-    const std::string signature =
-        signatureFetched ? system_.ReadFile(signaturePath, kUpdateSignatureLimit).value_or("") : std::string();
+    const std::string signature = system_.ReadFile(signaturePath, kUpdateSignatureLimit).value_or("");
     system_.DeleteFile(signaturePath);
-    if (view_.ClosePending()) return DiscardFiles();
     const std::string description = system_.ReadFile(ini, kUpdateIniLimit).value_or("");
     if (!system_.VerifySignature(description, signature)) return Reject();
     const UpdateDescription update = ReadUpdateDescription(description);

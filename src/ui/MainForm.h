@@ -352,6 +352,10 @@ class TForm1 : public Window {
   // What shows the run state: Start, the update check's menu item and
   // "Resumak"'s Start, brought up to date at every change of it.
   void RunStateChanged();
+  // Whether a menu item that opens a dialog may be on now (any other item: true).
+  bool RunGateOpen(std::string_view menuItem) const;
+  // The tray icon's right button: whether its menu may open now.
+  bool TrayIcon1Popup();
   void UpdateStartButton();
   void SetRunControls(bool running);
   struct CopyRunWindow;

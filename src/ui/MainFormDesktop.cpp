@@ -174,10 +174,11 @@ void TForm1::MoveFocus(bool backwards) {
 // ------------------------------------------------------------- the log's menu
 
 void TForm1::ListView2ContextPopup(POINT at) {
+  // A menu would hold a run for as long as it is open; Ctrl+C still copies.
+  if (!runState_.May(RunCommand::PopupMenu)) return;
   if (at.x == -1 && at.y == -1) at = LogView().KeyboardMenuPoint();
   const bool selected = !LogView().Selected().empty();
   EnableMenuItem(popupMenu2_, static_cast<UINT>(ControlId("Kopiuj1")), MF_BYCOMMAND | (selected ? MF_ENABLED : MF_GRAYED));
-  // The save dialog would hold a run's loop for as long as it is open.
   const bool idle = runState_.May(RunCommand::SaveLog);
   EnableMenuItem(popupMenu2_, static_cast<UINT>(ControlId("Zapiszdziennik1")),
                  MF_BYCOMMAND | (idle ? MF_ENABLED : MF_GRAYED));

@@ -2,11 +2,14 @@
 // store's first and last moments, and closing while a run is in progress.
 #include <windows.h>
 
+#include <initializer_list>
 #include <stdexcept>
 
 #include "core/Settings.h"
 #include "core/Text.h"
 #include "ui/MainForm.h"
+#include "ui/MapForm.h"
+#include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
 #include "win/Utf.h"
 #include "win/WinRegistry.h"
@@ -67,6 +70,15 @@ void TForm1::CloseRequested() {
     // A run pumps messages further up this thread's stack: ask it to stop and
     // finish the close once it has unwound.
     runState_.SetClosePending();
+    // The windows go at once: the run may take a while to unwind (a read
+    // in hand, a fetch the server does not answer).
+    for (Window* form : std::initializer_list<Window*>{form2_, form3_, form4_.get()})
+      if (form && form->hwnd()) form->Hide();
+    if (TrayIcon1) {
+      TrayIcon1->HideMainForm();  // with its taskbar button
+    } else {
+      ShowWindow(hwnd_, SW_HIDE);
+    }
     RunStateChanged();
     if (run_->requestStop_) run_->requestStop_();
     return;

@@ -193,7 +193,7 @@ void TForm1::AddFolderToList(const std::string& root) {
 }
 
 void TForm1::Button1Click() {
-  if (!runState_.May(RunCommand::ListEdit)) return;
+  if (!runState_.May(RunCommand::AddFiles)) return;
   // Room for many long names: the folder and every chosen name, NUL-separated.
   std::wstring buffer(1 << 20, L'\0');
   if (!RunFileDialog(hwnd_, {.title = "Dodaj plik(i)", .multiSelect = true}, buffer)) return;  // cancelled
@@ -230,6 +230,7 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::Button5Click() {
+  if (!runState_.May(RunCommand::ChooseFolder)) return;
   if (FolderBrowseDialog1.Execute()) SetText("Edit1", FolderBrowseDialog1.FolderName);
 }
 

@@ -143,7 +143,8 @@ void TForm1::EnableTopMenu(std::string_view name, bool on) {
     if (!item.name || name != item.menu) continue;
     const std::string_view itemName(item.name);
     if (itemName == "Mapaodczytu1" || itemName == "Obrazpyty1" || itemName == "Aktualizacjaprogramu1") continue;
-    EnableMenuItem(menu_, static_cast<UINT>(ControlId(item.name)), MF_BYCOMMAND | (mapOnly ? MF_GRAYED : MF_ENABLED));
+    const bool on = !mapOnly && RunGateOpen(itemName);
+    EnableMenuItem(menu_, static_cast<UINT>(ControlId(item.name)), MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
   }
   if (mapOnly) EnableMenuItem(menu_, static_cast<UINT>(ControlId("Aktualizacjaprogramu1")), MF_BYCOMMAND | MF_GRAYED);
   EnableMenuItem(menu_, static_cast<UINT>(pos), MF_BYPOSITION | (on || mapOnly ? MF_ENABLED : MF_GRAYED));
@@ -186,7 +187,7 @@ void TForm1::Zamknij1Click() { SendMessageW(hwnd_, WM_CLOSE, 0, 0); }
 
 // Both windows exist for the whole run; showing them again only brings them forward.
 void TForm1::SpeedButton2Click() {
-  if (form2_) form2_->ShowModeless();
+  if (form2_ && runState_.May(RunCommand::Settings)) form2_->ShowModeless();
 }
 
 void TForm1::SpeedButton4Click() {
@@ -201,6 +202,7 @@ void TForm1::SpeedButton3Click() {
 }
 
 void TForm1::Oprogramie1Click() {
+  if (!runState_.May(RunCommand::About)) return;
   const std::string text = std::string(13, ' ') + "::... Sektorian ...::\r\r" +
                            "Wersja programu.............: 1.1.0\r" + "Data wydania.................: 03.02.2008";
   MessageBoxW(hwnd_, win::Widen(text).c_str(), L"O programie", MB_OK | MB_ICONINFORMATION);

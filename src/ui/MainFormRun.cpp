@@ -7,6 +7,7 @@
 #include "core/CopyRun.h"
 #include "core/LevelCopy.h"
 #include "ui/MainForm.h"
+#include "ui/MapForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
 #include "win/Utf.h"
@@ -26,6 +27,20 @@ win::TWinReboot& DefaultReboot() {
   static win::TWinReboot reboot;
   return reboot;
 }
+
+// The main window's controls and menu items that open a dialog, greyed while
+// their command may not start (see RunState.cpp).
+struct RunGate {
+  const char* control;   // nullptr: none
+  const char* menuItem;  // nullptr: none
+  RunCommand command;
+};
+constexpr RunGate kRunGates[] = {
+    {"Button1", "Dodajplik1", RunCommand::AddFiles},
+    {"Button5", nullptr, RunCommand::ChooseFolder},
+    {nullptr, "Ustawieniaprogramu1", RunCommand::Settings},
+    {nullptr, "Oprogramie1", RunCommand::About},
+};
 
 }  // namespace
 
@@ -124,6 +139,22 @@ void TForm1::RunStateChanged() {
   // switches it off by itself).
   if (form3_) form3_->HoldStart(!runState_.May(RunCommand::ResumeStart) && runState_.Running() != RunKind::Resume);
   if (form5_) HoldImageStart();
+  // What opens a dialog is greyed while it would hold a run.
+  for (const RunGate& gate : kRunGates) {
+    const bool on = runState_.May(gate.command);
+    if (gate.control) Enable(gate.control, on);
+    if (gate.menuItem && menu_)
+      EnableMenuItem(menu_, static_cast<UINT>(ControlId(gate.menuItem)), MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
+  }
+  if (form2_) form2_->HoldDialogs(!runState_.May(RunCommand::ProgramFile));
+  if (form3_) form3_->HoldDialogs(!runState_.May(RunCommand::ResumeAdd));
+  if (form4_) form4_->HoldDialogs(!runState_.May(RunCommand::MapFiles));
+}
+
+bool TForm1::RunGateOpen(std::string_view menuItem) const {
+  for (const RunGate& gate : kRunGates)
+    if (gate.menuItem && menuItem == gate.menuItem) return runState_.May(gate.command);
+  return true;
 }
 
 // Start is greyed during a resume run and an update check; a folder search,

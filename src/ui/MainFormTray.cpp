@@ -33,6 +33,7 @@ void TForm1::CreateTrayIcon1(ITrayShell* shell) {
   tray->SetPopupMenu(popupMenu1_);
   tray->SetMinimizeToTray(true);
   tray->OnMinimizeToTray = [this] { TrayIcon1MinimizeToTray(); };
+  tray->OnPopup = [this] { return TrayIcon1Popup(); };
   // Not in the tray yet: the icon appears when the window first goes there.
   TrayIcon1 = std::move(tray);
 }
@@ -52,6 +53,15 @@ void TForm1::TrayIcon1MinimizeToTray() {
   // The component hides the window and shows the icon after this.
   EnableItem(popupMenu1_, ControlId("Schowajdotraya1"), false);
   EnableItem(popupMenu1_, ControlId("Poka1"), true);
+}
+
+bool TForm1::TrayIcon1Popup() {
+  if (runState_.May(RunCommand::PopupMenu)) return true;
+  // During a run the menu would hold it: the click shows a window sent to
+  // the tray instead, which is all the menu could do then.
+  const UINT show = GetMenuState(popupMenu1_, static_cast<UINT>(ControlId("Poka1")), MF_BYCOMMAND);
+  if (show != static_cast<UINT>(-1) && !(show & MF_GRAYED)) Poka1Click();
+  return false;
 }
 
 void TForm1::Poka1Click() {

@@ -257,7 +257,7 @@ void TForm4::ShowLabel(const char* name, const std::string& text) {
 void TForm4::Present(bool whole) {
   stale_ = false;
   ShowLabel("", hasMap_ ? std::string(kCaption) + " - " + FileNamePart(mapPath_) : std::string(kCaption));
-  if (Enabled("Button2") != hasMap_) Enable("Button2", hasMap_);
+  if (Enabled("Button2") != (hasMap_ && !dialogsHeld_)) Enable("Button2", hasMap_ && !dialogsHeld_);
   ShowLabel(kTotals[0], hasMap_ ? picture_.ReadText(separator_) : "");
   ShowLabel(kTotals[1], hasMap_ ? picture_.BadText(separator_) : "");
   ShowLabel(kTotals[2], hasMap_ ? picture_.UntriedText(separator_) : "");
@@ -385,7 +385,14 @@ void TForm4::FormResize() {
 
 // ---------------------------------------------------------------- the user's commands
 
+void TForm4::HoldDialogs(bool hold) {
+  dialogsHeld_ = hold;
+  Enable("Button1", !hold);
+  Enable("Button2", hasMap_ && !hold);
+}
+
 void TForm4::Button1Click() {
+  if (dialogsHeld_) return;
   std::wstring buffer = openChoice_;
   buffer.resize(32768, L'\0');
   if (!RunFileDialog(hwnd_,
@@ -398,7 +405,7 @@ void TForm4::Button1Click() {
 }
 
 void TForm4::Button2Click() {
-  if (!hasMap_) return;
+  if (!hasMap_ || dialogsHeld_) return;
   // The map's name with ".png" for ".map".
   std::string name = FileNamePart(mapPath_);
   if (name.size() > 4 && win::UpperCase(name.substr(name.size() - 4)) == ".MAP") name.resize(name.size() - 4);

@@ -46,6 +46,10 @@ class TForm4 : public Window {
   // A map given by a rescue waits for the window's interval to be drawn.
   bool DrawPending() const { return drawPending_; }
   bool HasMap() const { return hasMap_; }
+  // While held (a run is under way), "Otwórz..." and "Zapisz obraz..." are
+  // greyed and do nothing: their file dialogs would hold the run.
+  void HoldDialogs(bool hold);
+  bool DialogsHeld() const { return dialogsHeld_; }
   bool Live() const { return live_; }
   const std::string& MapPath() const { return mapPath_; }
   const MapPicture& Picture() const { return picture_; }
@@ -99,6 +103,7 @@ class TForm4 : public Window {
   MapPicture picture_;
   std::string mapPath_;
   bool hasMap_ = false;
+  bool dialogsHeld_ = false;
   bool live_ = false;
   bool stale_ = false;  // a picture taken while hidden, not drawn yet
   bool drawPending_ = false;     // a rescue's picture waits for the timer

@@ -197,7 +197,13 @@ std::vector<ResumePair> TForm3::Pairs() const {
   return pairs;
 }
 
+void TForm3::HoldDialogs(bool hold) {
+  dialogsHeld_ = hold;
+  Enable("Button3", !running_ && !dialogsHeld_);
+}
+
 void TForm3::Button3Click() {
+  if (running_ || dialogsHeld_) return;
   // Each dialog opens with its own previous choice.
   auto choose = [this](const FileDialogSpec& design, std::wstring& choice) {
     std::wstring buffer = choice;
@@ -244,7 +250,8 @@ void TForm3::SetRunning(bool running) {
   running_ = running;
   HWND focus = GetFocus();
   const bool focusHere = focus && GetAncestor(focus, GA_ROOT) == hwnd_;
-  for (const char* name : {"ListView1", "Button3", "Button4", "Button5"}) Enable(name, !running);
+  for (const char* name : {"ListView1", "Button4", "Button5"}) Enable(name, !running);
+  Enable("Button3", !running && !dialogsHeld_);
   Enable("Button2", running);
   UpdateStartButton();
   // Keep the keyboard in the window when the focused button is switched off.

@@ -42,6 +42,10 @@ class TForm3 : public Window, public IResumeView {
   // disabled and Start does nothing.
   void HoldStart(bool hold);
   bool StartHeld() const { return held_; }
+  // While held (any run is under way), "Dodaj plik" is greyed and does
+  // nothing: its file dialogs would hold the run.
+  void HoldDialogs(bool hold);
+  bool DialogsHeld() const { return dialogsHeld_; }
   // Told when a resume run begins (true) and when it has ended (false).
   void SetRunHook(std::function<void(bool running)> hook) { runHook_ = std::move(hook); }
   const std::function<void(bool running)>& RunHook() const { return runHook_; }
@@ -101,6 +105,7 @@ class TForm3 : public Window, public IResumeView {
   double startTime_ = 0;
   bool running_ = false;
   bool held_ = false;
+  bool dialogsHeld_ = false;
   std::function<void(bool)> runHook_;
   TaskbarProgress* taskbar_ = nullptr;
   std::function<int()> levelSource_;

@@ -147,7 +147,13 @@ void TForm2::FormCreate() { main_.Settings().DialogCreated(); }
 
 void TForm2::TrackBar1Change() { SetText("Label6", "Poziom " + std::to_string(Level() + 1)); }
 
+void TForm2::HoldDialogs(bool hold) {
+  dialogsHeld_ = hold;
+  Enable("Button1", !hold);
+}
+
 void TForm2::Button1Click() {
+  if (dialogsHeld_) return;
   std::wstring file(32768, L'\0');
   if (RunFileDialog(hwnd_, {.title = "Dodaj plik(i)"}, file)) SetText("Edit1", win::Narrow(file.c_str()));
 }

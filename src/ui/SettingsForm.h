@@ -26,6 +26,10 @@ class TForm2 : public Window {
   // The copy run and the update check switch the action choice off while they run.
   void EnableActionChoice(bool on);
   bool ActionChoiceEnabled() const;
+  // While held (a run is under way), "..." is greyed and does nothing: its
+  // file dialog would hold the run.
+  void HoldDialogs(bool hold);
+  bool DialogsHeld() const { return dialogsHeld_; }
 
   // ---- handlers ----
   void FormCreate();
@@ -44,6 +48,7 @@ class TForm2 : public Window {
 
  private:
   TForm1& main_;
+  bool dialogsHeld_ = false;
 };
 
 }  // namespace sk::ui

@@ -301,7 +301,7 @@ void TTrayIcon::HandleCallback(UINT mouse) {
     }
     case WM_RBUTTONDOWN:
       if (OnMouseDown) OnMouseDown(TrayButton::Right);
-      PopupAtCursor();
+      if (!OnPopup || OnPopup()) PopupAtCursor();
       break;
     case WM_RBUTTONUP:
       if (OnMouseUp) OnMouseUp(TrayButton::Right);

@@ -83,6 +83,8 @@ class TTrayIcon {
   std::function<void()> OnDblClick;
   std::function<void(TrayButton)> OnMouseDown;
   std::function<void(TrayButton)> OnMouseUp;
+  // Before the menu is shown: false keeps it closed.
+  std::function<bool()> OnPopup;
 
   // ---- icon operations ----
   void AddIcon();

@@ -423,6 +423,16 @@ TEST(LevelCopy, RescueModeKeepsTheMapTrueAndTheUsersFileAlone) {
       {"a short write, no room for the map",
        [&](Rig& r) { Rescuing(r, data, {}), r.disk.shortWrites = true, r.disk.saveError = "I/O error 112"; },
        "I/O error 112", 0, '-', {"Błąd: I/O error 112"}},
+      // An earlier rescue's file and map, the file held open by another
+      // program: both stay as they were, and the log says why.
+      {"an earlier rescue's file that cannot be replaced",
+       [&](Rig& r) {
+         Rescuing(r, data, {70000});
+         r.Copy(kSrc, kDst, 0);
+         r.view.log.clear();
+         r.disk.openErrors[kDst] = "I/O error 32";
+       },
+       "I/O error 103", 200 * K, '+', {"Błąd: I/O error 32"}},
       {"the disc taken out, Ponów", [&](Rig& r) { discOut(r, true); }, "", 200 * K, '+',
        {gone, asked, asked, "Błąd: Nie odczytano 1 B w 1 miejscu"}},
       {"the disc taken out, Anuluj", [&](Rig& r) { discOut(r, false); }, "Nośnik jest niedostępny", 200 * K, '+',

@@ -145,7 +145,12 @@ TEST(UpdateCheck, EveryWayTheCheckEnds) {
        {fetchIni, "delete Update.ini", "log 0: Błąd: Nie udało się sprawdzić aktualizacji",
         "error box: Nie udało się połączyć z serwerem aktualizacji."}},
       {"closedDuringTheDescription", {}, {}, {fetchIni, "delete Update.ini"}, "Update.ini"},
-      {"noSignature", {}, {{"Update.sig", "-"}}, {fetchIni, fetchSig, "delete Update.ini", unsignedEntry, unsignedBox}},
+      // A signature that did not arrive is a check that could not be made;
+      // one that arrived and is empty is no signature.
+      {"signatureFetchFailed", {}, {{"Update.sig", "-"}},
+       {fetchIni, fetchSig, "delete Update.ini", "log 0: Błąd: Nie udało się sprawdzić aktualizacji",
+        "error box: Nie udało się połączyć z serwerem aktualizacji."}},
+      {"emptySignature", {}, {{"Update.sig", ""}}, refused("")},
       {"wrongSignature", {}, {{"Update.sig", Sign(Describe() + " ")}}, refused("")},
       {"closedDuringTheSignature", {}, {}, {fetchIni, fetchSig, "delete Update.ini"}, "Update.sig"},
       {"noNewerVersion", {{"Version", "110"}}, {}, then(verified, {noNewer, "delete Update.ini"})},

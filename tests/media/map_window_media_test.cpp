@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ErrorReports.h"
 #include "support/Media.h"
 #include "support/SettingsKey.h"
 #include "support/UiTest.h"
@@ -23,7 +24,6 @@
 namespace sk::ui {
 namespace {
 
-void IgnoreReport(const std::string&) {}
 
 // What the map window showed at one moment of a run.
 struct Sight {
@@ -53,7 +53,7 @@ TEST(MapWindowOnDamagedMedia, FollowsARescueFromFileToFileAndAResumeFromItsMap) 
   test::TempDir dir;
   test::PutCompleteSettings(4, true);
   test::PutSettingsDword(L"RescueMode", 1);
-  SetErrorSink(IgnoreReport);
+  test::ErrorReports reports;
   StartUp();
   TForm1& main = *App().form1;
   ShowWindow(main.hwnd(), SW_SHOWNORMAL);
@@ -118,7 +118,6 @@ TEST(MapWindowOnDamagedMedia, FollowsARescueFromFileToFileAndAResumeFromItsMap) 
   EXPECT_EQ(test::ReadFile(dir / ("wynik\\" + last.Name())), last.Bytes(0, last.size));
 
   ShutDown();
-  SetErrorSink(nullptr);
   test::Flush();
 }
 

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "support/ErrorReports.h"
+#include "support/FakeTrayShell.h"
 #include "support/SettingsKey.h"
 #include "support/UiTest.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
+#include "ui/MapForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
 #include "win/Utf.h"
@@ -35,13 +37,6 @@ class FakeReboot : public win::TWinReboot {
     calls.push_back(flags);
     return true;
   }
-};
-
-class NoTray : public ITrayShell {
- public:
-  bool Notify(DWORD, const NOTIFYICONDATAW&) override { return true; }
-  UINT TrackPopup(HMENU, POINT, HWND) override { return 0; }
-  void SetTaskbarButton(HWND, bool) override {}
 };
 
 constexpr const char* kRunControls[] = {"ListView1", "Button1", "Button2", "Button3", "Button4",
@@ -129,7 +124,7 @@ class CopyRun : public testing::Test {
 
   test::SettingsKeyBackup backup;  // outlives the forms, which save at close
   test::TempDir dir;
-  NoTray tray;
+  test::FakeTrayShell tray;
   FakeReboot reboot;
   std::vector<std::string> reports;
   test::ErrorReports collecting{reports};
@@ -430,7 +425,14 @@ TEST_F(CopyRun, AResumeRunHoldsTheMainStartAndAClosingStopsIt) {
     EXPECT_FALSE(Main().Enabled("Button7"));
     Main().Button8Click();  // does nothing
     EXPECT_TRUE(Entries().empty());
-    if (close) PostMessageW(main, WM_CLOSE, 0, 0);
+    if (!close) return;
+    // With the close pending, not even what a resume run allows starts.
+    EXPECT_TRUE(Main().Runs().May(RunCommand::ListEdit));
+    SendMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(Main().ClosePending());
+    EXPECT_FALSE(Main().Runs().May(RunCommand::ListEdit));
+    Main().Button4Click();
+    EXPECT_EQ(Main().ListCount(), 1);
   });
   Resumak().Button1Click();
   EXPECT_TRUE(checked);
@@ -477,23 +479,23 @@ class OnNextPump {
 };
 
 // One run at a time, through the real windows: while each kind of run is
-// under way, what may start, what the window shows of it, and that the
-// commands tried then start nothing (an update check during a resume run, a
-// "Resumak" Start during an update check among them).
+// under way, what may start, what the window shows of it, and that every
+// command tried then through its own handler starts nothing (an update check
+// during a resume run, a "Resumak" Start during an update check, a dialog or
+// a menu that would hold the run among them).
 TEST_F(CopyRun, OneRunAtATime) {
-  const RunCommand commands[] = {RunCommand::Start,        RunCommand::ResumeStart, RunCommand::UpdateCheck,
-                                 RunCommand::ListEdit,     RunCommand::FolderSearch, RunCommand::Drop,
-                                 RunCommand::SaveLog,      RunCommand::ImageStart};
   const struct Row {
     const char* name;
-    // Start, "Resumak"'s Start, update check, list edit, folder search, drop, save the log, the image's Start
-    bool may[8];
+    // Start, "Resumak"'s Start, update check, list edit, folder search, drop, save the log, "Dodaj plik(i)",
+    // the destination's "...", the map window's dialogs, "Resumak"'s "Dodaj plik", the settings' "...",
+    // the settings dialog, "O programie", the pop-up menus, the image's Start: as RunCommand counts them
+    bool may[kRunCommands];
   } table[] = {
-      {"nothing", {true, true, true, true, true, true, true, true}},
-      {"copy run", {false, false, false, false, false, false, false, false}},
-      {"resume run", {false, false, false, true, false, false, false, false}},
-      {"folder search", {false, false, false, false, false, false, true, false}},
-      {"update check", {false, false, false, false, false, false, true, false}},
+      {"nothing", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+      {"copy run", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"resume run", {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}},
+      {"folder search", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}},
+      {"update check", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
   };
   Main().AddFileToList(Source("a.bin", 10, 1));
   Main().SetText("Edit1", dir / "wynik");
@@ -503,32 +505,72 @@ TEST_F(CopyRun, OneRunAtATime) {
   test::WriteFile(dir / "r.bin", source);
   test::WriteFile(dir / "r-kopia.bin", "");
   Resumak().AddPair(dir / "r.bin", dir / "r-kopia.bin");
-  const UINT updateItem = static_cast<UINT>(Main().ControlId("Aktualizacjaprogramu1"));
+  TForm4& mapWindow = Main().MapWindow();
+  int logMenus = 0;
+  Main().TrackLogMenu = [&](HMENU, POINT) { return ++logMenus, 0u; };
+  auto grey = [&](const char* item) {
+    return (GetMenuState(Main().MainMenu(), static_cast<UINT>(Main().ControlId(item)), MF_BYCOMMAND) & MF_GRAYED) != 0;
+  };
 
   std::vector<RunKind> probed;
   auto probe = [&](RunKind kind) {
     const Row& row = table[static_cast<int>(kind)];
+    auto may = [&](RunCommand c) { return row.may[static_cast<int>(c)]; };
     SCOPED_TRACE(row.name);
     probed.push_back(kind);
     ASSERT_EQ(Main().Runs().Running(), kind);
-    for (size_t i = 0; i < std::size(commands); ++i) EXPECT_EQ(Main().Runs().May(commands[i]), row.may[i]) << i;
-    EXPECT_EQ((GetMenuState(Main().MainMenu(), updateItem, MF_BYCOMMAND) & MF_GRAYED) != 0, !row.may[2]);
-    if (kind != RunKind::Resume) EXPECT_EQ(Resumak().StartHeld(), !row.may[1]);
+    for (int i = 0; i < kRunCommands; ++i) EXPECT_EQ(Main().Runs().May(static_cast<RunCommand>(i)), row.may[i]) << i;
+    EXPECT_EQ(grey("Aktualizacjaprogramu1"), !may(RunCommand::UpdateCheck));
+    if (kind != RunKind::Resume) EXPECT_EQ(Resumak().StartHeld(), !may(RunCommand::ResumeStart));
+    // What opens a dialog is greyed whenever it may not start.
+    EXPECT_EQ(Main().Enabled("Button1") && !grey("Dodajplik1"), may(RunCommand::AddFiles));
+    EXPECT_EQ(Main().Enabled("Button5"), may(RunCommand::ChooseFolder));
+    EXPECT_EQ(!grey("Oprogramie1"), may(RunCommand::About));
+    EXPECT_EQ(mapWindow.Enabled("Button1"), may(RunCommand::MapFiles));
+    EXPECT_EQ(Resumak().Enabled("Button3"), may(RunCommand::ResumeAdd));
+    EXPECT_EQ(Dialog().Enabled("Button1"), may(RunCommand::ProgramFile));
     if (kind == RunKind::None) return;
-    // Tried now, they start nothing: no box, no entry, no file copied or listed.
+    // Tried now, they start nothing: no dialog, box or menu, no entry, no
+    // file copied or listed.
     const size_t entries = Main().EventLog().Count();
     const int listed = Main().ListCount();
     const std::string resumed = test::ReadFile(dir / "r-kopia.bin");
-    test::MessageBoxAnswerer none(IDOK, 300);
+    const size_t trayMenus = tray.popups.size();
+    HWND list = Main().Control("ListView1");
+    RECT inList{};
+    GetClientRect(list, &inList);
+    MapWindowPoints(list, Main().hwnd(), reinterpret_cast<POINT*>(&inList), 2);
+    test::MessageBoxAnswerer none(IDCANCEL, 300);  // a dialog that opens is cancelled, and counted
     Main().Button6Click();
     if (kind != RunKind::Resume) Resumak().Button1Click();
     Main().Button8Click();
     Main().AddFolderToList(dir.path());
-    EXPECT_FALSE(none.Wait(300));
+    test::Drop(Main().hwnd(), {dir / "r.bin"}, {inList.left + 10, inList.top + 10});
+    Main().Button1Click();
+    Main().Button5Click();
+    Main().Oprogramie1Click();
+    mapWindow.Button1Click();
+    Resumak().Button3Click();
+    Dialog().Button1Click();
+    SendMessageW(Main().Control("ListView2"), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Main().Control("ListView2")), -1);
+    SendMessageW(TTrayIcon::SharedWindow(), kTrayCallbackMessage, Main().TrayIcon1->Id(), WM_RBUTTONDOWN);
+    if (!may(RunCommand::ListEdit)) {
+      ListView_SetItemState(list, -1, LVIS_SELECTED, LVIS_SELECTED);
+      Main().Button3Click();
+      Main().Button4Click();
+    }
+    test::Flush();
+    EXPECT_FALSE(none.Wait(300)) << none.Text();
+    EXPECT_EQ(logMenus, 0);
+    EXPECT_EQ(tray.popups.size(), trayMenus);
     EXPECT_EQ(Main().Runs().Running(), kind);
     EXPECT_EQ(Main().EventLog().Count(), entries);
     EXPECT_EQ(Main().ListCount(), listed);
     if (kind != RunKind::Resume) EXPECT_EQ(test::ReadFile(dir / "r-kopia.bin").size(), resumed.size());
+    // The settings dialog holds nothing: it opens where it may.
+    Main().SpeedButton2Click();
+    EXPECT_EQ(IsWindowVisible(Dialog().hwnd()) != FALSE, may(RunCommand::Settings));
+    ShowWindow(Dialog().hwnd(), SW_HIDE);
   };
 
   probe(RunKind::None);

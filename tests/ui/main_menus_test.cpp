@@ -12,6 +12,7 @@
 
 #include "support/HttpServer.h"
 #include "support/SettingsKey.h"
+#include "support/ErrorReports.h"
 #include "support/FakeTrayShell.h"
 #include "support/UiTest.h"
 #include "support/UpdateSigning.h"
@@ -25,7 +26,6 @@ namespace {
 
 using FakeShell = test::FakeTrayShell;
 
-void IgnoreReport(const std::string&) {}
 
 // Sees the WM_COMMANDs that reach the main window and lets through only those
 // of the items named in `through` (the others' handlers open dialogs, the
@@ -66,14 +66,12 @@ class MainMenus : public testing::Test {
  protected:
   void SetUp() override {
     test::Flush();
-    SetErrorSink(IgnoreReport);
     StartUp();
     Main().SetTrayShell(&shell);
     shell.sent.clear();
   }
   void TearDown() override {
     ShutDown();
-    SetErrorSink(nullptr);
     test::Flush();  // the main window's end leaves a quit message behind
   }
 
@@ -158,6 +156,7 @@ class MainMenus : public testing::Test {
   int ListCount() { return static_cast<int>(SendMessageW(Main().Control("ListView1"), LVM_GETITEMCOUNT, 0, 0)); }
 
   test::SettingsKeyBackup backup;  // outlives the forms, which save at close
+  test::ErrorReports reports{"Failed to get data for 'Level'"};  // a first start's report, and no other
   FakeShell shell;
 };
 

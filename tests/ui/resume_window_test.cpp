@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "support/ErrorReports.h"
 #include "support/UiTest.h"
 #include "ui/Application.h"
 #include "ui/ResumeForm.h"
@@ -17,21 +18,17 @@
 namespace sk::ui {
 namespace {
 
-std::vector<std::string> g_errors;
-void CaptureError(const std::string& text) { g_errors.push_back(text); }
-
 // A resume window with the error report captured.
 struct ResumeWindow : ::testing::Test {
+  std::vector<std::string> errors;
+  test::ErrorReports collecting{errors};
+
   void SetUp() override {
     InitControls();
-    g_errors.clear();
-    SetErrorSink(CaptureError);
     form.Create();
     form.ShowModeless();
     test::Flush();
   }
-  void TearDown() override { SetErrorSink(nullptr); }
-
   RECT Place(const char* name) {
     RECT r{};
     GetWindowRect(form.Control(name), &r);
@@ -197,7 +194,7 @@ TEST_F(ResumeWindow, ShortDestinationResumedByteIdentical) {
   form.AddPair(dir / "płyta.iso", dir / "kopia.iso");
   form.Button1Click();
 
-  EXPECT_TRUE(g_errors.empty());
+  EXPECT_TRUE(errors.empty());
   EXPECT_EQ(test::ReadFile(dir / "kopia.iso"), source);
   EXPECT_EQ(form.Text("Label7"), "płyta.iso");
   EXPECT_EQ(form.Text("Label9"), "0 B");
@@ -216,7 +213,7 @@ TEST_F(ResumeWindow, MissingDestinationIsReportedAndNotCreated) {
   form.AddPair(dir / "a.bin", dir / "nie-ma.bin");
   form.AddPair(dir / "b.bin", dir / "b-kopia.bin");
   form.Button1Click();
-  EXPECT_EQ(g_errors, (std::vector<std::string>{"File not found."}));
+  EXPECT_EQ(errors, (std::vector<std::string>{"File not found."}));
   EXPECT_FALSE(test::FileExists(dir / "nie-ma.bin"));
   EXPECT_EQ(test::ReadFile(dir / "b-kopia.bin"), test::Pattern(50));  // the next pair is done
   ExpectIdle();
@@ -227,7 +224,7 @@ TEST_F(ResumeWindow, OneFileNamedTwiceIsRefused) {
   // The same file under another spelling of its path.
   form.AddPair(dir / "plik.bin", dir.path() + ".\\PLIK.BIN");
   form.Button1Click();
-  EXPECT_EQ(g_errors, (std::vector<std::string>{"Plik docelowy jest tym samym plikiem co źródłowy."}));
+  EXPECT_EQ(errors, (std::vector<std::string>{"Plik docelowy jest tym samym plikiem co źródłowy."}));
   EXPECT_EQ(test::ReadFile(dir / "plik.bin"), test::Pattern(64));
 }
 
@@ -380,7 +377,7 @@ TEST_F(ResumeWindow, CancellingTheSaveDialogAddsNothing) {
     form.Button3Click();
   }
   EXPECT_EQ(ItemCount(), 0);
-  EXPECT_TRUE(g_errors.empty());
+  EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(ResumeWindow, BothDialogsConfirmedAddOnePair) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <tuple>
 #include <vector>
 
@@ -162,6 +163,40 @@ TEST_F(UpdateCheckTest, NoNewerVersion) {
   EXPECT_EQ(disabledDuringFetch.size(), 13u);  // the eight controls, four menus and Start
   EXPECT_TRUE(log.empty());                    // the description file changes no entry
   EXPECT_EQ(server.RequestsFor(prefix + "Swapit.exe"), 0);
+}
+
+// The description's Expires against today by the system's clock (UTC):
+// expiring today it counts, expiring yesterday it does not. A month taken for
+// the day (or the other way round) misjudges one of the two on every day
+// whose number is not its month's.
+TEST_F(UpdateCheckTest, ExpiresIsComparedWithTodayByTheClock) {
+  auto isoDate = [](int daysAgo) {
+    const time_t at = time(nullptr) - static_cast<time_t>(daysAgo) * 86400;
+    const tm* utc = gmtime(&at);
+    char text[16];
+    strftime(text, sizeof text, "%Y-%m-%d", utc);
+    return std::string(text);
+  };
+  const struct {
+    const char* name;
+    int daysAgo;
+    const char* box;
+  } cases[] = {
+      {"today", 0, kNoNewer},
+      {"yesterday", 1, "Nie można zweryfikować aktualizacji. Aktualizacja została przerwana."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.clear();
+    const std::string base = prefix + c.name + "/", expires = isoDate(c.daysAgo);
+    form.SetUpdateBaseAddress(server.Base() + base.substr(1));
+    Publish(base, "[Update]\r\nExpires=" + expires + "\r\nSerial=1\r\nVersion=110\r\nURL=http://127.0.0.1/never\r\n");
+    EXPECT_EQ(Check(), c.box) << expires;
+    if (c.daysAgo > 0) {
+      ASSERT_EQ(log.size(), 1u);
+      EXPECT_EQ(log[0].text, "Błąd: Aktualizacja nie ma ważnego podpisu: opis stracił ważność " + expires);
+    }
+  }
 }
 
 TEST_F(UpdateCheckTest, AFailedDescriptionFetchIsAnErrorNotANoNewerVersion) {
@@ -482,6 +517,7 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   main.SetUpdatePublicKey(key.PublicKey());
   main.SetProcessList(&processes);
   App().form2->SetLevel(3);
+  ShowWindow(window, SW_SHOWNORMAL);
 
   const std::string package = test::Pattern(200000, 9);  // about two seconds in slow pieces
   const std::string ini = "[Update]\r\n" + std::string(test::kFreshKeys) + "Version=200\r\nURL=" + server.Base() +
@@ -508,8 +544,10 @@ TEST(UpdateCheckClose, ClosingDuringADownloadCancelsItAndTheProgramEndsSavingOnc
   EXPECT_TRUE(processes.terminated.empty());
   EXPECT_FALSE(main.CloseHandlerCleared());
   EXPECT_EQ(main.EventLog().At(main.EventLog().Count() - 1).text.rfind("Pobieranie aktualizacji (", 0), 0u);
-  // The close goes on once the check has returned: the settings are saved then, once.
+  // The window went at once; the close goes on once the check has returned:
+  // the settings are saved then, once.
   EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(IsWindowVisible(window));
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 1u);
   ASSERT_TRUE(test::PumpUntil([window] { return !IsWindow(window); }));
   EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/LevelCopy.h"
+#include "core/RescueMap.h"
 #include "support/UiTest.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
@@ -21,6 +22,8 @@ struct RecordingView : ICopyView {
   CopyStatus status;
   std::vector<Entry> log;
   bool checkSizes = true;
+  bool rescue = false;
+  bool RescueMode() override { return rescue; }
   void LogEvent(const std::string& text, EventKind kind) override { log.push_back({text, kind}); }
   CopyStatus& Status() override { return status; }
   void ShowStatus() override {}
@@ -103,6 +106,22 @@ TEST(WinLevelCopy, OpenFailuresCarryTheirWindowsTexts) {
     CloseHandle(lock);
     EXPECT_EQ(rig.view.log.back(), (Entry{"Błąd: I/O error 32", ekError}));
     EXPECT_FALSE(test::FileExists(dir / "c.bin"));
+  }
+  {
+    // In rescue mode, over an earlier rescue's file and its map, the file
+    // held by another program: both stay as they were.
+    const std::string earlier = test::Pattern(5000, 3), map = RescueMap(5000, '-').ToText();
+    test::WriteFile(dir / "d.bin", earlier);
+    test::WriteFile(dir / "d.bin.map", map);
+    HANDLE lock = CreateFileW(win::Widen(dir / "d.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    Rig rig;
+    rig.view.rescue = true;
+    EXPECT_NE(rig.Copy(dir / "a.bin", dir / "d.bin", 4), "");
+    CloseHandle(lock);
+    EXPECT_TRUE(rig.view.Logged("Błąd: I/O error 32"));
+    EXPECT_TRUE(test::ReadFile(dir / "d.bin") == earlier);
+    EXPECT_EQ(test::ReadFile(dir / "d.bin.map"), map);
   }
 }
 
