@@ -119,7 +119,7 @@ void TForm5::SetUpList() {
                LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES);
   // The boxes' state is this window's (an owner-data list keeps none).
   SendMessageW(list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
-  AddListColumns(list, {{"Ścieżka", 300}, {"Rozmiar", 80}, {"Nieczytelne", 80}, {"Nie odczytano", 90}, {"Stan", 100}});
+  AddListColumns(list, {{"Ścieżka", 280}, {"Rozmiar", 80}, {"Nieczytelne", 80}, {"Nie odczytano", 100}, {"Stan", 110}});
 }
 
 void TForm5::Open() {
@@ -210,8 +210,8 @@ std::string TForm5::RowText(int row, int column) const {
   const std::string separator = win::DecimalSeparator();
   switch (column) {
     case 1: return entry.unknown ? std::string() : FormatSize(entry.size, separator);
-    case 2: return entry.unknown ? std::string() : FormatSize(state.unreadable, separator);
-    case 3: return entry.unknown ? std::string() : FormatSize(state.notRead, separator);
+    case 2: return entry.unknown || !state.unreadable ? std::string() : FormatSize(state.unreadable, separator);
+    case 3: return entry.unknown || !state.notRead ? std::string() : FormatSize(state.notRead, separator);
     default: return entry.unknown ? kUnknownText : ConditionName(state.condition);
   }
 }
@@ -327,7 +327,8 @@ void TForm5::Listed(const DiscTree& tree) {
   SendMessageW(Control("ListView1"), LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOSCROLL);
   // Under Wine, and with some drives, the system gives no label: the disc's own.
   const int at = static_cast<int>(SendMessageW(Control("ComboBox1"), CB_GETCURSEL, 0, 0));
-  if (at >= 0 && at < static_cast<int>(drives_.size()) && drives_[at].label.empty() && !tree_.label.empty()) {
+  if (at >= 0 && at < static_cast<int>(drives_.size()) && drives_[at].label != tree_.label && !tree_.label.empty()) {
+    drives_[at].hasDisc = true;
     drives_[at].label = tree_.label;
     HWND combo = Control("ComboBox1");
     SendMessageW(combo, CB_DELETESTRING, at, 0);
@@ -480,13 +481,17 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   mapPath_ = mapPath;
   mapOnDisk_ = slot == MapSlot::kMap;
   map_ = std::move(map);
-  hasTree_ = false;
-  tree_ = {};
-  rows_.clear();
-  ticks_.clear();
-  chosen_.clear();
-  owners_.reset();
-  SendMessageW(Control("ListView1"), LVM_SETITEMCOUNT, 0, 0);
+  if (!mapOnDisk_) {
+    // A new image: nothing listed until its file system is read. Going on,
+    // the list and its ticks stay (the ticked files are read first again).
+    hasTree_ = false;
+    tree_ = {};
+    rows_.clear();
+    ticks_.clear();
+    chosen_.clear();
+    owners_.reset();
+    SendMessageW(Control("ListView1"), LVM_SETITEMCOUNT, 0, 0);
+  }
   ShowTotals();
   stopRequested_ = false;
   startTime_ = clock_->Now();

@@ -291,6 +291,7 @@ TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
   EXPECT_EQ(w.RowText(1, 4), "Uszkodzony");
   EXPECT_EQ(w.RowText(2, 4), "Cały");
   EXPECT_TRUE(heldAsARescue);
+  EXPECT_EQ(w.Text("ComboBox1"), "D: (PLYTA_TESTOWA)");  // Wine gives no label: the disc's own
 
   // The saved list names exactly the files hit.
   const std::string listPath = media_.Disk() + "lista.txt";
@@ -391,11 +392,31 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   CheckImage(image, false);
   EXPECT_TRUE(main_->EventLog().At(main_->EventLog().Count() - 2).text.starts_with("Błąd: Nie odczytano "));
 
-  // Going on reads only what the map lacks.
+  // Going on reads only what the map lacks, a ticked file's data before any
+  // failing read elsewhere.
+  // The file ticked lies last on the disc, behind list.doc's bad sectors.
   w.RefreshHook = nullptr;
+  const SourceFile* last = &kFiles[0];
+  for (const SourceFile& f : kFiles)
+    if (where_[f.path] > where_[last->path]) last = &f;
+  ASSERT_GT(where_[last->path], where_["\\Dokumenty\\list.doc"] + 41 * kSector);
+  int ticked = -1;
+  for (int r = 0; r < w.RowCount(); ++r)
+    if (w.RowText(r, 0) == last->path) ticked = r;
+  ASSERT_GE(ticked, 0);
+  w.SetTicked(ticked, true);
   media_.StartTrace();
   w.Button2Click();
   CheckImage(image, true);
+  EXPECT_TRUE(w.Ticked(ticked));
+  const int64_t from = where_[last->path], to = from + static_cast<int64_t>(last->size);
+  uint64_t lastInside = 0, firstFailOutside = UINT64_MAX;
+  for (const test::TraceRecord& t : media_.Trace()) {
+    const bool inside = static_cast<int64_t>(t.offset) < to && static_cast<int64_t>(t.offset + t.size) > from;
+    if (inside && t.result == "ok") lastInside = t.seq;
+    if (!inside && t.result == "fail") firstFailOutside = std::min(firstFailOutside, t.seq);
+  }
+  EXPECT_LT(lastInside, firstFailOutside);
   // (The block that tells the disc is read again to check it.)
   ASSERT_TRUE(stopped.source.has_value());
   for (const test::TraceRecord& t : media_.Trace()) {
