@@ -337,6 +337,7 @@ void TForm5::Listed(const DiscTree& tree) {
   }
   ShowTotals();
   UpdateWindow(hwnd_);
+  if (ListedHook) ListedHook();
 }
 
 void TForm5::ShowTotals() {

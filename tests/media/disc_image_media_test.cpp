@@ -383,43 +383,53 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   TForm5& w = Window();
   const std::string image = media_.Disk() + "obraz.iso";
   w.SetText("Edit1", image);
+  // The file ticked as soon as the files are listed lies last on the disc,
+  // behind list.doc's bad sectors: its data are read before any failing read
+  // elsewhere. The run is stopped at its first paced moment after that.
+  const SourceFile* last = &kFiles[0];
+  for (const SourceFile& f : kFiles)
+    if (where_[f.path] > where_[last->path]) last = &f;
+  ASSERT_GT(where_[last->path], where_["\\Dokumenty\\list.doc"] + 41 * kSector);
+  auto rowOf = [&](const std::string& path) {
+    for (int r = 0; r < w.RowCount(); ++r)
+      if (w.RowText(r, 0) == path) return r;
+    return -1;
+  };
+  w.ListedHook = [&] { w.SetTicked(rowOf(last->path), true); };
   w.RefreshHook = [&] {
     if (w.HasTree()) w.Button3Click();
   };
+  media_.StartTrace();
   w.Button2Click();
+  const std::vector<test::TraceRecord> trace = media_.Trace();
   const RescueMap stopped = RescueMap::Parse(test::ReadFile(image + ".map"));
   ASSERT_GT(stopped.Total(kNonTried), 0);
   CheckImage(image, false);
   EXPECT_TRUE(main_->EventLog().At(main_->EventLog().Count() - 2).text.starts_with("Błąd: Nie odczytano "));
 
-  // Going on reads only what the map lacks, a ticked file's data before any
-  // failing read elsewhere.
-  // The file ticked lies last on the disc, behind list.doc's bad sectors.
+  // Going on reads only what the map lacks, and the ticks stay.
+  w.ListedHook = nullptr;
   w.RefreshHook = nullptr;
-  const SourceFile* last = &kFiles[0];
-  for (const SourceFile& f : kFiles)
-    if (where_[f.path] > where_[last->path]) last = &f;
-  ASSERT_GT(where_[last->path], where_["\\Dokumenty\\list.doc"] + 41 * kSector);
-  int ticked = -1;
-  for (int r = 0; r < w.RowCount(); ++r)
-    if (w.RowText(r, 0) == last->path) ticked = r;
-  ASSERT_GE(ticked, 0);
-  w.SetTicked(ticked, true);
   media_.StartTrace();
   w.Button2Click();
   CheckImage(image, true);
-  EXPECT_TRUE(w.Ticked(ticked));
+  EXPECT_TRUE(w.Ticked(rowOf(last->path)));
+  const std::vector<test::TraceRecord> more = media_.Trace();
   const int64_t from = where_[last->path], to = from + static_cast<int64_t>(last->size);
-  uint64_t lastInside = 0, firstFailOutside = UINT64_MAX;
-  for (const test::TraceRecord& t : media_.Trace()) {
-    const bool inside = static_cast<int64_t>(t.offset) < to && static_cast<int64_t>(t.offset + t.size) > from;
-    if (inside && t.result == "ok") lastInside = t.seq;
-    if (!inside && t.result == "fail") firstFailOutside = std::min(firstFailOutside, t.seq);
+  size_t lastInside = 0, firstFailOutside = SIZE_MAX, k = 0;
+  for (const auto* part : {&trace, &more}) {
+    for (const test::TraceRecord& t : *part) {
+      const bool inside = static_cast<int64_t>(t.offset) < to && static_cast<int64_t>(t.offset + t.size) > from;
+      if (inside && t.result == "ok") lastInside = k;
+      if (!inside && t.result == "fail") firstFailOutside = std::min(firstFailOutside, k);
+      ++k;
+    }
   }
+  EXPECT_GT(lastInside, 0u);
   EXPECT_LT(lastInside, firstFailOutside);
   // (The block that tells the disc is read again to check it.)
   ASSERT_TRUE(stopped.source.has_value());
-  for (const test::TraceRecord& t : media_.Trace()) {
+  for (const test::TraceRecord& t : more) {
     for (int64_t i = static_cast<int64_t>(t.offset); i < static_cast<int64_t>(t.offset + t.size); i += kSector) {
       const bool mark = i >= stopped.source->pos && i < stopped.source->pos + stopped.source->length;
       EXPECT_TRUE(stopped.StatusAt(i) != kFinished || mark) << "read again at " << i;
