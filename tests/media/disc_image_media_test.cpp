@@ -259,10 +259,21 @@ class DiscImageOnMedia : public ::testing::Test {
 TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
   TForm5& w = Window();
   main_->Mapaodczytu1Click();
+  // An image on the disc itself is refused, nothing written.
+  w.SetText("Edit1", "D:\\obraz.iso");
+  {
+    test::MessageBoxAnswerer box(IDOK);
+    w.Button2Click();
+    ASSERT_TRUE(box.Wait());
+    EXPECT_EQ(box.Caption(), "Obraz płyty");
+    EXPECT_EQ(box.Text(), "Plik obrazu nie może być zapisany na płycie, z której powstaje.");
+  }
+  EXPECT_FALSE(test::FileExists(media_.Disk() + "drive\\obraz.iso"));
+  EXPECT_TRUE(reads_.empty());
   const std::string image = media_.Disk() + "obraz.iso";
   w.SetText("Edit1", image);
   bool heldAsARescue = false;
-  w.RefreshHook = [&] {
+  w.ListedHook = [&] {
     heldAsARescue = main_->Runs().Running() == RunKind::Image && !main_->TopMenuEnabled("Lista1") &&
                     main_->TopMenuEnabled("Narzdzia1") && !main_->Runs().May(RunCommand::Start);
   };
