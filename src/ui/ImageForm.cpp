@@ -42,15 +42,15 @@ const std::vector<ControlSpec>& Controls() {
        .style = kGroupBox},
       {.name = "Label3", .cls = WC_STATICW, .caption = "Odczytano:", .x = 8, .y = 20, .w = 100, .h = 13,
        .style = kLabel, .parent = "GroupBox1", .font = kBold},
-      {.name = "Label4", .cls = WC_STATICW, .caption = "0B", .x = 112, .y = 20, .w = 120, .h = 13,
+      {.name = "Label4", .cls = WC_STATICW, .caption = "brak", .x = 112, .y = 20, .w = 120, .h = 13,
        .style = kRightLabel, .parent = "GroupBox1"},
       {.name = "Label5", .cls = WC_STATICW, .caption = "Nieczytelne:", .x = 8, .y = 38, .w = 100, .h = 13,
        .style = kLabel, .parent = "GroupBox1", .font = kBold},
-      {.name = "Label6", .cls = WC_STATICW, .caption = "0B", .x = 112, .y = 38, .w = 120, .h = 13,
+      {.name = "Label6", .cls = WC_STATICW, .caption = "brak", .x = 112, .y = 38, .w = 120, .h = 13,
        .style = kRightLabel, .parent = "GroupBox1"},
       {.name = "Label7", .cls = WC_STATICW, .caption = "Nie próbowano:", .x = 248, .y = 20, .w = 100, .h = 13,
        .style = kLabel, .parent = "GroupBox1", .font = kBold},
-      {.name = "Label8", .cls = WC_STATICW, .caption = "0B", .x = 352, .y = 20, .w = 120, .h = 13,
+      {.name = "Label8", .cls = WC_STATICW, .caption = "brak", .x = 352, .y = 20, .w = 120, .h = 13,
        .style = kRightLabel, .parent = "GroupBox1"},
       {.name = "Label9", .cls = WC_STATICW, .caption = "Upłynęło:", .x = 248, .y = 38, .w = 100, .h = 13,
        .style = kLabel, .parent = "GroupBox1", .font = kBold},
@@ -596,9 +596,11 @@ void TForm5::Refresh() {
 
 void TForm5::ShowStatus() {
   const std::string separator = win::DecimalSeparator();
+  // None: "brak", as the map window says it.
+  auto size = [&](int64_t bytes) { return bytes ? FormatSize(bytes, separator) : std::string("brak"); };
   const std::string texts[4] = {
-      FormatSize(map_.Total(kFinished), separator), FormatSize(map_.Total(kBadSector), separator),
-      FormatSize(map_.Total(kNonTried) + map_.Total(kNonTrimmed) + map_.Total(kNonScraped), separator),
+      size(map_.Total(kFinished)), size(map_.Total(kBadSector)),
+      size(map_.Total(kNonTried) + map_.Total(kNonTrimmed) + map_.Total(kNonScraped)),
       FormatElapsed(running_ ? (elapsed_ = ElapsedSeconds(clock_->Now(), startTime_)) : elapsed_)};
   for (int i = 0; i < 4; ++i) {
     if (texts[i] == shown_[i]) continue;
