@@ -537,6 +537,15 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
       // never left locked.
       Log("Błąd: " + std::string(e.what()), ekError);
       failed = true;
+      // The map names what the image holds: saved where there is room (a
+      // map saved earlier stays true: the image only gains bytes).
+      if (map_.Size() > 0 && out) {
+        try {
+          out->Flush();
+          SaveMap(map_);
+        } catch (const std::exception&) {
+        }
+      }
       break;
     }
   }

@@ -477,6 +477,20 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   w.Button2Click();
   EXPECT_GE(asked, 1);
   CheckImage(third, true);
+
+  // A full disk: the error in the log, the map true of what the image holds.
+  w.AskRetry = nullptr;
+  w.RefreshHook = nullptr;
+  const std::string full = media_.Disk() + "obraz4.iso";
+  w.SetText("Edit1", full);
+  media_.SetBudget(600000);
+  w.Button2Click();
+  media_.ClearBudget();
+  bool diskFull = false;
+  for (size_t i = 0; i < main_->EventLog().Count(); ++i)
+    diskFull = diskFull || main_->EventLog().At(i).text == "Błąd: I/O error 112";
+  EXPECT_TRUE(diskFull);
+  CheckImage(full, false);
 }
 
 }  // namespace
