@@ -128,12 +128,14 @@ void TForm5::Open() {
 }
 
 void TForm5::OnCommand(const std::string& name, int code) {
-  if (code != BN_CLICKED) return;
-  if (name == "Button1") Button1Click();
-  else if (name == "Button2") Button2Click();
-  else if (name == "Button3") Button3Click();
-  else if (name == "Button4") Button4Click();
-  else if (name == "Button5") Button5Click();
+  static constexpr struct {
+    const char* name;
+    void (TForm5::*handler)();
+  } kButtons[] = {{"Button1", &TForm5::Button1Click}, {"Button2", &TForm5::Button2Click},
+                  {"Button3", &TForm5::Button3Click}, {"Button4", &TForm5::Button4Click},
+                  {"Button5", &TForm5::Button5Click}};
+  for (const auto& b : kButtons)
+    if (code == BN_CLICKED && name == b.name) (this->*b.handler)();
 }
 
 LRESULT TForm5::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
