@@ -367,7 +367,15 @@ RescueResult RescueEngine::Run() {
   std::vector<MapArea> earlierBad;
   if (options_.retryBadSectors && !options_.fastOnly) each(kBadSector, [&](const MapArea& a) { earlierBad.push_back(a); });
   try {
-    each(kNonTried, [&](const MapArea& a) { CopyArea(a); });
+    // A stretch of one sector on a medium that fails sectors whole (between
+    // sectors read one by one): its read is the sector's own, final either way.
+    const int64_t sector = static_cast<int64_t>(options_.sectorSize);
+    each(kNonTried, [&](const MapArea& a) {
+      if (partial_ == PartialReads::kNo && a.size <= sector && a.pos % sector == 0)
+        ReadAt(a.pos, a.size, kBadSector);
+      else
+        CopyArea(a);
+    });
     each(kNonTrimmed, [&](const MapArea& a) { TrimArea(a); });
     if (!options_.fastOnly) {
       each(kNonScraped, [&](const MapArea& a) { ScrapeArea(a); });

@@ -341,6 +341,23 @@ TEST(DiscImageRun, GoesOnFromItsMapAndRefusesAnotherDisc) {
     }
   }
 
+  // Sectors not yet scraped, beyond sectors found bad: the bad ones after them.
+  Rig rig2;
+  rig2.drive.bad = bad;
+  rig2.Run(false);
+  const int64_t notScraped = rig2.drive.Size() - 8 * S;
+  rig2.map.Set(notScraped, 4 * S, kNonScraped);
+  rig2.drive.bad.clear();
+  rig2.drive.log.clear();
+  rig2.Run(true);
+  EXPECT_EQ(rig2.image.bytes, rig2.drive.bytes);
+  size_t lastScraped = 0, firstBad = rig2.drive.log.size();
+  for (size_t i = 1; i < rig2.drive.log.size(); ++i) {
+    if (rig2.drive.log[i].pos >= notScraped) lastScraped = i;
+    if (bad.count(rig2.drive.log[i].pos / S)) firstBad = std::min(firstBad, i);
+  }
+  EXPECT_LT(lastScraped, firstBad);
+
   // Another disc of the same length, and one of another length: refused,
   // image and map untouched.
   Rig rig;

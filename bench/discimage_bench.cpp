@@ -1,0 +1,185 @@
+// The image run over a disc image on the badmedia fixture (a drive that fails
+// sectors whole, with a cost per failing read), for bench/discimage.sh which
+// runs GNU ddrescue on the same image and compares.
+//
+//   discimage_bench.exe MOUNT DEST CASE NAME [TICKED...]
+//
+// MOUNT is the fixture's mount as a Windows path ending in '\', DEST a folder
+// (ending in '\') on a real disk for the image and its map, NAME the file of
+// MOUNT\v\ read as the drive (opened as a plain file), TICKED paths on the
+// disc ("\Dokumenty\list.doc") chosen before the rest. Prints one line:
+//   "sektorian CASE: time T s, bare B s, failing reads F (fixture F2), before list L, listed N
+//    after T1 s, ticked first yes|no|-, unfinished U"
+// T is the image run's time, B that of a bare loop of 64 KiB reads of the
+// same file made right after it; F the failing reads the run made (F2 as the
+// fixture counted them); L those made before the files were listed; "ticked
+// first": every readable byte of the ticked files was read before any failing
+// read outside them.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "BenchClock.h"
+#include "core/DiscImage.h"
+#include "core/Pacer.h"
+#include "win/Utf.h"
+#include "win/WinFile.h"
+
+namespace {
+
+using sk::bench::Seconds;
+
+std::string ReadText(const std::string& path) {
+  HANDLE h = CreateFileW(sk::win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  std::string text;
+  if (h == INVALID_HANDLE_VALUE) return text;
+  static char buf[65536];
+  DWORD got = 0;
+  while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
+  CloseHandle(h);
+  return text;
+}
+
+void ClearFails(const std::string& mount) {
+  HANDLE h = CreateFileW(sk::win::Widen(mount + "ctl\\fails").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         TRUNCATE_EXISTING, 0, nullptr);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+}
+
+// The drive, with every read noted.
+struct Noted : sk::IFile {
+  sk::IFile& file;
+  struct Access {
+    int64_t pos, end;
+    bool failed;
+  };
+  std::vector<Access> log;
+  int64_t at = 0;
+  explicit Noted(sk::IFile& f) : file(f) {}
+  int64_t Position() override { return file.Position(); }
+  void Seek(int64_t p) override {
+    at = p;
+    file.Seek(p);
+  }
+  int64_t Size() override { return file.Size(); }
+  size_t Read(void* buffer, size_t count) override {
+    try {
+      const size_t got = file.Read(buffer, count);
+      log.push_back({at, at + static_cast<int64_t>(got), got < count});
+      at += static_cast<int64_t>(got);
+      return got;
+    } catch (const sk::FileError&) {
+      log.push_back({at, at + static_cast<int64_t>(count), true});
+      throw;
+    }
+  }
+  size_t Write(const void*, size_t) override { throw sk::FileError("File access denied", 5); }
+  void Close() override { file.Close(); }
+};
+
+struct View : sk::IImageView {
+  sk::win::WinFileSystem& files;
+  std::string mapPath;
+  std::vector<std::string> ticked;
+  std::vector<sk::DiscExtent> chosen;
+  size_t listedAt = 0, listed = 0;
+  double start = 0, listedSeconds = 0;
+  Noted& drive;
+  View(sk::win::WinFileSystem& f, std::string m, Noted& d) : files(f), mapPath(std::move(m)), drive(d) {}
+  void Advanced(const sk::RescueMap&) override {}
+  void Pump() override {}
+  void Refresh() override {}
+  bool StopRequested() override { return false; }
+  void SaveMap(const sk::RescueMap& map) override { sk::SaveMapFile(files, mapPath, map); }
+  void Listed(const sk::DiscTree& tree) override {
+    listedAt = drive.log.size();
+    listedSeconds = Seconds() - start;
+    listed = tree.entries.size();
+    std::vector<size_t> entries;
+    for (size_t i = 0; i < tree.entries.size(); ++i)
+      if (std::count(ticked.begin(), ticked.end(), tree.entries[i].path)) entries.push_back(i);
+    chosen = sk::ChosenExtents(tree, entries);
+  }
+  std::vector<sk::DiscExtent> Chosen() override { return chosen; }
+};
+
+bool Inside(const std::vector<sk::DiscExtent>& xs, int64_t pos, int64_t end) {
+  return std::any_of(xs.begin(), xs.end(), [&](const sk::DiscExtent& x) { return pos < x.pos + x.size && end > x.pos; });
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: discimage_bench.exe MOUNT DEST CASE NAME [TICKED...]\n");
+    return 2;
+  }
+  const std::string mount = sk::win::Narrow(argv[1]);
+  const std::string dest = sk::win::Narrow(argv[2]);
+  const std::string name = sk::win::Narrow(argv[3]);
+  const std::string source = mount + "v\\" + sk::win::Narrow(argv[4]);
+  const std::string imagePath = dest + name + ".iso";
+  sk::win::WinFileSystem files;
+  sk::win::WinClock clock;
+  sk::Pacer pacer(clock);
+  try {
+    DeleteFileW(sk::win::Widen(imagePath).c_str());
+    DeleteFileW(sk::win::Widen(sk::MapPathFor(imagePath)).c_str());
+    auto device = files.Open(source, sk::OpenMode::ReadShared);
+    auto image = files.Open(imagePath, sk::OpenMode::CreateReadWrite);
+    Noted drive(*device);
+    View view(files, sk::MapPathFor(imagePath), drive);
+    for (int i = 5; i < argc; ++i) view.ticked.push_back(sk::win::Narrow(argv[i]));
+    sk::RescueMap map;
+    ClearFails(mount);
+    const double t0 = view.start = Seconds();
+    sk::DiscImageRun run(drive, *image, map, clock, pacer, view, {});
+    const sk::ImageRunResult result = run.Run();
+    const double seconds = Seconds() - t0;
+    const long long fixtureFails = std::atoll(ReadText(mount + "ctl\\fails").c_str());
+    image->Close();
+    device->Close();
+
+    std::string tickedFirst = "-";
+    if (!view.chosen.empty()) {
+      size_t lastInside = 0, firstFailOutside = drive.log.size();
+      for (size_t i = view.listedAt; i < drive.log.size(); ++i) {
+        const auto& r = drive.log[i];
+        if (Inside(view.chosen, r.pos, r.end) && !r.failed) lastInside = i;
+        if (!Inside(view.chosen, r.pos, r.end) && r.failed) firstFailOutside = std::min(firstFailOutside, i);
+      }
+      tickedFirst = lastInside < firstFailOutside ? "yes" : "no";
+    }
+
+    // The bare loop: 64 KiB reads of the same file, a failing one skipped.
+    auto bare = files.Open(source, sk::OpenMode::ReadShared);
+    std::vector<char> buffer(64 * 1024);
+    const int64_t size = bare->Size();
+    const double b0 = Seconds();
+    for (int64_t p = 0; p < size; p += static_cast<int64_t>(buffer.size())) {
+      try {
+        bare->Seek(p);
+        bare->Read(buffer.data(), buffer.size());
+      } catch (const sk::FileError&) {
+      }
+    }
+    const double bareSeconds = Seconds() - b0;
+    bare->Close();
+    std::printf(
+        "sektorian %s: time %.3f s, bare %.3f s, failing reads %lld (fixture %lld), before list %lld, listed %zu "
+        "after %.3f s, ticked first %s, unfinished %lld\n",
+        name.c_str(), seconds, bareSeconds, static_cast<long long>(result.failedReads), fixtureFails,
+        static_cast<long long>(result.failedBeforeList), view.listed, view.listedSeconds, tickedFirst.c_str(),
+        static_cast<long long>(map.Unfinished()));
+  } catch (const std::exception& e) {
+    std::printf("sektorian %s: error %s\n", name.c_str(), e.what());
+    return 1;
+  }
+  return 0;
+}
