@@ -48,9 +48,9 @@ void WriteFile(const fs::path& p, const Bytes& data) {
   std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
 }
 
-Bytes Pattern(size_t n, int seed) {
+Bytes Pattern(size_t n, int salt) {
   Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>((i * 31 + seed * 7 + i / 2048) % 251 + 1);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>((i * 31 + salt * 7 + i / 2048) % 251 + 1);
   return b;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/DiscRead.h"
 #include "core/DiscTree.h"
 
 namespace sk::fuzz {
@@ -88,6 +89,20 @@ inline void CheckTree(const DiscTree& tree, int64_t discBytes) {
     Check(x.pos >= 0 && x.size > 0 && x.pos + x.size <= discBytes && x.pos % kDiscSectorSize == 0);
     if (i > 0) Check(tree.system[i - 1].pos + tree.system[i - 1].size < x.pos);
   }
+}
+
+// One reader (`read(sectors, listing)`) over the input's disc, then the whole tree.
+template <class Read>
+int FuzzReader(const uint8_t* data, size_t size, Read read) {
+  FuzzDisc disc(data, size);
+  {
+    disc::Sectors sectors(disc);
+    disc::Listing listing(sectors.DiscBytes());
+    read(sectors, listing);
+    CheckEntries(listing.entries, sectors.DiscBytes());
+  }
+  CheckTree(ReadDiscTree(disc), disc.SectorCount() * kDiscSectorSize);
+  return 0;
 }
 
 }  // namespace sk::fuzz
