@@ -303,6 +303,7 @@ TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
   EXPECT_EQ(w.RowText(2, 4), "Cały");
   EXPECT_TRUE(heldAsARescue);
   EXPECT_EQ(w.Text("ComboBox1"), "D: (PLYTA_TESTOWA)");  // Wine gives no label: the disc's own
+  EXPECT_EQ(w.Text("Label11"), "Cały: 3, Uszkodzony: 2, Nieodczytany: 0");
 
   // The saved list names exactly the files hit.
   const std::string listPath = media_.Disk() + "lista.txt";
@@ -491,6 +492,15 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
     diskFull = diskFull || main_->EventLog().At(i).text == "Błąd: I/O error 112";
   EXPECT_TRUE(diskFull);
   CheckImage(full, false);
+
+  // A disc with no file system known is imaged all the same.
+  const test::VirtualFile blank{.size = 300 * 1024, .salt = 9, .sector = kSector, .ext = ".iso"};
+  ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + blank.Name()));
+  w.SetText("Edit1", media_.Disk() + "obraz5.iso");
+  w.Button2Click();
+  EXPECT_EQ(w.Text("Label11"), "Nie rozpoznano systemu plików");
+  EXPECT_EQ(w.RowCount(), 0);
+  EXPECT_TRUE(test::ReadFile(media_.Disk() + "obraz5.iso") == blank.Bytes(0, blank.size));
 }
 
 }  // namespace
