@@ -42,15 +42,15 @@ const std::vector<ControlSpec>& Controls() {
        .style = kGroupBox},
       {.name = "Label3", .cls = WC_STATICW, .caption = "Odczytano:", .x = 8, .y = 20, .w = 100, .h = 13,
        .style = kLabel, .parent = "GroupBox1", .font = kBold},
-      {.name = "Label4", .cls = WC_STATICW, .caption = "0B", .x = 112, .y = 20, .w = 120, .h = 13,
+      {.name = "Label4", .cls = WC_STATICW, .caption = "brak", .x = 112, .y = 20, .w = 120, .h = 13,
        .style = kRightLabel, .parent = "GroupBox1"},
       {.name = "Label5", .cls = WC_STATICW, .caption = "Nieczytelne:", .x = 8, .y = 38, .w = 100, .h = 13,
        .style = kLabel, .parent = "GroupBox1", .font = kBold},
-      {.name = "Label6", .cls = WC_STATICW, .caption = "0B", .x = 112, .y = 38, .w = 120, .h = 13,
+      {.name = "Label6", .cls = WC_STATICW, .caption = "brak", .x = 112, .y = 38, .w = 120, .h = 13,
        .style = kRightLabel, .parent = "GroupBox1"},
       {.name = "Label7", .cls = WC_STATICW, .caption = "Nie próbowano:", .x = 248, .y = 20, .w = 100, .h = 13,
        .style = kLabel, .parent = "GroupBox1", .font = kBold},
-      {.name = "Label8", .cls = WC_STATICW, .caption = "0B", .x = 352, .y = 20, .w = 120, .h = 13,
+      {.name = "Label8", .cls = WC_STATICW, .caption = "brak", .x = 352, .y = 20, .w = 120, .h = 13,
        .style = kRightLabel, .parent = "GroupBox1"},
       {.name = "Label9", .cls = WC_STATICW, .caption = "Upłynęło:", .x = 248, .y = 38, .w = 100, .h = 13,
        .style = kLabel, .parent = "GroupBox1", .font = kBold},
@@ -119,7 +119,7 @@ void TForm5::SetUpList() {
                LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES);
   // The boxes' state is this window's (an owner-data list keeps none).
   SendMessageW(list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
-  AddListColumns(list, {{"Ścieżka", 300}, {"Rozmiar", 80}, {"Nieczytelne", 80}, {"Nie odczytano", 90}, {"Stan", 100}});
+  AddListColumns(list, {{"Ścieżka", 280}, {"Rozmiar", 80}, {"Nieczytelne", 80}, {"Nie odczytano", 100}, {"Stan", 110}});
 }
 
 void TForm5::Open() {
@@ -128,12 +128,14 @@ void TForm5::Open() {
 }
 
 void TForm5::OnCommand(const std::string& name, int code) {
-  if (code != BN_CLICKED) return;
-  if (name == "Button1") Button1Click();
-  else if (name == "Button2") Button2Click();
-  else if (name == "Button3") Button3Click();
-  else if (name == "Button4") Button4Click();
-  else if (name == "Button5") Button5Click();
+  static constexpr struct {
+    const char* name;
+    void (TForm5::*handler)();
+  } kButtons[] = {{"Button1", &TForm5::Button1Click}, {"Button2", &TForm5::Button2Click},
+                  {"Button3", &TForm5::Button3Click}, {"Button4", &TForm5::Button4Click},
+                  {"Button5", &TForm5::Button5Click}};
+  for (const auto& b : kButtons)
+    if (code == BN_CLICKED && name == b.name) (this->*b.handler)();
 }
 
 LRESULT TForm5::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -210,8 +212,8 @@ std::string TForm5::RowText(int row, int column) const {
   const std::string separator = win::DecimalSeparator();
   switch (column) {
     case 1: return entry.unknown ? std::string() : FormatSize(entry.size, separator);
-    case 2: return entry.unknown ? std::string() : FormatSize(state.unreadable, separator);
-    case 3: return entry.unknown ? std::string() : FormatSize(state.notRead, separator);
+    case 2: return entry.unknown || !state.unreadable ? std::string() : FormatSize(state.unreadable, separator);
+    case 3: return entry.unknown || !state.notRead ? std::string() : FormatSize(state.notRead, separator);
     default: return entry.unknown ? kUnknownText : ConditionName(state.condition);
   }
 }
@@ -327,7 +329,8 @@ void TForm5::Listed(const DiscTree& tree) {
   SendMessageW(Control("ListView1"), LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOSCROLL);
   // Under Wine, and with some drives, the system gives no label: the disc's own.
   const int at = static_cast<int>(SendMessageW(Control("ComboBox1"), CB_GETCURSEL, 0, 0));
-  if (at >= 0 && at < static_cast<int>(drives_.size()) && drives_[at].label.empty() && !tree_.label.empty()) {
+  if (at >= 0 && at < static_cast<int>(drives_.size()) && drives_[at].label != tree_.label && !tree_.label.empty()) {
+    drives_[at].hasDisc = true;
     drives_[at].label = tree_.label;
     HWND combo = Control("ComboBox1");
     SendMessageW(combo, CB_DELETESTRING, at, 0);
@@ -336,6 +339,7 @@ void TForm5::Listed(const DiscTree& tree) {
   }
   ShowTotals();
   UpdateWindow(hwnd_);
+  if (ListedHook) ListedHook();
 }
 
 void TForm5::ShowTotals() {
@@ -480,13 +484,17 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   mapPath_ = mapPath;
   mapOnDisk_ = slot == MapSlot::kMap;
   map_ = std::move(map);
-  hasTree_ = false;
-  tree_ = {};
-  rows_.clear();
-  ticks_.clear();
-  chosen_.clear();
-  owners_.reset();
-  SendMessageW(Control("ListView1"), LVM_SETITEMCOUNT, 0, 0);
+  if (!mapOnDisk_) {
+    // A new image: nothing listed until its file system is read. Going on,
+    // the list and its ticks stay (the ticked files are read first again).
+    hasTree_ = false;
+    tree_ = {};
+    rows_.clear();
+    ticks_.clear();
+    chosen_.clear();
+    owners_.reset();
+    SendMessageW(Control("ListView1"), LVM_SETITEMCOUNT, 0, 0);
+  }
   ShowTotals();
   stopRequested_ = false;
   startTime_ = clock_->Now();
@@ -531,6 +539,15 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
       // never left locked.
       Log("Błąd: " + std::string(e.what()), ekError);
       failed = true;
+      // The map names what the image holds: saved where there is room (a
+      // map saved earlier stays true: the image only gains bytes).
+      if (map_.Size() > 0 && out) {
+        try {
+          out->Flush();
+          SaveMap(map_);
+        } catch (const std::exception&) {
+        }
+      }
       break;
     }
   }
@@ -590,9 +607,11 @@ void TForm5::Refresh() {
 
 void TForm5::ShowStatus() {
   const std::string separator = win::DecimalSeparator();
+  // None: "brak", as the map window says it.
+  auto size = [&](int64_t bytes) { return bytes ? FormatSize(bytes, separator) : std::string("brak"); };
   const std::string texts[4] = {
-      FormatSize(map_.Total(kFinished), separator), FormatSize(map_.Total(kBadSector), separator),
-      FormatSize(map_.Total(kNonTried) + map_.Total(kNonTrimmed) + map_.Total(kNonScraped), separator),
+      size(map_.Total(kFinished)), size(map_.Total(kBadSector)),
+      size(map_.Total(kNonTried) + map_.Total(kNonTrimmed) + map_.Total(kNonScraped)),
       FormatElapsed(running_ ? (elapsed_ = ElapsedSeconds(clock_->Now(), startTime_)) : elapsed_)};
   for (int i = 0; i < 4; ++i) {
     if (texts[i] == shown_[i]) continue;

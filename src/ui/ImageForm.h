@@ -86,8 +86,9 @@ class TForm5 : public Window, public IImageView {
   std::string DescribeOwners(const std::string& mapPath, int64_t pos, int64_t end) const;
   // The box Ponów / Anuluj after the disc went away (tests answer it).
   std::function<bool()> AskRetry;
-  // Called at every paced refresh of a run (tests act from it).
-  std::function<void()> RefreshHook;
+  // Called at every paced refresh of a run, and once the files are listed
+  // (tests act from them).
+  std::function<void()> RefreshHook, ListedHook;
 
   // ---- the view of a run ----
   void Advanced(const RescueMap& map) override;

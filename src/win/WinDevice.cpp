@@ -177,8 +177,14 @@ std::vector<DiscDrive> ListDiscDrives() {
     DiscDrive drive;
     drive.letter = static_cast<char>('A' + i);
     wchar_t label[MAX_PATH + 1] = {};
-    drive.hasDisc = GetVolumeInformationW(root, label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0) != FALSE;
-    if (drive.hasDisc) drive.label = Narrow(label);
+    if (GetVolumeInformationW(root, label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0)) {
+      drive.hasDisc = true;
+      drive.label = Narrow(label);
+    } else {
+      // A disc the system cannot mount (a damaged directory area, or Wine's
+      // image drive) is still there for a device read.
+      drive.hasDisc = DiscPresent(drive.DevicePath());
+    }
     drives.push_back(std::move(drive));
   }
   return drives;
@@ -220,7 +226,10 @@ std::unique_ptr<IFile> DeviceFileSystem::Open(const std::string& path, OpenMode 
 }
 
 bool DeviceFileSystem::Present(const std::string& path) {
-  if (!IsDevicePath(path)) return WinFileSystem::Present(path);
+  return IsDevicePath(path) ? DiscPresent(path) : WinFileSystem::Present(path);
+}
+
+bool DiscPresent(const std::string& path) {
   QuietErrors quiet;
   HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, 0, nullptr);

@@ -26,6 +26,9 @@ struct DiscDrive {
 // The drives of type CD-ROM, in letter order.
 std::vector<DiscDrive> ListDiscDrives();
 
+// Whether a disc is in the drive of the device path `devicePath`.
+bool DiscPresent(const std::string& devicePath);
+
 // Whether `path` names a drive as a device ("\\.\X:").
 bool IsDevicePath(const std::string& path);
 // The drive letter of a path ("D:\a\b" or "\\.\D:"), upper case; 0 when it has none.

@@ -157,7 +157,9 @@ class DiscImageOnMedia : public ::testing::Test {
         test::WriteFile(path, test::Pattern(f.size, f.salt + (disc == 2 && f.salt == 4 ? 50 : 0)));
       }
       const std::string w = unix_ + "/w/";
-      ASSERT_EQ(RunUnix("genisoimage -quiet -J -R -V PLYTA_TESTOWA -input-charset utf-8 -o " + w + "disc" +
+      // (Another label too: discs made in one second differ in nothing else at their start.)
+      ASSERT_EQ(RunUnix("genisoimage -quiet -J -R -V " + std::string(disc == 1 ? "PLYTA_TESTOWA" : "PLYTA_INNA") +
+                            " -input-charset utf-8 -o " + w + "disc" +
                             std::to_string(disc) + " " + w + "src" + std::to_string(disc),
                         w + "done", media_.Disk() + "done"),
                 0);
@@ -175,6 +177,7 @@ class DiscImageOnMedia : public ::testing::Test {
     // The damage: two sectors inside list.doc, one inside lato.jpg.
     bad_ = {where_["\\Dokumenty\\list.doc"] / kSector + 40, where_["\\Dokumenty\\list.doc"] / kSector + 41,
             where_["\\Zdjęcia\\lato.jpg"] / kSector + 100};
+    std::sort(bad_.begin(), bad_.end());
     disc_ = Disc(1, 0);
     CreateDirectoryW(win::Widen(media_.Disk() + "drive").c_str(), nullptr);
     ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + disc_.Name()));
@@ -256,10 +259,21 @@ class DiscImageOnMedia : public ::testing::Test {
 TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
   TForm5& w = Window();
   main_->Mapaodczytu1Click();
+  // An image on the disc itself is refused, nothing written.
+  w.SetText("Edit1", "D:\\obraz.iso");
+  {
+    test::MessageBoxAnswerer box(IDOK);
+    w.Button2Click();
+    ASSERT_TRUE(box.Wait());
+    EXPECT_EQ(box.Caption(), "Obraz płyty");
+    EXPECT_EQ(box.Text(), "Plik obrazu nie może być zapisany na płycie, z której powstaje.");
+  }
+  EXPECT_FALSE(test::FileExists(media_.Disk() + "drive\\obraz.iso"));
+  EXPECT_TRUE(reads_.empty());
   const std::string image = media_.Disk() + "obraz.iso";
   w.SetText("Edit1", image);
   bool heldAsARescue = false;
-  w.RefreshHook = [&] {
+  w.ListedHook = [&] {
     heldAsARescue = main_->Runs().Running() == RunKind::Image && !main_->TopMenuEnabled("Lista1") &&
                     main_->TopMenuEnabled("Narzdzia1") && !main_->Runs().May(RunCommand::Start);
   };
@@ -288,6 +302,8 @@ TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
   EXPECT_EQ(w.RowText(1, 4), "Uszkodzony");
   EXPECT_EQ(w.RowText(2, 4), "Cały");
   EXPECT_TRUE(heldAsARescue);
+  EXPECT_EQ(w.Text("ComboBox1"), "D: (PLYTA_TESTOWA)");  // Wine gives no label: the disc's own
+  EXPECT_EQ(w.Text("Label11"), "Cały: 3, Uszkodzony: 2, Nieodczytany: 0");
 
   // The saved list names exactly the files hit.
   const std::string listPath = media_.Disk() + "lista.txt";
@@ -308,7 +324,7 @@ TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
   // The map window names the files whose data lie in a chosen cell.
   TForm4& map = main_->MapWindow();
   ASSERT_TRUE(map.HasMap());
-  map.SelectCell(map.Grid().CellOf(bad_[0] * kSector, map.Picture().Size()));
+  map.SelectCell(map.Grid().CellOf(where_["\\Dokumenty\\list.doc"] + 40 * kSector, map.Picture().Size()));
   EXPECT_NE(map.CellDetail().find("list.doc"), std::string::npos) << map.CellDetail();
   map.SelectCell(map.Grid().CellOf(16 * kSector, map.Picture().Size()));
   EXPECT_NE(map.CellDetail().find("system plików"), std::string::npos) << map.CellDetail();
@@ -379,23 +395,53 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   TForm5& w = Window();
   const std::string image = media_.Disk() + "obraz.iso";
   w.SetText("Edit1", image);
+  // The file ticked as soon as the files are listed lies last on the disc,
+  // behind list.doc's bad sectors: its data are read before any failing read
+  // elsewhere. The run is stopped at its first paced moment after that.
+  const SourceFile* last = &kFiles[0];
+  for (const SourceFile& f : kFiles)
+    if (where_[f.path] > where_[last->path]) last = &f;
+  ASSERT_GT(where_[last->path], where_["\\Dokumenty\\list.doc"] + 41 * kSector);
+  auto rowOf = [&](const std::string& path) {
+    for (int r = 0; r < w.RowCount(); ++r)
+      if (w.RowText(r, 0) == path) return r;
+    return -1;
+  };
+  w.ListedHook = [&] { w.SetTicked(rowOf(last->path), true); };
   w.RefreshHook = [&] {
     if (w.HasTree()) w.Button3Click();
   };
+  media_.StartTrace();
   w.Button2Click();
+  const std::vector<test::TraceRecord> trace = media_.Trace();
   const RescueMap stopped = RescueMap::Parse(test::ReadFile(image + ".map"));
   ASSERT_GT(stopped.Total(kNonTried), 0);
   CheckImage(image, false);
   EXPECT_TRUE(main_->EventLog().At(main_->EventLog().Count() - 2).text.starts_with("Błąd: Nie odczytano "));
 
-  // Going on reads only what the map lacks.
+  // Going on reads only what the map lacks, and the ticks stay.
+  w.ListedHook = nullptr;
   w.RefreshHook = nullptr;
   media_.StartTrace();
   w.Button2Click();
   CheckImage(image, true);
+  EXPECT_TRUE(w.Ticked(rowOf(last->path)));
+  const std::vector<test::TraceRecord> more = media_.Trace();
+  const int64_t from = where_[last->path], to = from + static_cast<int64_t>(last->size);
+  size_t lastInside = 0, firstFailOutside = SIZE_MAX, k = 0;
+  for (const auto* part : {&trace, &more}) {
+    for (const test::TraceRecord& t : *part) {
+      const bool inside = static_cast<int64_t>(t.offset) < to && static_cast<int64_t>(t.offset + t.size) > from;
+      if (inside && t.result == "ok") lastInside = k;
+      if (!inside && t.result == "fail") firstFailOutside = std::min(firstFailOutside, k);
+      ++k;
+    }
+  }
+  EXPECT_GT(lastInside, 0u);
+  EXPECT_LT(lastInside, firstFailOutside);
   // (The block that tells the disc is read again to check it.)
   ASSERT_TRUE(stopped.source.has_value());
-  for (const test::TraceRecord& t : media_.Trace()) {
+  for (const test::TraceRecord& t : more) {
     for (int64_t i = static_cast<int64_t>(t.offset); i < static_cast<int64_t>(t.offset + t.size); i += kSector) {
       const bool mark = i >= stopped.source->pos && i < stopped.source->pos + stopped.source->length;
       EXPECT_TRUE(stopped.StatusAt(i) != kFinished || mark) << "read again at " << i;
@@ -409,7 +455,7 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   {
     test::MessageBoxAnswerer box(IDOK);
     w.Button2Click();
-    ASSERT_TRUE(box.Wait());
+    ASSERT_TRUE(box.Wait()) << mapBefore.substr(0, 300) << main_->EventLog().At(main_->EventLog().Count() - 2).text;
     EXPECT_EQ(box.Caption(), "Obraz płyty");
     EXPECT_EQ(box.Text(), "Mapa obrazu nie pasuje do płyty w napędzie.");
   }
@@ -432,6 +478,29 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   w.Button2Click();
   EXPECT_GE(asked, 1);
   CheckImage(third, true);
+
+  // A full disk: the error in the log, the map true of what the image holds.
+  w.AskRetry = nullptr;
+  w.RefreshHook = nullptr;
+  const std::string full = media_.Disk() + "obraz4.iso";
+  w.SetText("Edit1", full);
+  media_.SetBudget(600000);
+  w.Button2Click();
+  media_.ClearBudget();
+  bool diskFull = false;
+  for (size_t i = 0; i < main_->EventLog().Count(); ++i)
+    diskFull = diskFull || main_->EventLog().At(i).text == "Błąd: I/O error 112";
+  EXPECT_TRUE(diskFull);
+  CheckImage(full, false);
+
+  // A disc with no file system known is imaged all the same.
+  const test::VirtualFile blank{.size = 300 * 1024, .salt = 9, .sector = kSector, .ext = ".iso"};
+  ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + blank.Name()));
+  w.SetText("Edit1", media_.Disk() + "obraz5.iso");
+  w.Button2Click();
+  EXPECT_EQ(w.Text("Label11"), "Nie rozpoznano systemu plików");
+  EXPECT_EQ(w.RowCount(), 0);
+  EXPECT_TRUE(test::ReadFile(media_.Disk() + "obraz5.iso") == blank.Bytes(0, blank.size));
 }
 
 }  // namespace

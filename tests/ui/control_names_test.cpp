@@ -15,6 +15,7 @@
 #include "support/ErrorReports.h"
 #include "support/UiTest.h"
 #include "ui/MainForm.h"
+#include "ui/ImageForm.h"
 #include "ui/MapForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
@@ -59,10 +60,13 @@ TEST(ControlNames, EveryNameTheCodeUsesIsOneOfItsForm) {
   resume.Create();
   TForm4 map;
   map.Create();
+  TForm5 image;
+  image.Create();
   const std::pair<const Window*, const char*> forms[] = {{&main, "MainForm*.cpp"},
                                                          {&settings, "SettingsForm.cpp"},
                                                          {&resume, "ResumeForm.cpp"},
-                                                         {&map, "MapForm.cpp"}};
+                                                         {&map, "MapForm.cpp"},
+                                                         {&image, "ImageForm.cpp"}};
   for (const auto& [form, files] : forms) {
     const std::set<std::string> names = NamesIn(files);
     EXPECT_GT(names.size(), 10u) << files;
