@@ -276,7 +276,7 @@ class CopyRescueWindow : public IRescueWindow {
     view_.ShowRescueMap(mapPath, map, live);
   }
   void MediumGone() override { view_.LogEvent(std::string("Błąd: ") + sk::MediumGone().what(), ekError); }
-  bool AskMediumRetry() override { return view_.AskMediumRetry(); }
+  bool AskMediumRetry(MediumQuestion question) override { return view_.AskMediumRetry(question); }
 
   std::string Copied() const {
     const int64_t rescued = map_ ? map_->Total(kFinished) : 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -457,28 +458,62 @@ RescueResult RescueEngine::Run() {
   return result_;
 }
 
+bool BlockMatches(IFile& source, const SourceMark& mark) {
+  if (mark.size != source.Size()) return false;
+  std::vector<unsigned char> bytes(static_cast<size_t>(mark.length));
+  size_t got = 0;
+  try {
+    source.Seek(mark.pos);
+    while (got < bytes.size()) {
+      const size_t n = source.Read(bytes.data() + got, bytes.size() - got);
+      if (n == 0) return true;
+      got += n;
+    }
+  } catch (const FileError&) {
+    return true;
+  }
+  return BlockHash(bytes.data(), bytes.size()) == mark.hash;
+}
+
+bool SameSource(IFile& source, const RescueMap& map) {
+  return source.Size() == map.Size() && (!map.source || BlockMatches(source, *map.source));
+}
+
 std::string MapPathFor(const std::string& destination) { return destination + ".map"; }
 
 void SaveMapFile(IFileSystem& files, const std::string& path, const RescueMap& map) {
   files.ReplaceContent(path, map.ToText({"Mapfile. Created by Sektorian 1.1.0"}));
 }
 
+namespace {
+// Far larger than any map of a disc's file: not read.
+constexpr int64_t kLargestMap = 64LL << 20;
+}  // namespace
+
 RescueMap LoadMapFile(IFileSystem& files, const std::string& path) {
   auto file = files.Open(path, OpenMode::ReadShared);
   std::string text;
-  char chunk[65536];
-  for (;;) {
-    const size_t got = file->Read(chunk, sizeof chunk);
-    if (got == 0) break;
-    text.append(chunk, got);
+  bool tooLarge = file->Size() > kLargestMap;
+  try {
+    char chunk[65536];
+    for (size_t got = 1; !tooLarge && got > 0;) {
+      got = file->Read(chunk, sizeof chunk);
+      text.append(chunk, got);
+    }
+  } catch (const std::bad_alloc&) {
+    tooLarge = true;
   }
   file->Close();
-  return RescueMap::Parse(text);
+  // What a map asks for that does not fit in memory: it is no map of ours.
+  if (tooLarge) throw MapFormatError("map file too large");
+  try {
+    return RescueMap::Parse(text);
+  } catch (const std::bad_alloc&) {
+    throw MapFormatError("map too large");
+  }
 }
 
 MapSlot InspectMapPath(IFileSystem& files, const std::string& path) {
-  // Far larger than any map of a disc's file: not read, not touched.
-  constexpr int64_t kLargestMap = 64LL << 20;
   if (files.FileSizeByName(path) > kLargestMap) return MapSlot::kForeign;
   try {
     LoadMapFile(files, path);

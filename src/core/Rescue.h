@@ -70,6 +70,20 @@ class MediumGone : public FileError {
   MediumGone() : FileError("Nośnik jest niedostępny") {}
 };
 
+// What a rescue asks when its source is not there as it was: "Ponów" (go
+// on) or "Anuluj" (stop).
+enum class MediumQuestion {
+  kGone,       // the medium went away: put it back
+  kOtherDisc,  // the source opened again is another medium's file of that name
+};
+
+// Whether the block a map's source line names reads as it did when the map
+// was made. A block that cannot be read now tells nothing (true).
+bool BlockMatches(IFile& source, const SourceMark& mark);
+// Whether `source` is the file `map` was made of: its size, and the block
+// the map names (where it names one).
+bool SameSource(IFile& source, const RescueMap& map);
+
 // Whether the medium returns the readable part of a sector that holds an
 // unreadable byte (a file system that fails byte by byte does; a drive never
 // does: it fails the whole sector), as far as a rescue has found out.

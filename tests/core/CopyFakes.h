@@ -67,6 +67,7 @@ struct Disk : IFileSystem {
   std::map<std::string, std::string> closeErrors;  // path -> error text of its close
   std::vector<std::string> opened;                 // "R path" / "W path", in order
   int openNow = 0;                                 // files open at the moment
+  int failures = 0;                                // reads that failed on an unreadable byte
 
   void Put(const std::string& path, std::string bytes) {
     files[path] = std::make_shared<Content>(Content{std::move(bytes)});
@@ -138,7 +139,10 @@ inline size_t File::Read(void* buffer, size_t count) {
   const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), size - position_));
   if (Disk::OnDisc(path_) && disk_.outAfterReads > 0 && --disk_.outAfterReads == 0) disk_.discOut = true;
   if (disk_.discOut && Disk::OnDisc(path_)) throw FileError("I/O error 21", 21);
-  if (Disk::OnDisc(path_) && disk_.Unreadable(position_, position_ + n)) throw FileError(disk_.readError);
+  if (Disk::OnDisc(path_) && disk_.Unreadable(position_, position_ + n)) {
+    ++disk_.failures;
+    throw FileError(disk_.readError);
+  }
   auto* out = static_cast<unsigned char*>(buffer);
   for (int64_t i = 0; i < n; ++i) {
     const int64_t at = position_ + i;
@@ -233,7 +237,9 @@ struct View : ICopyView {
   bool rescue = false;
   bool RescueMode() override { return rescue; }
   std::function<bool()> onMediumAsk;  // the answer to "Ponów / Anuluj" (none: Anuluj)
-  bool AskMediumRetry() override {
+  std::vector<MediumQuestion> asked;
+  bool AskMediumRetry(MediumQuestion question) override {
+    asked.push_back(question);
     log.push_back({"(asked to retry)", -1});
     return onMediumAsk && onMediumAsk();
   }

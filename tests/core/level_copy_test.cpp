@@ -467,6 +467,15 @@ TEST(LevelCopy, RescueInTwoRoundsPutsOffTheNarrowingAndFinishesFromTheMap) {
   EXPECT_EQ(LoadMapFile(rig.disk, kMap).Areas(), putOff[0].map.Areas());
   EXPECT_EQ(rig.disk.Bytes(kDst).size(), data.size());
 
+  // Round two finds another disc with a file of that name in the drive:
+  // asked about, and on Anuluj the run ends with nothing read from it.
+  const std::string held = rig.disk.Bytes(kDst);
+  rig.disk.Put(kSrc, Pattern(data.size(), 99));
+  EXPECT_THROW(NarrowPutOffRescue({rig.disk, rig.clock, rig.view, *rig.pacer}, putOff[0]), MediumGone);
+  EXPECT_EQ(rig.view.asked, std::vector<MediumQuestion>{MediumQuestion::kOtherDisc});
+  EXPECT_TRUE(rig.disk.Bytes(kDst) == held);
+  rig.disk.Put(kSrc, data);
+
   rig.view.log.clear();
   EXPECT_EQ(NarrowPutOffRescue({rig.disk, rig.clock, rig.view, *rig.pacer}, putOff[0]), 2);
   const std::vector<Entry> resumed = {{"Wznawianie kopiowania pliku plik.bin", ekInfo}};

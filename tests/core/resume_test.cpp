@@ -155,7 +155,11 @@ struct FakeView : IResumeView {
   void SetStartTime(double d) override { start = d; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
   std::function<bool()> onMediumAsk;  // the answer to "Ponów / Anuluj" (none: Anuluj)
-  bool AskMediumRetry() override { return onMediumAsk && onMediumAsk(); }
+  std::vector<MediumQuestion> asked;
+  bool AskMediumRetry(MediumQuestion question) override {
+    asked.push_back(question);
+    return onMediumAsk && onMediumAsk();
+  }
 };
 
 struct ResumeTest : ::testing::Test {
@@ -386,33 +390,66 @@ TEST_F(ResumeTest, ResumeCopyAloneThrowsAndLeavesTheFilesClosed) {
 
 // A file rescued by a copy run (its map beside it), then listed in "Resumak"
 // with a plain pair after it. Finishing from the map: the sectors found bad
-// are tried once more (a healed disc reads them); a map whose recorded block
-// reads differently belongs to another source and is refused with both files
-// as they were, while a block that cannot be read now is no reason to
-// refuse; the disc taken out is asked about, "Anuluj" ending the run as
-// "Zatrzymaj" does (the map saved, the next pair not touched) and "Ponów"
-// going on once it is back.
+// are tried once more (a healed disc reads them), each at most once in the
+// run; a map whose recorded block reads differently belongs to another
+// source and is refused with both files as they were, while a block that
+// cannot be read now is no reason to refuse; the disc taken out is asked
+// about, "Anuluj" ending the run as "Zatrzymaj" does (the map saved, the
+// next pair not touched) and "Ponów" going on once it is back, but never on
+// another disc put in its place; a stop asked for before the question ends
+// the run without it.
 TEST(ResumeFromMap, FinishesWhatTheMapNamesFromTheRightSource) {
   const std::string src = "D:\\plyta\\obraz.iso", dst = "C:\\kopie\\obraz.iso", map = dst + ".map";
-  const std::string data = fake::Pattern(200 * 1024);
+  const std::string data = fake::Pattern(200 * 1024), other = fake::Pattern(data.size(), 99);
+  using Q = MediumQuestion;
+  // A layer that cannot open the source again for the rescue.
+  struct NoReopen : IFileSystem {
+    std::unique_ptr<IFile> Open(const std::string&, OpenMode) override { throw FileError("I/O error 21", 21); }
+    bool IsSameFile(IFile&, const std::string&) override { return false; }
+    int64_t FileSizeByName(const std::string&) override { return 0; }
+  } noReopen;
   struct Case {
     const char* name;
     std::function<void(fake::Disk&, FakeView&)> arrange;  // after the rescue
     char end;  // '+' finished, '-' still damaged, 'x' refused, 's' stopped with bytes missing
+    std::vector<Q> asked = {};
+    std::vector<int64_t> alsoBad = {};  // unreadable besides 70000 (during the rescue too)
+    const char* refusal = kMapMismatchText;
+    bool reopenFails = false;
+    int blockChecksFailing = 0;  // reads of the block the map names that fail
+  };
+  auto answers = [](fake::Disk& d, FakeView& v, std::vector<std::function<bool()>> each) {
+    d.unreadableAt = -1, d.outAfterReads = 2;
+    v.onMediumAsk = [each, k = size_t{0}]() mutable { return k < each.size() && each[k++](); };
   };
   const Case cases[] = {
       {"healed", [](fake::Disk& d, FakeView&) { d.unreadableAt = -1; }, '+'},
       {"still damaged", [](fake::Disk&, FakeView&) {}, '-'},
-      {"another source", [&](fake::Disk& d, FakeView&) { d.Put(src, fake::Pattern(data.size(), 99)); }, 'x'},
+      {"another source", [&](fake::Disk& d, FakeView&) { d.Put(src, other); }, 'x'},
       {"its block unreadable now, healed elsewhere",
-       [](fake::Disk& d, FakeView&) { d.unreadableAt = -1, d.alsoUnreadable = {100}; }, '+'},
-      {"the disc taken out, Anuluj", [](fake::Disk& d, FakeView&) { d.unreadableAt = -1, d.outAfterReads = 2; }, 's'},
+       [](fake::Disk& d, FakeView&) { d.unreadableAt = -1, d.alsoUnreadable = {100}; }, '+', {}, {}, kMapMismatchText,
+       false, 2},
+      {"the disc taken out, Anuluj", [&](fake::Disk& d, FakeView& v) { answers(d, v, {}); }, 's', {Q::kGone}},
       {"the disc taken out, Ponów",
+       [&](fake::Disk& d, FakeView& v) { answers(d, v, {[&d] { return !(d.discOut = false); }}); }, '+', {Q::kGone}},
+      {"the disc taken out, another put in, then the right one",
+       [&](fake::Disk& d, FakeView& v) {
+         answers(d, v, {[&] { return d.Put(src, other), !(d.discOut = false); }, [&] { return d.Put(src, data), true; }});
+       },
+       '+', {Q::kGone, Q::kOtherDisc}},
+      {"the disc taken out, another put in, Anuluj",
+       [&](fake::Disk& d, FakeView& v) { answers(d, v, {[&] { return d.Put(src, other), !(d.discOut = false); }}); },
+       's', {Q::kGone, Q::kOtherDisc}},
+      {"Zatrzymaj before the disc is found gone",
+       [&](fake::Disk& d, FakeView& v) { answers(d, v, {}), v.stop = true; }, 's'},
+      {"still damaged, the disc taken out during the retry, Ponów",
        [](fake::Disk& d, FakeView& v) {
-         d.unreadableAt = -1, d.outAfterReads = 2;
+         d.outAfterReads = 4;  // the two checks of the source, 70000, then out
          v.onMediumAsk = [&d] { return !(d.discOut = false); };
        },
-       '+'},
+       '-', {Q::kGone}, {150000}},
+      {"the source not opened again for the rescue", [](fake::Disk&, FakeView&) {}, 'x', {}, {}, "I/O error 21",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -421,6 +458,7 @@ TEST(ResumeFromMap, FinishesWhatTheMapNamesFromTheRightSource) {
     FakeView view;
     disk.Put(src, data);
     disk.unreadableAt = 70000;
+    disk.alsoUnreadable = c.alsoBad;
     fake::View rescueView;
     rescueView.rescue = true;
     Pacer pacer(clock);
@@ -429,21 +467,29 @@ TEST(ResumeFromMap, FinishesWhatTheMapNamesFromTheRightSource) {
     disk.Put("C:\\inny", "ab");
     c.arrange(disk, view);
     const std::string before = disk.Bytes(dst), mapBefore = disk.Bytes(map);
+    const int badBefore = static_cast<int>(LoadMapFile(disk, map).UnfinishedPlaces());
+    disk.failures = 0;
 
-    Resumer(disk, clock, view).Start({{src, dst}, {"D:\\inny", "C:\\inny"}});
+    Resumer(disk, clock, view, c.reopenFails ? &noReopen : nullptr).Start({{src, dst}, {"D:\\inny", "C:\\inny"}});
 
+    EXPECT_EQ(view.asked, c.asked);
+    // Each sector found bad before is read at most once more.
+    EXPECT_LE(disk.failures, badBefore + c.blockChecksFailing);
     if (c.end == 'x') {
-      EXPECT_EQ(view.errors, std::vector<std::string>{kMapMismatchText});
+      EXPECT_EQ(view.errors, std::vector<std::string>{c.refusal});
       EXPECT_EQ(disk.Bytes(dst) + disk.Bytes(map), before + mapBefore);
     } else if (c.end == '+') {
       EXPECT_EQ(view.errors, std::vector<std::string>{});
       EXPECT_TRUE(disk.Bytes(dst) == data);
       EXPECT_FALSE(disk.Exists(map));
     } else {
-      // What is still missing is named by the map, and every byte it calls read is there.
+      // What is still missing is named by the map, and every byte it calls
+      // read is there; no byte came from another disc.
       const RescueMap left = LoadMapFile(disk, map);
       for (const MapArea& a : left.Areas())
-        if (a.status == kFinished) EXPECT_EQ(disk.Bytes(dst).compare(a.pos, a.size, data, a.pos, a.size), 0);
+        EXPECT_EQ(disk.Bytes(dst).compare(a.pos, a.size, a.status == kFinished ? data : std::string(data.size(), '\0'),
+                                          a.pos, a.size),
+                  0);
       const std::vector<std::string> unread = {UnreadBytesText(left.Unfinished(), "obraz.iso")};
       EXPECT_EQ(view.errors, c.end == '-' ? unread : std::vector<std::string>{});
     }
