@@ -245,9 +245,11 @@ class CopyRescueWindow : public IRescueWindow {
   CopyRescueWindow(const CopyEnvironment& env, const RescueMap& map)
       : env_(env), view_(env.view), status_(env.view.Status()), size_(map.Size()),
         separator_(env.view.DecimalSeparator()) {
+    // The run's bar goes on from where the files before left it; what this
+    // file had done (in round one) is counted in it already.
+    totalBase_ = status_.totalPosition - Done(map);
     Progress(map);
     doneBefore_ = done_;
-    totalBase_ = status_.totalPosition - done_;
     counter_ = env.clock.CounterFrequency(frequency_) && frequency_ > 0;
     if (!counter_) frequency_ = 1000;
     start_ = Ticks();
@@ -255,7 +257,7 @@ class CopyRescueWindow : public IRescueWindow {
 
   void Progress(const RescueMap& map) override {
     map_ = &map;
-    done_ = size_ - map.Total(kNonTried) - map.Total(kNonTrimmed) - map.Total(kNonScraped);
+    done_ = Done(map);
     status_.filePosition = done_;
     status_.totalPosition = totalBase_ + done_;
   }
@@ -285,6 +287,10 @@ class CopyRescueWindow : public IRescueWindow {
 
  private:
   int64_t Ticks() { return counter_ ? env_.clock.Counter() : env_.clock.Milliseconds(); }
+  // The bytes read or found unreadable.
+  int64_t Done(const RescueMap& map) const {
+    return size_ - map.Total(kNonTried) - map.Total(kNonTrimmed) - map.Total(kNonScraped);
+  }
 
   const CopyEnvironment& env_;
   ICopyView& view_;

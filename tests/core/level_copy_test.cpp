@@ -490,6 +490,34 @@ TEST(LevelCopy, RescueInTwoRoundsPutsOffTheNarrowingAndFinishesFromTheMap) {
   EXPECT_EQ(rig.disk.openNow, 0);
 }
 
+// The run's bar over files rescued in two rounds: each file adds what it
+// read or found unreadable, round two moves the bar on from where round one
+// left it and never back, and the bar ends at the whole batch.
+TEST(LevelCopy, TheRunsBarCountsBothRoundsOfEveryFile) {
+  const int64_t size = 200 * 1024;
+  Rig rig;
+  rig.view.rescue = true;
+  rig.disk.unreadableAt = 70000;
+  for (int64_t b = 100000; b < 104000; b += 7) rig.disk.alsoUnreadable.push_back(b);
+  rig.view.status.totalMax = 3 * size;
+  std::vector<PutOffRescue> putOff;
+  int64_t done = 0;
+  for (const char* name : {"a", "b", "c"}) {
+    rig.disk.Put(std::string("D:\\") + name, Pattern(size));
+    ASSERT_EQ(rig.Copy(std::string("D:\\") + name, std::string("C:\\") + name, 0, &putOff), "");
+    ASSERT_EQ(putOff.size(), static_cast<size_t>(name[0] - 'a' + 1));
+    done += size - putOff.back().map.Total(kNonScraped);
+    EXPECT_EQ(rig.view.status.totalPosition, done) << name;
+  }
+  int64_t last = done;
+  rig.view.onStep = [&](int) {
+    EXPECT_GE(rig.view.status.totalPosition, last);
+    last = rig.view.status.totalPosition;
+  };
+  for (PutOffRescue& file : putOff) NarrowPutOffRescue({rig.disk, rig.clock, rig.view, *rig.pacer}, file);
+  EXPECT_EQ(rig.view.status.totalPosition, 3 * size);
+}
+
 TEST(EventLogModel, AddsRewritesTheNewestAndCountsChanges) {
   EventLogModel log;
   log.RewriteNewest("nothing to rewrite");
