@@ -13,107 +13,22 @@
 namespace sk {
 namespace {
 
-// ---- an in-memory file system whose files fail where a test says ----
+using FakeData = fake::Content;
 
-struct FakeData {
-  // Bytes below `prefix` are not stored: they read as Byte(i) and must never
-  // be written (so a test can stand for a file of several GiB).
-  int64_t prefix = 0;
-  std::string bytes;
-  int64_t readFailAt = -1;   // a read at this position fails with I/O error 21
-  int64_t shortReadAt = -1;  // a read at this position delivers nothing
-  int64_t shortWriteAt = -1; // a write at this position writes nothing
-  bool closeFails = false;
-  int opens = 0, closes = 0, reads = 0, writes = 0;
-  bool openForWrite = false;
-
-  static char Byte(int64_t i) { return static_cast<char>((i * 131 + 7) % 251); }
-  int64_t Size() const { return prefix + static_cast<int64_t>(bytes.size()); }
-};
-
+// Bytes that differ from their neighbours, `n` of them as from offset `from`.
 std::string Pattern(size_t n, int64_t from = 0) {
   std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = FakeData::Byte(from + static_cast<int64_t>(i));
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(((from + static_cast<int64_t>(i)) * 131 + 7) % 251);
   return s;
 }
 
-class FakeFile : public IFile {
- public:
-  FakeFile(std::shared_ptr<FakeData> d, bool write) : d_(std::move(d)), write_(write) {}
-  int64_t Position() override { return Check(), at_; }
-  void Seek(int64_t p) override { Check(), at_ = p; }
-  int64_t Size() override { return Check(), d_->Size(); }
-  size_t Read(void* buffer, size_t count) override {
-    Check();
-    EXPECT_FALSE(write_) << "read from a file opened write-only";
-    ++d_->reads;
-    EXPECT_EQ(count, 1u);
-    if (at_ == d_->readFailAt) throw FileError("I/O error 21", 21);
-    if (at_ == d_->shortReadAt || at_ >= d_->Size()) return 0;
-    char* out = static_cast<char*>(buffer);
-    *out = at_ < d_->prefix ? FakeData::Byte(at_) : d_->bytes[static_cast<size_t>(at_ - d_->prefix)];
-    ++at_;
-    return 1;
+// The in-memory file system of the copy tests, where the resume tool may
+// neither create nor truncate a file.
+struct FakeFileSystem : fake::Disk {
+  FakeFileSystem() { noCreate = true; }
+  std::shared_ptr<FakeData> Add(const std::string& path, std::string bytes, int64_t base = 0) {
+    return Put(path, std::move(bytes), base);
   }
-  size_t Write(const void* buffer, size_t count) override {
-    Check();
-    EXPECT_TRUE(write_) << "write to a file opened for reading";
-    ++d_->writes;
-    EXPECT_EQ(count, 1u);
-    if (at_ == d_->shortWriteAt) return 0;
-    EXPECT_GE(at_, d_->prefix);
-    const auto i = static_cast<size_t>(at_ - d_->prefix);
-    if (d_->bytes.size() < i + 1) d_->bytes.resize(i + 1);
-    d_->bytes[i] = *static_cast<const char*>(buffer);
-    ++at_;
-    return 1;
-  }
-  void Close() override {
-    Check();
-    closed_ = true;
-    ++d_->closes;
-    if (d_->closeFails) throw FileError("I/O error 5", 5);
-  }
-
- private:
-  void Check() const {
-    if (closed_) throw FileError("I/O error 6", 6);
-  }
-  std::shared_ptr<FakeData> d_;
-  bool write_;
-  int64_t at_ = 0;
-  bool closed_ = false;
-};
-
-class FakeFileSystem : public IFileSystem {
- public:
-  std::shared_ptr<FakeData> Add(const std::string& path, std::string bytes, int64_t prefix = 0) {
-    auto d = std::make_shared<FakeData>();
-    d->bytes = std::move(bytes);
-    d->prefix = prefix;
-    files[path] = d;
-    return d;
-  }
-  std::unique_ptr<IFile> Open(const std::string& path, OpenMode mode) override {
-    EXPECT_NE(mode, OpenMode::CreateReadWrite) << "the resume tool never creates or truncates";
-    auto it = files.find(path);
-    if (it == files.end()) throw FileError("File not found", 2);
-    ++it->second->opens;
-    if (mode == OpenMode::WriteExisting) it->second->openForWrite = true;
-    auto file = std::make_unique<FakeFile>(it->second, mode == OpenMode::WriteExisting);
-    opened[file.get()] = path;
-    return file;
-  }
-  bool IsSameFile(IFile& file, const std::string& path) override {
-    auto it = files.find(path);
-    return it != files.end() && opened[&file] == path;
-  }
-  int64_t FileSizeByName(const std::string& path) override {
-    auto it = files.find(path);
-    return it == files.end() ? 0 : it->second->Size();
-  }
-  std::map<std::string, std::shared_ptr<FakeData>> files;
-  std::map<IFile*, std::string> opened;
 };
 
 // A clock whose counter (1 MHz) moves 1 ms at every reading, so that the
@@ -283,15 +198,17 @@ TEST_F(ResumeTest, FailingReadKeepsTheBytesBeforeItAndTheRunGoesOn) {
 TEST_F(ResumeTest, EachFailureEndsOnlyItsPair) {
   struct Case {
     const char* what;
-    std::function<void(FakeData& src, FakeData& dst)> arrange;
+    std::function<void(FakeFileSystem& files, FakeData& src, FakeData& dst)> arrange;
     const char* text;
     size_t kept;  // destination length afterwards (it starts at 10)
   };
   const Case cases[] = {
-      {"short read", [](FakeData& s, FakeData&) { s.shortReadAt = 15; }, "Read beyond end of file", 15},
-      {"short write", [](FakeData&, FakeData& d) { d.shortWriteAt = 12; }, "Disk full", 12},
-      {"read error", [](FakeData& s, FakeData&) { s.readFailAt = 10; }, "I/O error 21", 10},
-      {"destination close", [](FakeData&, FakeData& d) { d.closeFails = true; }, "I/O error 5", 40},
+      {"short read", [](FakeFileSystem&, FakeData& s, FakeData&) { s.shortReadAt = 15; }, "Read beyond end of file",
+       15},
+      {"short write", [](FakeFileSystem&, FakeData&, FakeData& d) { d.shortWriteAt = 12; }, "Disk full", 12},
+      {"read error", [](FakeFileSystem&, FakeData& s, FakeData&) { s.readFailAt = 10; }, "I/O error 21", 10},
+      {"destination close", [](FakeFileSystem& f, FakeData&, FakeData&) { f.closeErrors["dst"] = "I/O error 5"; },
+       "I/O error 5", 40},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -300,7 +217,7 @@ TEST_F(ResumeTest, EachFailureEndsOnlyItsPair) {
     Resumer r(files, clock, v);
     auto src = files.Add("src", Pattern(40));
     auto dst = files.Add("dst", Pattern(10));
-    c.arrange(*src, *dst);
+    c.arrange(files, *src, *dst);
     files.Add("next-src", Pattern(20));
     auto next = files.Add("next-dst", "");
 
