@@ -114,6 +114,9 @@ RescueEngine::Block RescueEngine::ReadForward(int64_t pos, int64_t end, char fai
   map_.currentPos = pos;
   map_.currentStatus = phase_;
   map_.currentPass = 1;
+  // A stop asked for meanwhile (e.g. before the file began) goes before the
+  // batch: the batch itself is not stopped, its time is short.
+  if (view_.StopRequested()) throw Stopped{};
   batch_.clear();
   const int64_t until = Ticks() + static_cast<int64_t>(options_.batchMs) * frequency_ / 1000;
   // A failure inside the batch (a write, the medium gone) comes out once the
