@@ -250,9 +250,11 @@ class CopyRescueWindow : public IRescueWindow {
   CopyRescueWindow(const CopyEnvironment& env, const RescueMap& map)
       : env_(env), view_(env.view), status_(env.view.Status()), size_(map.Size()),
         separator_(env.view.DecimalSeparator()) {
+    // The run's bar goes on from where the files before left it; what this
+    // file had done (in round one) is counted in it already.
+    totalBase_ = status_.totalPosition - Done(map);
     Progress(map);
     doneBefore_ = done_;
-    totalBase_ = status_.totalPosition - done_;
     counter_ = env.clock.CounterFrequency(frequency_) && frequency_ > 0;
     if (!counter_) frequency_ = 1000;
     start_ = Ticks();
@@ -260,7 +262,7 @@ class CopyRescueWindow : public IRescueWindow {
 
   void Progress(const RescueMap& map) override {
     map_ = &map;
-    done_ = size_ - map.Total(kNonTried) - map.Total(kNonTrimmed) - map.Total(kNonScraped);
+    done_ = Done(map);
     status_.filePosition = done_;
     status_.totalPosition = totalBase_ + done_;
   }
@@ -281,7 +283,7 @@ class CopyRescueWindow : public IRescueWindow {
     view_.ShowRescueMap(mapPath, map, live);
   }
   void MediumGone() override { view_.LogEvent(std::string("Błąd: ") + sk::MediumGone().what(), ekError); }
-  bool AskMediumRetry() override { return view_.AskMediumRetry(); }
+  bool AskMediumRetry(MediumQuestion question) override { return view_.AskMediumRetry(question); }
 
   std::string Copied() const {
     const int64_t rescued = map_ ? map_->Total(kFinished) : 0;
@@ -290,6 +292,10 @@ class CopyRescueWindow : public IRescueWindow {
 
  private:
   int64_t Ticks() { return counter_ ? env_.clock.Counter() : env_.clock.Milliseconds(); }
+  // The bytes read or found unreadable.
+  int64_t Done(const RescueMap& map) const {
+    return size_ - map.Total(kNonTried) - map.Total(kNonTrimmed) - map.Total(kNonScraped);
+  }
 
   const CopyEnvironment& env_;
   ICopyView& view_;

@@ -47,9 +47,12 @@ class ICopyView {
   // Rescue mode (the settings dialog's check box): read past unreadable
   // areas, give the destination the source's full length, keep a read map.
   virtual bool RescueMode() { return false; }
-  // The medium went away during a rescue: ask whether to try again
-  // ("Ponów", true) or to stop ("Anuluj", false).
-  virtual bool AskMediumRetry() { return false; }
+  // The medium went away during a rescue (or another one is there): ask
+  // whether to try again ("Ponów", true) or to stop ("Anuluj", false).
+  virtual bool AskMediumRetry(MediumQuestion question) {
+    (void)question;
+    return false;
+  }
   // A rescue's read map as it stands: when the file's rescue begins, at
   // every paced refresh and once when the file ends (`live` false then).
   // `mapPath` is where the map is (or would be) saved; map.currentPos is the

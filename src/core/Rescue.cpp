@@ -1,7 +1,10 @@
 #include "core/Rescue.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "core/LevelCopy.h"
 
@@ -22,81 +25,134 @@ RescueEngine::RescueEngine(IFile& source, IFile& destination, RescueMap& map, IC
   buffer_.resize(std::max({options_.largeBlock, options_.sectorSize, static_cast<size_t>(block_)}));
   mapSaved_ = options_.mapOnDisk;
   lastSaveMs_ = clock_.Milliseconds();
+  counter_ = clock_.CounterFrequency(frequency_) && frequency_ > 0;
+  if (!counter_) frequency_ = 1000;
 }
 
 bool RescueEngine::HasCoarseScale() const { return static_cast<int64_t>(options_.sectorSize) > block_; }
 
-RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char failStatus) {
+int64_t RescueEngine::Ticks() { return counter_ ? clock_.Counter() : clock_.Milliseconds(); }
+
+// Reads and writes in order need no seek (a file call of its own). After a
+// failed read the source's position is not known.
+RescueEngine::Outcome RescueEngine::Transfer(int64_t pos, int64_t count) {
   if (count <= 0 || count > static_cast<int64_t>(buffer_.size())) throw std::logic_error("rescue read size");
   Outcome out;
-  map_.currentPos = pos;
-  map_.currentStatus = phase_;
-  map_.currentPass = 1;
   size_t got = 0;
-  // The block's reads and writes go as one piece (off the window's thread,
-  // one handing over); the map is marked afterwards, here.
-  view_.Together([&] {
-    // Reads and writes in order need no seek (a file call of its own). After
-    // a failed read the source's position is not known.
-    try {
-      if (sourceAt_ != pos) {
-        sourceAt_ = -1;
-        source_.Seek(pos);
-      }
-      got = source_.Read(buffer_.data(), static_cast<size_t>(count));
-      sourceAt_ = pos + static_cast<int64_t>(got);
-    } catch (const FileError&) {
-      got = 0;
-      out.failed = true;
+  try {
+    if (sourceAt_ != pos) {
       sourceAt_ = -1;
+      source_.Seek(pos);
     }
-    if (got > static_cast<size_t>(count)) got = static_cast<size_t>(count);
-    // A read that gives less than asked (the source ended early) or nothing:
-    // the rest of the block is not readable now.
-    if (static_cast<int64_t>(got) < count) out.failed = true;
-    // A read that failed because the medium went away tells nothing about
-    // the medium: the map stays as it was.
-    if (out.failed && !view_.SourcePresent()) throw MediumGone();
-    ++result_.reads;
-    if (got > 0) {
-      if (destinationAt_ != pos) {
-        destinationAt_ = -1;
-        destination_.Seek(pos);
-      }
-      const size_t wrote = destination_.Write(buffer_.data(), got);
-      destinationAt_ = wrote == got ? pos + static_cast<int64_t>(got) : -1;
-      if (wrote != got) throw DiskFullError();
-    }
-  });
+    got = source_.Read(buffer_.data(), static_cast<size_t>(count));
+    sourceAt_ = pos + static_cast<int64_t>(got);
+  } catch (const FileError&) {
+    got = 0;
+    out.failed = true;
+    sourceAt_ = -1;
+  }
+  if (got > static_cast<size_t>(count)) got = static_cast<size_t>(count);
+  // A read that gives less than asked (the source ended early) or nothing:
+  // the rest of the block is not readable now.
+  if (static_cast<int64_t>(got) < count) out.failed = true;
+  // A read that failed because the medium went away tells nothing about
+  // the medium: the map stays as it was.
+  if (out.failed && !view_.SourcePresent()) throw MediumGone();
+  ++result_.reads;
   if (got > 0) {
-    map_.Set(pos, static_cast<int64_t>(got), kFinished);
+    if (destinationAt_ != pos) {
+      destinationAt_ = -1;
+      destination_.Seek(pos);
+    }
+    const size_t wrote = destination_.Write(buffer_.data(), got);
+    destinationAt_ = wrote == got ? pos + static_cast<int64_t>(got) : -1;
+    if (wrote != got) throw DiskFullError();
     // The first block that reads says which source the map belongs to.
-    if (!map_.source) {
+    if (!map_.source && !mark_) {
       const size_t length = std::min<size_t>(got, 4096);
-      map_.source = SourceMark{map_.Size(), pos, static_cast<int64_t>(length), BlockHash(buffer_.data(), length)};
+      mark_ = SourceMark{map_.Size(), pos, static_cast<int64_t>(length), BlockHash(buffer_.data(), length)};
     }
   }
   out.got = static_cast<int64_t>(got);
+  return out;
+}
+
+// The map marked for a block read and written: '+' for what the destination
+// now holds, `failStatus` for the rest of a block that failed.
+void RescueEngine::Mark(const Block& block, char failStatus) {
+  const Outcome& out = block.out;
+  if (out.got > 0) {
+    map_.Set(block.pos, out.got, kFinished);
+    if (!map_.source && mark_) map_.source = mark_;
+  }
   if (out.failed) {
     ++result_.failedReads;
-    if (failStatus) map_.Set(pos + out.got, count - out.got, failStatus);
+    if (failStatus) map_.Set(block.pos + out.got, block.count - out.got, failStatus);
   }
   changedSinceSave_ = true;
   // The first failure: from now on the destination alone no longer says
   // what was read, so the map goes to disk before anything is written
   // beyond the hole.
   if (out.failed && !mapSaved_) SaveNow();
+}
+
+RescueEngine::Outcome RescueEngine::ReadAt(int64_t pos, int64_t count, char failStatus) {
+  map_.currentPos = pos;
+  map_.currentStatus = phase_;
+  map_.currentPass = 1;
+  Block block{pos, count, {}};
+  // The block's reads and writes go as one piece (off the window's thread,
+  // one handing over); the map is marked afterwards, here.
+  view_.Together([&] { block.out = Transfer(pos, count); });
+  Mark(block, failStatus);
   AfterStep();
-  return out;
+  return block.out;
+}
+
+RescueEngine::Block RescueEngine::ReadForward(int64_t pos, int64_t end, char failStatus) {
+  const int64_t large = static_cast<int64_t>(options_.largeBlock);
+  map_.currentPos = pos;
+  map_.currentStatus = phase_;
+  map_.currentPass = 1;
+  // A stop asked for meanwhile (e.g. before the file began) goes before the
+  // batch: the batch itself is not stopped, its time is short.
+  if (view_.StopRequested()) throw Stopped{};
+  batch_.clear();
+  const int64_t until = Ticks() + static_cast<int64_t>(options_.batchMs) * frequency_ / 1000;
+  // A failure inside the batch (a write, the medium gone) comes out once the
+  // blocks before it are marked: the map names what the destination holds.
+  std::exception_ptr error;
+  view_.Together([&] {
+    try {
+      int64_t p = pos;
+      do {
+        const int64_t e = std::min(end, (p / large + 1) * large);
+        batch_.push_back({p, e - p, {}});
+        batch_.back().out = Transfer(p, e - p);
+        p = e;
+        if (batch_.back().out.failed) break;
+      } while (p < end && Ticks() < until);
+    } catch (...) {
+      error = std::current_exception();
+      batch_.pop_back();
+    }
+  });
+  for (const Block& b : batch_) Mark(b, failStatus);
+  if (error) std::rethrow_exception(error);
+  for (const Block& b : batch_) {
+    map_.currentPos = b.pos;
+    AfterStep();
+  }
+  return batch_.back();
 }
 
 void RescueEngine::AfterStep() {
   view_.Advanced(map_);
-  auto refresh = [&] {
-    view_.Refresh();
-    if (changedSinceSave_ && clock_.Milliseconds() - lastSaveMs_ >= options_.saveIntervalMs) SaveNow();
-  };
-  if (pacer_.Step([&] { view_.Pump(); }, refresh, [&] { return view_.StopRequested(); })) throw Stopped{};
+  // The map goes to the disk by the run's clock, not at the window's
+  // refreshes (the waits of long reads may make those).
+  if (changedSinceSave_ && clock_.Milliseconds() - lastSaveMs_ >= options_.saveIntervalMs) SaveNow();
+  if (pacer_.Step([&] { view_.Pump(); }, [&] { view_.Refresh(); }, [&] { return view_.StopRequested(); }))
+    throw Stopped{};
 }
 
 void RescueEngine::SaveNow() {
@@ -120,8 +176,15 @@ void RescueEngine::CopyArea(const MapArea& area) {
   int64_t skipped = -1;  // where the part skipped since the last failure begins
   int64_t p = area.pos;
   while (p < area.end()) {
-    const int64_t e = std::min(area.end(), (p / large + 1) * large);
-    const Outcome r = ReadAt(p, e - p, kNonTrimmed);
+    int64_t e = std::min(area.end(), (p / large + 1) * large);
+    Outcome r;
+    if (failures == 0 && skipped < 0) {
+      // Healthy data so far: blocks handed over in runs.
+      const Block b = ReadForward(p, area.end(), kNonTrimmed);
+      p = b.pos, e = b.pos + b.count, r = b.out;
+    } else {
+      r = ReadAt(p, e - p, kNonTrimmed);
+    }
     if (!r.failed) {
       if (skipped >= 0) ReadSkippedBackwards(skipped, p);
       skipped = -1;
@@ -364,8 +427,11 @@ RescueResult RescueEngine::Run() {
         narrow(*a);
       }
   };
-  std::vector<MapArea> earlierBad;
-  if (options_.retryBadSectors && !options_.fastOnly) each(kBadSector, [&](const MapArea& a) { earlierBad.push_back(a); });
+  earlierBad_.clear();
+  if (options_.earlierBad)
+    earlierBad_ = *options_.earlierBad;
+  else if (options_.retryBadSectors && !options_.fastOnly)
+    each(kBadSector, [&](const MapArea& a) { earlierBad_.push_back(a); });
   try {
     // A stretch of one sector on a medium that fails sectors whole (between
     // sectors read one by one): its read is the sector's own, final either way.
@@ -379,8 +445,10 @@ RescueResult RescueEngine::Run() {
     each(kNonTrimmed, [&](const MapArea& a) { TrimArea(a); });
     if (!options_.fastOnly) {
       each(kNonScraped, [&](const MapArea& a) { ScrapeArea(a); });
-      if (!earlierBad.empty()) {
-        for (const MapArea& a : earlierBad) map_.Set(a.pos, a.size, kNonScraped);
+      if (!earlierBad_.empty()) {
+        // Once in the map as sectors to scrape, they are no longer this
+        // run's to retry: an engine going on scrapes what is left of them.
+        for (const MapArea& a : std::exchange(earlierBad_, {})) map_.Set(a.pos, a.size, kNonScraped);
         each(kNonScraped, [&](const MapArea& a) { ScrapeArea(a); });
       }
       // Below the sector size only on a medium that has shown it returns
@@ -410,28 +478,62 @@ RescueResult RescueEngine::Run() {
   return result_;
 }
 
+bool BlockMatches(IFile& source, const SourceMark& mark) {
+  if (mark.size != source.Size()) return false;
+  std::vector<unsigned char> bytes(static_cast<size_t>(mark.length));
+  size_t got = 0;
+  try {
+    source.Seek(mark.pos);
+    while (got < bytes.size()) {
+      const size_t n = source.Read(bytes.data() + got, bytes.size() - got);
+      if (n == 0) return true;
+      got += n;
+    }
+  } catch (const FileError&) {
+    return true;
+  }
+  return BlockHash(bytes.data(), bytes.size()) == mark.hash;
+}
+
+bool SameSource(IFile& source, const RescueMap& map) {
+  return source.Size() == map.Size() && (!map.source || BlockMatches(source, *map.source));
+}
+
 std::string MapPathFor(const std::string& destination) { return destination + ".map"; }
 
 void SaveMapFile(IFileSystem& files, const std::string& path, const RescueMap& map) {
   files.ReplaceContent(path, map.ToText({"Mapfile. Created by Sektorian 1.1.0"}));
 }
 
+namespace {
+// Far larger than any map of a disc's file: not read.
+constexpr int64_t kLargestMap = 64LL << 20;
+}  // namespace
+
 RescueMap LoadMapFile(IFileSystem& files, const std::string& path) {
   auto file = files.Open(path, OpenMode::ReadShared);
   std::string text;
-  char chunk[65536];
-  for (;;) {
-    const size_t got = file->Read(chunk, sizeof chunk);
-    if (got == 0) break;
-    text.append(chunk, got);
+  bool tooLarge = file->Size() > kLargestMap;
+  try {
+    char chunk[65536];
+    for (size_t got = 1; !tooLarge && got > 0;) {
+      got = file->Read(chunk, sizeof chunk);
+      text.append(chunk, got);
+    }
+  } catch (const std::bad_alloc&) {
+    tooLarge = true;
   }
   file->Close();
-  return RescueMap::Parse(text);
+  // What a map asks for that does not fit in memory: it is no map of ours.
+  if (tooLarge) throw MapFormatError("map file too large");
+  try {
+    return RescueMap::Parse(text);
+  } catch (const std::bad_alloc&) {
+    throw MapFormatError("map too large");
+  }
 }
 
 MapSlot InspectMapPath(IFileSystem& files, const std::string& path) {
-  // Far larger than any map of a disc's file: not read, not touched.
-  constexpr int64_t kLargestMap = 64LL << 20;
   if (files.FileSizeByName(path) > kLargestMap) return MapSlot::kForeign;
   try {
     LoadMapFile(files, path);

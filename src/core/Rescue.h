@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,6 +71,20 @@ class MediumGone : public FileError {
   MediumGone() : FileError("Nośnik jest niedostępny") {}
 };
 
+// What a rescue asks when its source is not there as it was: "Ponów" (go
+// on) or "Anuluj" (stop).
+enum class MediumQuestion {
+  kGone,       // the medium went away: put it back
+  kOtherDisc,  // the source opened again is another medium's file of that name
+};
+
+// Whether the block a map's source line names reads as it did when the map
+// was made. A block that cannot be read now tells nothing (true).
+bool BlockMatches(IFile& source, const SourceMark& mark);
+// Whether `source` is the file `map` was made of: its size, and the block
+// the map names (where it names one).
+bool SameSource(IFile& source, const RescueMap& map);
+
 // Whether the medium returns the readable part of a sector that holds an
 // unreadable byte (a file system that fails byte by byte does; a drive never
 // does: it fails the whole sector), as far as a rescue has found out.
@@ -79,7 +94,12 @@ struct RescueOptions {
   int level = 0;                 // copy level 0..4: the block size at the edges of damage
   size_t largeBlock = 64 * 1024;  // reads of never-tried areas
   size_t sectorSize = 2048;       // reads inside damaged areas
-  int saveIntervalMs = 5000;      // the map is saved at least this often (when it changed)
+  // The map is saved at least this often (when it changed), by the run's
+  // clock, whether or not the window has been brought up to date meanwhile.
+  int saveIntervalMs = 5000;
+  // The longest a run of healthy large blocks is handed over as one piece
+  // (off the window's thread, one hand-over for many blocks).
+  int batchMs = 50;
   // A map file of this rescue exists already (a resume). Without one, the
   // map is also saved at once at the first failing read, before anything is
   // written beyond the hole, so the destination never says more than it
@@ -91,6 +111,10 @@ struct RescueOptions {
   // Sectors the map names as bad when the rescue begins (found by an earlier
   // run) are tried once more, after everything else.
   bool retryBadSectors = false;
+  // The sectors still to try once more, where an earlier engine of the same
+  // run has made that list already (a rescue going on after the medium came
+  // back): a sector this run has retried is not tried a third time.
+  std::optional<std::vector<MapArea>> earlierBad;
   // What an earlier run over the same map found out about the medium.
   PartialReads partialReads = PartialReads::kUnknown;
   // Only these byte ranges [from, to) of the map, sorted and not
@@ -131,6 +155,9 @@ class RescueEngine {
   const RescueResult& Result() const { return result_; }
   // What the rescue has found out so far about the medium.
   PartialReads Partial() const { return partial_; }
+  // The sectors found bad before this run that are still to be tried once
+  // more (see RescueOptions::earlierBad): for an engine that goes on.
+  const std::vector<MapArea>& EarlierBadLeft() const { return earlierBad_; }
 
  private:
   struct Stopped {};
@@ -139,6 +166,19 @@ class RescueEngine {
     bool failed = false;  // the rest of the block could not be read
   };
   Outcome ReadAt(int64_t pos, int64_t count, char failStatus);
+  // A run of large blocks forwards from `pos` up to `end`, handed over as one
+  // piece until a block fails, the batch's time is up or `end` is reached;
+  // each block is then marked and stepped as ReadAt does. Returns the last
+  // block read and its outcome.
+  struct Block {
+    int64_t pos = 0, count = 0;
+    Outcome out;
+  };
+  Block ReadForward(int64_t pos, int64_t end, char failStatus);
+  // One block's read and write (made inside IRescueView::Together).
+  Outcome Transfer(int64_t pos, int64_t count);
+  void Mark(const Block& block, char failStatus);
+  int64_t Ticks();
   void AfterStep();
   void SaveNow();
   void CopyArea(const MapArea& area);
@@ -178,6 +218,11 @@ class RescueEngine {
   int64_t sourceAt_ = -1, destinationAt_ = -1;  // the files' positions, when known
   PartialReads partial_ = PartialReads::kUnknown;
   int wholeProbes_ = 0;  // edge sectors that failed at their first byte read alone
+  std::vector<MapArea> earlierBad_;
+  std::vector<Block> batch_;
+  std::optional<SourceMark> mark_;  // of the first block read, until the map takes it
+  bool counter_ = false;
+  int64_t frequency_ = 1000;
 };
 
 // The map of a destination: its path with ".map" added.

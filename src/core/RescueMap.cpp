@@ -271,7 +271,11 @@ MapText ReadMapText(const std::string& text) {
     at = eol + 1;
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (auto mark = SourceLine(line)) map.source = mark;
+    if (auto mark = SourceLine(line)) {
+      if (mark->length > kLongestSourceBlock)
+        throw MapFormatError("line " + std::to_string(lineNumber) + ": source block too long");
+      map.source = mark;
+    }
     const LineFields fields = Fields(line);
     const auto& f = fields.field;
     if (fields.count == 0) continue;
@@ -301,6 +305,8 @@ MapText ReadMapText(const std::string& text) {
     if (!map.areas.empty() && map.areas.back().status == status) {
       map.areas.back().size += size;
     } else {
+      if (map.areas.size() >= kMostMapAreas)
+        throw MapFormatError("line " + std::to_string(lineNumber) + ": too many areas");
       map.areas.push_back({pos, size, status});
     }
     end = pos + size;

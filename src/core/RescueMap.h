@@ -49,6 +49,12 @@ uint64_t BlockHash(const void* data, size_t size);
 
 // A map text that cannot be read; what() says where and why (for the log of
 // whoever loads it, not a user text).
+// What a map may ask for: a source block up to this long (a rescue names
+// 4 KiB) and up to this many areas (after equal neighbours are merged); a
+// map asking for more is refused as not a map.
+inline constexpr int64_t kLongestSourceBlock = 64 * 1024;
+inline constexpr size_t kMostMapAreas = size_t{1} << 21;
+
 class MapFormatError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -56,8 +56,18 @@ RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destinati
   } dropRefresh{sourceFiles_};
   window_.ShowRescueMap(keeper_.Path(), map, true);
   RescueResult total;
+  // Not going on (Anuluj, or a stop before the question): as after a stop,
+  // the destination at its full length.
+  auto end = [&](Answer answer) {
+    if (destination.Size() < map.Size()) destination.SetSize(map.Size());
+    total.stopped = true;
+    total.cancelled = answer == Answer::kCancel;
+  };
   try {
-    for (;;) {
+    // A source opened again (round two of a run) may be another disc's file.
+    const Answer first = SameSource(*source, map) ? Answer::kRetry : AwaitMedium(source, map, MediumQuestion::kOtherDisc);
+    if (first != Answer::kRetry) end(first);
+    for (bool more = first == Answer::kRetry; more;) {
       RescueEngine engine(*source, destination, map, clock, pacer, *this, options);
       RescueResult part;
       bool gone = false;
@@ -72,14 +82,15 @@ RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destinati
       total.stopped = part.stopped;
       total.narrowingLeft = part.narrowingLeft;
       total.partialReads = options.partialReads = engine.Partial();
+      more = gone;
       if (!gone) break;
       keeper_.SaveOrCut(&destination, map);
       options.mapOnDisk = true;
+      options.earlierBad = engine.EarlierBadLeft();
       window_.MediumGone();
-      if (!AwaitMedium(source)) {
-        // As after a stop: the destination at its full length.
-        if (destination.Size() < map.Size()) destination.SetSize(map.Size());
-        total.stopped = total.cancelled = true;
+      const Answer answer = AwaitMedium(source, map, MediumQuestion::kGone);
+      if (answer != Answer::kRetry) {
+        end(answer);
         break;
       }
     }
@@ -91,7 +102,8 @@ RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destinati
   return total;
 }
 
-bool RescueSession::AwaitMedium(std::unique_ptr<IFile>& source) {
+RescueSession::Answer RescueSession::AwaitMedium(std::unique_ptr<IFile>& source, const RescueMap& map,
+                                                 MediumQuestion question) {
   auto closeQuietly = [](std::unique_ptr<IFile>& file) {
     try {
       if (file) file->Close();
@@ -100,8 +112,10 @@ bool RescueSession::AwaitMedium(std::unique_ptr<IFile>& source) {
     file.reset();
   };
   for (;;) {
-    if (!window_.AskMediumRetry()) return false;
+    if (window_.StopRequested()) return Answer::kStop;
+    if (!window_.AskMediumRetry(question)) return Answer::kCancel;
     std::unique_ptr<IFile> fresh;
+    question = MediumQuestion::kGone;
     try {
       fresh = sourceFiles_.Open(sourcePath_, OpenMode::ReadShared);
     } catch (const FileError&) {
@@ -111,9 +125,20 @@ bool RescueSession::AwaitMedium(std::unique_ptr<IFile>& source) {
       closeQuietly(fresh);
       continue;
     }
+    // Never a byte of another disc: its file of that name is not read on.
+    bool same = false;
+    try {
+      same = SameSource(*fresh, map);
+    } catch (const FileError&) {
+    }
+    if (!same) {
+      closeQuietly(fresh);
+      if (sourceFiles_.Present(sourcePath_)) question = MediumQuestion::kOtherDisc;
+      continue;
+    }
     closeQuietly(source);
     source = std::move(fresh);
-    return true;
+    return Answer::kRetry;
   }
 }
 

@@ -32,9 +32,9 @@ class IRescueWindow {
   virtual void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) = 0;
   // The medium went away: said once the map is saved, before the question.
   virtual void MediumGone() {}
-  // Whether to go on once the medium is back ("Ponów", true) or to stop
-  // ("Anuluj", false).
-  virtual bool AskMediumRetry() = 0;
+  // Whether to go on once the medium is back, or the right one is in
+  // ("Ponów", true), or to stop ("Anuluj", false).
+  virtual bool AskMediumRetry(MediumQuestion question) = 0;
 };
 
 // The read map of one rescued destination on the disk. It is written only
@@ -89,10 +89,15 @@ class RescueSession : public IRescueView {
   // Runs the rescue engine over `map` (see RescueEngine::Run). When the
   // medium goes away, the destination and the map go to the disk as they
   // are, the window says so and asks: on "Ponów" the source is opened anew
-  // (asked again while it cannot be opened or is not there) and the rescue
-  // goes on from the map; on "Anuluj" it ends as after a stop, with
-  // `cancelled` set and the destination at its full length. Throws
-  // FileError (the map's save after the medium went away included).
+  // (asked again while it cannot be opened, is not there or is not the file
+  // the map was made of) and the rescue goes on from the map, the sectors
+  // it already tried once more not tried again; on "Anuluj" it ends as
+  // after a stop, with `cancelled` set and the destination at its full
+  // length. A stop or a close asked for before the question is due ends it
+  // as a stop, without the question. A source that is not the file the map
+  // was made of (another disc with a file of that name) is asked about
+  // before anything is read. Throws FileError (the map's save after the
+  // medium went away included).
   RescueResult Run(std::unique_ptr<IFile>& source, IFile& destination, RescueMap& map, IClock& clock, Pacer& pacer,
                    RescueOptions options);
 
@@ -105,7 +110,8 @@ class RescueSession : public IRescueView {
   void Together(const std::function<void()>& calls) override { sourceFiles_.Together(calls); }
 
  private:
-  bool AwaitMedium(std::unique_ptr<IFile>& source);
+  enum class Answer { kRetry, kCancel, kStop };
+  Answer AwaitMedium(std::unique_ptr<IFile>& source, const RescueMap& map, MediumQuestion question);
 
   IRescueWindow& window_;
   MapKeeper& keeper_;

@@ -57,7 +57,7 @@ class ResumeRescueWindow : public IRescueWindow {
   void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
     view_.ShowRescueMap(mapPath, map, live);
   }
-  bool AskMediumRetry() override { return view_.AskMediumRetry(); }
+  bool AskMediumRetry(MediumQuestion question) override { return view_.AskMediumRetry(question); }
 
  private:
   ResumeStatus& status_;
@@ -67,25 +67,6 @@ class ResumeRescueWindow : public IRescueWindow {
 };
 
 }  // namespace
-
-// Whether the block a map's source line names reads as it did when the map
-// was made. A block that cannot be read now tells nothing (true).
-bool BlockMatches(IFile& source, const SourceMark& mark) {
-  if (mark.size != source.Size()) return false;
-  std::vector<unsigned char> bytes(static_cast<size_t>(mark.length));
-  size_t got = 0;
-  try {
-    source.Seek(mark.pos);
-    while (got < bytes.size()) {
-      const size_t n = source.Read(bytes.data() + got, bytes.size() - got);
-      if (n == 0) return true;
-      got += n;
-    }
-  } catch (const FileError&) {
-    return true;
-  }
-  return BlockHash(bytes.data(), bytes.size()) == mark.hash;
-}
 
 std::string UnreadBytesText(int64_t bytes, const std::string& name, const std::string& decimalSeparator) {
   return "Nie udało się odczytać " + FormatSize(bytes, decimalSeparator) + " pliku " + name + ".";
@@ -180,8 +161,10 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   if (map.Size() != source->Size()) throw FileError(kMapMismatchText);
   IFileSystem& rescueFiles = rescueFiles_ ? *rescueFiles_ : files_;
   if (rescueFiles_) {
-    // The rescue's reads and writes go through their own layer.
-    source->Close();
+    // The rescue's reads and writes go through their own layer. The file
+    // closed here is not closed again when the open fails.
+    std::unique_ptr<IFile> plain = std::move(source);
+    plain->Close();
     source = rescueFiles_->Open(sourcePath, OpenMode::ReadShared);
   }
   if (map.source && !BlockMatches(*source, *map.source)) throw FileError(kMapMismatchText);

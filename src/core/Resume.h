@@ -12,6 +12,7 @@
 #include "core/Clock.h"
 #include "core/FileApi.h"
 #include "core/Pacer.h"
+#include "core/Rescue.h"
 #include "core/RescueMap.h"
 
 namespace sk {
@@ -56,9 +57,13 @@ class IResumeView {
   virtual int Level() { return 0; }
   // The decimal separator of the size texts.
   virtual std::string DecimalSeparator() { return ","; }
-  // The medium went away while a pair was finished from its map: ask
-  // whether to try again ("Ponów", true) or to stop ("Anuluj", false).
-  virtual bool AskMediumRetry() { return false; }
+  // The medium went away while a pair was finished from its map (or another
+  // one is there): ask whether to try again ("Ponów", true) or to stop
+  // ("Anuluj", false).
+  virtual bool AskMediumRetry(MediumQuestion question) {
+    (void)question;
+    return false;
+  }
   // The read map of the pair finished from it, as for ICopyView.
   virtual void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) {
     (void)mapPath;
@@ -76,10 +81,6 @@ struct ResumePair {
 // size, a block it names that reads differently, or not a map at all); both
 // files are left as they are.
 inline constexpr const char* kMapMismatchText = "Mapa odczytu nie pasuje do pliku źródłowego.";
-// Whether `source` is the one a map's source line names: it has the map's
-// size, and the block the line names reads as it did when the map was made.
-// A block that cannot be read now tells nothing (true).
-bool BlockMatches(IFile& source, const SourceMark& mark);
 // The report of a pair finished from its map with bytes still unreadable.
 std::string UnreadBytesText(int64_t bytes, const std::string& name, const std::string& decimalSeparator = ",");
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -348,6 +349,10 @@ class TForm1 : public Window {
   double copyStartTime_ = 0;
   std::function<bool()> sizeCheck_ = [] { return false; };
   std::function<bool()> rescueMode_ = [] { return false; };
+  // Rescue mode as it was when the copy run began: every file of the run is
+  // copied in it, whatever the settings say meanwhile.
+  std::optional<bool> runRescueMode_;
+  bool RescueModeNow() const { return runRescueMode_ ? *runRescueMode_ : rescueMode_ && rescueMode_(); }
 
   // What shows the run state: Start, the update check's menu item and
   // "Resumak"'s Start, brought up to date at every change of it.

@@ -40,9 +40,9 @@ struct TForm1::CopyArea : ICopyView {
   bool StopRequested() override { return form.stopRequested_; }
   double CopyStartTime() override { return form.copyStartTime_; }
   bool CheckSizes() override { return form.sizeCheck_ && form.sizeCheck_(); }
-  bool RescueMode() override { return form.rescueMode_ && form.rescueMode_(); }
+  bool RescueMode() override { return form.RescueModeNow(); }
   std::string DecimalSeparator() override { return separator; }
-  bool AskMediumRetry() override { return ui::AskMediumRetry(form.hwnd_); }
+  bool AskMediumRetry(MediumQuestion question) override { return ui::AskMediumRetry(form.hwnd_, question); }
   // A rescue's source and destination are opened through rescueFiles.
   CopyEnvironment Environment() { return {files, clock, *this, pacer, &rescueFiles}; }
 

@@ -84,7 +84,7 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
     putOffNow = putOff.size() > before;
   }
   bool LeftUnread() override { return unread > 0; }
-  bool RescueMode() override { return form.rescueMode_ && form.rescueMode_(); }
+  bool RescueMode() override { return form.RescueModeNow(); }
   bool PutOff() override { return putOffNow; }
   void NarrowPutOff(size_t k) override {
     unread = 0;
@@ -187,6 +187,12 @@ void TForm1::Button8Click() {
   RunInProgress run(*this, RunKind::Copy, [this] { stopRequested_ = true; });
   if (!run.Began()) return;
   CopyRunWindow window(*this);
+  // The mode is read once, for the whole run.
+  struct RunMode {
+    std::optional<bool>& mode;
+    ~RunMode() { mode.reset(); }
+  } runMode{runRescueMode_};
+  runRescueMode_ = RescueModeNow();
   try {
     RunCopy(window, window);
   } catch (...) {

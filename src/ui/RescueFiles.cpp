@@ -294,12 +294,13 @@ void WorkerFileSystem::Together(const std::function<void()>& calls) {
 
 void WorkerFileSystem::Alongside(std::function<void()> work) { worker_->Alongside(std::move(work)); }
 
-bool AskMediumRetry(HWND owner) {
-  return MessageBoxW(owner,
-                     win::Widen("Nie można odczytać nośnika. Jeśli płyta została wyjęta, włóż ją ponownie i wybierz "
-                                "Ponów. Anuluj zatrzymuje kopiowanie.")
-                         .c_str(),
-                     kAppTitle, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
+bool AskMediumRetry(HWND owner, MediumQuestion question) {
+  const char* text = question == MediumQuestion::kOtherDisc
+                         ? "W napędzie jest inna płyta. Włóż płytę, z której kopiowano, i wybierz Ponów. Anuluj "
+                           "zatrzymuje kopiowanie."
+                         : "Nie można odczytać nośnika. Jeśli płyta została wyjęta, włóż ją ponownie i wybierz "
+                           "Ponów. Anuluj zatrzymuje kopiowanie.";
+  return MessageBoxW(owner, win::Widen(text).c_str(), kAppTitle, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
 }
 
 }  // namespace sk::ui

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/FileApi.h"
+#include "core/Rescue.h"
 
 namespace sk::ui {
 
@@ -49,8 +50,8 @@ class WorkerFileSystem : public IFileSystem {
   std::unique_ptr<Worker> worker_;
 };
 
-// The question after the medium of a rescue went away: Ponów (true) or
-// Anuluj (false), in a box owned by `owner`.
-bool AskMediumRetry(HWND owner);
+// The question after the medium of a rescue went away (or another disc is
+// in): Ponów (true) or Anuluj (false), in a box owned by `owner`.
+bool AskMediumRetry(HWND owner, MediumQuestion question);
 
 }  // namespace sk::ui

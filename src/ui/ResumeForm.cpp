@@ -294,7 +294,7 @@ void TForm3::ReportError(const std::string& text) {
 
 std::string TForm3::DecimalSeparator() { return win::DecimalSeparator(); }
 
-bool TForm3::AskMediumRetry() { return ui::AskMediumRetry(hwnd_); }
+bool TForm3::AskMediumRetry(MediumQuestion question) { return ui::AskMediumRetry(hwnd_, question); }
 
 void TForm3::WhileRescueWaits() {
   if (!running_ || !(waitPacer_.Tick() & Pacer::kRefresh)) return;

@@ -74,7 +74,7 @@ class TForm3 : public Window, public IResumeView {
   int Level() override { return levelSource_ ? levelSource_() : 0; }
   std::string DecimalSeparator() override;
   // The box Ponów / Anuluj, owned by this window.
-  bool AskMediumRetry() override;
+  bool AskMediumRetry(MediumQuestion question) override;
   // A pair's map at its paced moments goes to the hook (the map window).
   void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
     if (rescueMapHook_) rescueMapHook_(mapPath, map, live);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,18 +17,29 @@
 
 namespace sk::fake {
 
+// A file's bytes: `bytes` stored from offset `base`; below `base` and (with
+// `virtualSize`) beyond the stored ones, byte i reads as (i & 0xFF), so a
+// test can stand for a file of several GiB. Bytes below `base` are never
+// written.
 struct Content {
   std::string bytes;
-  int64_t virtualSize = -1;  // >= 0: a file this long whose bytes beyond `bytes` are (offset & 0xFF)
-  int64_t Size() const { return virtualSize >= 0 ? virtualSize : static_cast<int64_t>(bytes.size()); }
+  int64_t virtualSize = -1;  // >= 0: the file is this long
+  int64_t base = 0;
+  // Faults at one position of this file (-1: none): a read there fails with
+  // I/O error 21, or delivers nothing; a write there writes nothing.
+  int64_t readFailAt = -1, shortReadAt = -1, shortWriteAt = -1;
+  // What was done to it.
+  int opens = 0, closes = 0, reads = 0, writes = 0;
+  bool openForWrite = false;
+  int64_t Size() const { return virtualSize >= 0 ? virtualSize : base + static_cast<int64_t>(bytes.size()); }
 };
 
 struct Disk;
 
 class File : public IFile {
  public:
-  File(Disk& disk, std::string path, std::shared_ptr<Content> content, bool writable)
-      : disk_(disk), path_(std::move(path)), content_(std::move(content)), writable_(writable) {}
+  File(Disk& disk, std::string path, std::shared_ptr<Content> content, bool writable, bool readable = true)
+      : disk_(disk), path_(std::move(path)), content_(std::move(content)), writable_(writable), readable_(readable) {}
   const std::string& path() const { return path_; }
   int64_t Position() override;
   void Seek(int64_t position) override;
@@ -43,7 +55,7 @@ class File : public IFile {
   Disk& disk_;
   std::string path_;
   std::shared_ptr<Content> content_;
-  bool writable_;
+  bool writable_, readable_;
   bool closed_ = false;
   int64_t position_ = 0;
 };
@@ -67,9 +79,13 @@ struct Disk : IFileSystem {
   std::map<std::string, std::string> closeErrors;  // path -> error text of its close
   std::vector<std::string> opened;                 // "R path" / "W path", in order
   int openNow = 0;                                 // files open at the moment
+  int failures = 0;                                // reads that failed on an unreadable byte
+  bool noCreate = false;  // an open that would create or truncate is a fault of the code under test
 
-  void Put(const std::string& path, std::string bytes) {
-    files[path] = std::make_shared<Content>(Content{std::move(bytes)});
+  std::shared_ptr<Content> Put(const std::string& path, std::string bytes, int64_t base = 0) {
+    auto content = std::make_shared<Content>(Content{std::move(bytes)});
+    content->base = base;
+    return files[path] = content;
   }
   const std::string& Bytes(const std::string& path) { return files.at(path)->bytes; }
   bool Exists(const std::string& path) const { return files.count(path) != 0; }
@@ -89,13 +105,17 @@ struct Disk : IFileSystem {
     if (err != openErrors.end()) throw FileError(err->second);
     if (discOut && OnDisc(path)) throw FileError("I/O error 21", 21);
     if (mode == OpenMode::CreateReadWrite) {
+      if (noCreate) throw std::logic_error("created or truncated " + path);
       files[path] = std::make_shared<Content>();
     } else if (!files.count(path)) {
       throw FileError("File not found", 2);
     }
     opened.push_back((mode == OpenMode::ReadShared ? "R " : "W ") + path);
     ++openNow;
-    return std::make_unique<File>(*this, path, files[path], mode != OpenMode::ReadShared);
+    ++files[path]->opens;
+    if (mode == OpenMode::WriteExisting) files[path]->openForWrite = true;
+    return std::make_unique<File>(*this, path, files[path], mode != OpenMode::ReadShared,
+                                  mode != OpenMode::WriteExisting);
   }
   bool IsSameFile(IFile& file, const std::string& path) override {
     const std::string resolved = Resolve(path);
@@ -134,16 +154,24 @@ inline int64_t File::Size() {
 }
 inline size_t File::Read(void* buffer, size_t count) {
   Check("Read");
+  if (!readable_) throw FileError("File access denied", 5);
+  ++content_->reads;
+  if (position_ == content_->readFailAt) throw FileError("I/O error 21", 21);
+  if (position_ == content_->shortReadAt) return 0;
   const int64_t size = content_->Size();
   const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), size - position_));
   if (Disk::OnDisc(path_) && disk_.outAfterReads > 0 && --disk_.outAfterReads == 0) disk_.discOut = true;
   if (disk_.discOut && Disk::OnDisc(path_)) throw FileError("I/O error 21", 21);
-  if (Disk::OnDisc(path_) && disk_.Unreadable(position_, position_ + n)) throw FileError(disk_.readError);
+  if (Disk::OnDisc(path_) && disk_.Unreadable(position_, position_ + n)) {
+    ++disk_.failures;
+    throw FileError(disk_.readError);
+  }
   auto* out = static_cast<unsigned char*>(buffer);
+  const int64_t base = content_->base, stored = static_cast<int64_t>(content_->bytes.size());
   for (int64_t i = 0; i < n; ++i) {
     const int64_t at = position_ + i;
-    out[i] = at < static_cast<int64_t>(content_->bytes.size()) ? static_cast<unsigned char>(content_->bytes[at])
-                                                                : static_cast<unsigned char>(at & 0xFF);
+    out[i] = at >= base && at - base < stored ? static_cast<unsigned char>(content_->bytes[at - base])
+                                              : static_cast<unsigned char>(at & 0xFF);
   }
   position_ += n;
   return static_cast<size_t>(n);
@@ -151,13 +179,16 @@ inline size_t File::Read(void* buffer, size_t count) {
 inline size_t File::Write(const void* buffer, size_t count) {
   Check("Write");
   if (!writable_) throw FileError("File access denied", 5);
+  ++content_->writes;
+  if (position_ == content_->shortWriteAt) return 0;
   if (disk_.writeLimit >= 0 && position_ + static_cast<int64_t>(count) > disk_.writeLimit)
     throw FileError(disk_.writeError);
+  if (position_ < content_->base) throw std::logic_error("a write below the stored bytes");
   if (disk_.shortWrites && count > 0) --count;
   auto& bytes = content_->bytes;
-  if (static_cast<int64_t>(bytes.size()) < position_ + static_cast<int64_t>(count))
-    bytes.resize(static_cast<size_t>(position_) + count);
-  bytes.replace(static_cast<size_t>(position_), count, static_cast<const char*>(buffer), count);
+  const auto at = static_cast<size_t>(position_ - content_->base);
+  if (bytes.size() < at + count) bytes.resize(at + count);
+  bytes.replace(at, count, static_cast<const char*>(buffer), count);
   position_ += static_cast<int64_t>(count);
   return count;
 }
@@ -168,12 +199,13 @@ inline void File::Flush() {
 inline void File::SetSize(int64_t size) {
   Check("SetSize");
   if (!writable_) throw FileError("File access denied", 5);
-  content_->bytes.resize(static_cast<size_t>(size));
+  content_->bytes.resize(static_cast<size_t>(size - content_->base));
 }
 inline void File::Close() {
   Check("Close");
   closed_ = true;
   --disk_.openNow;
+  ++content_->closes;
   auto err = disk_.closeErrors.find(path_);
   if (err != disk_.closeErrors.end()) throw FileError(err->second);
 }
@@ -233,7 +265,9 @@ struct View : ICopyView {
   bool rescue = false;
   bool RescueMode() override { return rescue; }
   std::function<bool()> onMediumAsk;  // the answer to "Ponów / Anuluj" (none: Anuluj)
-  bool AskMediumRetry() override {
+  std::vector<MediumQuestion> asked;
+  bool AskMediumRetry(MediumQuestion question) override {
+    asked.push_back(question);
     log.push_back({"(asked to retry)", -1});
     return onMediumAsk && onMediumAsk();
   }

@@ -477,6 +477,15 @@ TEST(LevelCopy, RescueInTwoRoundsPutsOffTheNarrowingAndFinishesFromTheMap) {
   EXPECT_EQ(LoadMapFile(rig.disk, kMap).Areas(), putOff[0].map.Areas());
   EXPECT_EQ(rig.disk.Bytes(kDst).size(), data.size());
 
+  // Round two finds another disc with a file of that name in the drive:
+  // asked about, and on Anuluj the run ends with nothing read from it.
+  const std::string held = rig.disk.Bytes(kDst);
+  rig.disk.Put(kSrc, Pattern(data.size(), 99));
+  EXPECT_THROW(NarrowPutOffRescue({rig.disk, rig.clock, rig.view, *rig.pacer}, putOff[0]), MediumGone);
+  EXPECT_EQ(rig.view.asked, std::vector<MediumQuestion>{MediumQuestion::kOtherDisc});
+  EXPECT_TRUE(rig.disk.Bytes(kDst) == held);
+  rig.disk.Put(kSrc, data);
+
   rig.view.log.clear();
   EXPECT_EQ(NarrowPutOffRescue({rig.disk, rig.clock, rig.view, *rig.pacer}, putOff[0]), 2);
   const std::vector<Entry> resumed = {{"Wznawianie kopiowania pliku plik.bin", ekInfo}};
@@ -489,6 +498,34 @@ TEST(LevelCopy, RescueInTwoRoundsPutsOffTheNarrowingAndFinishesFromTheMap) {
   EXPECT_EQ(rig.view.log, resumed + kLoop + kLoopDone + unread + kClosing);
   EXPECT_EQ(RescueProblem(rig.disk, data), "");
   EXPECT_EQ(rig.disk.openNow, 0);
+}
+
+// The run's bar over files rescued in two rounds: each file adds what it
+// read or found unreadable, round two moves the bar on from where round one
+// left it and never back, and the bar ends at the whole batch.
+TEST(LevelCopy, TheRunsBarCountsBothRoundsOfEveryFile) {
+  const int64_t size = 200 * 1024;
+  Rig rig;
+  rig.view.rescue = true;
+  rig.disk.unreadableAt = 70000;
+  for (int64_t b = 100000; b < 104000; b += 7) rig.disk.alsoUnreadable.push_back(b);
+  rig.view.status.totalMax = 3 * size;
+  std::vector<PutOffRescue> putOff;
+  int64_t done = 0;
+  for (const char* name : {"a", "b", "c"}) {
+    rig.disk.Put(std::string("D:\\") + name, Pattern(size));
+    ASSERT_EQ(rig.Copy(std::string("D:\\") + name, std::string("C:\\") + name, 0, &putOff), "");
+    ASSERT_EQ(putOff.size(), static_cast<size_t>(name[0] - 'a' + 1));
+    done += size - putOff.back().map.Total(kNonScraped);
+    EXPECT_EQ(rig.view.status.totalPosition, done) << name;
+  }
+  int64_t last = done;
+  rig.view.onStep = [&](int) {
+    EXPECT_GE(rig.view.status.totalPosition, last);
+    last = rig.view.status.totalPosition;
+  };
+  for (PutOffRescue& file : putOff) NarrowPutOffRescue({rig.disk, rig.clock, rig.view, *rig.pacer}, file);
+  EXPECT_EQ(rig.view.status.totalPosition, 3 * size);
 }
 
 TEST(EventLogModel, AddsRewritesTheNewestAndCountsChanges) {

@@ -96,6 +96,13 @@ TEST(RescueMap, TextRoundTripsInDdrescueForm) {
   EXPECT_EQ(RescueMap::Parse(big.ToText()).Areas(), big.Areas());
 }
 
+// A map of `areas` one-byte areas, read and unread by turns.
+std::string Alternating(size_t areas) {
+  std::string text = "0 ? 1\n";
+  for (size_t i = 0; i < areas; ++i) text += std::to_string(i) + " 1 " + (i % 2 ? "-\n" : "+\n");
+  return text;
+}
+
 TEST(RescueMap, ParsesWhatDdrescueAcceptsAndRefusesTheRest) {
   struct Case {
     const char* name;
@@ -120,6 +127,11 @@ TEST(RescueMap, ParsesWhatDdrescueAcceptsAndRefusesTheRest) {
       {"overflow", "0 ? 1\n0 0x7FFFFFFFFFFFFFFF +\n0x7FFFFFFFFFFFFFFF 2 -\n", "refused"},
       {"huge number", "0 ? 1\n0 99999999999999999999 +\n", "refused"},
       {"bad pass", "0 ? x\n0 10 +\n", "refused"},
+      {"a source block of 64 KiB", "# Source: size 0x20000 block 0x0+0x10000 hash 0x1\n0 ? 1\n0 0x20000 ?\n",
+       "0+131072? "},
+      {"a source block longer than 64 KiB",
+       "# Source: size 0x20000 block 0x0+0x10001 hash 0x1\n0 ? 1\n0 0x20000 ?\n", "refused"},
+      {"more areas than a map may have", Alternating(kMostMapAreas + 1), "refused"},
   };
   for (const auto& c : cases) {
     std::string got;

@@ -13,107 +13,22 @@
 namespace sk {
 namespace {
 
-// ---- an in-memory file system whose files fail where a test says ----
+using FakeData = fake::Content;
 
-struct FakeData {
-  // Bytes below `prefix` are not stored: they read as Byte(i) and must never
-  // be written (so a test can stand for a file of several GiB).
-  int64_t prefix = 0;
-  std::string bytes;
-  int64_t readFailAt = -1;   // a read at this position fails with I/O error 21
-  int64_t shortReadAt = -1;  // a read at this position delivers nothing
-  int64_t shortWriteAt = -1; // a write at this position writes nothing
-  bool closeFails = false;
-  int opens = 0, closes = 0, reads = 0, writes = 0;
-  bool openForWrite = false;
-
-  static char Byte(int64_t i) { return static_cast<char>((i * 131 + 7) % 251); }
-  int64_t Size() const { return prefix + static_cast<int64_t>(bytes.size()); }
-};
-
+// Bytes that differ from their neighbours, `n` of them as from offset `from`.
 std::string Pattern(size_t n, int64_t from = 0) {
   std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = FakeData::Byte(from + static_cast<int64_t>(i));
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(((from + static_cast<int64_t>(i)) * 131 + 7) % 251);
   return s;
 }
 
-class FakeFile : public IFile {
- public:
-  FakeFile(std::shared_ptr<FakeData> d, bool write) : d_(std::move(d)), write_(write) {}
-  int64_t Position() override { return Check(), at_; }
-  void Seek(int64_t p) override { Check(), at_ = p; }
-  int64_t Size() override { return Check(), d_->Size(); }
-  size_t Read(void* buffer, size_t count) override {
-    Check();
-    EXPECT_FALSE(write_) << "read from a file opened write-only";
-    ++d_->reads;
-    EXPECT_EQ(count, 1u);
-    if (at_ == d_->readFailAt) throw FileError("I/O error 21", 21);
-    if (at_ == d_->shortReadAt || at_ >= d_->Size()) return 0;
-    char* out = static_cast<char*>(buffer);
-    *out = at_ < d_->prefix ? FakeData::Byte(at_) : d_->bytes[static_cast<size_t>(at_ - d_->prefix)];
-    ++at_;
-    return 1;
+// The in-memory file system of the copy tests, where the resume tool may
+// neither create nor truncate a file.
+struct FakeFileSystem : fake::Disk {
+  FakeFileSystem() { noCreate = true; }
+  std::shared_ptr<FakeData> Add(const std::string& path, std::string bytes, int64_t base = 0) {
+    return Put(path, std::move(bytes), base);
   }
-  size_t Write(const void* buffer, size_t count) override {
-    Check();
-    EXPECT_TRUE(write_) << "write to a file opened for reading";
-    ++d_->writes;
-    EXPECT_EQ(count, 1u);
-    if (at_ == d_->shortWriteAt) return 0;
-    EXPECT_GE(at_, d_->prefix);
-    const auto i = static_cast<size_t>(at_ - d_->prefix);
-    if (d_->bytes.size() < i + 1) d_->bytes.resize(i + 1);
-    d_->bytes[i] = *static_cast<const char*>(buffer);
-    ++at_;
-    return 1;
-  }
-  void Close() override {
-    Check();
-    closed_ = true;
-    ++d_->closes;
-    if (d_->closeFails) throw FileError("I/O error 5", 5);
-  }
-
- private:
-  void Check() const {
-    if (closed_) throw FileError("I/O error 6", 6);
-  }
-  std::shared_ptr<FakeData> d_;
-  bool write_;
-  int64_t at_ = 0;
-  bool closed_ = false;
-};
-
-class FakeFileSystem : public IFileSystem {
- public:
-  std::shared_ptr<FakeData> Add(const std::string& path, std::string bytes, int64_t prefix = 0) {
-    auto d = std::make_shared<FakeData>();
-    d->bytes = std::move(bytes);
-    d->prefix = prefix;
-    files[path] = d;
-    return d;
-  }
-  std::unique_ptr<IFile> Open(const std::string& path, OpenMode mode) override {
-    EXPECT_NE(mode, OpenMode::CreateReadWrite) << "the resume tool never creates or truncates";
-    auto it = files.find(path);
-    if (it == files.end()) throw FileError("File not found", 2);
-    ++it->second->opens;
-    if (mode == OpenMode::WriteExisting) it->second->openForWrite = true;
-    auto file = std::make_unique<FakeFile>(it->second, mode == OpenMode::WriteExisting);
-    opened[file.get()] = path;
-    return file;
-  }
-  bool IsSameFile(IFile& file, const std::string& path) override {
-    auto it = files.find(path);
-    return it != files.end() && opened[&file] == path;
-  }
-  int64_t FileSizeByName(const std::string& path) override {
-    auto it = files.find(path);
-    return it == files.end() ? 0 : it->second->Size();
-  }
-  std::map<std::string, std::shared_ptr<FakeData>> files;
-  std::map<IFile*, std::string> opened;
 };
 
 // A clock whose counter (1 MHz) moves 1 ms at every reading, so that the
@@ -155,7 +70,11 @@ struct FakeView : IResumeView {
   void SetStartTime(double d) override { start = d; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
   std::function<bool()> onMediumAsk;  // the answer to "Ponów / Anuluj" (none: Anuluj)
-  bool AskMediumRetry() override { return onMediumAsk && onMediumAsk(); }
+  std::vector<MediumQuestion> asked;
+  bool AskMediumRetry(MediumQuestion question) override {
+    asked.push_back(question);
+    return onMediumAsk && onMediumAsk();
+  }
 };
 
 struct ResumeTest : ::testing::Test {
@@ -279,15 +198,17 @@ TEST_F(ResumeTest, FailingReadKeepsTheBytesBeforeItAndTheRunGoesOn) {
 TEST_F(ResumeTest, EachFailureEndsOnlyItsPair) {
   struct Case {
     const char* what;
-    std::function<void(FakeData& src, FakeData& dst)> arrange;
+    std::function<void(FakeFileSystem& files, FakeData& src, FakeData& dst)> arrange;
     const char* text;
     size_t kept;  // destination length afterwards (it starts at 10)
   };
   const Case cases[] = {
-      {"short read", [](FakeData& s, FakeData&) { s.shortReadAt = 15; }, "Read beyond end of file", 15},
-      {"short write", [](FakeData&, FakeData& d) { d.shortWriteAt = 12; }, "Disk full", 12},
-      {"read error", [](FakeData& s, FakeData&) { s.readFailAt = 10; }, "I/O error 21", 10},
-      {"destination close", [](FakeData&, FakeData& d) { d.closeFails = true; }, "I/O error 5", 40},
+      {"short read", [](FakeFileSystem&, FakeData& s, FakeData&) { s.shortReadAt = 15; }, "Read beyond end of file",
+       15},
+      {"short write", [](FakeFileSystem&, FakeData&, FakeData& d) { d.shortWriteAt = 12; }, "Disk full", 12},
+      {"read error", [](FakeFileSystem&, FakeData& s, FakeData&) { s.readFailAt = 10; }, "I/O error 21", 10},
+      {"destination close", [](FakeFileSystem& f, FakeData&, FakeData&) { f.closeErrors["dst"] = "I/O error 5"; },
+       "I/O error 5", 40},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -296,7 +217,7 @@ TEST_F(ResumeTest, EachFailureEndsOnlyItsPair) {
     Resumer r(files, clock, v);
     auto src = files.Add("src", Pattern(40));
     auto dst = files.Add("dst", Pattern(10));
-    c.arrange(*src, *dst);
+    c.arrange(files, *src, *dst);
     files.Add("next-src", Pattern(20));
     auto next = files.Add("next-dst", "");
 
@@ -386,33 +307,66 @@ TEST_F(ResumeTest, ResumeCopyAloneThrowsAndLeavesTheFilesClosed) {
 
 // A file rescued by a copy run (its map beside it), then listed in "Resumak"
 // with a plain pair after it. Finishing from the map: the sectors found bad
-// are tried once more (a healed disc reads them); a map whose recorded block
-// reads differently belongs to another source and is refused with both files
-// as they were, while a block that cannot be read now is no reason to
-// refuse; the disc taken out is asked about, "Anuluj" ending the run as
-// "Zatrzymaj" does (the map saved, the next pair not touched) and "Ponów"
-// going on once it is back.
+// are tried once more (a healed disc reads them), each at most once in the
+// run; a map whose recorded block reads differently belongs to another
+// source and is refused with both files as they were, while a block that
+// cannot be read now is no reason to refuse; the disc taken out is asked
+// about, "Anuluj" ending the run as "Zatrzymaj" does (the map saved, the
+// next pair not touched) and "Ponów" going on once it is back, but never on
+// another disc put in its place; a stop asked for before the question ends
+// the run without it.
 TEST(ResumeFromMap, FinishesWhatTheMapNamesFromTheRightSource) {
   const std::string src = "D:\\plyta\\obraz.iso", dst = "C:\\kopie\\obraz.iso", map = dst + ".map";
-  const std::string data = fake::Pattern(200 * 1024);
+  const std::string data = fake::Pattern(200 * 1024), other = fake::Pattern(data.size(), 99);
+  using Q = MediumQuestion;
+  // A layer that cannot open the source again for the rescue.
+  struct NoReopen : IFileSystem {
+    std::unique_ptr<IFile> Open(const std::string&, OpenMode) override { throw FileError("I/O error 21", 21); }
+    bool IsSameFile(IFile&, const std::string&) override { return false; }
+    int64_t FileSizeByName(const std::string&) override { return 0; }
+  } noReopen;
   struct Case {
     const char* name;
     std::function<void(fake::Disk&, FakeView&)> arrange;  // after the rescue
     char end;  // '+' finished, '-' still damaged, 'x' refused, 's' stopped with bytes missing
+    std::vector<Q> asked = {};
+    std::vector<int64_t> alsoBad = {};  // unreadable besides 70000 (during the rescue too)
+    const char* refusal = kMapMismatchText;
+    bool reopenFails = false;
+    int blockChecksFailing = 0;  // reads of the block the map names that fail
+  };
+  auto answers = [](fake::Disk& d, FakeView& v, std::vector<std::function<bool()>> each) {
+    d.unreadableAt = -1, d.outAfterReads = 2;
+    v.onMediumAsk = [each, k = size_t{0}]() mutable { return k < each.size() && each[k++](); };
   };
   const Case cases[] = {
       {"healed", [](fake::Disk& d, FakeView&) { d.unreadableAt = -1; }, '+'},
       {"still damaged", [](fake::Disk&, FakeView&) {}, '-'},
-      {"another source", [&](fake::Disk& d, FakeView&) { d.Put(src, fake::Pattern(data.size(), 99)); }, 'x'},
+      {"another source", [&](fake::Disk& d, FakeView&) { d.Put(src, other); }, 'x'},
       {"its block unreadable now, healed elsewhere",
-       [](fake::Disk& d, FakeView&) { d.unreadableAt = -1, d.alsoUnreadable = {100}; }, '+'},
-      {"the disc taken out, Anuluj", [](fake::Disk& d, FakeView&) { d.unreadableAt = -1, d.outAfterReads = 2; }, 's'},
+       [](fake::Disk& d, FakeView&) { d.unreadableAt = -1, d.alsoUnreadable = {100}; }, '+', {}, {}, kMapMismatchText,
+       false, 2},
+      {"the disc taken out, Anuluj", [&](fake::Disk& d, FakeView& v) { answers(d, v, {}); }, 's', {Q::kGone}},
       {"the disc taken out, Ponów",
+       [&](fake::Disk& d, FakeView& v) { answers(d, v, {[&d] { return !(d.discOut = false); }}); }, '+', {Q::kGone}},
+      {"the disc taken out, another put in, then the right one",
+       [&](fake::Disk& d, FakeView& v) {
+         answers(d, v, {[&] { return d.Put(src, other), !(d.discOut = false); }, [&] { return d.Put(src, data), true; }});
+       },
+       '+', {Q::kGone, Q::kOtherDisc}},
+      {"the disc taken out, another put in, Anuluj",
+       [&](fake::Disk& d, FakeView& v) { answers(d, v, {[&] { return d.Put(src, other), !(d.discOut = false); }}); },
+       's', {Q::kGone, Q::kOtherDisc}},
+      {"Zatrzymaj before the disc is found gone",
+       [&](fake::Disk& d, FakeView& v) { answers(d, v, {}), v.stop = true; }, 's'},
+      {"still damaged, the disc taken out during the retry, Ponów",
        [](fake::Disk& d, FakeView& v) {
-         d.unreadableAt = -1, d.outAfterReads = 2;
+         d.outAfterReads = 4;  // the two checks of the source, 70000, then out
          v.onMediumAsk = [&d] { return !(d.discOut = false); };
        },
-       '+'},
+       '-', {Q::kGone}, {150000}},
+      {"the source not opened again for the rescue", [](fake::Disk&, FakeView&) {}, 'x', {}, {}, "I/O error 21",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -421,6 +375,7 @@ TEST(ResumeFromMap, FinishesWhatTheMapNamesFromTheRightSource) {
     FakeView view;
     disk.Put(src, data);
     disk.unreadableAt = 70000;
+    disk.alsoUnreadable = c.alsoBad;
     fake::View rescueView;
     rescueView.rescue = true;
     Pacer pacer(clock);
@@ -429,21 +384,29 @@ TEST(ResumeFromMap, FinishesWhatTheMapNamesFromTheRightSource) {
     disk.Put("C:\\inny", "ab");
     c.arrange(disk, view);
     const std::string before = disk.Bytes(dst), mapBefore = disk.Bytes(map);
+    const int badBefore = static_cast<int>(LoadMapFile(disk, map).UnfinishedPlaces());
+    disk.failures = 0;
 
-    Resumer(disk, clock, view).Start({{src, dst}, {"D:\\inny", "C:\\inny"}});
+    Resumer(disk, clock, view, c.reopenFails ? &noReopen : nullptr).Start({{src, dst}, {"D:\\inny", "C:\\inny"}});
 
+    EXPECT_EQ(view.asked, c.asked);
+    // Each sector found bad before is read at most once more.
+    EXPECT_LE(disk.failures, badBefore + c.blockChecksFailing);
     if (c.end == 'x') {
-      EXPECT_EQ(view.errors, std::vector<std::string>{kMapMismatchText});
+      EXPECT_EQ(view.errors, std::vector<std::string>{c.refusal});
       EXPECT_EQ(disk.Bytes(dst) + disk.Bytes(map), before + mapBefore);
     } else if (c.end == '+') {
       EXPECT_EQ(view.errors, std::vector<std::string>{});
       EXPECT_TRUE(disk.Bytes(dst) == data);
       EXPECT_FALSE(disk.Exists(map));
     } else {
-      // What is still missing is named by the map, and every byte it calls read is there.
+      // What is still missing is named by the map, and every byte it calls
+      // read is there; no byte came from another disc.
       const RescueMap left = LoadMapFile(disk, map);
       for (const MapArea& a : left.Areas())
-        if (a.status == kFinished) EXPECT_EQ(disk.Bytes(dst).compare(a.pos, a.size, data, a.pos, a.size), 0);
+        EXPECT_EQ(disk.Bytes(dst).compare(a.pos, a.size, a.status == kFinished ? data : std::string(data.size(), '\0'),
+                                          a.pos, a.size),
+                  0);
       const std::vector<std::string> unread = {UnreadBytesText(left.Unfinished(), "obraz.iso")};
       EXPECT_EQ(view.errors, c.end == '-' ? unread : std::vector<std::string>{});
     }

@@ -282,12 +282,16 @@ TEST_F(MapWindow, StaysAtHandDuringACopyRunInRescueMode) {
     return !(GetMenuState(tools, static_cast<UINT>(Main().ControlId(item)), MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED));
   };
   test::WriteFile(dir / "a.bin", test::Pattern(3000, 1));
+  test::WriteFile(dir / "b.bin", test::Pattern(3000, 2));
   Main().AddFileToList(dir / "a.bin");
+  Main().AddFileToList(dir / "b.bin");
   Main().SetText("Edit1", dir / "wynik");
   App().form2->SetRescueMode(true);
   Map().Hide();
   bool checked = false;
-  Main().CopyRunFileHook = [&](int) {
+  Main().CopyRunFileHook = [&](int index) {
+    // The mode changed during the run: the run keeps the one it began in.
+    if (index == 1) App().form2->SetRescueMode(false);
     checked = true;
     EXPECT_TRUE(Main().TopMenuEnabled("Narzdzia1"));
     EXPECT_TRUE(itemOn("Mapaodczytu1"));
@@ -304,7 +308,7 @@ TEST_F(MapWindow, StaysAtHandDuringACopyRunInRescueMode) {
   EXPECT_FALSE(IsWindowVisible(App().form2->hwnd()));
   // The run's file in the window, ended; everything back on after the run.
   EXPECT_TRUE(Drawn());
-  EXPECT_EQ(Map().Text(""), "Mapa odczytu - a.bin.map");
+  EXPECT_EQ(Map().Text(""), "Mapa odczytu - b.bin.map");
   const std::string sep = win::DecimalSeparator();
   EXPECT_EQ(Map().Text("Label1"), "Odczytano 2" + sep + "93 kB z 2" + sep + "93 kB (100,0 %)");
   for (const char* item : {"Resumak1", "Mapaodczytu1", "Aktualizacjaprogramu1", "Ustawieniaprogramu1"})
