@@ -523,11 +523,16 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
       device.reset();
       continuing = true;
       bool back = false;
-      while (!back && (AskRetry ? AskRetry() : AskMediumRetry(hwnd_))) {
+      MediumQuestion question = MediumQuestion::kGone;
+      while (!back && (AskRetry ? AskRetry() : AskMediumRetry(hwnd_, question))) {
         try {
           device = worker_.Open(devicePath_, OpenMode::ReadShared);
-          back = true;
+          // Another disc put in is asked about, never read on.
+          back = SameSource(*device, map_);
+          if (!back) device.reset();
+          question = back ? MediumQuestion::kGone : MediumQuestion::kOtherDisc;
         } catch (const FileError&) {
+          question = MediumQuestion::kGone;
         }
       }
       if (!back) {
