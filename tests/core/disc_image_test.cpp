@@ -3,51 +3,33 @@
 // the image.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <map>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "core/CopyFakes.h"
 #include "core/DiscImage.h"
-#include "core/RunCommand.h"
+#include "core/DiscImages.h"
 
 namespace sk {
 namespace {
 
-namespace fs = std::filesystem;
 constexpr int64_t S = kDiscSectorSize;
 
 // The disc: a few folders (so the directory area has several sectors) and
 // files of several sizes, made once.
 const std::string& Disc() {
   static const std::string disc = [] {
-    const fs::path dir = fs::temp_directory_path() / ("disc_image_test." + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    auto put = [&](const std::string& rel, size_t size, unsigned salt) {
-      fs::create_directories((dir / "src" / rel).parent_path());
-      std::ofstream(dir / "src" / rel, std::ios::binary) << fake::Pattern(size, salt);
-    };
-    put("a.txt", 3000, 1);
-    put("Dokumenty/list.doc", 150000, 2);
-    put("Dokumenty/plan.txt", 10, 3);
-    for (int i = 0; i < 12; ++i) put("Zdjęcia/Wakacje " + std::to_string(i) + "/foto.jpg", 20000 + i * 999, 10 + i);
-    put("Muzyka/długi utwór.mp3", 900000, 4);
-    put("Muzyka/krótki.mp3", 70000, 5);
-    int status = 0;
-    test::RunCommand("genisoimage -quiet -J -R -V Etykieta -o '" + (dir / "d.iso").string() + "' '" +
-                         (dir / "src").string() + "'",
-                     status);
-    std::ifstream in(dir / "d.iso", std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    fs::remove_all(dir);
-    return bytes;
+    std::map<std::string, std::string> files = {{"\\a.txt", fake::Pattern(3000, 1)},
+                                                {"\\Dokumenty\\list.doc", fake::Pattern(150000, 2)},
+                                                {"\\Dokumenty\\plan.txt", fake::Pattern(10, 3)},
+                                                {"\\Muzyka\\długi utwór.mp3", fake::Pattern(900000, 4)},
+                                                {"\\Muzyka\\krótki.mp3", fake::Pattern(70000, 5)}};
+    for (int i = 0; i < 12; ++i)
+      files["\\Zdjęcia\\Wakacje " + std::to_string(i) + "\\foto.jpg"] = fake::Pattern(20000 + i * 999, 10 + i);
+    const auto dir = test::ImageDir() / "image_src";
+    test::WriteTree(dir, files);
+    return test::ReadBytes(test::Genisoimage("-J -R", "'" + dir.string() + "'", "image.iso"));
   }();
   return disc;
 }
@@ -61,18 +43,15 @@ struct Whole : ISectorSource {
   }
 };
 const DiscTree& Healthy() {
-  static const DiscTree tree = [] {
-    Whole w;
-    return ReadDiscTree(w);
-  }();
+  static Whole w;
+  static const DiscTree tree = ReadDiscTree(w);
   return tree;
 }
-const DiscEntry& EntryOf(const std::string& path) {
+int64_t FirstSector(const std::string& path) {
   for (const DiscEntry& e : Healthy().entries)
-    if (e.path == path) return e;
+    if (e.path == path) return e.extents.at(0).pos / S;
   throw std::runtime_error("no entry " + path);
 }
-int64_t FirstSector(const std::string& path) { return EntryOf(path).extents.at(0).pos / S; }
 std::vector<int64_t> SystemSectors() {
   std::vector<int64_t> out;
   for (const DiscExtent& x : Healthy().system)
@@ -151,6 +130,13 @@ std::string ImageProblem(const Image& image, const RescueMap& map, const Drive& 
   return "";
 }
 
+std::vector<DiscExtent> ExtentsOf(const DiscTree& tree, const std::vector<std::string>& paths) {
+  std::vector<size_t> entries;
+  for (size_t i = 0; i < tree.entries.size(); ++i)
+    if (std::count(paths.begin(), paths.end(), tree.entries[i].path)) entries.push_back(i);
+  return ChosenExtents(tree, entries);
+}
+
 struct Rig : IImageView {
   Drive drive;
   Image image;
@@ -162,7 +148,6 @@ struct Rig : IImageView {
   std::vector<std::string> lastTicked;
   std::vector<size_t> tickedAt;  // log size when the ticked set changed
   DiscTree listed;
-  size_t readsAtList = 0;
   int saves = 0;
   std::vector<std::string> problems;
 
@@ -176,37 +161,22 @@ struct Rig : IImageView {
     if (!p.empty()) problems.push_back("saved map: " + p);
   }
   bool SourcePresent() override { return !drive.out; }
-  void Listed(const DiscTree& tree) override {
-    listed = tree;
-    readsAtList = drive.log.size();
-  }
+  void Listed(const DiscTree& tree) override { listed = tree; }
   std::vector<DiscExtent> Chosen() override {
     if (!ticked) return {};
     if (!stopAt) ++steps;
     std::vector<std::string> now = ticked(steps);
     if (now != lastTicked) tickedAt.push_back(drive.log.size());
     lastTicked = now;
-    std::vector<size_t> entries;
-    for (size_t i = 0; i < listed.entries.size(); ++i)
-      if (std::count(now.begin(), now.end(), listed.entries[i].path)) entries.push_back(i);
-    return ChosenExtents(listed, entries);
+    return ExtentsOf(listed, now);
   }
   ImageRunResult Run(bool continuing) {
-    ImageRunOptions options;
-    options.continuing = continuing;
-    DiscImageRun run(drive, image, map, clock, pacer, *this, options);
-    return run.Run();
+    return DiscImageRun(drive, image, map, clock, pacer, *this, ImageRunOptions{.continuing = continuing}).Run();
   }
 };
 
 bool Inside(const std::vector<DiscExtent>& xs, int64_t pos, int64_t end) {
   return std::any_of(xs.begin(), xs.end(), [&](const DiscExtent& x) { return pos < x.pos + x.size && end > x.pos; });
-}
-std::vector<DiscExtent> ExtentsOf(const std::vector<std::string>& paths) {
-  std::vector<size_t> entries;
-  for (size_t i = 0; i < Healthy().entries.size(); ++i)
-    if (std::count(paths.begin(), paths.end(), Healthy().entries[i].path)) entries.push_back(i);
-  return ChosenExtents(Healthy(), entries);
 }
 
 std::set<int64_t> Sectors(int64_t first, int64_t count) {
@@ -271,7 +241,7 @@ TEST(DiscImageRun, ImagesTheDiscFileSystemFirstThenTickedFilesThenTheRest) {
     // Ticked files: once the set is known (and each time it changes), every
     // readable byte of them before any failing read outside them.
     for (size_t k = 0; k < rig.tickedAt.size(); ++k) {
-      const auto chosen = ExtentsOf(c.ticked(k == 0 ? 0 : 1000));
+      const auto chosen = ExtentsOf(Healthy(), c.ticked(k == 0 ? 0 : 1000));
       size_t lastInside = 0, firstFailOutside = rig.drive.log.size();
       for (size_t i = rig.tickedAt[k]; i < rig.drive.log.size(); ++i) {
         const Drive::Access& r = rig.drive.log[i];
@@ -319,10 +289,7 @@ TEST(DiscImageRun, GoesOnFromItsMapAndRefusesAnotherDisc) {
       // Another drive, where the damage reads: only what the map lacks is read.
       const RescueMap before = RescueMap::Parse(rig.map.ToText());
       rig.map = before;
-      rig.drive.bad.clear();
-      rig.drive.out = false;
-      rig.drive.outAfter = -1;
-      rig.drive.log.clear();
+      rig.drive = Drive{};
       rig.stopAt = 0;
       rig.Run(true);
       EXPECT_EQ(rig.map.Unfinished(), 0) << where;
@@ -443,20 +410,6 @@ TEST(DiscImage, StatesListOwnersAndFilesOutOfTheImage) {
   map.Set(22 * S, S, kBadSector);
   map.Set(24 * S, 2 * S, kNonTried);
   map.Set(26 * S, S, kNonTrimmed);
-  struct Row {
-    FileCondition condition;
-    int64_t unreadable, notRead;
-  };
-  const Row rows[] = {{FileCondition::kWhole, 0, 0},      {FileCondition::kDamaged, S, 0},
-                      {FileCondition::kUnread, 0, 2 * S}, {FileCondition::kDamaged, 0, S},
-                      {FileCondition::kDamaged, 10, 0},   {FileCondition::kDamaged, S, 0},
-                      {FileCondition::kDamaged, 0, 0}};
-  for (size_t i = 0; i < tree.entries.size(); ++i) {
-    const EntryState s = StateOf(tree.entries[i], map);
-    EXPECT_EQ(s.condition, rows[i].condition) << tree.entries[i].path;
-    EXPECT_EQ(s.unreadable, rows[i].unreadable) << tree.entries[i].path;
-    EXPECT_EQ(s.notRead, rows[i].notRead) << tree.entries[i].path;
-  }
   EXPECT_EQ(FileListText(tree, map),
             "Ścieżka\tRozmiar\tNieczytelne\tNie odczytano\tStan\r\n"
             "\\a.txt\t100\t0\t0\tCały\r\n\\b\\c.bin\t11144\t2048\t0\tUszkodzony\r\n"
@@ -479,17 +432,12 @@ TEST(DiscImage, StatesListOwnersAndFilesOutOfTheImage) {
   for (const auto& [cell, text] : cells) EXPECT_EQ(owners.Describe(cell.first, cell.second), text) << cell.first;
 
   // Out of the image: the bytes read, zeros elsewhere, the file's own map.
-  Image image;
+  Image image, out;
   image.bytes = fake::Pattern(40 * S, 9);
-  for (int64_t i = 24 * S; i < 26 * S; ++i) image.bytes[i] = 0;
-  Image out;
   out.bytes = "old content, longer than nothing";
   const RescueMap own = ExtractFile(tree.entries[1], image, map, out);
-  ASSERT_EQ(out.bytes.size(), 3 * S + 5000u);
-  EXPECT_EQ(out.bytes.substr(0, S), image.bytes.substr(21 * S, S));
-  EXPECT_EQ(out.bytes.substr(S, S), std::string(S, '\0'));
-  EXPECT_EQ(out.bytes.substr(2 * S, S), image.bytes.substr(23 * S, S));
-  EXPECT_EQ(out.bytes.substr(3 * S), std::string(5000, '\0'));
+  EXPECT_TRUE(out.bytes == image.bytes.substr(21 * S, S) + std::string(S, '\0') + image.bytes.substr(23 * S, S) +
+                             std::string(5000, '\0'));
   EXPECT_EQ(own.Areas(), (std::vector<MapArea>{{0, S, '+'}, {S, S, '-'}, {2 * S, S + 5000, '+'}}));
   const RescueMap outside = ExtractFile(tree.entries[4], image, map, out);
   EXPECT_EQ(outside.Areas(), (std::vector<MapArea>{{0, S, '+'}, {S, 10, '-'}}));
