@@ -318,33 +318,55 @@ int64_t RescueEngine::ScanForward(int64_t lo, int64_t hi) {
 }
 
 // One sector [s, e) of an edge scan; false when it failed (its unread part
-// marked bad). While it is not known whether the medium returns part of a
-// sector, the sector's byte on the side of the good data is read alone
-// first, at no cost in failing reads: a medium that fails sectors whole
+// marked bad). Unless the medium is known to fail sectors whole, the sector
+// is read in pieces (see SectorInPieces), its byte on the side of the good
+// data first, at no cost in failing reads: a medium that fails sectors whole
 // fails that byte in place of the sector, and one that fails byte by byte
-// mostly reads it and then fails the rest, which shows that it returns part
-// of a sector. Two edges failing at that byte, and the medium is taken to
-// fail sectors whole.
+// mostly reads it and then fails another piece, which shows that it returns
+// part of a sector. Two edges failing at that byte, and the medium is taken
+// to fail sectors whole.
 bool RescueEngine::EdgeSector(int64_t s, int64_t e, bool backward) {
-  if (partial_ != PartialReads::kUnknown || e - s < 2) return !ReadAt(s, e - s, kBadSector).failed;
-  const int64_t first = backward ? e - 1 : s;
-  if (ReadAt(first, 1, 0).failed) {
-    map_.Set(s, e - s, kBadSector);
-    if (++wholeProbes_ >= 2) partial_ = PartialReads::kNo;
-    return false;
-  }
-  const Outcome rest = backward ? ReadAt(s, e - 1 - s, kBadSector) : ReadAt(s + 1, e - s - 1, kBadSector);
-  if (!rest.failed) return true;
-  partial_ = PartialReads::kYes;
-  return false;
+  if (partial_ == PartialReads::kNo || e - s < 2) return !ReadAt(s, e - s, kBadSector).failed;
+  const int failed = SectorInPieces(s, e, backward);
+  if (failed == 1 && partial_ == PartialReads::kUnknown && ++wholeProbes_ >= 2) partial_ = PartialReads::kNo;
+  return failed == 0;
 }
 
-// Every sector read once, on the sector grid.
+// A sector [s, e) read in three pieces up to the first that fails: the byte
+// at its end on the side `backward` names (its last byte when set), the byte
+// at its other end, then the bytes between. Every byte left unread is marked
+// bad. A piece is read only after the one before it read, so the sector
+// costs one failing read at most, as its whole read would; and on a medium
+// that fails byte by byte, a bad sector whose first or last byte reads ends
+// its run of bad sectors there, so the damage on either side of a readable
+// stretch across a sector boundary is narrowed as two places, each from its
+// own ends. Returns 0 when the sector read whole, else which piece failed
+// (1 to 3); a piece that read before one failed shows that the medium returns
+// part of a sector.
+int RescueEngine::SectorInPieces(int64_t s, int64_t e, bool backward) {
+  const int64_t first = backward ? e - 1 : s, other = backward ? s : e - 1;
+  const std::pair<int64_t, int64_t> pieces[] = {{first, 1}, {other, e - s > 1 ? 1 : 0}, {s + 1, e - s - 2}};
+  for (int k = 0; k < 3; ++k) {
+    if (pieces[k].second <= 0) continue;
+    if (!ReadAt(pieces[k].first, pieces[k].second, kBadSector).failed) continue;
+    for (int later = k + 1; later < 3; ++later)
+      if (pieces[later].second > 0) map_.Set(pieces[later].first, pieces[later].second, kBadSector);
+    if (k > 0) partial_ = PartialReads::kYes;
+    return k + 1;
+  }
+  return 0;
+}
+
+// Every sector read once, on the sector grid (in pieces unless the medium is
+// known to fail sectors whole).
 void RescueEngine::ScrapeArea(const MapArea& area) {
   const int64_t sector = static_cast<int64_t>(options_.sectorSize);
   for (int64_t p = area.pos; p < area.end();) {
     const int64_t e = std::min(area.end(), (p / sector + 1) * sector);
-    ReadAt(p, e - p, kBadSector);
+    if (partial_ == PartialReads::kNo || e - p < 2)
+      ReadAt(p, e - p, kBadSector);
+    else
+      SectorInPieces(p, e, false);
     p = e;
   }
 }

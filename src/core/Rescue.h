@@ -15,6 +15,11 @@
 //                                                    -> '+', '-' at the edges, '/' inside
 // The slow phases read the inside of the stretches:
 //   scrape '/' every sector once                      -> '+' or '-'
+// Unless the medium is known to fail sectors whole, the trim and the scrape
+// read a sector in pieces (its two end bytes, then the rest), at no more
+// failing reads: a bad sector whose end byte reads ends its run of bad
+// sectors there, so places of damage in neighbouring sectors are narrowed
+// each from its own ends.
 //   refine '-' runs of bad sectors, in the level's block size from their ends
 //          (and spot by spot where readable bytes lie between), only on a
 //          medium that returns part of a sector      -> '+' or '-'
@@ -187,6 +192,7 @@ class RescueEngine {
   int64_t ScanBackward(int64_t lo, int64_t hi);
   int64_t ScanForward(int64_t lo, int64_t hi);
   bool EdgeSector(int64_t s, int64_t e, bool backward);
+  int SectorInPieces(int64_t s, int64_t e, bool backward);
   void ScrapeArea(const MapArea& area);
   void RefineArea(const MapArea& area);
   bool ShowsPartialSectors() const;

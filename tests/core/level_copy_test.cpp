@@ -457,7 +457,8 @@ TEST(LevelCopy, RescueModeKeepsTheMapTrueAndTheUsersFileAlone) {
 }
 
 // Round one of a run puts off the narrowing of a damaged file (its map saved,
-// its own entries); round two finishes it from that map with the closing
+// its own entries; the stretch between the damage, and the bad parts of its
+// edge sectors whose other end read, three places); round two finishes it from that map with the closing
 // entries of a rescued file.
 TEST(LevelCopy, RescueInTwoRoundsPutsOffTheNarrowingAndFinishesFromTheMap) {
   const std::string data = Pattern(200 * 1024);
@@ -468,7 +469,7 @@ TEST(LevelCopy, RescueInTwoRoundsPutsOffTheNarrowingAndFinishesFromTheMap) {
   ASSERT_EQ(rig.Copy(kSrc, kDst, 0, &putOff), "");
   ASSERT_EQ(putOff.size(), 1u);
   const std::vector<Entry> putOffEntries = {
-      {"Odłożono zawężanie uszkodzonych miejsc: pozostało " + FormatSize(putOff[0].map.Unfinished()) + " w 1 miejscu",
+      {"Odłożono zawężanie uszkodzonych miejsc: pozostało " + FormatSize(putOff[0].map.Unfinished()) + " w 3 miejscach",
        ekInfo},
       {"Zapisano mapę odczytu plik.bin.map", ekInfo},
       {"Zamykanie plików", ekInfo},

@@ -211,6 +211,10 @@ TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
       {"spots of one byte, 300 apart", 24 * K, Spots(100, 300, 1, 60)},
       {"spots and a solid area", 200 * K, Spots(70 * K + 3, 2500, 40, 8) + Spots(120 * K, 1, 30 * K, 1)},
       {"a long scratch off the grid", 1024 * K, {{300 * K + 5, 940 * K + 7}}},
+      {"an area ending off the sector grid", 200 * K, {{50 * 2048 + 904 - 10000, 50 * 2048 + 904}}},
+      {"places in neighbouring sectors", 200 * K, {{50 * 2048 + 100, 50 * 2048 + 904}, {51 * 2048 + 300, 51 * 2048 + 900}}},
+      {"long places across a sector boundary", 200 * K, {{50 * 2048 - 5000, 50 * 2048 + 904}, {51 * 2048 + 300, 53 * 2048 + 900}}},
+      {"a place ending on the grid, the next inside the next sector", 200 * K, {{48 * 2048 + 7, 50 * 2048}, {50 * 2048 + 300, 52 * 2048 + 5}}},
   };
   for (const auto& c : cases) {
     for (int level = 0; level <= 4; ++level) {
