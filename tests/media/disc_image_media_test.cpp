@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -138,7 +139,15 @@ class DiscImageOnMedia : public ::testing::Test {
   void SetUp() override {
     const char* mount = std::getenv("SEKTORIAN_MEDIA");
     ASSERT_NE(mount, nullptr);
-    unix_ = mount;
+    // The drive's folder and disc are named through a link of one length,
+    // wherever the build is: with the fixture mounted at a 30-character path
+    // Wine's desktop could create no window after D: was defined.
+    char link[32];
+    std::snprintf(link, sizeof link, "/tmp/sk-cd-%07lu", GetCurrentProcessId() % 10000000UL);
+    ASSERT_EQ(RunUnix("ln -sfn '" + std::string(mount) + "' " + link, std::string(mount) + "/w/done",
+                      media_.Disk() + "done"),
+              0);
+    unix_ = link;
     // Two discs of one size: the same tree, one file's content another.
     for (int disc = 1; disc <= 2; ++disc) {
       const std::string src = media_.Disk() + "src" + std::to_string(disc) + "\\";
@@ -184,6 +193,7 @@ class DiscImageOnMedia : public ::testing::Test {
   }
   void TearDown() override {
     if (main_) ShutDown();
+    if (!unix_.empty()) RunUnix("rm -f " + unix_, std::getenv("SEKTORIAN_MEDIA") + std::string("/w/done"), media_.Disk() + "done");
     // Every read of the device went to it aligned, into an aligned buffer.
     for (const DeviceRead& r : reads_)
       EXPECT_TRUE(r.sector == kSector && r.offset % r.sector == 0 && r.length % r.sector == 0 && r.buffer % 4096 == 0)
