@@ -58,16 +58,17 @@ RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destinati
   RescueResult total;
   // Not going on (Anuluj, or a stop before the question): as after a stop,
   // the destination at its full length.
-  auto end = [&](Answer answer) {
+  auto end = [&](MediumAnswer answer) {
     if (destination.Size() < map.Size()) destination.SetSize(map.Size());
     total.stopped = true;
-    total.cancelled = answer == Answer::kCancel;
+    total.cancelled = answer == MediumAnswer::kCancel;
   };
   try {
     // A source opened again (round two of a run) may be another disc's file.
-    const Answer first = SameSource(*source, map) ? Answer::kRetry : AwaitMedium(source, map, MediumQuestion::kOtherDisc);
-    if (first != Answer::kRetry) end(first);
-    for (bool more = first == Answer::kRetry; more;) {
+    const MediumAnswer first =
+        SameSource(*source, map) ? MediumAnswer::kRetry : AwaitMedium(source, map, MediumQuestion::kOtherDisc);
+    if (first != MediumAnswer::kRetry) end(first);
+    for (bool more = first == MediumAnswer::kRetry; more;) {
       RescueEngine engine(*source, destination, map, clock, pacer, *this, options);
       RescueResult part;
       bool gone = false;
@@ -88,8 +89,8 @@ RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destinati
       options.mapOnDisk = true;
       options.earlierBad = engine.EarlierBadLeft();
       window_.MediumGone();
-      const Answer answer = AwaitMedium(source, map, MediumQuestion::kGone);
-      if (answer != Answer::kRetry) {
+      const MediumAnswer answer = AwaitMedium(source, map, MediumQuestion::kGone);
+      if (answer != MediumAnswer::kRetry) {
         end(answer);
         break;
       }
@@ -102,8 +103,9 @@ RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destinati
   return total;
 }
 
-RescueSession::Answer RescueSession::AwaitMedium(std::unique_ptr<IFile>& source, const RescueMap& map,
-                                                 MediumQuestion question) {
+MediumAnswer AwaitMedium(IFileSystem& files, const std::string& path, const RescueMap& map, MediumQuestion question,
+                         const std::function<bool()>& stopRequested,
+                         const std::function<bool(MediumQuestion)>& ask, std::unique_ptr<IFile>& source) {
   auto closeQuietly = [](std::unique_ptr<IFile>& file) {
     try {
       if (file) file->Close();
@@ -112,16 +114,16 @@ RescueSession::Answer RescueSession::AwaitMedium(std::unique_ptr<IFile>& source,
     file.reset();
   };
   for (;;) {
-    if (window_.StopRequested()) return Answer::kStop;
-    if (!window_.AskMediumRetry(question)) return Answer::kCancel;
+    if (stopRequested()) return MediumAnswer::kStop;
+    if (!ask(question)) return MediumAnswer::kCancel;
     std::unique_ptr<IFile> fresh;
     question = MediumQuestion::kGone;
     try {
-      fresh = sourceFiles_.Open(sourcePath_, OpenMode::ReadShared);
+      fresh = files.Open(path, OpenMode::ReadShared);
     } catch (const FileError&) {
       continue;
     }
-    if (!sourceFiles_.Present(sourcePath_)) {
+    if (!files.Present(path)) {
       closeQuietly(fresh);
       continue;
     }
@@ -133,13 +135,20 @@ RescueSession::Answer RescueSession::AwaitMedium(std::unique_ptr<IFile>& source,
     }
     if (!same) {
       closeQuietly(fresh);
-      if (sourceFiles_.Present(sourcePath_)) question = MediumQuestion::kOtherDisc;
+      if (files.Present(path)) question = MediumQuestion::kOtherDisc;
       continue;
     }
     closeQuietly(source);
     source = std::move(fresh);
-    return Answer::kRetry;
+    return MediumAnswer::kRetry;
   }
+}
+
+MediumAnswer RescueSession::AwaitMedium(std::unique_ptr<IFile>& source, const RescueMap& map,
+                                        MediumQuestion question) {
+  return sk::AwaitMedium(
+      sourceFiles_, sourcePath_, map, question, [this] { return window_.StopRequested(); },
+      [this](MediumQuestion q) { return window_.AskMediumRetry(q); }, source);
 }
 
 void RescueSession::Advanced(const RescueMap& map) {

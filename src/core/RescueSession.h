@@ -3,6 +3,7 @@
 // map (where it may be written, what is saved after a failure, whether it is
 // kept or deleted at the end).
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,20 @@ class IRescueWindow {
   // ("Ponów", true), or to stop ("Anuluj", false).
   virtual bool AskMediumRetry(MediumQuestion question) = 0;
 };
+
+// How waiting for a medium taken out (or for the right disc) ends.
+enum class MediumAnswer { kRetry, kCancel, kStop };
+
+// Waits for the medium a rescue reads: `ask(question)` is asked ("Ponów",
+// true, or "Anuluj", false) until the source at `path` can be opened through
+// `files` again, is there and is the one `map` was made of (SameSource);
+// another disc with a file of that name is never taken, and asked about with
+// MediumQuestion::kOtherDisc. On kRetry `source` is the source opened anew.
+// A stop asked for before a question is due ends it without the question
+// (kStop).
+MediumAnswer AwaitMedium(IFileSystem& files, const std::string& path, const RescueMap& map, MediumQuestion question,
+                         const std::function<bool()>& stopRequested,
+                         const std::function<bool(MediumQuestion)>& ask, std::unique_ptr<IFile>& source);
 
 // The read map of one rescued destination on the disk. It is written only
 // where no other file is: a file of that name that is not a map is the
@@ -110,8 +125,7 @@ class RescueSession : public IRescueView {
   void Together(const std::function<void()>& calls) override { sourceFiles_.Together(calls); }
 
  private:
-  enum class Answer { kRetry, kCancel, kStop };
-  Answer AwaitMedium(std::unique_ptr<IFile>& source, const RescueMap& map, MediumQuestion question);
+  MediumAnswer AwaitMedium(std::unique_ptr<IFile>& source, const RescueMap& map, MediumQuestion question);
 
   IRescueWindow& window_;
   MapKeeper& keeper_;

@@ -519,23 +519,15 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
       mismatch = true;
       break;
     } catch (const MediumGone&) {
-      // The disc went away: asked until it is back or the user gives up.
+      // The disc went away: asked until it is back (the same disc) or the
+      // user gives up; a stop asked for meanwhile ends the run without the
+      // question.
       device.reset();
       continuing = true;
-      bool back = false;
-      MediumQuestion question = MediumQuestion::kGone;
-      while (!back && (AskRetry ? AskRetry() : AskMediumRetry(hwnd_, question))) {
-        try {
-          device = worker_.Open(devicePath_, OpenMode::ReadShared);
-          // Another disc put in is asked about, never read on.
-          back = SameSource(*device, map_);
-          if (!back) device.reset();
-          question = back ? MediumQuestion::kGone : MediumQuestion::kOtherDisc;
-        } catch (const FileError&) {
-          question = MediumQuestion::kGone;
-        }
-      }
-      if (!back) {
+      const MediumAnswer answer = AwaitMedium(
+          worker_, devicePath_, map_, MediumQuestion::kGone, [this] { return stopRequested_; },
+          [this](MediumQuestion q) { return AskRetry ? AskRetry() : AskMediumRetry(hwnd_, q); }, device);
+      if (answer != MediumAnswer::kRetry) {
         stopped = true;
         break;
       }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -185,6 +186,7 @@ class DiscImageOnMedia : public ::testing::Test {
     ASSERT_EQ(GetDriveTypeW(L"D:\\"), static_cast<UINT>(DRIVE_CDROM));
     win::SetDeviceReadObserver([this](int64_t offset, uint32_t length, const void* buffer, uint32_t sector) {
       reads_.push_back({offset, length, reinterpret_cast<uintptr_t>(buffer), sector});
+      if (onDeviceRead_) onDeviceRead_();
     });
     SetErrorSink(IgnoreReport);
     StartUp();
@@ -248,6 +250,7 @@ class DiscImageOnMedia : public ::testing::Test {
   test::VirtualFile disc_;
   CdDrive drive_;
   std::vector<DeviceRead> reads_;
+  std::function<void()> onDeviceRead_;  // at each device read, on the reading thread
   TForm1* main_ = nullptr;
 };
 
@@ -436,6 +439,27 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   w.Button2Click();
   EXPECT_GE(asked, 1);
   CheckImage(third, true);
+
+  // Taken out, and "Zatrzymaj" pressed during the read that finds the disc
+  // gone: the run ends as a stop, without the question, its map saved.
+  const std::string fifth = media_.Disk() + "obraz6.iso";
+  w.SetText("Edit1", fifth);
+  asked = 0;
+  bool out = false;
+  w.RefreshHook = [&] {
+    if (!w.HasTree() || out) return;
+    media_.TakeOut();
+    out = true;
+  };
+  onDeviceRead_ = [&] {
+    if (out) w.Button3Click();
+  };
+  w.Button2Click();
+  onDeviceRead_ = nullptr;
+  EXPECT_TRUE(out);
+  EXPECT_EQ(asked, 0);
+  EXPECT_TRUE(test::FileExists(fifth + ".map"));
+  media_.PutIn();
 
   // A full disk: the error in the log, the map true of what the image holds.
   w.AskRetry = nullptr;
