@@ -108,8 +108,9 @@ std::vector<int64_t> UdfSequence(const Bytes& image, bool reserve) {
 }
 
 // UDF: the sector of the file entry that the file identifier naming `name`
-// (8-bit compressed Unicode) points to.
-int64_t UdfEntry(const Bytes& image, const std::string& name) {
+// (8-bit compressed Unicode) points to, or (`folderData`) the sector of the
+// folder's data that holds that identifier.
+int64_t UdfEntry(const Bytes& image, const std::string& name, bool folderData = false) {
   int64_t partition = -1;
   for (int64_t s : UdfSequence(image, false))
     if (image[s * S] == 5) partition = Le32At(image, s * S + 188);
@@ -119,7 +120,7 @@ int64_t UdfEntry(const Bytes& image, const std::string& name) {
     for (size_t fid = at & ~size_t{3}; fid + 64 > at && fid >= 38; fid -= 4)
       if (image[fid] == 1 && image[fid + 1] == 1 && image[fid + 19] == needle.size() &&
           fid + 38 + (image[fid + 36] | image[fid + 37] << 8) == at)
-        return partition + Le32At(image, fid + 24);
+        return folderData ? static_cast<int64_t>(at / S) : partition + Le32At(image, fid + 24);
   return -1;
 }
 
@@ -195,10 +196,10 @@ Taking Folders(const std::string& folder) {  // in both trees
     return std::vector<int64_t>{FolderSector(p, "-J", folder), FolderSector(p, "-R", folder)};
   };
 }
-Taking Udf(std::vector<std::string> names) {
+Taking Udf(std::vector<std::string> names, bool folderData = false) {
   return [=](const fs::path&, const Bytes& i) {
     std::vector<int64_t> out;
-    for (const auto& n : names) out.push_back(UdfEntry(i, n));
+    for (const auto& n : names) out.push_back(UdfEntry(i, n, folderData));
     return out;
   };
 }
@@ -251,6 +252,8 @@ const Row kRows[] = {
     {"udf metadata partition", "-J -R -udf", kIsoGone, DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
     {"udf metadata file's entries gone, mirror used", "-J -R -udf",
      All({kIsoGone, Udf({"Dokumenty", "list.doc", "Muzyka"})}), DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
+    {"udf metadata file's folder data gone, mirror used", "-J -R -udf",
+     All({kIsoGone, Udf({"Dokumenty", "list.doc"}, true)}), DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
