@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -444,15 +445,17 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   // gone: the run ends as a stop, without the question, its map saved.
   const std::string fifth = media_.Disk() + "obraz6.iso";
   w.SetText("Edit1", fifth);
+  // Both happen on the reading thread just before a read, so that read is
+  // the one that finds the disc gone, whatever the threads' timing.
   asked = 0;
-  bool out = false;
+  std::atomic<bool> due = false, out = false;
   w.RefreshHook = [&] {
-    if (!w.HasTree() || out) return;
-    media_.TakeOut();
-    out = true;
+    if (w.HasTree()) due = true;
   };
   onDeviceRead_ = [&] {
-    if (out) w.Button3Click();
+    if (!due || out.exchange(true)) return;
+    media_.TakeOut();
+    w.Button3Click();
   };
   w.Button2Click();
   onDeviceRead_ = nullptr;
