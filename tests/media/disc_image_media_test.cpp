@@ -5,7 +5,6 @@
 // out of the image, Stop and going on, another disc refused, the disc taken
 // out and put back, and every read of the device aligned.
 #include <windows.h>
-#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -38,86 +37,6 @@ constexpr int64_t kSector = 2048;
 
 void IgnoreReport(const std::string&) {}
 
-// A shell command run on the Unix side (Wine starts Unix programs too, but
-// neither waits for them nor gives their exit code): its code is written to
-// `done` (a Unix path; `doneHere` the same file's Windows path) once it
-// has ended. Returns the code, -1 when it did not end within a minute.
-int RunUnix(const std::string& command, const std::string& done, const std::string& doneHere) {
-  DeleteFileW(win::Widen(doneHere).c_str());
-  std::wstring line = L"/bin/sh -c \"(" + win::Widen(command) + L"); echo $? >" + win::Widen(done) + L"\"";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  auto ended = [&] { return test::FileExists(doneHere) && test::ReadFile(doneHere).ends_with("\n"); };
-  if (!test::PumpUntil(ended, 60000)) return -1;
-  return std::atoi(test::ReadFile(doneHere).c_str());
-}
-
-// Wine's drive D: as a CD drive (its mount manager's own request, as its
-// configuration tool makes it): a folder as the drive and a file as its disc.
-// The drive D: that was there before comes back at the end.
-class CdDrive {
- public:
-  CdDrive() { had_ = Query(oldType_, oldFolder_, oldDevice_); }
-  ~CdDrive() {
-    if (had_) Define(oldType_, oldFolder_, oldDevice_);
-    else Define(DRIVE_UNKNOWN, "", "");
-  }
-  bool Insert(const std::string& folder, const std::string& device) { return Define(DRIVE_CDROM, folder, device); }
-
- private:
-  struct Request {
-    ULONG size, type, fsType;
-    DWORD serial;
-    ULONGLONG unixDev;
-    WCHAR letter;
-    USHORT mountPointOffset, deviceOffset, labelOffset;
-  };
-  static constexpr DWORD kDefine = CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-  static constexpr DWORD kQuery = CTL_CODE(0x6D, 33, METHOD_BUFFERED, FILE_READ_ACCESS);
-  // The mount manager's answer to `code`, `in` its request.
-  static bool Ask(DWORD code, std::vector<char>& in, DWORD inSize, DWORD outSize) {
-    HANDLE m = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD got = 0;
-    const bool ok = m != INVALID_HANDLE_VALUE &&
-                    DeviceIoControl(m, code, in.data(), inSize, outSize ? in.data() : nullptr, outSize, &got, nullptr);
-    if (m != INVALID_HANDLE_VALUE) CloseHandle(m);
-    return ok;
-  }
-  static bool Define(ULONG type, const std::string& folder, const std::string& device) {
-    std::vector<char> buffer(sizeof(Request) + folder.size() + device.size() + 2, 0);
-    auto* r = reinterpret_cast<Request*>(buffer.data());
-    r->type = type;
-    r->letter = L'd';
-    size_t at = sizeof(Request);
-    for (auto [text, offset] : {std::pair{&folder, &r->mountPointOffset}, std::pair{&device, &r->deviceOffset}})
-      if (!text->empty()) {
-        std::memcpy(buffer.data() + at, text->c_str(), text->size() + 1);
-        *offset = static_cast<USHORT>(at);
-        at += text->size() + 1;
-      }
-    r->size = static_cast<ULONG>(at);
-    return Ask(kDefine, buffer, static_cast<DWORD>(at), 0);
-  }
-  static bool Query(ULONG& type, std::string& folder, std::string& device) {
-    std::vector<char> buffer(4096, 0);
-    auto* r = reinterpret_cast<Request*>(buffer.data());
-    r->letter = L'd';
-    if (!Ask(kQuery, buffer, sizeof(Request), 4095)) return false;
-    type = r->type;
-    if (r->mountPointOffset) folder = buffer.data() + r->mountPointOffset;
-    if (r->deviceOffset) device = buffer.data() + r->deviceOffset;
-    return true;
-  }
-  bool had_ = false;
-  ULONG oldType_ = 0;
-  std::string oldFolder_, oldDevice_;
-};
-
 struct SourceFile {
   std::string path;  // from the disc's root
   size_t size;
@@ -146,9 +65,7 @@ class DiscImageOnMedia : public ::testing::Test {
     // Wine's desktop could create no window after D: was defined.
     char link[32];
     std::snprintf(link, sizeof link, "/tmp/sk-cd-%07lu", GetCurrentProcessId() % 10000000UL);
-    ASSERT_EQ(RunUnix("ln -sfn '" + std::string(mount) + "' " + link, std::string(mount) + "/w/done",
-                      media_.Disk() + "done"),
-              0);
+    ASSERT_EQ(media_.RunUnix("ln -sfn '" + std::string(mount) + "' " + link), 0);
     unix_ = link;
     // Two discs of one size: the same tree, one file's content another.
     for (int disc = 1; disc <= 2; ++disc) {
@@ -161,10 +78,9 @@ class DiscImageOnMedia : public ::testing::Test {
       }
       const std::string w = unix_ + "/w/";
       // (Another label too: discs made in one second differ in nothing else at their start.)
-      ASSERT_EQ(RunUnix("genisoimage -quiet -J -R -V " + std::string(disc == 1 ? "PLYTA_TESTOWA" : "PLYTA_INNA") +
+      ASSERT_EQ(media_.RunUnix("genisoimage -quiet -J -R -V " + std::string(disc == 1 ? "PLYTA_TESTOWA" : "PLYTA_INNA") +
                             " -input-charset utf-8 -o " + w + "disc" +
-                            std::to_string(disc) + " " + w + "src" + std::to_string(disc),
-                        w + "done", media_.Disk() + "done"),
+                            std::to_string(disc) + " " + w + "src" + std::to_string(disc)),
                 0);
     }
     iso_ = test::ReadFile(media_.Disk() + "disc1");
@@ -196,7 +112,7 @@ class DiscImageOnMedia : public ::testing::Test {
   }
   void TearDown() override {
     if (main_) ShutDown();
-    if (!unix_.empty()) RunUnix("rm -f " + unix_, std::getenv("SEKTORIAN_MEDIA") + std::string("/w/done"), media_.Disk() + "done");
+    if (!unix_.empty()) media_.RunUnix("rm -f " + unix_);
     // Every read of the device went to it aligned, into an aligned buffer.
     for (const DeviceRead& r : reads_)
       EXPECT_TRUE(r.sector == kSector && r.offset % r.sector == 0 && r.length % r.sector == 0 && r.buffer % 4096 == 0)
@@ -249,7 +165,7 @@ class DiscImageOnMedia : public ::testing::Test {
   std::map<std::string, int64_t> where_;
   std::vector<int64_t> bad_;
   test::VirtualFile disc_;
-  CdDrive drive_;
+  test::CdDrive drive_{'D'};
   std::vector<DeviceRead> reads_;
   std::function<void()> onDeviceRead_;  // at each device read, on the reading thread
   TForm1* main_ = nullptr;
@@ -283,7 +199,7 @@ TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
     main_->MapWindow().Hide();
     SetForegroundWindow(w.hwnd());
     test::Flush();
-    RunUnix(std::string("import -window root ") + shot, unix_ + "/w/done", media_.Disk() + "done");
+    media_.RunUnix(std::string("import -window root ") + shot);
   }
   CheckImage(image, true);
 

@@ -29,7 +29,7 @@ namespace {
 struct Sight {
   std::string caption;
   bool framed;      // a cell has the live frame
-  int cell;         // the framed cell
+  int64_t cell;     // the framed cell
   bool frameDrawn;  // the pixel left of the framed cell is the frame's
 };
 std::vector<Sight>* g_sights = nullptr;
@@ -82,7 +82,7 @@ TEST(MapWindowOnDamagedMedia, FollowsARescueFromFileToFileAndAResumeFromItsMap) 
   ASSERT_NE(firstLive(first), sights.end()) << sights.size() << " looks";
   ASSERT_NE(firstLive(second), sights.end());
   EXPECT_LT(firstLive(first), firstLive(second));
-  std::set<int> cells;  // the frame follows the read position at the paced refreshes
+  std::set<int64_t> cells;  // the frame follows the read position at the paced refreshes
   for (const Sight& s : sights)
     if (s.framed && s.caption == captionOf(first)) cells.insert(s.cell);
   EXPECT_GE(cells.size(), 3u);

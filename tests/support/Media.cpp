@@ -1,9 +1,11 @@
 #include <windows.h>
+#include <winioctl.h>
 #include "support/Media.h"
 
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -278,6 +280,86 @@ void Media::EmptyDisk() const {
   op.pFrom = from.c_str();
   op.fFlags = FOF_NO_UI;
   if (SHFileOperationW(&op) != 0) throw std::runtime_error("badmedia: cannot empty " + disk);
+}
+
+int Media::RunUnix(const std::string& command) const {
+  const std::string done = std::getenv("SEKTORIAN_MEDIA") + std::string("/w/done"), doneHere = Disk() + "done";
+  DeleteFileW(win::Widen(doneHere).c_str());
+  std::wstring line = L"/bin/sh -c \"(" + win::Widen(command) + L"); echo $? >" + win::Widen(done) + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  auto ended = [&] { return FileExists(doneHere) && ReadFile(doneHere).ends_with("\n"); };
+  if (!PumpUntil(ended, 60000)) return -1;
+  return std::atoi(ReadFile(doneHere).c_str());
+}
+
+namespace {
+
+struct MountRequest {
+  ULONG size, type, fsType;
+  DWORD serial;
+  ULONGLONG unixDev;
+  WCHAR letter;
+  USHORT mountPointOffset, deviceOffset, labelOffset;
+};
+constexpr DWORD kDefineDrive = CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+constexpr DWORD kQueryDrive = CTL_CODE(0x6D, 33, METHOD_BUFFERED, FILE_READ_ACCESS);
+
+// The mount manager's answer to `code`, `in` its request.
+bool AskMountManager(DWORD code, std::vector<char>& in, DWORD inSize, DWORD outSize) {
+  HANDLE m = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD got = 0;
+  const bool ok = m != INVALID_HANDLE_VALUE &&
+                  DeviceIoControl(m, code, in.data(), inSize, outSize ? in.data() : nullptr, outSize, &got, nullptr);
+  if (m != INVALID_HANDLE_VALUE) CloseHandle(m);
+  return ok;
+}
+
+}  // namespace
+
+CdDrive::CdDrive(char letter) : letter_(static_cast<wchar_t>(std::tolower(static_cast<unsigned char>(letter)))) {
+  had_ = Query(oldType_, oldFolder_, oldDevice_);
+}
+
+CdDrive::~CdDrive() {
+  if (had_) Define(oldType_, oldFolder_, oldDevice_);
+  else Define(DRIVE_UNKNOWN, "", "");
+}
+
+bool CdDrive::Insert(const std::string& folder, const std::string& device) const {
+  return Define(DRIVE_CDROM, folder, device);
+}
+
+bool CdDrive::Define(ULONG type, const std::string& folder, const std::string& device) const {
+  std::vector<char> buffer(sizeof(MountRequest) + folder.size() + device.size() + 2, 0);
+  auto* r = reinterpret_cast<MountRequest*>(buffer.data());
+  r->type = type;
+  r->letter = letter_;
+  size_t at = sizeof(MountRequest);
+  for (auto [text, offset] : {std::pair{&folder, &r->mountPointOffset}, std::pair{&device, &r->deviceOffset}})
+    if (!text->empty()) {
+      std::memcpy(buffer.data() + at, text->c_str(), text->size() + 1);
+      *offset = static_cast<USHORT>(at);
+      at += text->size() + 1;
+    }
+  r->size = static_cast<ULONG>(at);
+  return AskMountManager(kDefineDrive, buffer, static_cast<DWORD>(at), 0);
+}
+
+bool CdDrive::Query(ULONG& type, std::string& folder, std::string& device) const {
+  std::vector<char> buffer(4096, 0);
+  auto* r = reinterpret_cast<MountRequest*>(buffer.data());
+  r->letter = letter_;
+  if (!AskMountManager(kQueryDrive, buffer, sizeof(MountRequest), 4095)) return false;
+  type = r->type;
+  if (r->mountPointOffset) folder = buffer.data() + r->mountPointOffset;
+  if (r->deviceOffset) device = buffer.data() + r->deviceOffset;
+  return true;
 }
 
 }  // namespace sk::test

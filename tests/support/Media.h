@@ -137,6 +137,11 @@ class Media {
   void StopTrace() const;
   std::vector<TraceRecord> Trace() const;
 
+  // A shell command run on the Unix side (Wine starts Unix programs too, but
+  // neither waits for them nor gives their exit code): returns its exit
+  // code once it has ended, -1 when it did not end within a minute.
+  int RunUnix(const std::string& command) const;
+
   std::vector<OpenRecord> OpenLog() const;
   std::string OpenLogText() const;
   void ClearOpenLog() const;
@@ -148,6 +153,26 @@ class Media {
   void SetControl(const char* name, const std::string& text, bool truncate) const;
   void EmptyDisk() const;
   std::string root_;
+};
+
+// A drive of Wine made a CD drive (its mount manager's own request, as its
+// configuration tool makes it): a folder as the drive and a file as its disc,
+// both Unix paths. The drive that had the letter before comes back at the end.
+class CdDrive {
+ public:
+  explicit CdDrive(char letter);
+  ~CdDrive();
+  CdDrive(const CdDrive&) = delete;
+  CdDrive& operator=(const CdDrive&) = delete;
+  bool Insert(const std::string& folder, const std::string& device) const;
+
+ private:
+  bool Define(ULONG type, const std::string& folder, const std::string& device) const;
+  bool Query(ULONG& type, std::string& folder, std::string& device) const;
+  wchar_t letter_;
+  bool had_ = false;
+  ULONG oldType_ = 0;
+  std::string oldFolder_, oldDevice_;
 };
 
 // Reads `count` bytes at `offset` with one ReadFile call; returns the bytes
