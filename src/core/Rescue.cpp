@@ -332,10 +332,10 @@ bool RescueEngine::EdgeSector(int64_t s, int64_t e, bool backward) {
   return failed == 0;
 }
 
-// A sector [s, e) read in three pieces up to the first that fails: the byte
-// at its end on the side `backward` names (its last byte when set), the byte
-// at its other end, then the bytes between. Every byte left unread is marked
-// bad. A piece is read only after the one before it read, so the sector
+// A sector [s, e) of two bytes or more read in three pieces up to the first
+// that fails: the byte at its end on the side `backward` names (its last
+// byte when set), the byte at its other end, then the bytes between. Every
+// byte left unread is marked bad. A piece is read only after the one before it read, so the sector
 // costs one failing read at most, as its whole read would; and on a medium
 // that fails byte by byte, a bad sector whose first or last byte reads ends
 // its run of bad sectors there, so the damage on either side of a readable
@@ -345,7 +345,7 @@ bool RescueEngine::EdgeSector(int64_t s, int64_t e, bool backward) {
 // part of a sector.
 int RescueEngine::SectorInPieces(int64_t s, int64_t e, bool backward) {
   const int64_t first = backward ? e - 1 : s, other = backward ? s : e - 1;
-  const std::pair<int64_t, int64_t> pieces[] = {{first, 1}, {other, e - s > 1 ? 1 : 0}, {s + 1, e - s - 2}};
+  const std::pair<int64_t, int64_t> pieces[] = {{first, 1}, {other, 1}, {s + 1, e - s - 2}};
   for (int k = 0; k < 3; ++k) {
     if (pieces[k].second <= 0) continue;
     if (!ReadAt(pieces[k].first, pieces[k].second, kBadSector).failed) continue;
