@@ -422,15 +422,15 @@ static int link_add(const char* s, size_t n) {
   const char* space = memchr(s, ' ', n);
   if (!space || space == s || space + 1 == s + n) return -EINVAL;
   char path[PATH_MAX], line[PATH_MAX + 3];
-  size_t plen = (size_t)(space - s), unused;
+  size_t plen = (size_t)(space - s), had_len;
   if (plen >= sizeof path || strncmp(s, "/v/", 3)) return -EINVAL;
   memcpy(path, s, plen);
   path[plen] = '\0';
   struct vfile sp;
   if (!vparent_exists(path)) return -ENOENT;
   /* The same link made again (a test run twice on one mount) is no error. */
-  const char* had = link_target(path, &unused);
-  if (had && unused == n - plen - 1 && !memcmp(had, space + 1, unused)) return 0;
+  const char* had = link_target(path, &had_len);
+  if (had && had_len == n - plen - 1 && !memcmp(had, space + 1, had_len)) return 0;
   if (had || vdir_exists(path) || vfile_exists(path, &sp)) return -EEXIST;
   snprintf(line, sizeof line, "l %s\n", path);
   text_add(&g.vpaths, line, strlen(line));
