@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -60,13 +59,6 @@ class DiscImageOnMedia : public ::testing::Test {
   void SetUp() override {
     const char* mount = std::getenv("SEKTORIAN_MEDIA");
     ASSERT_NE(mount, nullptr);
-    // The drive's folder and disc are named through a link of one length,
-    // wherever the build is: with the fixture mounted at a 30-character path
-    // Wine's desktop could create no window after D: was defined.
-    char link[32];
-    std::snprintf(link, sizeof link, "/tmp/sk-cd-%07lu", GetCurrentProcessId() % 10000000UL);
-    ASSERT_EQ(media_.RunUnix("ln -sfn '" + std::string(mount) + "' " + link), 0);
-    unix_ = link;
     // Two discs of one size: the same tree, one file's content another.
     for (int disc = 1; disc <= 2; ++disc) {
       const std::string src = media_.Disk() + "src" + std::to_string(disc) + "\\";
@@ -76,7 +68,7 @@ class DiscImageOnMedia : public ::testing::Test {
         CreateDirectoryW(win::Widen(src + FolderOf(f.path)).c_str(), nullptr);
         test::WriteFile(path, test::Pattern(f.size, f.salt + (disc == 2 && f.salt == 4 ? 50 : 0)));
       }
-      const std::string w = unix_ + "/w/";
+      const std::string w = std::string(mount) + "/w/";
       // (Another label too: discs made in one second differ in nothing else at their start.)
       ASSERT_EQ(media_.RunUnix("genisoimage -quiet -J -R -V " + std::string(disc == 1 ? "PLYTA_TESTOWA" : "PLYTA_INNA") +
                             " -input-charset utf-8 -o " + w + "disc" +
@@ -98,8 +90,7 @@ class DiscImageOnMedia : public ::testing::Test {
             where_["\\Zdjęcia\\lato.jpg"] / kSector + 100};
     std::sort(bad_.begin(), bad_.end());
     disc_ = Disc(1, 0);
-    CreateDirectoryW(win::Widen(media_.Disk() + "drive").c_str(), nullptr);
-    ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + disc_.Name()));
+    ASSERT_TRUE(drive_.Insert(disc_));
     ASSERT_EQ(GetDriveTypeW(L"D:\\"), static_cast<UINT>(DRIVE_CDROM));
     win::SetDeviceReadObserver([this](int64_t offset, uint32_t length, const void* buffer, uint32_t sector) {
       reads_.push_back({offset, length, reinterpret_cast<uintptr_t>(buffer), sector});
@@ -112,7 +103,6 @@ class DiscImageOnMedia : public ::testing::Test {
   }
   void TearDown() override {
     if (main_) ShutDown();
-    if (!unix_.empty()) media_.RunUnix("rm -f " + unix_);
     // Every read of the device went to it aligned, into an aligned buffer.
     for (const DeviceRead& r : reads_)
       EXPECT_TRUE(r.sector == kSector && r.offset % r.sector == 0 && r.length % r.sector == 0 && r.buffer % 4096 == 0)
@@ -159,13 +149,12 @@ class DiscImageOnMedia : public ::testing::Test {
     if (finished) EXPECT_EQ(map.Unfinished(), static_cast<int64_t>(bad_.size()) * kSector);
   }
 
-  std::string unix_;
   test::Media media_;
   std::string iso_;
   std::map<std::string, int64_t> where_;
   std::vector<int64_t> bad_;
   test::VirtualFile disc_;
-  test::CdDrive drive_{'D'};
+  test::CdDrive drive_{media_, 'D'};
   std::vector<DeviceRead> reads_;
   std::function<void()> onDeviceRead_;  // at each device read, on the reading thread
   TForm1* main_ = nullptr;
@@ -277,7 +266,7 @@ TEST_F(DiscImageOnMedia, DeviceReadsWholeSectorsAndGivesWhatWasAsked) {
 TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   // Slow reads, so that the run lasts over several paced refreshes.
   const test::VirtualFile slow = Disc(1, 20);
-  ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + slow.Name()));
+  ASSERT_TRUE(drive_.Insert(slow));
   TForm5& w = Window();
   const std::string image = media_.Disk() + "obraz.iso";
   w.SetText("Edit1", image);
@@ -330,7 +319,7 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
 
   // Another disc of the same size: refused with the box, the map untouched.
   const std::string mapBefore = test::ReadFile(image + ".map");
-  ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + Disc(2, 0).Name()));
+  ASSERT_TRUE(drive_.Insert(Disc(2, 0)));
   {
     test::MessageBoxAnswerer box(IDOK);
     w.Button2Click();
@@ -341,7 +330,7 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
   EXPECT_EQ(test::ReadFile(image + ".map"), mapBefore);
 
   // The disc taken out during a run and put back: "Ponów" goes on.
-  ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + slow.Name()));
+  ASSERT_TRUE(drive_.Insert(slow));
   const std::string third = media_.Disk() + "obraz3.iso";
   w.SetText("Edit1", third);
   int asked = 0;
@@ -396,7 +385,7 @@ TEST_F(DiscImageOnMedia, StopsGoesOnRefusesAnotherDiscAndWaitsForTheDisc) {
 
   // A disc with no file system known is imaged all the same.
   const test::VirtualFile blank{.size = 300 * 1024, .salt = 9, .sector = kSector, .ext = ".iso"};
-  ASSERT_TRUE(drive_.Insert(unix_ + "/w/drive", unix_ + "/v/" + blank.Name()));
+  ASSERT_TRUE(drive_.Insert(blank));
   w.SetText("Edit1", media_.Disk() + "obraz5.iso");
   w.Button2Click();
   EXPECT_EQ(w.Text("Label11"), "Nie rozpoznano systemu plików");

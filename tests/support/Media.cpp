@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <sstream>
@@ -322,17 +323,26 @@ bool AskMountManager(DWORD code, std::vector<char>& in, DWORD inSize, DWORD outS
 
 }  // namespace
 
-CdDrive::CdDrive(char letter) : letter_(static_cast<wchar_t>(std::tolower(static_cast<unsigned char>(letter)))) {
+CdDrive::CdDrive(const Media& media, char letter)
+    : media_(media), letter_(static_cast<wchar_t>(std::tolower(static_cast<unsigned char>(letter)))) {
+  char link[32];
+  std::snprintf(link, sizeof link, "/tmp/sk-cd-%c%07lu", static_cast<char>(letter_),
+                GetCurrentProcessId() % 10000000UL);
+  if (media_.RunUnix("ln -sfn '" + std::string(std::getenv("SEKTORIAN_MEDIA")) + "' " + link) != 0)
+    throw std::runtime_error(std::string("badmedia: cannot make the link ") + link);
+  link_ = link;
+  CreateDirectoryW(win::Widen(media_.Disk() + "drive").c_str(), nullptr);
   had_ = Query(oldType_, oldFolder_, oldDevice_);
 }
 
 CdDrive::~CdDrive() {
   if (had_) Define(oldType_, oldFolder_, oldDevice_);
   else Define(DRIVE_UNKNOWN, "", "");
+  media_.RunUnix("rm -f " + link_);
 }
 
-bool CdDrive::Insert(const std::string& folder, const std::string& device) const {
-  return Define(DRIVE_CDROM, folder, device);
+bool CdDrive::Insert(const VirtualFile& disc) const {
+  return Define(DRIVE_CDROM, link_ + "/w/drive", link_ + "/v/" + disc.Name());
 }
 
 bool CdDrive::Define(ULONG type, const std::string& folder, const std::string& device) const {

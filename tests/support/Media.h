@@ -156,20 +156,26 @@ class Media {
 };
 
 // A drive of Wine made a CD drive (its mount manager's own request, as its
-// configuration tool makes it): a folder as the drive and a file as its disc,
-// both Unix paths. The drive that had the letter before comes back at the end.
+// configuration tool makes it): its folder is "drive" in the writable folder
+// and its disc a virtual file. Both are named through a link to the mount of
+// one length (/tmp/sk-cd-<letter><number>), wherever the build is: with the
+// fixture mounted at a path of exactly 30 characters, Wine's desktop created
+// no window once the drive was defined. The drive that had the letter before
+// comes back at the end, and the link goes.
 class CdDrive {
  public:
-  explicit CdDrive(char letter);
+  CdDrive(const Media& media, char letter);  // throws when the link cannot be made
   ~CdDrive();
   CdDrive(const CdDrive&) = delete;
   CdDrive& operator=(const CdDrive&) = delete;
-  bool Insert(const std::string& folder, const std::string& device) const;
+  bool Insert(const VirtualFile& disc) const;
 
  private:
   bool Define(ULONG type, const std::string& folder, const std::string& device) const;
   bool Query(ULONG& type, std::string& folder, std::string& device) const;
+  const Media& media_;
   wchar_t letter_;
+  std::string link_;
   bool had_ = false;
   ULONG oldType_ = 0;
   std::string oldFolder_, oldDevice_;

@@ -3,7 +3,8 @@
 // draws the pictures of the documents from its own windows as they are on the
 // screen: the main window and the read map window during the run's second
 // round, then "Resumak" with the damaged file listed, then the settings
-// dialog, then the disc image window after imaging a damaged disc. scripts/screenshots mounts the fixture and runs it.
+// dialog, then the disc image window after imaging a damaged disc.
+// scripts/screenshots mounts the fixture and runs it.
 //   screenshot_app OUTPUT-FOLDER DISC DESTINATION
 // SEKTORIAN_MEDIA names the fixture's mount; DISC is its virtual folder as the
 // user would see a disc (a drive letter, "D:\"), DESTINATION the folder
@@ -11,7 +12,6 @@
 // Exit code 0 when every picture was written; otherwise the reason on stderr.
 #include <windows.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -115,12 +115,6 @@ void Settle(HWND window) {
 // listed first.
 void DrawDiscImage(const sk::test::Media& media, const std::string& destination) {
   namespace test = sk::test;
-  // The drive's folder and disc named through a short link of one length
-  // (Wine's desktop could create no window with them at a long path).
-  char link[40];
-  std::snprintf(link, sizeof link, "/tmp/sk-shot-%07lu", GetCurrentProcessId() % 10000000UL);
-  const std::string mount = std::getenv("SEKTORIAN_MEDIA");
-  if (media.RunUnix("ln -sfn '" + mount + "' " + link) != 0) throw std::runtime_error("no link to the fixture");
   struct File {
     std::string path;
     size_t size;
@@ -132,29 +126,29 @@ void DrawDiscImage(const sk::test::Media& media, const std::string& destination)
                                    {"Dokumenty\\umowa.doc", 250000},
                                    {"Dokumenty\\rachunki.xls", 120000},
                                    {"czytaj.txt", 3000}};
+  auto content = [&](size_t i) { return test::Pattern(files[i].size, 10 + static_cast<unsigned>(i)); };
   const std::string tree = media.Disk() + "plyta_pliki\\";
   CreateDirectoryW(sk::win::Widen(tree).c_str(), nullptr);
-  unsigned salt = 10;
-  for (const File& f : files) {
-    for (size_t at = f.path.find('\\'); at != std::string::npos; at = f.path.find('\\', at + 1))
-      CreateDirectoryW(sk::win::Widen(tree + f.path.substr(0, at)).c_str(), nullptr);
-    test::WriteFile(tree + f.path, test::Pattern(f.size, salt++));
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& path = files[i].path;
+    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
+      CreateDirectoryW(sk::win::Widen(tree + path.substr(0, at)).c_str(), nullptr);
+    test::WriteFile(tree + path, content(i));
   }
-  const std::string w = std::string(link) + "/w/";
-  if (media.RunUnix("genisoimage -quiet -J -R -V WAKACJE_2007 -input-charset utf-8 -o " + w + "plyta " + w + "plyta_pliki") != 0)
+  const std::string w = std::getenv("SEKTORIAN_MEDIA") + std::string("/w/");
+  if (media.RunUnix("genisoimage -quiet -J -R -V WAKACJE_2007 -input-charset utf-8 -o " + w + "plyta " + w +
+                    "plyta_pliki") != 0)
     throw std::runtime_error("genisoimage could not make the disc");
   const std::string iso = test::ReadFile(media.Disk() + "plyta");
   // Where two files' data lie: a few sectors of each made unreadable.
   test::VirtualFile disc{.size = iso.size(), .slowMs = 1, .stallMs = 20, .sector = 2048, .from = "plyta", .ext = ".iso"};
   for (const auto& [k, first, count] : {std::tuple{0, 120, 6}, std::tuple{4, 30, 2}}) {
-    const size_t at = iso.find(test::Pattern(files[k].size, 10 + k).substr(0, 512));
+    const size_t at = iso.find(content(k).substr(0, 512));
     if (at == std::string::npos) throw std::runtime_error("a file of the disc is not in its image");
     disc.Bad(at + first * 2048, at + (first + count) * 2048 - 1);
   }
-  CreateDirectoryW(sk::win::Widen(media.Disk() + "drive").c_str(), nullptr);
-  test::CdDrive drive('E');
-  if (!drive.Insert(w + "drive", std::string(link) + "/v/" + disc.Name()))
-    throw std::runtime_error("drive E: could not be made a CD drive");
+  test::CdDrive drive(media, 'E');
+  if (!drive.Insert(disc)) throw std::runtime_error("drive E: could not be made a CD drive");
   sk::ui::TForm5& window = App().form1->ImageWindow();
   window.Open();
   Place(window.hwnd(), 8, 8);
@@ -165,7 +159,6 @@ void DrawDiscImage(const sk::test::Media& media, const std::string& destination)
   Settle(window.hwnd());
   Capture(window.hwnd(), "image.png");
   window.Hide();
-  media.RunUnix(std::string("rm -f ") + link);
 }
 
 }  // namespace
