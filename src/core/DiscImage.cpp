@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/CopyRun.h"
+#include "core/DiscLayout.h"
 #include "core/Resume.h"
 
 namespace sk {
@@ -234,6 +235,8 @@ int64_t ImageSectors::SectorCount() { return map_.Size() / kDiscSectorSize; }
 bool ImageSectors::ReadSector(int64_t sector, unsigned char* out) {
   if (sector < 0 || sector >= SectorCount()) return false;
   const int64_t pos = sector * kDiscSectorSize;
+  if (keepTo && Inside({{pos, pos + kDiscSectorSize}}, *keepTo) != ByteAreas{{pos, pos + kDiscSectorSize}})
+    return false;
   bool read = true, failed = false;
   EachStatus(map_, pos, pos + kDiscSectorSize, [&](int64_t, int64_t, char status) {
     read = read && status == kFinished;
@@ -316,7 +319,7 @@ class DiscImageRun::Guard : public IRescueView {
     std::vector<DiscExtent> now = view_.Chosen();
     if (now == chosen) return false;
     chosen = std::move(now);
-    if (watch == Watch::kNewUntried && !HasUntried(run_.map_, chosen)) return false;
+    if (watch == Watch::kNewUntried && !HasUntried(run_.map_, run_.InData(chosen))) return false;
     return chosenChanged = true;
   }
   void SaveMap(const RescueMap& map) override {
@@ -365,6 +368,9 @@ void DiscImageRun::Save() {
 ImageRunResult DiscImageRun::Run() {
   result_ = {};
   tree_ = {};
+  layout_ = {};
+  areas_ = {};
+  wholeDisc_ = true;
   Identify();
   mapSaved_ = options_.continuing;
   earlierBad_.clear();
@@ -425,6 +431,8 @@ bool DiscImageRun::ReadFileSystem(Guard& guard) {
       throw PassStopped{};
   };
   try {
+    KeepTo(options_.layout ? *options_.layout : FindDiscLayout(sectors));
+    if (!wholeDisc_) sectors.keepTo = areas_;
     tree_ = ReadDiscTree(sectors);
   } catch (const PassStopped&) {
     account();
@@ -441,10 +449,35 @@ bool DiscImageRun::ReadFileSystem(Guard& guard) {
   return true;
 }
 
+void DiscImageRun::KeepTo(DiscLayout layout) {
+  layout_ = std::move(layout);
+  areas_ = DataBytes(layout_, map_.Size());
+  wholeDisc_ = CoversAll(areas_, map_.Size());
+  if (!wholeDisc_) {
+    // A gap or an audio track is never unreadable, and never read again.
+    ClearOutside(map_, areas_);
+    std::vector<MapArea> bad;
+    for (const MapArea& a : earlierBad_)
+      for (const auto& [from, to] : Inside({{a.pos, a.end()}}, areas_)) bad.push_back({from, to - from, a.status});
+    earlierBad_ = std::move(bad);
+  }
+  view_.LaidOut(layout_);
+}
+
+std::vector<DiscExtent> DiscImageRun::InData(const std::vector<DiscExtent>& extents) const {
+  if (wholeDisc_) return extents;
+  ByteAreas ranges;
+  for (const DiscExtent& x : extents)
+    if (OnDisc(x)) ranges.emplace_back(x.pos, EndOf(x));
+  std::vector<DiscExtent> out;
+  for (const auto& [from, to] : Inside(ranges, areas_)) out.push_back({from, to - from});
+  return out;
+}
+
 bool DiscImageRun::ChosenPasses(Guard& guard) {
   for (;;) {
     std::vector<DiscExtent> chosen = view_.Chosen();
-    if (!HasUntried(map_, chosen)) return true;
+    if (!HasUntried(map_, InData(chosen))) return true;
     guard.watch = Guard::Watch::kAnyChange;
     guard.chosen = chosen;
     if (!EnginePass(guard, chosen) && guard.userStop) return false;
@@ -462,6 +495,11 @@ bool DiscImageRun::EnginePass(Guard& guard, const std::vector<DiscExtent>& withi
   options.partialReads = PartialReads::kNo;
   if (!within.empty()) {
     options.within = SectorRanges(within, static_cast<int64_t>(options_.sectorSize), map_.Size());
+    if (!wholeDisc_) options.within = Inside(options.within, areas_);
+    if (options.within.empty()) return true;
+  } else if (!wholeDisc_) {
+    // Only the data areas; none (a disc of audio alone): nothing to read.
+    options.within = areas_;
     if (options.within.empty()) return true;
   }
   RescueEngine engine(device_, image_, map_, clock_, pacer_, guard, options);
@@ -475,6 +513,11 @@ bool DiscImageRun::EnginePass(Guard& guard, const std::vector<DiscExtent>& withi
   }
   result_.reads += r.reads;
   result_.failedReads += r.failedReads;
+  if (within.empty() && !wholeDisc_ && !r.stopped) {
+    // The data areas are the whole of what is read: the run's pass is done.
+    map_.currentStatus = kFinished;
+    map_.currentPos = map_.Size();
+  }
   return !r.stopped;
 }
 

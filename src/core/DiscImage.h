@@ -10,13 +10,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "core/Clock.h"
+#include "core/DiscLayout.h"
 #include "core/DiscTree.h"
 #include "core/FileApi.h"
+#include "core/ImageDomain.h"
 #include "core/Pacer.h"
 #include "core/Rescue.h"
 #include "core/RescueMap.h"
@@ -114,6 +117,10 @@ class ImageSectors : public ISectorSource {
   int64_t SectorCount() override;
   bool ReadSector(int64_t sector, unsigned char* out) override;
 
+  // The data areas (bytes) the sectors are read from; a sector outside them
+  // cannot be had and is never read. None: the whole disc.
+  std::optional<ByteAreas> keepTo;
+
   int64_t DeviceReads() const { return reads_; }
   int64_t FailedReads() const { return failedReads_; }
   // Called after every device read (and its mark in the map); the run paces
@@ -146,6 +153,9 @@ class IImageView : public IRescueView {
   // (empty: none ticked; see ChosenExtents). Asked when the run begins and
   // after each block; a new answer changes the reading order at once.
   virtual std::vector<DiscExtent> Chosen() = 0;
+  // The disc's layout is known (from the drive, or found on the disc): called
+  // once a run, before Listed. Only its data areas are read.
+  virtual void LaidOut(const DiscLayout& layout) { (void)layout; }
 };
 
 struct ImageRunOptions {
@@ -156,6 +166,9 @@ struct ImageRunOptions {
   // checked against the map's source line, and what the map lacks is read,
   // '?', '*' and '/' first, the sectors found bad by an earlier run last.
   bool continuing = false;
+  // The disc's sessions and tracks as the drive tells them; none: found on
+  // the disc itself (FindDiscLayout, a handful of reads).
+  std::optional<DiscLayout> layout;
 };
 
 // The map's refusal when it was made from another disc (caption "Obraz płyty").
@@ -190,8 +203,11 @@ class DiscImageRun {
   // (b) The image made the disc's full length at once (unread sectors zero);
   //     continuing, what the map names read beyond an image cut short is
   //     read again.
-  // (c) The file system's sectors, each read alone (ImageSectors), then
-  //     view.Listed(tree).
+  // (c) The layout (options.layout, else FindDiscLayout), then
+  //     view.LaidOut(layout): from here on only its data areas are read
+  //     (every pass below is kept to them), and bytes outside them that are
+  //     not read become '?' in the map. Then the file system's sectors,
+  //     each read alone (ImageSectors), then view.Listed(tree).
   // (d) While view.Chosen() has bytes not yet tried: the engine over those
   //     alone; a changed answer ends that pass at once and starts one over
   //     the new answer.
@@ -211,6 +227,10 @@ class DiscImageRun {
 
   // The tree of the last file system pass (empty before Listed).
   const DiscTree& Tree() const { return tree_; }
+  // The disc's layout and its data areas in bytes (before LaidOut: none, the
+  // whole disc).
+  const DiscLayout& Layout() const { return layout_; }
+  const ByteAreas& DataAreas() const { return areas_; }
 
  private:
   class Guard;
@@ -220,6 +240,9 @@ class DiscImageRun {
   bool ReadFileSystem(Guard& guard);
   bool ChosenPasses(Guard& guard);
   bool EnginePass(Guard& guard, const std::vector<DiscExtent>& within);
+  void KeepTo(DiscLayout layout);
+  // The parts of `extents` inside the data areas.
+  std::vector<DiscExtent> InData(const std::vector<DiscExtent>& extents) const;
   void Save();
 
   IFile& device_;
@@ -231,6 +254,9 @@ class DiscImageRun {
   ImageRunOptions options_;
   ImageRunResult result_;
   DiscTree tree_;
+  DiscLayout layout_;
+  ByteAreas areas_;        // the data areas, in bytes
+  bool wholeDisc_ = true;  // they cover the whole disc
   bool mapSaved_ = false;
   std::vector<MapArea> earlierBad_;
 };

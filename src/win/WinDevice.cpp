@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "win/WinDevice.h"
+#include "core/DiscToc.h"
 #include "win/Utf.h"
 
 namespace sk::win {
@@ -32,6 +33,14 @@ struct Toc {
   TocTrack tracks[100];
 };
 #pragma pack(pop)
+
+// The table of contents in its other forms (declared here for the same
+// reason): the request of IOCTL_CDROM_READ_TOC_EX (byte 0: the format in bits
+// 0-3, MSF addresses in bit 7; byte 1: the session or track asked from), and
+// the last session's first track (IOCTL_CDROM_GET_LAST_SESSION, MSF).
+constexpr DWORD kReadTocEx = CTL_CODE(0x00000002, 0x0015, METHOD_BUFFERED, FILE_READ_ACCESS);
+constexpr DWORD kGetLastSession = CTL_CODE(0x00000002, 0x000E, METHOD_BUFFERED, FILE_READ_ACCESS);
+constexpr UCHAR kFormatToc = 0x00, kFormatSession = 0x01, kFormatFullToc = 0x02, kMsf = 0x80;
 
 DeviceReadObserver& Observer() {
   static DeviceReadObserver observer;
@@ -227,6 +236,44 @@ std::unique_ptr<IFile> DeviceFileSystem::Open(const std::string& path, OpenMode 
 
 bool DeviceFileSystem::Present(const std::string& path) {
   return IsDevicePath(path) ? DiscPresent(path) : WinFileSystem::Present(path);
+}
+
+namespace {
+
+// The drive's answer to a table-of-contents request, as many bytes as it gave.
+std::vector<unsigned char> AskToc(HANDLE h, DWORD code, const UCHAR* request, DWORD requestSize) {
+  std::vector<unsigned char> answer(16 * 1024);
+  DWORD bytes = 0;
+  if (!DeviceIoControl(h, code, const_cast<UCHAR*>(request), requestSize, answer.data(),
+                       static_cast<DWORD>(answer.size()), &bytes, nullptr))
+    bytes = 0;
+  answer.resize(bytes);
+  return answer;
+}
+
+}  // namespace
+
+std::optional<DiscLayout> ReadDriveLayout(const std::string& devicePath) {
+  QuietErrors quiet;
+  HANDLE h = CreateFileW(Widen(devicePath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  const UCHAR full[4] = {kFormatFullToc | kMsf, 1, 0, 0};
+  std::vector<unsigned char> answer = AskToc(h, kReadTocEx, full, sizeof full);
+  std::optional<DiscLayout> layout = LayoutFromFullToc(answer.data(), answer.size());
+  if (!layout) {
+    const UCHAR toc[4] = {kFormatToc, 1, 0, 0}, session[4] = {kFormatSession, 0, 0, 0};
+    answer = AskToc(h, kReadTocEx, toc, sizeof toc);
+    std::vector<unsigned char> last = AskToc(h, kReadTocEx, session, sizeof session);
+    layout = LayoutFromToc(answer.data(), answer.size(), last.data(), last.size(), false);
+    if (!layout) {
+      answer = AskToc(h, kReadToc, nullptr, 0);
+      last = AskToc(h, kGetLastSession, nullptr, 0);
+      layout = LayoutFromToc(answer.data(), answer.size(), last.data(), last.size(), true);
+    }
+  }
+  CloseHandle(h);
+  return layout;
 }
 
 bool DiscPresent(const std::string& path) {

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/DiscLayout.h"
 #include "core/FileApi.h"
 #include "win/WinFile.h"
 
@@ -41,6 +43,14 @@ char DriveLetterOf(const std::string& path);
 // the table of contents' lead-out, else the handle's size. Errors throw
 // FileError with the program's texts ("I/O error 21").
 std::unique_ptr<IFile> OpenDevice(const std::string& devicePath);
+
+// The disc's sessions and tracks as the drive tells them: the full TOC
+// (IOCTL_CDROM_READ_TOC_EX), else the TOC with the last session
+// (IOCTL_CDROM_READ_TOC_EX's TOC and session formats, else the older
+// IOCTL_CDROM_READ_TOC and IOCTL_CDROM_GET_LAST_SESSION). None when the drive
+// answers none of them (Wine's drives mapped to an image file, some USB
+// drives): the layout then comes from the disc itself (FindDiscLayout).
+std::optional<DiscLayout> ReadDriveLayout(const std::string& devicePath);
 
 // Every read made of a device, as it goes to the system (offset and length in
 // bytes, the buffer's address), and the device's sector size. Tests observe

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <set>
 
@@ -148,6 +149,7 @@ struct Rig : IImageView {
   std::vector<std::string> lastTicked;
   std::vector<size_t> tickedAt;  // log size when the ticked set changed
   DiscTree listed;
+  std::optional<DiscLayout> layout, laidOut;  // the drive's answer; the run's
   int saves = 0;
   std::vector<std::string> problems;
 
@@ -162,6 +164,7 @@ struct Rig : IImageView {
   }
   bool SourcePresent() override { return !drive.out; }
   void Listed(const DiscTree& tree) override { listed = tree; }
+  void LaidOut(const DiscLayout& l) override { laidOut = l; }
   std::vector<DiscExtent> Chosen() override {
     if (!ticked) return {};
     if (!stopAt) ++steps;
@@ -171,7 +174,9 @@ struct Rig : IImageView {
     return ExtentsOf(listed, now);
   }
   ImageRunResult Run(bool continuing) {
-    return DiscImageRun(drive, image, map, clock, pacer, *this, ImageRunOptions{.continuing = continuing}).Run();
+    return DiscImageRun(drive, image, map, clock, pacer, *this,
+                        ImageRunOptions{.continuing = continuing, .layout = layout})
+        .Run();
   }
 };
 
@@ -185,6 +190,28 @@ std::set<int64_t> Sectors(int64_t first, int64_t count) {
   return s;
 }
 
+// What a burned disc holds beside the data of its first session, as the
+// drive's table of contents tells it: a gap and a second session of data, or
+// audio tracks after the data track. The sectors that hold no data fail as
+// a drive's reads of them do; they are returned.
+enum class Shape { kOneSession, kTwoSessions, kMixedMode };
+std::set<int64_t> Lay(Rig& rig, Shape shape) {
+  const int64_t n = rig.drive.Size() / S;
+  if (shape == Shape::kOneSession) return {};
+  std::set<int64_t> noData;
+  if (shape == Shape::kTwoSessions) {
+    rig.layout = DiscLayout{{{1, 1, 0, n, false}, {2, 2, n + 1000, 300, false}}, true};
+    noData = Sectors(n, 1000);
+    rig.drive.bytes += std::string(1000 * S, '\0') + fake::Pattern(300 * S, 77);
+  } else {
+    rig.layout = DiscLayout{{{1, 1, 0, n, false}, {2, 1, n, 600, true}, {3, 1, n + 600, 400, true}}, true};
+    noData = Sectors(n, 1000);
+    rig.drive.bytes += fake::Pattern(1000 * S, 78);
+  }
+  rig.drive.bad.insert(noData.begin(), noData.end());
+  return noData;
+}
+
 TEST(DiscImageRun, ImagesTheDiscFileSystemFirstThenTickedFilesThenTheRest) {
   const std::string longSong = "\\Muzyka\\długi utwór.mp3", letter = "\\Dokumenty\\list.doc";
   const std::vector<int64_t> system = SystemSectors();
@@ -194,6 +221,7 @@ TEST(DiscImageRun, ImagesTheDiscFileSystemFirstThenTickedFilesThenTheRest) {
     const char* name;
     std::set<int64_t> bad;
     std::function<std::vector<std::string>(int)> ticked;
+    Shape shape = Shape::kOneSession;
   };
   const std::vector<std::string> tickedFiles = {letter, "\\Zdjęcia\\Wakacje 3\\foto.jpg"};
   const Case cases[] = {
@@ -207,13 +235,41 @@ TEST(DiscImageRun, ImagesTheDiscFileSystemFirstThenTickedFilesThenTheRest) {
        [&](int) { return tickedFiles; }},
       {"ticked files changed during the run", {FirstSector(longSong) + 5, FirstSector(longSong) + 200},
        [&](int step) { return step < 4 ? std::vector<std::string>{longSong} : tickedFiles; }},
+      // The gap between sessions and the audio tracks are never read.
+      {"two sessions", {FirstSector(letter) + 3}, nullptr, Shape::kTwoSessions},
+      {"two sessions, ticked files", {FirstSector(letter) + 3}, [&](int) { return tickedFiles; }, Shape::kTwoSessions},
+      {"mixed mode", {FirstSector(longSong) + 7}, nullptr, Shape::kMixedMode},
   };
   for (const Case& c : cases) {
     Rig rig;
     rig.drive.bad = c.bad;
     rig.ticked = c.ticked;
+    const std::set<int64_t> noData = Lay(rig, c.shape);
     const ImageRunResult result = rig.Run(false);
     const std::string& where = c.name;
+    EXPECT_EQ(rig.laidOut, rig.layout ? rig.layout : DiscLayout{}) << where;
+    // What holds no data: never read, '?' in the map (zeros in the image).
+    for (const Drive::Access& r : rig.drive.log)
+      EXPECT_FALSE(noData.count(r.pos / S) || noData.count((r.end - 1) / S)) << where << ": read at " << r.pos;
+    for (int64_t s : noData) EXPECT_EQ(rig.map.StatusAt(s * S), kNonTried) << where << ": " << s;
+    EXPECT_LE(result.failedReads, 2 * static_cast<int64_t>(c.bad.size())) << where;
+    if (!noData.empty()) {
+      // Going on from a map that called them unreadable (or not yet
+      // narrowed): they are '?' again, and still not read.
+      RescueMap old = rig.map;
+      old.Set(*noData.begin() * S, 10 * S, kBadSector);
+      old.Set((*noData.begin() + 20) * S, 10 * S, kNonScraped);
+      Rig again;
+      again.drive = rig.drive;
+      again.drive.log.clear();
+      again.image = rig.image;
+      again.map = old;
+      again.layout = rig.layout;
+      again.Run(true);
+      for (const Drive::Access& r : again.drive.log)
+        EXPECT_FALSE(noData.count(r.pos / S) || noData.count((r.end - 1) / S)) << where << ": read again at " << r.pos;
+      EXPECT_EQ(again.map.Areas(), rig.map.Areas()) << where;
+    }
     EXPECT_FALSE(result.stopped) << where;
     EXPECT_TRUE(result.listed) << where;
     EXPECT_EQ(ImageProblem(rig.image, rig.map, rig.drive), "") << where;
@@ -453,6 +509,42 @@ TEST(DiscImage, StatesListOwnersAndFilesOutOfTheImage) {
   };
   for (const auto& [path, want] : paths) EXPECT_EQ(names.PathFor(path), want) << path;
   EXPECT_EQ(VolumeFolderName("Moja płyta: 2"), "Moja płyta_ 2");
+}
+
+// The map beside the image stays GNU ddrescue's and true, and the domain
+// mapfile beside it keeps ddrescue, going on with the image of a stopped
+// run, to the data areas: the gap between the sessions (bytes there on the
+// "drive", which cooked reads never give) stays zeros and '?'.
+TEST(DiscImageRun, DdrescueGoesOnWithTheImageInsideTheDomainMap) {
+  Rig rig;
+  const std::set<int64_t> gap = Lay(rig, Shape::kTwoSessions);
+  rig.drive.bad.clear();  // ddrescue reads the file: the gap holds bytes
+  for (int64_t s : gap) rig.drive.bytes.replace(s * S, S, std::string(S, 'G'));
+  rig.stopAt = 6;
+  ASSERT_TRUE(rig.Run(false).stopped);
+  ASSERT_GT(rig.map.Total(kNonTried), static_cast<int64_t>(gap.size()) * S);
+  const DiscLayout layout = *rig.laidOut;
+  const test::fs::path dir = test::ImageDir() / "ddrescue_domain";
+  test::fs::create_directories(dir);
+  auto write = [&](const char* name, const std::string& bytes) {
+    std::ofstream(dir / name, std::ios::binary) << bytes;
+    return "'" + (dir / name).string() + "'";
+  };
+  const std::string device = write("disc", rig.drive.bytes), image = write("image.iso", rig.image.bytes);
+  const std::string map = write("image.iso.map", rig.map.ToText());
+  const std::string domain =
+      write("image.iso.domain.map", DomainMap(DataBytes(layout, rig.drive.Size()), rig.drive.Size()).ToText());
+  int status = 0;
+  test::RunCommand("ddrescue -b 2048 -m " + domain + " " + device + " " + image + " " + map, status);
+  ASSERT_EQ(status, 0);
+  const RescueMap after = RescueMap::Parse(test::ReadBytes(dir / "image.iso.map"));
+  const std::string held = test::ReadBytes(dir / "image.iso");
+  ASSERT_EQ(held.size(), rig.drive.bytes.size());
+  for (int64_t s = 0; s < rig.drive.Size() / S; ++s) {
+    const bool inGap = gap.count(s) != 0;
+    ASSERT_EQ(after.StatusAt(s * S), inGap ? kNonTried : kFinished) << s;
+    ASSERT_EQ(held.substr(s * S, S), inGap ? std::string(S, '\0') : rig.drive.bytes.substr(s * S, S)) << s;
+  }
 }
 
 }  // namespace
