@@ -118,6 +118,12 @@ EntryState StateOf(const DiscEntry& entry, const RescueMap& map) {
   bool failed = false;  // a failed read lies in the file ('*' or '/')
   for (const DiscExtent& x : entry.extents) {
     if (x.size <= 0 || x.pos == DiscExtent::kZeros) continue;
+    if (x.pos == DiscExtent::kUnknown) {
+      // Not known where: not read, and a failed read lies behind it.
+      state.notRead += x.size;
+      failed = true;
+      continue;
+    }
     if (x.pos < 0) {
       state.unreadable += x.size;
       continue;
@@ -534,6 +540,8 @@ RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& ima
     const int64_t length = std::min(std::max<int64_t>(0, x.size), size - at);
     if (x.pos == DiscExtent::kZeros) {
       map.Set(at, length, kFinished);
+    } else if (x.pos == DiscExtent::kUnknown) {
+      map.Set(at, length, kNonTried);  // zeros, not read
     } else if (x.pos < 0) {
       map.Set(at, length, kBadSector);
     } else {

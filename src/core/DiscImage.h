@@ -40,7 +40,8 @@ struct EntryState {
 // A listed entry's state from the image's map. Over the entry's extents: '-'
 // bytes and bytes outside the disc (DiscExtent::kOutside, or past the map's
 // end) are unreadable; '?', '*' and '/' bytes are not read yet; kZeros
-// extents count as read. "Uszkodzony" when any byte is unreadable or '*' or
+// extents count as read; kUnknown extents count as not read, with a failed
+// read behind them. "Uszkodzony" when any byte is unreadable or '*' or
 // '/' (a failed read lies there); "Nieodczytany" when not damaged and some
 // byte is '?'; else "Cały". `unreadable` counts '-' and outside bytes,
 // `notRead` counts '?', '*' and '/' bytes. An unknown folder is "Uszkodzony"
@@ -267,7 +268,7 @@ class DiscImageRun {
 // bytes the map names read come from the image, all others (and kZeros
 // extents) are zeros. Returns the file's own map: each byte's status carried
 // from the image's map (kZeros bytes '+', kOutside bytes and bytes past the
-// map's end '-'). Throws FileError of `image` or `out`.
+// map's end '-', kUnknown bytes zeros and '?'). Throws FileError of `image` or `out`.
 RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& imageMap, IFile& out);
 
 // The folder a save goes into under the destination folder: the volume

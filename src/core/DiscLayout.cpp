@@ -1,7 +1,9 @@
 #include "core/DiscLayout.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "core/DiscRead.h"
 #include "core/DiscTree.h"
 
 namespace sk {
@@ -55,10 +57,88 @@ int64_t DiscLayout::AudioSectors() const {
   return n;
 }
 
+namespace {
+
+constexpr uint32_t kAnchorTag = 2, kPartitionTag = 5, kTerminatorTag = 8;
+
+// What a session's file system says of the session's end, as sector
+// numbers (an ISO 9660 volume space size may count from the session's
+// first sector or from the disc's: both are given); empty when no file
+// system begins at `start`.
+class Probe {
+ public:
+  explicit Probe(ISectorSource& disc) : disc_(disc), n_(disc.SectorCount()) {}
+
+  bool Read(int64_t sector) { return sector >= 0 && sector < n_ && disc_.ReadSector(sector, b_); }
+
+  // A file system begins at `start`: the ends it gives (none known: {n_}).
+  std::optional<std::vector<int64_t>> Ends(int64_t start) {
+    // ISO 9660: the primary volume descriptor's volume space size.
+    for (int64_t at = start + 16; at < start + 20 && Read(at); ++at) {
+      if (std::memcmp(b_ + 1, "CD001", 5) != 0 || b_[0] == 255) break;
+      if (b_[0] != 1 || !disc::IsVolumeDescriptor(b_)) continue;
+      const int64_t size = disc::Le32(b_ + 80);
+      std::vector<int64_t> ends{start + size};
+      if (start > 0 && size > start) ends.push_back(size);
+      return ends;
+    }
+    // UDF: the anchor, its main sequence's partitions.
+    if (!Read(start + 256) || !disc::TagOk(b_, kDiscSectorSize, kAnchorTag, start + 256)) return std::nullopt;
+    const int64_t length = disc::Le32(b_ + 16) / kDiscSectorSize, at = disc::Le32(b_ + 20);
+    int64_t end = -1;
+    for (int64_t i = 0; i < std::min<int64_t>(length, 8) && Read(at + i); ++i) {
+      const uint32_t id = disc::Le16(b_);
+      if (id == kTerminatorTag) break;
+      if (id == kPartitionTag && disc::TagOk(b_, kDiscSectorSize, id, at + i))
+        end = std::max<int64_t>(end, int64_t{disc::Le32(b_ + 188)} + disc::Le32(b_ + 192));
+    }
+    return std::vector<int64_t>{end < 0 ? n_ : end};
+  }
+
+  int64_t Count() const { return n_; }
+
+ private:
+  ISectorSource& disc_;
+  int64_t n_;
+  unsigned char b_[kDiscSectorSize];
+};
+
+}  // namespace
+
 DiscLayout FindDiscLayout(ISectorSource& disc) {
-  // Not probed yet: one data area over the whole disc.
-  (void)disc;
-  return {};
+  Probe probe(disc);
+  const int64_t n = probe.Count();
+  DiscLayout layout;
+  std::optional<std::vector<int64_t>> ends = probe.Ends(0);
+  if (!ends || n <= 0) return layout;
+  int64_t start = 0;
+  for (int session = 1; session <= 99; ++session) {
+    // The next session after the gap: where the file system says this one
+    // ends, or 2 sectors later (the run-out a track written at once leaves).
+    const int64_t gap = session == 1 ? kFirstSessionGap : kLaterSessionGap;
+    int64_t next = -1;
+    std::optional<std::vector<int64_t>> nextEnds;
+    for (int64_t end : *ends) {
+      for (int64_t runOut : {0, 2}) {
+        const int64_t at = end + runOut + gap;
+        if (end <= start || at >= n || at <= start) continue;
+        if ((nextEnds = probe.Ends(at))) {
+          next = at;
+          break;
+        }
+      }
+      if (next >= 0) break;
+    }
+    DiscTrack t;
+    t.number = t.session = session;
+    t.start = start;
+    t.length = (next >= 0 ? next - gap : n) - start;
+    layout.tracks.push_back(t);
+    if (next < 0) break;
+    start = next;
+    ends = std::move(nextEnds);
+  }
+  return layout;
 }
 
 }  // namespace sk

@@ -3,6 +3,7 @@
 // the list they fill, and the names' text.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -19,10 +20,12 @@ inline constexpr int kMaxDepth = 32;
 
 // The sectors as the readers get them. Every sector asked for is the file
 // system's (it ends in DiscTree::system); a sector that cannot be had is asked
-// for once. Past kMaxSectorReads nothing more can be had.
+// for once. Past kMaxSectorReads nothing more can be had. `stop`, when set,
+// is asked before each sector: true throws DiscListingStopped.
 class Sectors {
  public:
   explicit Sectors(ISectorSource& source);
+  std::function<bool()> stop;
   int64_t Count() const { return count_; }
   int64_t DiscBytes() const { return count_ * kDiscSectorSize; }
   // Fills `out` (kDiscSectorSize bytes); false when the sector cannot be had.
@@ -84,8 +87,27 @@ inline uint64_t Le64(const unsigned char* p) { return Le32(p) | static_cast<uint
 // The CRC of a UDF descriptor's bytes after its tag (CRC-ITU-T).
 uint16_t TagCrc(const unsigned char* p, size_t n);
 
+// The session a reader reads: its volume descriptors (and UDF's recognition
+// sequence) from `start` + 16, UDF's anchors at `start` + 256 and 256 and 1
+// sectors before `end` (0: the disc's end), where the VAT of a virtual
+// partition is looked for too (the last sectors before `end`).
+struct Session {
+  int64_t start = 0;
+  int64_t end = 0;
+};
+
 // The readers: false when the disc holds no such file system.
-bool ReadIso9660(Sectors& sectors, Listing& out, std::string& label);
-bool ReadUdf(Sectors& sectors, Listing& out, std::string& label, std::vector<std::string>& unknown);
+bool ReadIso9660(Sectors& sectors, Listing& out, std::string& label, const Session& session = {});
+bool ReadUdf(Sectors& sectors, Listing& out, std::string& label, std::vector<std::string>& unknown,
+             const Session& session = {});
+
+// An ISO 9660 volume descriptor (a primary or supplementary one) in `b`.
+inline bool IsVolumeDescriptor(const unsigned char* b) {
+  return (b[0] == 1 || b[0] == 2) && b[1] == 'C' && b[2] == 'D' && b[3] == '0' && b[4] == '0' && b[5] == '1' &&
+         b[6] == 1 && Le16(b + 128) == kDiscSectorSize;
+}
+// A UDF descriptor tag that is whole (checksum, CRC over the bytes there are,
+// identifier, and unless negative its location).
+bool TagOk(const unsigned char* p, size_t avail, uint32_t id, int64_t location);
 
 }  // namespace sk::disc

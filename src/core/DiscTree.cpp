@@ -13,6 +13,7 @@ Sectors::Sectors(ISectorSource& source) : source_(source) {
 }
 
 bool Sectors::Read(int64_t sector, unsigned char* out) {
+  if (stop && stop()) throw DiscListingStopped{};
   if (sector < 0 || sector >= count_) return false;
   if (++reads_ > kMaxSectorReads) return false;
   if (auto it = cache_.find(sector); it != cache_.end()) {
@@ -239,18 +240,19 @@ int CompareDiscPaths(const std::string& a, const std::string& b) {
   return CompareFolded(disc::FoldName(a), disc::FoldName(b), a, b);
 }
 
-DiscTree ReadDiscTree(ISectorSource& source) {
-  DiscTree tree;
-  disc::Sectors sectors(source);
-  disc::Listing listing(sectors.DiscBytes());
+namespace {
+
+// One session's file system into `listing`: UDF where it is found, the ISO
+// 9660 trees beside it filling in what UDF could not give; else ISO 9660.
+DiscFormat ReadSessionTree(disc::Sectors& sectors, const disc::Session& session, disc::Listing& listing,
+                           std::string& label) {
   std::vector<std::string> unknown;
-  if (disc::ReadUdf(sectors, listing, tree.label, unknown)) {
-    tree.format = DiscFormat::kUdf;
+  if (disc::ReadUdf(sectors, listing, label, unknown, session)) {
     if (!unknown.empty()) {
       // The ISO 9660 trees beside UDF fill in what UDF could not give.
       disc::Listing iso(sectors.DiscBytes());
       std::string isoLabel;
-      if (disc::ReadIso9660(sectors, iso, isoLabel)) {
+      if (disc::ReadIso9660(sectors, iso, isoLabel, session)) {
         auto byKey = [](const DiscEntry& e) { return disc::FoldName(e.path); };
         std::vector<std::pair<std::string, size_t>> keys;
         for (size_t i = 0; i < iso.entries.size(); ++i) keys.push_back({byKey(iso.entries[i]), i});
@@ -282,8 +284,72 @@ DiscTree ReadDiscTree(ISectorSource& source) {
         }
       }
     }
-  } else if (disc::ReadIso9660(sectors, listing, tree.label)) {
-    tree.format = DiscFormat::kIso9660;
+    return DiscFormat::kUdf;
+  }
+  if (disc::ReadIso9660(sectors, listing, label, session)) return DiscFormat::kIso9660;
+  return DiscFormat::kNone;
+}
+
+// What tells one version of a file from another: where its data lie (a file
+// without data: its path).
+std::string VersionKey(const DiscEntry& e) {
+  if (e.extents.empty()) return "p" + disc::FoldName(e.path);
+  std::string key = "x" + std::to_string(e.size);
+  for (const DiscExtent& x : e.extents) key += ";" + std::to_string(x.pos) + "," + std::to_string(x.size);
+  return key;
+}
+
+}  // namespace
+
+DiscTree ReadDiscTree(ISectorSource& source) { return ReadDiscTree(source, DiscLayout{}); }
+
+DiscTree ReadDiscTree(ISectorSource& source, const DiscLayout& layout, const std::function<bool()>& stop) {
+  DiscTree tree;
+  disc::Sectors sectors(source);
+  sectors.stop = stop;
+  disc::Listing listing(sectors.DiscBytes());
+  // The data sessions, oldest first: number, first sector, end.
+  struct DataSession {
+    int number;
+    disc::Session place;
+  };
+  std::vector<DataSession> sessions;
+  for (const DiscTrack& t : layout.tracks) {
+    if (t.audio) continue;
+    if (sessions.empty() || sessions.back().number != t.session)
+      sessions.push_back({t.session, {t.start, t.start + t.length}});
+    else
+      sessions.back().place.end = std::max(sessions.back().place.end, t.start + t.length);
+  }
+  std::sort(sessions.begin(), sessions.end(), [](const auto& a, const auto& b) { return a.number < b.number; });
+  if (sessions.empty()) sessions.push_back({1, {}});
+  // The newest session with a file system is the disc.
+  size_t newest = sessions.size();
+  while (newest > 0 && tree.format == DiscFormat::kNone) {
+    --newest;
+    listing.entries.clear();
+    tree.label.clear();
+    tree.format = ReadSessionTree(sectors, sessions[newest].place, listing, tree.label);
+  }
+  if (tree.format != DiscFormat::kNone && newest > 0) {
+    // Versions of files that only earlier sessions name, each under the
+    // newest earlier session that names it.
+    std::unordered_set<std::string> named;
+    for (const DiscEntry& e : listing.entries)
+      if (!e.unknown) named.insert(VersionKey(e));
+    for (size_t k = newest; k-- > 0 && !listing.Full();) {
+      disc::Listing earlier(sectors.DiscBytes());
+      std::string label;
+      if (ReadSessionTree(sectors, sessions[k].place, earlier, label) == DiscFormat::kNone) continue;
+      const std::string folder =
+          std::string(kEarlierSessionsFolder) + "\\Sesja " + std::to_string(sessions[k].number);
+      for (DiscEntry& e : earlier.entries) {
+        if (listing.Full()) break;
+        if (!e.unknown && !named.insert(VersionKey(e)).second) continue;
+        e.path = folder + (e.path == "\\" ? "" : e.path);
+        listing.entries.push_back(std::move(e));
+      }
+    }
   }
   tree.label = disc::SafeName(tree.label);
   if (tree.label == "_") tree.label.clear();

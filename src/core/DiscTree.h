@@ -6,8 +6,11 @@
 // never taken as zeros; what it held is listed as unknown instead.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "core/DiscLayout.h"
 
 namespace sk {
 
@@ -26,12 +29,17 @@ class ISectorSource {
 };
 
 // Where a part of a file's data lies: `size` bytes from byte `pos` of the
-// disc. Two special places: bytes recorded as zeros by the file system (not
-// on the disc at all), and bytes the file system puts outside the disc (they
-// can never be read).
+// disc. Three special places: bytes recorded as zeros by the file system (not
+// on the disc at all), bytes the file system puts outside the disc (they
+// can never be read), and bytes whose place is not known because the part of
+// the file's allocation that names it could not be read (an allocation
+// extent descriptor, a continuation area, a VAT or sparing table entry on a
+// sector that cannot be had): they are the file's, somewhere on the disc, and
+// count as not read (a failed read lies behind them).
 struct DiscExtent {
   static constexpr int64_t kZeros = -1;
   static constexpr int64_t kOutside = -2;
+  static constexpr int64_t kUnknown = -3;
   int64_t pos = 0;
   int64_t size = 0;
   bool operator==(const DiscExtent&) const = default;
@@ -63,6 +71,10 @@ struct DiscTree {
   std::vector<DiscExtent> system;
 };
 
+// Thrown by ReadDiscTree when its `stop` answers true: the listing ended
+// there and nothing of it is kept (the caller lists again later).
+struct DiscListingStopped {};
+
 // Reads the file system of `disc`: UDF where it is found (a DVD with UDF and
 // ISO 9660 side by side is read as UDF, the ISO 9660 trees filling in what
 // UDF cannot give), else ISO 9660 (Joliet names over primary ones, Rock Ridge
@@ -72,6 +84,24 @@ struct DiscTree {
 // overflow, more than 32 levels) is never followed; it never throws for the
 // disc's content.
 DiscTree ReadDiscTree(ISectorSource& disc);
+
+// The same with the disc's layout (from the drive, or FindDiscLayout). An
+// empty layout reads exactly as above. With sessions, the newest session
+// that holds data is the disc: its volume descriptors or anchors (at its
+// first sector + 16 and + 256, and 256 and 1 sector before the end of its
+// last data track) give the list, the files it names in earlier sessions
+// read where they lie. The earlier data sessions are read too: a file one of
+// them names whose data the newest session no longer names (deleted, or
+// replaced by a later version) is listed as
+// "\Poprzednie sesje\Sesja N\<its path>" (N the session's number, the
+// newest session that names that version), an earlier session's folder that
+// cannot be read likewise. DiscTree::system holds every session's sectors.
+// `stop` (may be empty) is asked before each sector the readers ask for;
+// when it answers true, DiscListingStopped is thrown.
+DiscTree ReadDiscTree(ISectorSource& disc, const DiscLayout& layout, const std::function<bool()>& stop = {});
+
+// The folder under which files only earlier sessions hold are listed.
+inline constexpr const char* kEarlierSessionsFolder = "\\Poprzednie sesje";
 
 // The order of DiscTree::entries: paths compared name by name, as Windows
 // compares names (case-insensitively); negative, zero or positive.

@@ -21,6 +21,7 @@ struct Record {
   bool more = false;  // a multi-extent file's part that is not the last
   int64_t data = 0;   // the first sector of the data
   int64_t length = 0;
+  int64_t unit = 0, gap = 0;  // interleaved: sectors of each file unit, and of the gap after it
 };
 
 struct Child {
@@ -43,7 +44,7 @@ bool IsRoot(const unsigned char* r) { return r[32] == 1 && r[33] == 0; }
 
 class Iso {
  public:
-  Iso(Sectors& sectors, Listing& out) : s_(sectors), out_(out) {}
+  Iso(Sectors& sectors, Listing& out, const Session& session) : s_(sectors), out_(out), session_(session) {}
 
   bool Read(std::string& label) {
     if (!ReadDescriptors()) return false;
@@ -62,7 +63,7 @@ class Iso {
  private:
   bool ReadDescriptors() {
     unsigned char b[kDiscSectorSize];
-    for (int64_t at = 16; at < 16 + 64; ++at) {
+    for (int64_t at = session_.start + 16; at < session_.start + 16 + 64; ++at) {
       if (!s_.Read(at, b)) continue;
       if (std::memcmp(b + 1, "CD001", 5) != 0) break;
       if (b[0] == 255) break;
@@ -102,13 +103,21 @@ class Iso {
     }
   }
 
-  // The Rock Ridge name in a record's system use area (following continuation
-  // areas); empty when there is none.
-  std::string RockRidgeName(const unsigned char* r, unsigned len) {
+  // What Rock Ridge says of a record (its system use area, following
+  // continuation areas): its name (empty: none), the folder a relocated
+  // folder's place points to (CL, -1: none), and whether the record is a
+  // relocated folder in the folder it was moved to (RE: listed at its place).
+  struct RockRidge {
+    std::string name;
+    int64_t childLink = -1;
+    bool relocated = false;
+  };
+  RockRidge RockRidgeOf(const unsigned char* r, unsigned len) {
+    RockRidge rr;
     unsigned su = 33 + r[32];
     if (su % 2) ++su;
     su += suspSkip_;
-    if (su >= len) return {};
+    if (su >= len) return rr;
     std::vector<unsigned char> area(r + su, r + len);
     std::string name;
     bool any = false;
@@ -123,6 +132,10 @@ class Iso {
             name.append(reinterpret_cast<const char*>(e + 5), n - 5);
             any = true;
           }
+        } else if (e[0] == 'C' && e[1] == 'L' && n >= 12) {
+          rr.childLink = Le32(e + 4);
+        } else if (e[0] == 'R' && e[1] == 'E') {
+          rr.relocated = true;
         } else if (e[0] == 'C' && e[1] == 'E' && n >= 28) {
           nextSector = Le32(e + 4);
           nextOffset = Le32(e + 12);
@@ -138,8 +151,8 @@ class Iso {
       area.assign(b + nextOffset, b + nextOffset + nextLength);
       ++continuations;
     }
-    if (!any) return {};
-    return BytesText(reinterpret_cast<const unsigned char*>(name.data()), name.size());
+    if (any) rr.name = BytesText(reinterpret_cast<const unsigned char*>(name.data()), name.size());
+    return rr;
   }
 
   // A directory's records; false when any of its sectors cannot be had.
@@ -169,8 +182,20 @@ class Iso {
         rec.more = !rec.folder && (r[25] & 0x80);
         rec.data = static_cast<int64_t>(Le32(r + 2)) + r[1];
         rec.length = Le32(r + 10);
+        rec.unit = r[26];
+        rec.gap = r[27];
         std::string name;
-        if (!t.joliet && rockRidge_) name = RockRidgeName(r, len);
+        if (!t.joliet && rockRidge_) {
+          RockRidge rr = RockRidgeOf(r, len);
+          if (rr.relocated) continue;  // listed where the CL record of its place puts it
+          if (rr.childLink >= 0) {
+            rec.folder = true;
+            rec.more = false;
+            rec.data = rr.childLink;
+            rec.length = 0;  // from the folder's own "." record
+          }
+          name = std::move(rr.name);
+        }
         if (name.empty()) {
           name = t.joliet ? Ucs2BeText(r + 33, nameLen) : BytesText(r + 33, nameLen);
           if (!rec.folder) {
@@ -230,32 +255,35 @@ class Iso {
 
   // For each of `a`, the index of the same folder in `b` (-1: none): the same
   // sectors, else the same name, else the same name as ISO 9660 would shorten
-  // it, else the rest in their order when as many are left on each side.
+  // it, else the rest in their order when as many are left on each side. For
+  // each rule in turn, each of `a` in order takes the first of `b` not taken
+  // yet that the rule pairs it with; found through indexes, so that a folder
+  // of many folders that pair with nothing costs n log n, not n².
   static std::vector<int> Pair(const std::vector<Child>& a, const std::vector<Child>& b) {
     std::vector<int> match(a.size(), -1);
     std::vector<bool> used(b.size());
-    auto key = [](const std::string& name) {
-      std::string k;
-      for (unsigned char c : name) k += std::isalnum(c) && c < 0x80 ? static_cast<char>(std::toupper(c)) : '_';
-      return k;
+    // The rules of equal keys: each key's folders of `b` in order, the taken ones skipped.
+    auto equal = [&](auto keyOf) {
+      using Key = decltype(keyOf(b[0]));
+      std::unordered_map<Key, std::pair<size_t, std::vector<size_t>>> byKey;
+      for (size_t k = 0; k < b.size(); ++k)
+        if (!used[k]) byKey[keyOf(b[k])].second.push_back(k);
+      for (size_t i = 0; i < a.size(); ++i) {
+        if (match[i] >= 0) continue;
+        auto it = byKey.find(keyOf(a[i]));
+        if (it == byKey.end()) continue;
+        auto& [next, list] = it->second;
+        while (next < list.size() && used[list[next]]) ++next;
+        if (next == list.size()) continue;
+        match[i] = static_cast<int>(list[next]);
+        used[list[next]] = true;
+      }
     };
-    using Rule = std::function<bool(const Child&, const Child&)>;
-    const Rule rules[] = {
-        [](const Child& x, const Child& y) { return x.loc.extent == y.loc.extent; },
-        [](const Child& x, const Child& y) { return FoldName(x.name) == FoldName(y.name); },
-        [&](const Child& x, const Child& y) {
-          const std::string kx = key(x.name), ky = key(y.name);
-          const std::string& shorter = kx.size() < ky.size() ? kx : ky;
-          const std::string& longer = kx.size() < ky.size() ? ky : kx;
-          return !shorter.empty() && longer.compare(0, shorter.size(), shorter) == 0;
-        }};
-    for (const Rule& rule : rules)
-      for (size_t i = 0; i < a.size(); ++i)
-        for (size_t k = 0; k < b.size() && match[i] < 0; ++k)
-          if (!used[k] && rule(a[i], b[k])) {
-            match[i] = static_cast<int>(k);
-            used[k] = true;
-          }
+    if (!a.empty() && !b.empty()) {
+      equal([](const Child& c) { return c.loc.extent; });
+      equal([](const Child& c) { return FoldName(c.name); });
+      ShortenedPairs(a, b, match, used);
+    }
     std::vector<size_t> restA, restB;
     for (size_t i = 0; i < a.size(); ++i)
       if (match[i] < 0) restA.push_back(i);
@@ -264,6 +292,91 @@ class Iso {
     if (restA.size() == restB.size())
       for (size_t i = 0; i < restA.size(); ++i) match[restA[i]] = static_cast<int>(restB[i]);
     return match;
+  }
+
+  // The name as ISO 9660 shortens it: letters and digits in upper case, any
+  // other byte '_'.
+  static std::string ShortKey(const std::string& name) {
+    std::string k;
+    for (unsigned char c : name) k += std::isalnum(c) && c < 0x80 ? static_cast<char>(std::toupper(c)) : '_';
+    return k;
+  }
+
+  // The last rule: one key (not empty) begins the other. The keys of `b`
+  // sorted: those that begin with a key, and those equal to one of its
+  // beginnings, are ranges of them; a tree of minimums over the ranges gives
+  // the first not taken.
+  static void ShortenedPairs(const std::vector<Child>& a, const std::vector<Child>& b, std::vector<int>& match,
+                             std::vector<bool>& used) {
+    std::vector<std::pair<std::string, size_t>> keys;
+    for (size_t k = 0; k < b.size(); ++k)
+      if (!used[k])
+        if (std::string key = ShortKey(b[k].name); !key.empty()) keys.push_back({std::move(key), k});
+    if (keys.empty()) return;
+    std::sort(keys.begin(), keys.end());
+    size_t leaves = 1;
+    while (leaves < keys.size()) leaves *= 2;
+    constexpr size_t kNone = SIZE_MAX;
+    std::vector<size_t> tree(2 * leaves, kNone);
+    for (size_t p = 0; p < keys.size(); ++p) tree[leaves + p] = keys[p].second;
+    for (size_t p = leaves; --p > 0;) tree[p] = std::min(tree[2 * p], tree[2 * p + 1]);
+    auto lowest = [&](size_t from, size_t to) {  // over sorted positions [from, to)
+      size_t best = kNone;
+      for (from += leaves, to += leaves; from < to; from /= 2, to /= 2) {
+        if (from & 1) best = std::min(best, tree[from++]);
+        if (to & 1) best = std::min(best, tree[--to]);
+      }
+      return best;
+    };
+    std::vector<size_t> position(b.size(), kNone);
+    for (size_t p = 0; p < keys.size(); ++p) position[keys[p].second] = p;
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (match[i] >= 0) continue;
+      const std::string key = ShortKey(a[i].name);
+      if (key.empty()) continue;
+      auto byKey = [](const std::pair<std::string, size_t>& e, const std::string& k) { return e.first < k; };
+      // Keys that begin with this one (itself among them).
+      const size_t from = std::lower_bound(keys.begin(), keys.end(), key, byKey) - keys.begin();
+      const size_t to = std::partition_point(keys.begin() + from, keys.end(), [&](const auto& e) {
+                          return e.first.compare(0, key.size(), key) == 0;
+                        }) - keys.begin();
+      size_t best = lowest(from, to);
+      // Keys that are a beginning of this one.
+      for (size_t n = 1; n < key.size(); ++n) {
+        const std::string part = key.substr(0, n);
+        const size_t lo = std::lower_bound(keys.begin(), keys.end(), part, byKey) - keys.begin();
+        const size_t hi = std::upper_bound(keys.begin() + lo, keys.end(), part,
+                                           [](const std::string& k, const auto& e) { return k < e.first; }) -
+                          keys.begin();
+        best = std::min(best, lowest(lo, hi));
+      }
+      if (best == kNone) continue;
+      match[i] = static_cast<int>(best);
+      used[best] = true;
+      for (size_t p = leaves + position[best]; p > 0; p /= 2)
+        tree[p] = p >= leaves ? kNone : std::min(tree[2 * p], tree[2 * p + 1]);
+    }
+  }
+
+  // A record's data: one extent, or (interleaved) file units of `unit`
+  // sectors each followed by a gap of `gap` sectors. Past 2^20 units the rest
+  // is not followed (not known).
+  static void Interleaved(const Record& r, std::vector<DiscExtent>& extents) {
+    if (r.unit == 0) {
+      extents.push_back({r.data * kDiscSectorSize, r.length});
+      return;
+    }
+    const int64_t unitBytes = r.unit * kDiscSectorSize;
+    int64_t done = 0;
+    for (int64_t k = 0; done < r.length; ++k) {
+      if (k >= (1 << 20)) {
+        extents.push_back({DiscExtent::kUnknown, r.length - done});
+        return;
+      }
+      const int64_t n = std::min(unitBytes, r.length - done);
+      extents.push_back({(r.data + k * (r.unit + r.gap)) * kDiscSectorSize, n});
+      done += n;
+    }
   }
 
   static std::vector<Child> Folders(const std::vector<Record>& records) {
@@ -284,7 +397,7 @@ class Iso {
       size_t k = i;
       for (;; ++k) {
         const Record& r = records[k];
-        extents.push_back({r.data * kDiscSectorSize, r.length});
+        Interleaved(r, extents);
         size += r.length;  // at most 2^32 a record, far below overflow for the bounded count
         const bool next = r.more && k + 1 < records.size() && !records[k + 1].folder &&
                           records[k + 1].name == r.name && extents.size() < 65536;
@@ -361,6 +474,7 @@ class Iso {
 
   Sectors& s_;
   Listing& out_;
+  Session session_;
   Tree primary_, joliet_;
   bool rockRidge_ = false;
   unsigned suspSkip_ = 0;
@@ -369,6 +483,8 @@ class Iso {
 
 }  // namespace
 
-bool ReadIso9660(Sectors& sectors, Listing& out, std::string& label) { return Iso(sectors, out).Read(label); }
+bool ReadIso9660(Sectors& sectors, Listing& out, std::string& label, const Session& session) {
+  return Iso(sectors, out, session).Read(label);
+}
 
 }  // namespace sk::disc

@@ -40,10 +40,6 @@ uint16_t TagCrc(const unsigned char* p, size_t n) {
   return crc;
 }
 
-namespace {
-
-// A descriptor tag that is whole: its checksum, its CRC over the bytes there
-// are, its identifier and (unless negative) its location.
 bool TagOk(const unsigned char* p, size_t avail, uint32_t id, int64_t location) {
   if (avail < 16 || Le16(p) != id) return false;
   unsigned sum = 0;
@@ -54,6 +50,8 @@ bool TagOk(const unsigned char* p, size_t avail, uint32_t id, int64_t location) 
   if (16 + crcLength > avail || TagCrc(p + 16, crcLength) != Le16(p + 8)) return false;
   return location < 0 || Le32(p + 12) == location;
 }
+
+namespace {
 
 // Compressed Unicode (8 or 16 bits a character) as UTF-8.
 std::string Dchars(const unsigned char* p, size_t n) {
@@ -67,14 +65,26 @@ std::string Dchars(const unsigned char* p, size_t n) {
   return s;
 }
 
-struct Run {  // blocks [from, from + count) of a file at sector `sector`
+// Where a block lies when it is not a sector: nowhere on the disc (an unused
+// virtual block, a block past its partition), or not known (the VAT or
+// sparing table entry that says it could not be read).
+constexpr int64_t kNowhere = DiscExtent::kOutside;
+constexpr int64_t kNotKnown = DiscExtent::kUnknown;
+
+struct Run {  // blocks [from, from + count) of a file at sector `sector` (or kNotKnown)
   int64_t from, count, sector;
 };
 
 struct PartitionMap {
-  int64_t start = -1, length = 0;  // the physical partition's sectors
-  bool metadata = false;
-  std::vector<Run> main, mirror;   // the metadata file's and its mirror's blocks
+  enum class Kind { kPlain, kMetadata, kVirtual, kSparable };
+  Kind kind = Kind::kPlain;
+  unsigned number = 0;              // the partition's number
+  int64_t start = -1, length = 0;   // the physical partition's sectors
+  std::vector<Run> main, mirror;    // metadata: the metadata file's and its mirror's blocks
+  std::vector<int64_t> vat;         // virtual: each virtual block's block in the physical partition
+  int64_t packet = 0;               // sparable: the packet's length in blocks
+  bool sparingKnown = false;        //   a sparing table could be read
+  std::unordered_map<int64_t, int64_t> spared;  // the first block of a packet: the sector it was moved to
 };
 
 struct Address {
@@ -84,6 +94,7 @@ struct Address {
 
 struct Node {  // a file entry as far as the readers need it
   bool folder = false;
+  int fileType = 0;
   int64_t length = 0;
   int adType = 0;
   unsigned char sector[kDiscSectorSize];
@@ -91,18 +102,23 @@ struct Node {  // a file entry as far as the readers need it
   unsigned adOffset = 0, adLength = 0;
 };
 
+// File types that are the file system's own, never a user's file: stream
+// folders, the VAT, the metadata file, its mirror and its bitmap.
+bool SystemFileType(int type) { return type == 13 || type == 248 || type == 250 || type == 251 || type == 252; }
+
 class Udf {
  public:
-  Udf(Sectors& sectors, Listing& out, std::vector<std::string>& unknown)
-      : s_(sectors), out_(out), unknown_(unknown) {}
+  Udf(Sectors& sectors, Listing& out, std::vector<std::string>& unknown, const Session& session)
+      : s_(sectors), out_(out), unknown_(unknown), session_(session) {
+    end_ = session.end > 0 ? std::min(session.end, s_.Count()) : s_.Count();
+  }
 
   bool Read(std::string& label) {
     if (!Recognised()) return false;
-    const int64_t n = s_.Count();
     unsigned char b[kDiscSectorSize];
     int64_t anchor = -1;
-    for (int64_t at : {int64_t{256}, n - 256, n - 1}) {
-      if (at > 16 && s_.Read(at, b) && TagOk(b, kDiscSectorSize, kAnchor, at)) {
+    for (int64_t at : {session_.start + 256, end_ - 256, end_ - 1}) {
+      if (at > session_.start + 16 && s_.Read(at, b) && TagOk(b, kDiscSectorSize, kAnchor, at)) {
         anchor = at;
         break;
       }
@@ -145,7 +161,7 @@ class Udf {
   // The volume recognition sequence names UDF (or cannot be read).
   bool Recognised() {
     unsigned char b[kDiscSectorSize];
-    for (int64_t at = 16; at < 16 + 64; ++at) {
+    for (int64_t at = session_.start + 16; at < session_.start + 16 + 64; ++at) {
       if (!s_.Read(at, b)) return true;
       if (b[0] == 0 && std::memcmp(b + 1, "NSR0", 4) == 0) return true;
       if (std::memcmp(b + 1, "TEA01", 5) == 0) return false;
@@ -182,12 +198,14 @@ class Udf {
     const unsigned count = std::min<unsigned>(Le32(lvd + 268), 64);
     const unsigned tableEnd = std::min<unsigned>(440 + Le32(lvd + 264), kDiscSectorSize);
     auto partition = [&](unsigned number, PartitionMap& m) {
+      m.number = number;
       for (const auto& [num, place] : seq.partitions)
         if (num == number) {
           m.start = place.first;
           m.length = place.second;
         }
     };
+    std::vector<std::pair<size_t, std::pair<int64_t, int64_t>>> metadata;  // map, (file, mirror)
     for (unsigned i = 0, at = 440; i < count && at + 2 <= tableEnd; ++i) {
       const unsigned type = lvd[at], len = lvd[at + 1];
       if (len < 2 || at + len > tableEnd) break;
@@ -196,46 +214,188 @@ class Udf {
         partition(Le16(lvd + at + 4), m);
       } else if (type == 2 && len >= 64) {
         partition(Le16(lvd + at + 38), m);
-        if (std::memcmp(lvd + at + 5, "*UDF Metadata Partition", 23) == 0) {
-          m.metadata = true;
-          maps_.push_back(m);  // the metadata file is read through the plain map
-          PartitionMap& meta = maps_.back();
-          PartitionMap plain = m;
-          plain.metadata = false;
-          meta.main = MetadataRuns(plain, Le32(lvd + at + 40));
-          meta.mirror = MetadataRuns(plain, Le32(lvd + at + 44));
-          at += len;
-          continue;
+        const unsigned char* id = lvd + at + 5;
+        if (std::memcmp(id, "*UDF Metadata Partition", 23) == 0) {
+          m.kind = PartitionMap::Kind::kMetadata;
+          metadata.push_back({maps_.size(), {Le32(lvd + at + 40), Le32(lvd + at + 44)}});
+        } else if (std::memcmp(id, "*UDF Virtual Partition", 22) == 0) {
+          m.kind = PartitionMap::Kind::kVirtual;
+        } else if (std::memcmp(id, "*UDF Sparable Partition", 23) == 0) {
+          m.kind = PartitionMap::Kind::kSparable;
+          m.packet = Le16(lvd + at + 40);
+          ReadSparingTable(m, std::min<unsigned>(lvd[at + 42], 4), Le32(lvd + at + 44), lvd + at + 48);
         }
       }
-      maps_.push_back(m);
+      maps_.push_back(std::move(m));
       at += len;
+    }
+    // The VAT and the metadata file are read through the physical map of
+    // their partition (plain or sparable).
+    for (PartitionMap& m : maps_)
+      if (m.kind == PartitionMap::Kind::kVirtual) ReadVat(m, Physical(m));
+    for (const auto& [index, files] : metadata) {
+      const PartitionMap physical = Physical(maps_[index]);
+      std::vector<Run> main = MetadataRuns(physical, files.first);
+      std::vector<Run> mirror = MetadataRuns(physical, files.second);
+      maps_[index].main = std::move(main);
+      maps_[index].mirror = std::move(mirror);
     }
   }
 
+  // The map through which the partition of `m` is read as it lies on the
+  // disc: a plain or sparable map of the same partition, else a plain one.
+  PartitionMap Physical(const PartitionMap& m) const {
+    for (const PartitionMap& p : maps_)
+      if (p.number == m.number && (p.kind == PartitionMap::Kind::kPlain || p.kind == PartitionMap::Kind::kSparable))
+        return p;
+    PartitionMap plain = m;
+    plain.kind = PartitionMap::Kind::kPlain;
+    return plain;
+  }
+
+  // The sparing table: the first of its copies that can be read whole.
+  void ReadSparingTable(PartitionMap& m, unsigned copies, int64_t size, const unsigned char* locations) {
+    if (m.packet <= 0 || size < 56) return;
+    const int64_t sectors = std::min<int64_t>((size + kDiscSectorSize - 1) / kDiscSectorSize, 64);
+    for (unsigned c = 0; c < copies; ++c) s_.Mark(Le32(locations + 4 * c), sectors);
+    std::vector<unsigned char> t;
+    for (unsigned c = 0; c < copies; ++c) {
+      const int64_t at = Le32(locations + 4 * c);
+      if (!s_.ReadRun(at, sectors, t) || !TagOk(t.data(), t.size(), 0, at) ||
+          std::memcmp(t.data() + 17, "*UDF Sparing Table", 18) != 0)
+        continue;
+      const size_t entries = std::min<size_t>(Le16(t.data() + 48), (t.size() - 56) / 8);
+      for (size_t i = 0; i < entries; ++i) {
+        const uint32_t original = Le32(t.data() + 56 + 8 * i), mapped = Le32(t.data() + 60 + 8 * i);
+        if (original < 0xFFFFFFF0u) m.spared.emplace(original, mapped);
+      }
+      m.sparingKnown = true;
+      return;
+    }
+  }
+
+  // The VAT of a virtual partition: a file entry at the session's last
+  // recorded sector (or a few before it): type 248 (UDF 2.00 and later; its
+  // header's length first), or an ordinary file whose last 36 bytes name
+  // "*UDF Virtual Alloc Tbl" (UDF 1.50). Entries in sectors that cannot be
+  // had are not known.
+  void ReadVat(PartitionMap& virt, const PartitionMap& physical) {
+    if (physical.start < 0) return;
+    for (int64_t at = end_ - 1; at >= std::max<int64_t>(end_ - 8, physical.start); --at) {
+      Node node;
+      node.physical = at;
+      if (!s_.Read(at, node.sector) || !ParseNode(node, at - physical.start)) continue;
+      if (node.fileType != 248 && node.fileType != 0) continue;
+      const int64_t length = std::min<int64_t>(node.length, 64 * 1024 * 1024);
+      if (length < 36) continue;
+      std::vector<unsigned char> data;
+      std::vector<bool> known;
+      FileBytes(node, Extents(node, physical), length, data, known);
+      int64_t first = 0, count = 0;
+      if (node.fileType == 248) {
+        if (!known[0] || !known[1]) continue;
+        first = Le16(data.data());
+        count = (length - first) / 4;
+      } else {
+        if (!std::all_of(known.end() - 36, known.end(), [](bool k) { return k; }) ||
+            std::memcmp(data.data() + length - 35, "*UDF Virtual Alloc Tbl", 22) != 0)
+          continue;
+        count = (length - 36) / 4;
+      }
+      if (count <= 0 || first < 0 || first > length) continue;
+      virt.vat.resize(static_cast<size_t>(count));
+      for (int64_t i = 0; i < count; ++i) {
+        const size_t p = static_cast<size_t>(first + 4 * i);
+        const bool whole = known[p] && known[p + 1] && known[p + 2] && known[p + 3];
+        const uint32_t v = Le32(data.data() + p);
+        virt.vat[i] = !whole ? kNotKnown : v == 0xFFFFFFFFu ? kNowhere : int64_t{v};
+      }
+      return;
+    }
+  }
+
+  // The first `length` bytes of a file; `known` says which of them could be had.
+  void FileBytes(const Node& node, const std::vector<DiscExtent>& extents, int64_t length,
+                 std::vector<unsigned char>& data, std::vector<bool>& known) {
+    data.assign(static_cast<size_t>(length), 0);
+    known.assign(static_cast<size_t>(length), false);
+    unsigned char b[kDiscSectorSize];
+    int64_t at = 0;
+    for (const DiscExtent& x : extents) {
+      if (at >= length) break;
+      const int64_t n = std::min(x.size, length - at);
+      if (x.pos == DiscExtent::kZeros) std::fill(known.begin() + at, known.begin() + at + n, true);
+      for (int64_t done = 0; x.pos >= 0 && done < n;) {
+        const int64_t pos = x.pos + done, offset = pos % kDiscSectorSize;
+        const int64_t part = std::min(n - done, kDiscSectorSize - offset);
+        if (s_.Read(pos / kDiscSectorSize, b)) {
+          std::memcpy(data.data() + at + done, b + offset, static_cast<size_t>(part));
+          std::fill(known.begin() + at + done, known.begin() + at + done + part, true);
+        }
+        done += part;
+      }
+      at += n;
+    }
+    (void)node;
+  }
+
   // The blocks of the metadata file (or its mirror) whose entry is at `block`.
-  std::vector<Run> MetadataRuns(const PartitionMap& plain, int64_t block) {
+  std::vector<Run> MetadataRuns(const PartitionMap& physical, int64_t block) {
     std::vector<Run> runs;
     Node node;
-    node.physical = ReadIn(plain, block, node.sector);
+    node.physical = ReadIn(physical, block, node.sector);
     if (node.physical < 0 || !ParseNode(node, block)) return runs;
     int64_t from = 0;
-    for (const DiscExtent& x : Extents(node, plain)) {
+    for (const DiscExtent& x : Extents(node, physical)) {
       const int64_t blocks = (x.size + kDiscSectorSize - 1) / kDiscSectorSize;
       if (x.pos >= 0) {
         runs.push_back({from, blocks, x.pos / kDiscSectorSize});
         s_.Mark(x.pos / kDiscSectorSize, blocks);
+      } else if (x.pos == kNotKnown) {
+        runs.push_back({from, blocks, kNotKnown});
       }
       from += blocks;
     }
     return runs;
   }
 
-  // The sector of a block; -1 when the address names no place on the disc.
+  // The sector of a block; kNowhere or kNotKnown when it has none.
   static int64_t SectorOf(const std::vector<Run>& runs, int64_t block) {
     for (const Run& r : runs)
-      if (block >= r.from && block - r.from < r.count) return r.sector + (block - r.from);
-    return -1;
+      if (block >= r.from && block - r.from < r.count) return r.sector < 0 ? r.sector : r.sector + (block - r.from);
+    return kNowhere;
+  }
+
+  // The sector of `block` of a map that is not the metadata partition;
+  // kNowhere or kNotKnown when it has none. `guess`: a sparable partition
+  // whose sparing table could not be read gives the block's own place (a
+  // descriptor read there is checked by its tag).
+  int64_t Locate(const PartitionMap& map, int64_t block, bool guess = false) const {
+    if (block < 0) return kNowhere;
+    switch (map.kind) {
+      case PartitionMap::Kind::kMetadata:
+        return SectorOf(map.main, block);
+      case PartitionMap::Kind::kVirtual: {
+        if (block >= static_cast<int64_t>(map.vat.size())) return map.vat.empty() ? kNotKnown : kNowhere;
+        const int64_t physical = map.vat[static_cast<size_t>(block)];
+        if (physical < 0) return physical;
+        for (const PartitionMap& p : maps_)
+          if (p.number == map.number && p.kind != PartitionMap::Kind::kVirtual &&
+              p.kind != PartitionMap::Kind::kMetadata)
+            return Locate(p, physical, guess);
+        return map.start < 0 || physical >= map.length ? kNowhere : map.start + physical;
+      }
+      case PartitionMap::Kind::kSparable: {
+        if (map.start < 0 || block >= map.length) return kNowhere;
+        if (!map.sparingKnown && !guess) return kNotKnown;
+        const int64_t packet = block - block % map.packet;
+        if (auto it = map.spared.find(packet); it != map.spared.end()) return it->second + (block - packet);
+        return map.start + block;
+      }
+      case PartitionMap::Kind::kPlain:
+        break;
+    }
+    return map.start < 0 || block >= map.length ? kNowhere : map.start + block;
   }
 
   // Reads a block; the sector it came from, or -1 when it cannot be had.
@@ -248,7 +408,8 @@ class Udf {
     const uint32_t id = Le16(b);
     if ((id != kFileEntry && id != kExtendedFileEntry) || !TagOk(b, kDiscSectorSize, id, block)) return false;
     const bool extended = id == kExtendedFileEntry;
-    node.folder = b[16 + 11] == 4;
+    node.fileType = b[16 + 11];
+    node.folder = node.fileType == 4;
     node.adType = Le16(b + 16 + 18) & 7;
     const uint64_t length = Le64(b + 56);
     node.length = length > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(length);
@@ -260,7 +421,8 @@ class Udf {
     return true;
   }
 
-  // A file's data in file order (positions in bytes, kZeros, kOutside).
+  // A file's data in file order (positions in bytes, kZeros, kOutside, and
+  // kUnknown for the part an unreadable allocation extent would have named).
   std::vector<DiscExtent> Extents(const Node& node, const PartitionMap& own) {
     std::vector<DiscExtent> out;
     if (node.adType == 3) {
@@ -270,7 +432,7 @@ class Udf {
     const unsigned size = node.adType == 0 ? 8 : node.adType == 1 ? 16 : node.adType == 2 ? 20 : 0;
     if (size == 0) return out;
     std::vector<unsigned char> area(node.sector + node.adOffset, node.sector + node.adOffset + node.adLength);
-    int64_t total = 0;
+    int64_t total = 0;  // each extent below 2^30 bytes, at most 2^16 + 4096 * 128 of them
     for (int rounds = 0; rounds < 4096 && out.size() < 65536;) {
       bool next = false;
       for (size_t i = 0; i + size <= area.size() && !next; i += size) {
@@ -296,11 +458,17 @@ class Udf {
           }
         }
         if (type == 3) {
+          // The list goes on in another sector: where it cannot be had, the
+          // rest of the file lies somewhere not known.
           unsigned char b[kDiscSectorSize];
-          const bool ok = map && (node.adType == 0 ? ReadIn(own, a.block, b) : ReadBlock(a, b)) >= 0;
-          if (!ok || !TagOk(b, kDiscSectorSize, kAllocationExtent, a.block)) return out;
-          const int64_t n = std::min<int64_t>({Le32(b + 20), length - 24, kDiscSectorSize - 24});
-          if (n <= 0) return out;
+          const bool ok = map && ReadIn(*map, a.block, b) >= 0;
+          const int64_t n = ok && TagOk(b, kDiscSectorSize, kAllocationExtent, a.block)
+                                ? std::min<int64_t>({Le32(b + 20), length - 24, kDiscSectorSize - 24})
+                                : -1;
+          if (n < 0) {
+            if (node.length > total) out.push_back({kNotKnown, node.length - total});
+            return out;
+          }
           area.assign(b + 24, b + 24 + n);
           next = true;
           ++rounds;
@@ -311,50 +479,66 @@ class Udf {
       }
       if (!next) break;
     }
-    (void)total;
     return out;
   }
 
   // Through the metadata partition: the metadata file, else its mirror.
   int64_t ReadIn(const PartitionMap& map, int64_t block, unsigned char* out) {
-    if (map.metadata) {
+    if (map.kind == PartitionMap::Kind::kMetadata) {
       for (const auto* runs : {&map.main, &map.mirror}) {
         const int64_t sector = SectorOf(*runs, block);
         if (sector >= 0 && s_.Read(sector, out)) return sector;
       }
       return -1;
     }
-    if (map.start < 0 || block >= map.length || !s_.Read(map.start + block, out)) return -1;
-    return map.start + block;
+    const int64_t sector = Locate(map, block, true);
+    if (sector < 0 || !s_.Read(sector, out)) return -1;
+    return sector;
   }
 
   // The mirror's copy of a sector of the metadata file (-1: none).
   int64_t MirrorOf(int64_t sector) const {
     for (const PartitionMap& m : maps_) {
-      if (!m.metadata) continue;
+      if (m.kind != PartitionMap::Kind::kMetadata) continue;
       for (const Run& r : m.main)
-        if (sector >= r.sector && sector - r.sector < r.count) return SectorOf(m.mirror, r.from + (sector - r.sector));
+        if (r.sector >= 0 && sector >= r.sector && sector - r.sector < r.count)
+          return SectorOf(m.mirror, r.from + (sector - r.sector));
     }
     return -1;
+  }
+
+  // Adds `n` bytes at `pos` (a place on the disc, or a special one), joined
+  // to the last extent where they continue it.
+  static void Push(std::vector<DiscExtent>& out, int64_t pos, int64_t n) {
+    if (n <= 0) return;
+    if (!out.empty()) {
+      DiscExtent& last = out.back();
+      if ((pos < 0 && last.pos == pos) || (pos >= 0 && last.pos >= 0 && last.pos + last.size == pos)) {
+        last.size += n;
+        return;
+      }
+    }
+    out.push_back({pos, n});
   }
 
   // `length` bytes of an extent at `block` of `map`, the first `recorded` of
   // them on the disc and the rest zeros.
   void Place(std::vector<DiscExtent>& out, const PartitionMap* map, int64_t block, int64_t recorded, int64_t length) {
     if (recorded > 0) {
-      if (!map || map->start < 0) {
-        out.push_back({DiscExtent::kOutside, recorded});
-      } else if (map->metadata) {
-        for (int64_t done = 0; done < recorded && out.size() < (1 << 20); done += kDiscSectorSize) {
-          const int64_t sector = SectorOf(map->main, block + done / kDiscSectorSize);
-          const int64_t n = std::min<int64_t>(kDiscSectorSize, recorded - done);
-          out.push_back({sector < 0 ? DiscExtent::kOutside : sector * kDiscSectorSize, n});
-        }
-      } else {
+      if (!map || (map->start < 0 && map->kind != PartitionMap::Kind::kMetadata)) {
+        Push(out, DiscExtent::kOutside, recorded);
+      } else if (map->kind == PartitionMap::Kind::kPlain) {
         out.push_back({(map->start + block) * kDiscSectorSize, recorded});  // below 2^33 sectors
+      } else {
+        // Block by block: each may lie elsewhere.
+        for (int64_t done = 0; done < recorded && out.size() < (1 << 20); done += kDiscSectorSize) {
+          const int64_t sector = Locate(*map, block + done / kDiscSectorSize);
+          const int64_t n = std::min<int64_t>(kDiscSectorSize, recorded - done);
+          Push(out, sector >= 0 ? sector * kDiscSectorSize : sector, n);
+        }
       }
     }
-    if (length > recorded) out.push_back({DiscExtent::kZeros, length - recorded});
+    if (length > recorded) Push(out, DiscExtent::kZeros, length - recorded);
   }
 
   void Unknown(const std::string& path) {
@@ -374,11 +558,12 @@ class Udf {
       Unknown(path);
       return;
     }
+    if (SystemFileType(node.fileType)) return;
     const PartitionMap& map = maps_[icb.map];
     const std::vector<DiscExtent> extents = Extents(node, map);
     if (!node.folder) {
       int64_t covered = 0;
-      for (const DiscExtent& x : extents) covered += x.size;  // each below 2^30, at most 2^16 of them
+      for (const DiscExtent& x : extents) covered += x.size;  // each below 2^30, at most 2^20 of them
       out_.File(path, std::min(node.length, covered), extents);
       return;
     }
@@ -395,9 +580,11 @@ class Udf {
       const size_t length = (38 + implementation + nameLength + 3) & ~size_t{3};
       if (at + 38 + implementation + nameLength > data.size()) break;
       at += length;
-      if (characteristics & 0x0C) continue;  // deleted, or the parent
+      if (characteristics & 0x1C) continue;  // deleted, the parent, or the file system's own (a stream)
       std::string name = Dchars(f + 38 + implementation, nameLength);
       if (name.empty() || name == "." || name == "..") continue;
+      // UDF 1.50 keeps the list of unusable blocks as a hidden file in the root.
+      if (depth == 0 && (characteristics & 0x01) && name == "Non-Allocatable Space") continue;
       Walk(path + "\\" + SafeName(name), {Le32(f + 24), Le16(f + 28)}, depth + 1);
     }
   }
@@ -428,14 +615,17 @@ class Udf {
   Sectors& s_;
   Listing& out_;
   std::vector<std::string>& unknown_;
+  Session session_;
+  int64_t end_ = 0;
   std::vector<PartitionMap> maps_;
   std::unordered_set<int64_t> visited_;
 };
 
 }  // namespace
 
-bool ReadUdf(Sectors& sectors, Listing& out, std::string& label, std::vector<std::string>& unknown) {
-  return Udf(sectors, out, unknown).Read(label);
+bool ReadUdf(Sectors& sectors, Listing& out, std::string& label, std::vector<std::string>& unknown,
+             const Session& session) {
+  return Udf(sectors, out, unknown, session).Read(label);
 }
 
 }  // namespace sk::disc

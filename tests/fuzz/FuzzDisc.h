@@ -72,7 +72,8 @@ inline void CheckEntries(const std::vector<DiscEntry>& entries, int64_t discByte
     int64_t total = 0;
     for (const DiscExtent& x : e.extents) {
       Check(x.size > 0);
-      Check(x.pos == DiscExtent::kZeros || x.pos == DiscExtent::kOutside || (x.pos >= 0 && x.pos + x.size <= discBytes));
+      Check(x.pos == DiscExtent::kZeros || x.pos == DiscExtent::kOutside || x.pos == DiscExtent::kUnknown ||
+            (x.pos >= 0 && x.pos + x.size <= discBytes));
       total += x.size;
     }
     Check(total == e.size && e.size >= 0);
