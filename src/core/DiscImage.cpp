@@ -233,6 +233,10 @@ std::vector<DiscExtent> ChosenExtents(const DiscTree& tree, const std::vector<si
 // ---- ImageSectors ----
 
 ImageSectors::ImageSectors(IFile& image, const RescueMap& map) : image_(image), map_(map) {}
+ImageSectors::ImageSectors(IFile& image, const RescueMap& map, IRescueView& view)
+    : image_(image), map_(map), view_(&view) {}
+
+std::vector<int64_t> ImageSectors::Missing() const { return {missing_.begin(), missing_.end()}; }
 ImageSectors::ImageSectors(IFile& image, RescueMap& map, IFile& device, IRescueView& view)
     : image_(image), map_(map), marks_(&map), device_(&device), view_(&view) {}
 
@@ -243,6 +247,13 @@ bool ImageSectors::ReadSector(int64_t sector, unsigned char* out) {
   const int64_t pos = sector * kDiscSectorSize;
   if (keepTo && Inside({{pos, pos + kDiscSectorSize}}, *keepTo) != ByteAreas{{pos, pos + kDiscSectorSize}})
     return false;
+  const bool had = Read(sector, out);
+  if (!had) missing_.insert(sector);
+  return had;
+}
+
+bool ImageSectors::Read(int64_t sector, unsigned char* out) {
+  const int64_t pos = sector * kDiscSectorSize;
   bool read = true, failed = false;
   EachStatus(map_, pos, pos + kDiscSectorSize, [&](int64_t, int64_t, char status) {
     read = read && status == kFinished;
@@ -312,6 +323,7 @@ class DiscImageRun::Guard : public IRescueView {
   void Advanced(const RescueMap& map) override { view_.Advanced(map); }
   void Pump() override { view_.Pump(); }
   void Refresh() override {
+    run_.Relist(false);
     view_.Refresh();
     // However often the passes begin anew, the map goes to disk this often.
     const int64_t now = run_.clock_.Milliseconds();
@@ -415,6 +427,9 @@ ImageRunResult DiscImageRun::Run() {
     throw;
   }
   result_.stopped = guard.userStop;
+  // What the passes read of the file system's sectors is in the list before
+  // the run ends.
+  if (!result_.stopped) Relist(true);
   Save();
   return result_;
 }
@@ -439,8 +454,16 @@ bool DiscImageRun::ReadFileSystem(Guard& guard) {
   try {
     KeepTo(options_.layout ? *options_.layout : FindDiscLayout(sectors));
     if (!wholeDisc_) sectors.keepTo = areas_;
-    tree_ = ReadDiscTree(sectors);
+    // Sectors the image has already are no device reads: the window is
+    // paced between them too.
+    tree_ = ReadDiscTree(sectors, layout_, [&] {
+      return pacer_.Step([&] { guard.Pump(); }, [&] { guard.Refresh(); }, [&] { return guard.StopRequested(); });
+    });
+    unread_ = sectors.Missing();
   } catch (const PassStopped&) {
+    account();
+    return false;
+  } catch (const DiscListingStopped&) {
     account();
     return false;
   } catch (...) {
@@ -478,6 +501,34 @@ std::vector<DiscExtent> DiscImageRun::InData(const std::vector<DiscExtent>& exte
   std::vector<DiscExtent> out;
   for (const auto& [from, to] : Inside(ranges, areas_)) out.push_back({from, to - from});
   return out;
+}
+
+void DiscImageRun::Relist(bool due) {
+  if (!result_.listed || unread_.empty()) return;
+  if (!due && clock_.Milliseconds() < nextRelistMs_) return;
+  const bool readNow = std::any_of(unread_.begin(), unread_.end(), [&](int64_t s) {
+    const auto a = map_.NextArea(s * kDiscSectorSize, kFinished);
+    return a && a->pos == s * kDiscSectorSize && a->size >= kDiscSectorSize;
+  });
+  if (!readNow) return;
+  const int64_t began = clock_.Milliseconds();
+  ImageSectors sectors(image_, map_, view_);
+  if (!wholeDisc_) sectors.keepTo = areas_;
+  try {
+    // The window answers meanwhile; a stop keeps the tree as it was.
+    tree_ = ReadDiscTree(sectors, layout_, [&] {
+      if (pacer_.Tick() & Pacer::kPump) view_.Pump();
+      return view_.StopRequested();
+    });
+  } catch (const DiscListingStopped&) {
+    return;
+  }
+  unread_ = sectors.Missing();
+  const int64_t now = clock_.Milliseconds();
+  // However often sectors come, reading the tree again takes at most about
+  // a twentieth of the run's time.
+  nextRelistMs_ = now + 20 * (now - began);
+  view_.Listed(tree_);
 }
 
 bool DiscImageRun::ChosenPasses(Guard& guard) {

@@ -113,6 +113,8 @@ class ImageSectors : public ISectorSource {
   // The image alone (a finished image, or one read so far): nothing is read
   // from a device.
   ImageSectors(IFile& image, const RescueMap& map);
+  // The image alone, its reads made through view.Together.
+  ImageSectors(IFile& image, const RescueMap& map, IRescueView& view);
   ImageSectors(IFile& image, RescueMap& map, IFile& device, IRescueView& view);
 
   int64_t SectorCount() override;
@@ -122,6 +124,9 @@ class ImageSectors : public ISectorSource {
   // cannot be had and is never read. None: the whole disc.
   std::optional<ByteAreas> keepTo;
 
+  // The sectors inside keepTo asked for that could not be had, sorted, each once.
+  std::vector<int64_t> Missing() const;
+
   int64_t DeviceReads() const { return reads_; }
   int64_t FailedReads() const { return failedReads_; }
   // Called after every device read (and its mark in the map); the run paces
@@ -129,12 +134,14 @@ class ImageSectors : public ISectorSource {
   std::function<void()> afterDeviceRead;
 
  private:
+  bool Read(int64_t sector, unsigned char* out);
   IFile& image_;
   const RescueMap& map_;
   RescueMap* marks_ = nullptr;  // the same map, when it may be marked
   IFile* device_ = nullptr;
   IRescueView* view_ = nullptr;
   int64_t reads_ = 0, failedReads_ = 0;
+  std::set<int64_t> missing_;
 };
 
 // The file system of an image without a device: ImageSectors over the image
@@ -148,7 +155,9 @@ DiscTree ListImage(IFile& image, const RescueMap& map);
 class IImageView : public IRescueView {
  public:
   // The file system has been read: the files can be listed (called once a
-  // run, before any file data is read; again after a run is made anew).
+  // run, before any file data is read; again after a run is made anew, and
+  // whenever a pass has read a sector the listing asked for and could not
+  // have: the tree read again, from the image).
   virtual void Listed(const DiscTree& tree) = 0;
   // The disc's bytes of the ticked files and folders, sorted and merged
   // (empty: none ticked; see ChosenExtents). Asked when the run begins and
@@ -241,6 +250,9 @@ class DiscImageRun {
   bool ReadFileSystem(Guard& guard);
   bool ChosenPasses(Guard& guard);
   bool EnginePass(Guard& guard, const std::vector<DiscExtent>& within);
+  // The tree read again from the image when a sector it could not have is
+  // read now (`due`: at once, else when the last reading's cost allows).
+  void Relist(bool due);
   void KeepTo(DiscLayout layout);
   // The parts of `extents` inside the data areas.
   std::vector<DiscExtent> InData(const std::vector<DiscExtent>& extents) const;
@@ -258,6 +270,8 @@ class DiscImageRun {
   DiscLayout layout_;
   ByteAreas areas_;        // the data areas, in bytes
   bool wholeDisc_ = true;  // they cover the whole disc
+  std::vector<int64_t> unread_;  // sectors the listing could not have
+  int64_t nextRelistMs_ = 0;
   bool mapSaved_ = false;
   std::vector<MapArea> earlierBad_;
 };

@@ -150,7 +150,7 @@ struct Rig : IImageView {
   std::vector<size_t> tickedAt;  // log size when the ticked set changed
   DiscTree listed;
   std::optional<DiscLayout> layout, laidOut;  // the drive's answer; the run's
-  int saves = 0;
+  int saves = 0, listings = 0;
   std::vector<std::string> problems;
 
   void Advanced(const RescueMap&) override {}
@@ -163,7 +163,10 @@ struct Rig : IImageView {
     if (!p.empty()) problems.push_back("saved map: " + p);
   }
   bool SourcePresent() override { return !drive.out; }
-  void Listed(const DiscTree& tree) override { listed = tree; }
+  void Listed(const DiscTree& tree) override {
+    listed = tree;
+    ++listings;
+  }
   void LaidOut(const DiscLayout& l) override { laidOut = l; }
   std::vector<DiscExtent> Chosen() override {
     if (!ticked) return {};
@@ -247,7 +250,10 @@ TEST(DiscImageRun, ImagesTheDiscFileSystemFirstThenTickedFilesThenTheRest) {
     const std::set<int64_t> noData = Lay(rig, c.shape);
     const ImageRunResult result = rig.Run(false);
     const std::string& where = c.name;
-    EXPECT_EQ(rig.laidOut, rig.layout ? rig.layout : DiscLayout{}) << where;
+    // The drive's layout, else the one found on the disc: one session.
+    ASSERT_TRUE(rig.laidOut) << where;
+    if (rig.layout) EXPECT_EQ(*rig.laidOut, *rig.layout) << where;
+    else EXPECT_EQ(DataBytes(*rig.laidOut, rig.drive.Size()), (ByteAreas{{0, rig.drive.Size()}})) << where;
     // What holds no data: never read, '?' in the map (zeros in the image).
     for (const Drive::Access& r : rig.drive.log)
       EXPECT_FALSE(noData.count(r.pos / S) || noData.count((r.end - 1) / S)) << where << ": read at " << r.pos;
@@ -509,6 +515,31 @@ TEST(DiscImage, StatesListOwnersAndFilesOutOfTheImage) {
   };
   for (const auto& [path, want] : paths) EXPECT_EQ(names.PathFor(path), want) << path;
   EXPECT_EQ(VolumeFolderName("Moja płyta: 2"), "Moja płyta_ 2");
+}
+
+// The list follows the run: file-system sectors that failed at first and
+// read on a later pass are read into the tree before the run ends.
+TEST(DiscImageRun, TheListFollowsTheSectorsAPassReads) {
+  const std::vector<int64_t> system = SystemSectors();
+  std::vector<std::string> healthy;
+  for (const DiscEntry& e : Healthy().entries) healthy.push_back(e.path);
+  auto paths = [](const DiscTree& tree) {
+    std::vector<std::string> out;
+    for (const DiscEntry& e : tree.entries) out.push_back(e.path + (e.unknown ? " ?" : ""));
+    return out;
+  };
+  Rig rig;
+  // Every directory and path table sector: the volume descriptors alone read.
+  for (int64_t s : system)
+    if (s > 18) rig.drive.bad.insert(s);
+  rig.Run(false);
+  ASSERT_NE(paths(rig.listed), healthy);
+  // Another drive reads them, at the end of the run going on.
+  rig.drive.bad.clear();
+  rig.listings = 0;
+  rig.Run(true);
+  EXPECT_EQ(paths(rig.listed), healthy);
+  EXPECT_EQ(rig.listings, 2);  // at the start as it was, then read again
 }
 
 // The map beside the image stays GNU ddrescue's and true, and the domain
