@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ using sk::bench::Seconds;
 
 // The drive, with every read noted.
 struct Noted : sk::IFile {
+  std::unique_ptr<sk::IFile> owned;
   sk::IFile& file;
   struct Access {
     int64_t pos, end;
@@ -45,7 +47,7 @@ struct Noted : sk::IFile {
   };
   std::vector<Access> log;
   int64_t at = 0;
-  explicit Noted(sk::IFile& f) : file(f) {}
+  explicit Noted(std::unique_ptr<sk::IFile> f) : owned(std::move(f)), file(*owned) {}
   int64_t Position() override { return file.Position(); }
   void Seek(int64_t p) override {
     at = p;
@@ -68,19 +70,18 @@ struct Noted : sk::IFile {
 };
 
 struct View : sk::IImageView {
-  sk::win::WinFileSystem& files;
-  std::string mapPath;
   std::vector<std::string> ticked;
   std::vector<sk::DiscExtent> chosen;
   size_t listedAt = 0, listed = 0;
   double start = 0, listedSeconds = 0;
   Noted& drive;
-  View(sk::win::WinFileSystem& f, std::string m, Noted& d) : files(f), mapPath(std::move(m)), drive(d) {}
-  void Advanced(const sk::RescueMap&) override {}
+  explicit View(Noted& d) : drive(d) {}
+  void Progress(const sk::RescueMap&) override {}
   void Pump() override {}
-  void Refresh() override {}
+  void Show() override {}
   bool StopRequested() override { return false; }
-  void SaveMap(const sk::RescueMap& map) override { sk::SaveMapFile(files, mapPath, map); }
+  void ShowRescueMap(const std::string&, const sk::RescueMap&, bool) override {}
+  bool AskMediumRetry(sk::MediumQuestion) override { return false; }
   void Listed(const sk::DiscTree& tree) override {
     listedAt = drive.log.size();
     listedSeconds = Seconds() - start;
@@ -116,16 +117,19 @@ int wmain(int argc, wchar_t** argv) {
   try {
     DeleteFileW(sk::win::Widen(imagePath).c_str());
     DeleteFileW(sk::win::Widen(sk::MapPathFor(imagePath)).c_str());
-    auto device = files.Open(source, sk::OpenMode::ReadShared);
+    auto noted = std::make_unique<Noted>(files.Open(source, sk::OpenMode::ReadShared));
+    Noted& drive = *noted;
+    std::unique_ptr<sk::IFile> device = std::move(noted);
     auto image = files.Open(imagePath, sk::OpenMode::CreateReadWrite);
-    Noted drive(*device);
-    View view(files, sk::MapPathFor(imagePath), drive);
+    View view(drive);
+    sk::MapKeeper keeper(files, sk::MapPathFor(imagePath));
+    sk::RescueSession session(view, keeper, files, source);
     for (int i = 5; i < argc; ++i) view.ticked.push_back(sk::win::Narrow(argv[i]));
     sk::RescueMap map;
     Control(mount, "fails");
     const double t0 = view.start = Seconds();
-    sk::DiscImageRun run(drive, *image, map, clock, pacer, view, {});
-    const sk::ImageRunResult result = run.Run();
+    sk::DiscImageRun run(view, {});
+    const sk::ImageRunResult result = run.Run(session, device, *image, map, clock, pacer);
     const double seconds = Seconds() - t0;
     const long long fixtureFails = std::atoll(ReadText(mount + "ctl\\fails").c_str());
     image->Close();

@@ -23,6 +23,7 @@
 #include "core/Pacer.h"
 #include "core/Rescue.h"
 #include "core/RescueMap.h"
+#include "core/RescueSession.h"
 
 namespace sk {
 
@@ -151,11 +152,13 @@ DiscTree ListImage(IFile& image, const RescueMap& map);
 
 // ---- the run ----
 
-// The window of an image run.
-class IImageView : public IRescueView {
+// The window of an image run, as the rescue session sees it (progress,
+// pacing, stops, the map window, the question after the disc went away),
+// and the file list.
+class IImageView : public IRescueWindow {
  public:
   // The file system has been read: the files can be listed (called once a
-  // run, before any file data is read; again after a run is made anew, and
+  // run, before any file data is read; again after the disc came back, and
   // whenever a pass has read a sector the listing asked for and could not
   // have: the tree read again, from the image).
   virtual void Listed(const DiscTree& tree) = 0;
@@ -192,32 +195,41 @@ class ImageMismatch : public FileError {
 };
 
 struct ImageRunResult {
-  bool stopped = false;  // the view asked to stop
-  bool listed = false;   // the file system pass ended and Listed was called
+  bool stopped = false;    // the view asked to stop, or the disc went away and was not put back
+  bool cancelled = false;  // ... the disc went away, "Anuluj"
+  bool listed = false;     // the file system pass ended and Listed was called
   int64_t reads = 0;           // device reads
   int64_t failedReads = 0;     // of which failed
   int64_t failedBeforeList = 0;  // failing reads made before Listed
 };
 
-// One image run: the drive's device `device` (read only; its Size() is the
-// disc's length) into `image` (open for reading and writing), marked in
-// `map`.
-class DiscImageRun {
+// The image run's order of reading, driven by the rescue session that every
+// rescue shares (the wait for the disc, the map's keeper and its saves, the
+// save after a failure are the session's).
+class DiscImageRun : public ReadingOrder {
  public:
-  DiscImageRun(IFile& device, IFile& image, RescueMap& map, IClock& clock, Pacer& pacer, IImageView& view,
-               ImageRunOptions options);
+  DiscImageRun(IImageView& view, ImageRunOptions options);
 
+  // One image run: the drive's device `device` (read only; its Size() is
+  // the disc's length, opened through the session's file system) into
+  // `image` (open for reading and writing), marked in `map`, through
+  // `session` (whose window is the view and whose keeper keeps the image's
+  // map; a keeper with the map on the disk when continuing).
   // (a) The disc: continuing, a map of another size or whose source line
   //     does not match the device throws ImageMismatch, touching nothing.
   //     A fresh run makes `map` RescueMap(device.Size()).
-  // (b) The image made the disc's full length at once (unread sectors zero);
-  //     continuing, what the map names read beyond an image cut short is
-  //     read again.
+  // (b) The session makes the map true of an image cut short (continuing);
+  //     the image is made the disc's full length at once (unread sectors
+  //     zero) and the map saved, so that the image never says more than the
+  //     map on the disk.
   // (c) The layout (options.layout, else FindDiscLayout), then
   //     view.LaidOut(layout): from here on only its data areas are read
   //     (every pass below is kept to them), and bytes outside them that are
   //     not read become '?' in the map. Then the file system's sectors,
-  //     each read alone (ImageSectors), then view.Listed(tree).
+  //     each read alone (ImageSectors), then view.Listed(tree); whenever a
+  //     pass has read a sector the listing could not have, the tree is read
+  //     again from the image and Listed again (paced by its cost, and once
+  //     more before the run ends).
   // (d) While view.Chosen() has bytes not yet tried: the engine over those
   //     alone; a changed answer ends that pass at once and starts one over
   //     the new answer.
@@ -225,15 +237,14 @@ class DiscImageRun {
   //     sectors whole), going back to (d) whenever Chosen() changes to bytes
   //     not yet tried; last, continuing, the sectors found bad by an earlier
   //     run once more.
-  // The map is saved through view.SaveMap at the first failing read, at
-  // least every saveIntervalMs while it changes, and at the end (also after
-  // a stop), each time after the image is flushed. The disc taken out: the
-  // map saved as it was, then MediumGone is thrown (the caller asks "Ponów"
-  // / "Anuluj"; on "Ponów" it opens the device again and runs a new
-  // DiscImageRun over the same map with continuing = true). A failure of the
-  // image or of a save throws FileError; the map then names exactly what
-  // the image holds (the caller may save it).
-  ImageRunResult Run();
+  // The map is saved at least every saveIntervalMs while it changes, and at
+  // the end (also after a stop), each time after the image is flushed. The
+  // disc taken out: the session saves the map as it was and asks "Ponów" /
+  // "Anuluj"; on "Ponów" the run goes on from (c) (the file system's sectors
+  // come from the image then). A failure of the image or of a save throws
+  // FileError once the session has saved the map where it could.
+  ImageRunResult Run(RescueSession& session, std::unique_ptr<IFile>& device, IFile& image, RescueMap& map,
+                     IClock& clock, Pacer& pacer);
 
   // The tree of the last file system pass (empty before Listed).
   const DiscTree& Tree() const { return tree_; }
@@ -242,38 +253,43 @@ class DiscImageRun {
   const DiscLayout& Layout() const { return layout_; }
   const ByteAreas& DataAreas() const { return areas_; }
 
+  void Read(IFile& source, IFile& destination, RescueMap& map, RescueSession& session, RescueResult& total) override;
+
  private:
-  class Guard;
-  void Identify();
+  enum class Watch { kNothing, kAnyChange, kNewUntried };
   // Each false when the run ends there (a stop; the chosen files changed,
   // for EnginePass).
-  bool ReadFileSystem(Guard& guard);
-  bool ChosenPasses(Guard& guard);
-  bool EnginePass(Guard& guard, const std::vector<DiscExtent>& within);
+  bool ReadFileSystem(IFile& device, IFile& image, RescueMap& map, RescueSession& session, RescueResult& total);
+  bool ChosenPasses(IFile& device, IFile& image, RescueMap& map, RescueSession& session, RescueResult& total);
+  bool EnginePass(IFile& device, IFile& image, RescueMap& map, RescueSession& session, RescueResult& total,
+                  const std::vector<DiscExtent>& within);
+  // The pass in hand ends when the ticked files change (as `watch_` says).
+  bool ChosenChanged(const RescueMap& map);
   // The tree read again from the image when a sector it could not have is
   // read now (`due`: at once, else when the last reading's cost allows).
   void Relist(bool due);
-  void KeepTo(DiscLayout layout);
+  void KeepTo(DiscLayout layout, RescueMap& map);
   // The parts of `extents` inside the data areas.
   std::vector<DiscExtent> InData(const std::vector<DiscExtent>& extents) const;
-  void Save();
 
-  IFile& device_;
-  IFile& image_;
-  RescueMap& map_;
-  IClock& clock_;
-  Pacer& pacer_;
   IImageView& view_;
   ImageRunOptions options_;
-  ImageRunResult result_;
   DiscTree tree_;
+  bool listed_ = false, started_ = false;
+  int64_t failedBeforeList_ = 0;
   DiscLayout layout_;
   ByteAreas areas_;        // the data areas, in bytes
   bool wholeDisc_ = true;  // they cover the whole disc
   std::vector<int64_t> unread_;  // sectors the listing could not have
   int64_t nextRelistMs_ = 0;
-  bool mapSaved_ = false;
+  bool laidOut_ = false, relisting_ = false;
+  // During Read: what Relist reads the tree again from.
+  IFile* image_ = nullptr;
+  RescueMap* map_ = nullptr;
+  RescueSession* session_ = nullptr;
   std::vector<MapArea> earlierBad_;
+  Watch watch_ = Watch::kNothing;
+  std::vector<DiscExtent> chosen_;  // the answer the pass in hand follows
 };
 
 // ---- files out of the image ----

@@ -341,15 +341,11 @@ int64_t RescuePair(const CopyEnvironment& env, OpenedPair& opened, MapKeeper& ke
     try {
       result = session.Run(opened.src, *opened.dst, map, env.clock, env.pacer, options);
     } catch (const FileError& e) {
-      // The error first, then whatever saving the map runs into (the same
-      // failure is not logged twice).
       logError(e.what());
       logged = true;
-      try {
-        keeper.SaveOrCut(opened.dst.get(), map);
-      } catch (const FileError& saveError) {
-        if (std::string(saveError.what()) != e.what()) logError(saveError.what());
-      }
+      // The session saved the map after the failure; a failing save is
+      // logged (the same failure not twice).
+      if (!session.SaveFailure().empty() && session.SaveFailure() != e.what()) logError(session.SaveFailure());
       throw;
     }
     file.partialReads = result.partialReads;

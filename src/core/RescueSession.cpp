@@ -1,5 +1,7 @@
 #include "core/RescueSession.h"
 
+#include <algorithm>
+#include <exception>
 #include <utility>
 
 namespace sk {
@@ -45,16 +47,65 @@ bool MapKeeper::Finish(IFile* destination, const RescueMap& map) {
 RescueSession::RescueSession(IRescueWindow& window, MapKeeper& keeper, IFileSystem& sourceFiles, std::string sourcePath)
     : window_(window), keeper_(keeper), sourceFiles_(sourceFiles), sourcePath_(std::move(sourcePath)) {}
 
+void EngineOrder::Read(IFile& source, IFile& destination, RescueMap& map, RescueSession& session,
+                       RescueResult& total) {
+  RescueEngine engine(source, destination, map, session.RunClock(), session.RunPacer(), session, options_);
+  RescueResult part;
+  bool gone = false;
+  try {
+    part = engine.Run();
+  } catch (const MediumGone&) {
+    part = engine.Result();
+    gone = true;
+  }
+  total.reads += part.reads;
+  total.failedReads += part.failedReads;
+  total.stopped = part.stopped;
+  total.narrowingLeft = part.narrowingLeft;
+  total.partialReads = options_.partialReads = engine.Partial();
+  if (!gone) return;
+  // The next round goes on from the map on the disk, and tries no sector
+  // found bad earlier a third time.
+  options_.mapOnDisk = true;
+  options_.earlierBad = engine.EarlierBadLeft();
+  throw MediumGone();
+}
+
 RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destination, RescueMap& map, IClock& clock,
                                 Pacer& pacer, RescueOptions options) {
+  EngineOrder order(std::move(options));
+  return Run(order, source, destination, map, clock, pacer);
+}
+
+void RescueSession::DropClaimsBeyond(IFile& destination, RescueMap& map) {
+  const int64_t held = destination.Size();
+  if (held >= map.Size()) return;
+  bool claimedBeyond = false;
+  for (auto a = map.NextArea(held, kFinished); a; a = map.NextArea(a->end(), kFinished)) {
+    const int64_t from = std::max(a->pos, held);
+    map.Set(from, a->end() - from, kNonTried);
+    claimedBeyond = true;
+  }
+  // Kept as it was, a failing save later would leave the map naming as read
+  // the zeros the rescue puts there.
+  if (claimedBeyond) keeper_.Save(map);
+}
+
+RescueResult RescueSession::Run(ReadingOrder& order, std::unique_ptr<IFile>& source, IFile& destination,
+                                RescueMap& map, IClock& clock, Pacer& pacer) {
   map_ = &map;
+  destination_ = &destination;
+  clock_ = &clock;
+  pacer_ = &pacer;
+  lastSaveMs_ = clock.Milliseconds();
+  changed_ = stopAsked_ = false;
+  saveFailure_.clear();
   // A refresh still waiting for a call when the rescue ends is not made:
   // the end shows the window anyway.
   struct DropRefresh {
     IFileSystem& files;
     ~DropRefresh() { files.Alongside({}); }
   } dropRefresh{sourceFiles_};
-  window_.ShowRescueMap(keeper_.Path(), map, true);
   RescueResult total;
   // Not going on (Anuluj, or a stop before the question): as after a stop,
   // the destination at its full length.
@@ -64,43 +115,57 @@ RescueResult RescueSession::Run(std::unique_ptr<IFile>& source, IFile& destinati
     total.cancelled = answer == MediumAnswer::kCancel;
   };
   try {
+    if (keeper_.OnDisk()) DropClaimsBeyond(destination, map);
+    window_.ShowRescueMap(keeper_.Path(), map, true);
     // A source opened again (round two of a run) may be another disc's file.
-    const MediumAnswer first =
-        SameSource(*source, map) ? MediumAnswer::kRetry : AwaitMedium(source, map, MediumQuestion::kOtherDisc);
+    const bool same = sourceChecked_ || SameSource(*source, map);
+    sourceChecked_ = false;
+    const MediumAnswer first = same ? MediumAnswer::kRetry : AwaitMedium(source, map, MediumQuestion::kOtherDisc);
     if (first != MediumAnswer::kRetry) end(first);
     for (bool more = first == MediumAnswer::kRetry; more;) {
-      RescueEngine engine(*source, destination, map, clock, pacer, *this, options);
-      RescueResult part;
-      bool gone = false;
       try {
-        part = engine.Run();
+        order.Read(*source, destination, map, *this, total);
+        break;
       } catch (const MediumGone&) {
-        part = engine.Result();
-        gone = true;
       }
-      total.reads += part.reads;
-      total.failedReads += part.failedReads;
-      total.stopped = part.stopped;
-      total.narrowingLeft = part.narrowingLeft;
-      total.partialReads = options.partialReads = engine.Partial();
-      more = gone;
-      if (!gone) break;
       keeper_.SaveOrCut(&destination, map);
-      options.mapOnDisk = true;
-      options.earlierBad = engine.EarlierBadLeft();
       window_.MediumGone();
       const MediumAnswer answer = AwaitMedium(source, map, MediumQuestion::kGone);
       if (answer != MediumAnswer::kRetry) {
         end(answer);
-        break;
+        more = false;
       }
     }
-  } catch (...) {
+  } catch (const std::exception&) {
+    // The map names exactly what the destination holds: saved where there
+    // is room (a map saved earlier stays true: bytes are only ever added).
+    try {
+      keeper_.SaveOrCut(&destination, map);
+    } catch (const std::exception& e) {
+      saveFailure_ = e.what();
+    }
     window_.ShowRescueMap(keeper_.Path(), map, false);
     throw;
   }
   window_.ShowRescueMap(keeper_.Path(), map, false);
   return total;
+}
+
+void RescueSession::SaveNow(const RescueMap& map) {
+  // What the map calls read must be on the disk before the map says so.
+  if (destination_) destination_->Flush();
+  SaveMap(map);
+}
+
+void RescueSession::SaveMap(const RescueMap& map) {
+  keeper_.Save(map);
+  changed_ = false;
+  if (clock_) lastSaveMs_ = clock_->Milliseconds();
+}
+
+bool RescueSession::StopRequested() {
+  if (window_.StopRequested()) return stopAsked_ = true;
+  return endPass_ && endPass_();
 }
 
 MediumAnswer AwaitMedium(IFileSystem& files, const std::string& path, const RescueMap& map, MediumQuestion question,
@@ -153,6 +218,7 @@ MediumAnswer RescueSession::AwaitMedium(std::unique_ptr<IFile>& source, const Re
 
 void RescueSession::Advanced(const RescueMap& map) {
   map_ = &map;
+  changed_ = true;
   window_.Progress(map);
 }
 
@@ -163,6 +229,17 @@ void RescueSession::Refresh() {
     if (map_) window_.ShowRescueMap(keeper_.Path(), *map_, true);
     window_.Show();
   });
+  if (pacedSaveMs_ <= 0 || !changed_ || !map_ || !clock_ || !keeper_.OnDisk()) return;
+  if (clock_->Milliseconds() - lastSaveMs_ >= pacedSaveMs_) SaveNow(*map_);
+}
+
+std::optional<RescueMap> LoadEarlierMap(IFileSystem& files, const std::string& path) {
+  switch (InspectMapPath(files, path)) {
+    case MapSlot::kFree: return std::nullopt;
+    case MapSlot::kForeign: throw ForeignMapFile();
+    case MapSlot::kMap: break;
+  }
+  return LoadMapFile(files, path);
 }
 
 }  // namespace sk

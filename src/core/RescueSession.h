@@ -1,11 +1,14 @@
-// What the copy run and "Resumak" share when they rescue a file: the rescue
-// engine's view on the run's window, and the one policy for the file's read
-// map (where it may be written, what is saved after a failure, whether it is
-// kept or deleted at the end).
+// What every run that rescues shares (the copy run, "Resumak", the image of a
+// disc): the rescue session that drives the run's order of reading and is the
+// engine's view on the run's window, and the one policy for the read map
+// (where it may be written, what is saved after a failure, whether it is kept
+// or deleted at the end).
 #pragma once
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "core/Clock.h"
 #include "core/FileApi.h"
@@ -15,8 +18,8 @@
 
 namespace sk {
 
-// A run's window as a rescue sees it. The copy run and "Resumak" each give
-// one that keeps their own status model.
+// A run's window as a rescue sees it. The copy run, "Resumak" and the image
+// window each give one that keeps their own status model.
 class IRescueWindow {
  public:
   virtual ~IRescueWindow() = default;
@@ -91,47 +94,126 @@ class MapKeeper {
   bool onDisk_;
 };
 
-// The rescue engine's view on a run's window: the progress and the pacing go
-// to the window, the map window is shown the map when the rescue begins, at
-// every paced refresh and once when it ends, the map is saved through the
-// keeper, and a medium taken out is waited for.
+class RescueSession;
+
+// The order in which a run reads its source, driven by a RescueSession: one
+// rescue engine over a file's map (the copy run, "Resumak"), or the disc
+// image run's passes (its file system, the ticked files, the rest).
+class ReadingOrder {
+ public:
+  virtual ~ReadingOrder() = default;
+  // Reads from `source` into `destination`, marking `map`, with `session` as
+  // the engine's view (progress, pacing, stops, saves, the medium), until
+  // done or a stop. Adds the reads made to `total` (also when it throws) and
+  // sets its stopped, narrowingLeft and partialReads. Throws MediumGone when
+  // the medium went away (the map as it was before that read): it is called
+  // again over the same map once the medium is back, and goes on from there.
+  virtual void Read(IFile& source, IFile& destination, RescueMap& map, RescueSession& session,
+                    RescueResult& total) = 0;
+};
+
+// The copy run's and "Resumak"'s order: one rescue engine over the map; a
+// round after the medium came back goes on with what the engine before it
+// found out (the medium's sectors, the sectors found bad still to retry).
+class EngineOrder : public ReadingOrder {
+ public:
+  explicit EngineOrder(RescueOptions options) : options_(std::move(options)) {}
+  void Read(IFile& source, IFile& destination, RescueMap& map, RescueSession& session, RescueResult& total) override;
+
+ private:
+  RescueOptions options_;
+};
+
+// One rescue session drives every run that reads through the rescue engine
+// (a copy run's file, a "Resumak" pair, the image of a disc): the engine's
+// view on the run's window (progress and pacing to the window, the map window
+// shown the map when the rescue begins, at every paced refresh and once when
+// it ends), the map's saves through the keeper, a medium taken out waited
+// for, and the map saved after a failure.
 class RescueSession : public IRescueView {
  public:
   // `sourceFiles` opened the source `sourcePath` (and opens it again when the
   // medium is back).
   RescueSession(IRescueWindow& window, MapKeeper& keeper, IFileSystem& sourceFiles, std::string sourcePath);
 
-  // Runs the rescue engine over `map` (see RescueEngine::Run). When the
-  // medium goes away, the destination and the map go to the disk as they
-  // are, the window says so and asks: on "Ponów" the source is opened anew
-  // (asked again while it cannot be opened, is not there or is not the file
-  // the map was made of) and the rescue goes on from the map, the sectors
-  // it already tried once more not tried again; on "Anuluj" it ends as
+  // Runs `order` over `map`. A map this rescue keeps on the disk already (a
+  // run going on from it) is first made true of the destination: what it
+  // names read beyond a destination cut short since is not there, is read
+  // again, and the map on the disk says so before anything is written. When
+  // the medium goes away, the destination and the map go to the disk as
+  // they are, the window says so and asks: on "Ponów" the source is opened
+  // anew (asked again while it cannot be opened, is not there or is not the
+  // file the map was made of) and the order goes on; on "Anuluj" it ends as
   // after a stop, with `cancelled` set and the destination at its full
   // length. A stop or a close asked for before the question is due ends it
   // as a stop, without the question. A source that is not the file the map
   // was made of (another disc with a file of that name) is asked about
-  // before anything is read. Throws FileError (the map's save after the
-  // medium went away included).
+  // before anything is read. On a failure the destination and the map that
+  // names its bytes are saved as MapKeeper::SaveOrCut saves them (a failure
+  // of that save is kept in SaveFailure()), then the failure is thrown
+  // (the map's save after the medium went away included).
+  RescueResult Run(ReadingOrder& order, std::unique_ptr<IFile>& source, IFile& destination, RescueMap& map,
+                   IClock& clock, Pacer& pacer);
+  // Runs one rescue engine over `map` (an EngineOrder).
   RescueResult Run(std::unique_ptr<IFile>& source, IFile& destination, RescueMap& map, IClock& clock, Pacer& pacer,
                    RescueOptions options);
+
+  // The map also saved at paced refreshes, at least every `ms` while it
+  // changes and a map of this rescue is on the disk, however often the
+  // order's passes begin anew (the engine's own saves count).
+  void SavePaced(int ms) { pacedSaveMs_ = ms; }
+  // The destination flushed, then the map saved (a whole map on the disk).
+  // Throws FileError.
+  void SaveNow(const RescueMap& map);
+  // An order's own reason to end the pass in hand as a stop ends it (the
+  // image run's ticked files changed); asked after the window's stop.
+  void EndPassWhen(std::function<bool()> ask) { endPass_ = std::move(ask); }
+  // The source in hand was checked against the map already (by the order's
+  // own refusal): the next Run does not read it again for that.
+  void SourceChecked() { sourceChecked_ = true; }
+  // Whether the window asked to stop (not only the order's reason).
+  bool StopAsked() const { return stopAsked_; }
+  // The text of a failing save after a failure; empty when it was saved.
+  const std::string& SaveFailure() const { return saveFailure_; }
+  // The run's clock and pacer (during Run).
+  IClock& RunClock() { return *clock_; }
+  Pacer& RunPacer() { return *pacer_; }
+  const MapKeeper& Keeper() const { return keeper_; }
 
   void Advanced(const RescueMap& map) override;
   void Pump() override { window_.Pump(); }
   void Refresh() override;
-  bool StopRequested() override { return window_.StopRequested(); }
-  void SaveMap(const RescueMap& map) override { keeper_.Save(map); }
+  bool StopRequested() override;
+  void SaveMap(const RescueMap& map) override;
   bool SourcePresent() override { return sourceFiles_.Present(sourcePath_); }
   void Together(const std::function<void()>& calls) override { sourceFiles_.Together(calls); }
 
  private:
   MediumAnswer AwaitMedium(std::unique_ptr<IFile>& source, const RescueMap& map, MediumQuestion question);
+  void DropClaimsBeyond(IFile& destination, RescueMap& map);
 
   IRescueWindow& window_;
   MapKeeper& keeper_;
   IFileSystem& sourceFiles_;
   std::string sourcePath_;
   const RescueMap* map_ = nullptr;
+  IFile* destination_ = nullptr;
+  IClock* clock_ = nullptr;
+  Pacer* pacer_ = nullptr;
+  int pacedSaveMs_ = 0;
+  int64_t lastSaveMs_ = 0;
+  bool changed_ = false, stopAsked_ = false, sourceChecked_ = false;
+  std::function<bool()> endPass_;
+  std::string saveFailure_;
 };
+
+// The map an earlier rescue left at `path`: none when nothing is there.
+// Throws ForeignMapFile when a file there is not a map (or cannot be read,
+// or is far too large for one): a file of the user's, left alone.
+class ForeignMapFile : public FileError {
+ public:
+  ForeignMapFile() : FileError("not a read map") {}
+};
+std::optional<RescueMap> LoadEarlierMap(IFileSystem& files, const std::string& path);
 
 }  // namespace sk

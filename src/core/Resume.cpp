@@ -27,13 +27,11 @@ void CloseAfterFailure(IFile* file, std::vector<std::string>& errors) {
 // map (or cannot be read, or is far too large for one) cannot describe the
 // source either: the pair is refused and that file left alone.
 std::optional<RescueMap> FindMap(IFileSystem& files, const std::string& destinationPath) {
-  const std::string path = MapPathFor(destinationPath);
-  switch (InspectMapPath(files, path)) {
-    case MapSlot::kFree: return std::nullopt;
-    case MapSlot::kForeign: throw FileError(kMapMismatchText);
-    case MapSlot::kMap: break;
+  try {
+    return LoadEarlierMap(files, MapPathFor(destinationPath));
+  } catch (const ForeignMapFile&) {
+    throw FileError(kMapMismatchText);
   }
-  return LoadMapFile(files, path);
 }
 
 // The status shows what the map still misses.
@@ -169,29 +167,16 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   }
   if (map.source && !BlockMatches(*source, *map.source)) throw FileError(kMapMismatchText);
   destination = rescueFiles.Open(destinationPath, OpenMode::WriteExisting);
-  // What the map names as read beyond the destination's end (a destination
-  // cut short since) is not there: it is read again, and the map on disk
-  // says so before anything is written (kept as it was, a failing save later
-  // would leave it naming as read the zeros the rescue puts there).
+  // What the map names read beyond a destination cut short since is read
+  // again (the session makes the map true of the destination first).
   MapKeeper keeper(files_, MapPathFor(destinationPath), true);
-  const int64_t held = destination->Size();
-  if (held < map.Size()) {
-    bool claimedBeyond = false;
-    for (const MapArea& area : map.Areas()) {
-      if (area.status != kFinished || area.end() <= held) continue;
-      const int64_t from = std::max(area.pos, held);
-      map.Set(from, area.end() - from, kNonTried);
-      claimedBeyond = true;
-    }
-    if (claimedBeyond) keeper.Save(map);
-  }
   status_.currentFile = FileNamePart(sourcePath);
   status_.progressMax = map.Size();
   ShowMap(status_, map);
 
-  // On a failure the map is saved as it is: it names exactly what the
-  // destination holds, once that is on the disk (a destination that cannot
-  // be flushed keeps the map saved last, which names less).
+  // After a failure to close, the map is saved as it is: it names exactly
+  // what the destination holds, once that is on the disk (a destination that
+  // cannot be flushed keeps the map saved last, which names less).
   auto saveAfterFailure = [&] {
     try {
       keeper.SaveOrCut(destination.get(), map);
@@ -211,7 +196,8 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   try {
     result = session.Run(source, *destination, map, clock_, pacer_, options);
   } catch (...) {
-    saveAfterFailure();
+    // The session saved the map as it is.
+    if (!session.SaveFailure().empty()) closeErrors_.push_back(session.SaveFailure());
     throw;
   }
   // The medium went away and was not put back: the run ends as after "Zatrzymaj".

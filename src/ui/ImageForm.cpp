@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <numeric>
+#include <optional>
 
 #include "core/Formats.h"
 #include "core/RescueSession.h"
@@ -464,27 +465,23 @@ void TForm5::Button2Click() {
 
 void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   const std::string mapPath = MapPathFor(image);
-  const MapSlot slot = InspectMapPath(files_, mapPath);
-  if (slot == MapSlot::kForeign) {
+  std::optional<RescueMap> earlier;
+  try {
+    earlier = LoadEarlierMap(files_, mapPath);
+  } catch (const ForeignMapFile&) {
     Box("Plik " + mapPath + " nie jest mapą odczytu.");
     return;
-  }
-  RescueMap map;
-  if (slot == MapSlot::kMap) {
-    try {
-      map = LoadMapFile(files_, mapPath);
-    } catch (const std::exception& e) {
-      Box(e.what());
-      return;
-    }
+  } catch (const std::exception& e) {
+    Box(e.what());
+    return;
   }
   if (runHook_ && !runHook_(true)) return;
+  const bool continuing = earlier.has_value();
   devicePath_ = drive.DevicePath();
   imagePath_ = image;
   mapPath_ = mapPath;
-  mapOnDisk_ = slot == MapSlot::kMap;
-  map_ = std::move(map);
-  if (!mapOnDisk_) {
+  map_ = continuing ? std::move(*earlier) : RescueMap();
+  if (!continuing) {
     // A new image: nothing listed until its file system is read. Going on,
     // the list and its ticks stay (the ticked files are read first again).
     hasTree_ = false;
@@ -501,52 +498,27 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   SetRunning(true);
   SetText("Label12", "");
   Log("Rozpoczynanie obrazu płyty " + drive.Caption(), ekInfo);
-  if (mapOnDisk_) Log("Wczytano mapę odczytu " + FileNamePart(mapPath_), ekInfo);
+  if (continuing) Log("Wczytano mapę odczytu " + FileNamePart(mapPath_), ekInfo);
 
-  bool continuing = mapOnDisk_, stopped = false, failed = false, mismatch = false;
+  bool stopped = false, failed = false, mismatch = false;
   std::unique_ptr<IFile> device, out;
   pacer_.Restart();
-  for (;;) {
-    try {
-      if (!device) device = worker_.Open(devicePath_, OpenMode::ReadShared);
-      if (!out) out = worker_.Open(imagePath_, continuing ? OpenMode::ReadWriteExisting : OpenMode::CreateReadWrite);
-      DiscImageRun run(*device, *out, map_, *clock_, pacer_, *this,
-                       {.continuing = continuing});
-      if (rescueMapHook_ && map_.Size() > 0) rescueMapHook_(mapPath_, map_, true);
-      stopped = run.Run().stopped;
-      break;
-    } catch (const ImageMismatch&) {
-      mismatch = true;
-      break;
-    } catch (const MediumGone&) {
-      // The disc went away: asked until it is back (the same disc) or the
-      // user gives up; a stop asked for meanwhile ends the run without the
-      // question.
-      device.reset();
-      continuing = true;
-      const MediumAnswer answer = AwaitMedium(
-          worker_, devicePath_, map_, MediumQuestion::kGone, [this] { return stopRequested_; },
-          [this](MediumQuestion q) { return AskRetry ? AskRetry() : AskMediumRetry(hwnd_, q); }, device);
-      if (answer != MediumAnswer::kRetry) {
-        stopped = true;
-        break;
-      }
-    } catch (const std::exception& e) {
-      // Also what is no file's failure ends the run here: the window is
-      // never left locked.
-      Log("Błąd: " + std::string(e.what()), ekError);
-      failed = true;
-      // The map names what the image holds: saved where there is room (a
-      // map saved earlier stays true: the image only gains bytes).
-      if (map_.Size() > 0 && out) {
-        try {
-          out->Flush();
-          SaveMap(map_);
-        } catch (const std::exception&) {
-        }
-      }
-      break;
-    }
+  try {
+    device = worker_.Open(devicePath_, OpenMode::ReadShared);
+    out = worker_.Open(imagePath_, continuing ? OpenMode::ReadWriteExisting : OpenMode::CreateReadWrite);
+    // The wait for the disc, the map's saves and the save after a failure
+    // are the rescue session's, as in a copy run.
+    MapKeeper keeper(worker_, mapPath_, continuing);
+    RescueSession session(*this, keeper, worker_, devicePath_);
+    DiscImageRun run(*this, {.continuing = continuing});
+    stopped = run.Run(session, device, *out, map_, *clock_, pacer_).stopped;
+  } catch (const ImageMismatch&) {
+    mismatch = true;
+  } catch (const std::exception& e) {
+    // Also what is no file's failure ends the run here: the window is
+    // never left locked.
+    Log("Błąd: " + std::string(e.what()), ekError);
+    failed = true;
   }
   try {
     device.reset();
@@ -559,7 +531,6 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   ShowStatus();
   ShowTotals();
   InvalidateRect(Control("ListView1"), nullptr, FALSE);
-  if (rescueMapHook_ && map_.Size() > 0 && !mismatch) rescueMapHook_(mapPath_, map_, false);
   const std::string separator = win::DecimalSeparator();
   std::string end;
   if (mismatch) {
@@ -584,22 +555,25 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   if (mismatch) Box(kImageMismatchText, MB_OK | MB_ICONWARNING);
 }
 
-void TForm5::Advanced(const RescueMap&) {}
-
 void TForm5::Pump() { PumpMessages(); }
 
-void TForm5::Refresh() {
-  // While the next block's read waits (a failing read takes long): the
+void TForm5::Show() {
+  // Made while the next block's read waits (a failing read takes long): the
   // window shows the status as it is at that moment.
-  worker_.Alongside([this] {
-    ShowStatus();
-    ShowTotals();
-    InvalidateRect(Control("ListView1"), nullptr, FALSE);
-    if (rescueMapHook_) rescueMapHook_(mapPath_, map_, true);
-    UpdateWindow(hwnd_);
-    if (RefreshHook) RefreshHook();
-  });
+  ShowStatus();
+  ShowTotals();
+  InvalidateRect(Control("ListView1"), nullptr, FALSE);
+  UpdateWindow(hwnd_);
+  if (RefreshHook) RefreshHook();
   pacer_.RefreshMade();
+}
+
+void TForm5::ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) {
+  if (rescueMapHook_ && map.Size() > 0) rescueMapHook_(mapPath, map, live);
+}
+
+bool TForm5::AskMediumRetry(MediumQuestion question) {
+  return AskRetry ? AskRetry() : ui::AskMediumRetry(hwnd_, question);
 }
 
 void TForm5::ShowStatus() {
@@ -623,17 +597,9 @@ void TForm5::WhileWaiting() {
   waitPacer_.RefreshMade();
 }
 
-void TForm5::SaveMap(const RescueMap& map) {
-  MapKeeper keeper(worker_, mapPath_, mapOnDisk_);
-  keeper.Save(map);
-  mapOnDisk_ = true;
-}
-
 std::string TForm5::DescribeOwners(const std::string& mapPath, int64_t pos, int64_t end) const {
   if (!owners_ || mapPath_.empty() || win::UpperCase(mapPath) != win::UpperCase(mapPath_)) return {};
   return owners_->Describe(pos, end);
 }
-
-bool TForm5::SourcePresent() { return worker_.Present(devicePath_); }
 
 }  // namespace sk::ui

@@ -90,14 +90,13 @@ class TForm5 : public Window, public IImageView {
   // (tests act from them).
   std::function<void()> RefreshHook, ListedHook;
 
-  // ---- the view of a run ----
-  void Advanced(const RescueMap& map) override;
+  // ---- the window of a run, as the rescue session sees it ----
+  void Progress(const RescueMap&) override {}
   void Pump() override;
-  void Refresh() override;
+  void Show() override;
   bool StopRequested() override { return stopRequested_; }
-  void SaveMap(const RescueMap& map) override;
-  bool SourcePresent() override;
-  void Together(const std::function<void()>& calls) override { worker_.Together(calls); }
+  void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override;
+  bool AskMediumRetry(MediumQuestion question) override;
   void Listed(const DiscTree& tree) override;
   std::vector<DiscExtent> Chosen() override { return chosen_; }
 
@@ -127,7 +126,6 @@ class TForm5 : public Window, public IImageView {
 
   std::vector<win::DiscDrive> drives_;
   std::string devicePath_, imagePath_, mapPath_;
-  bool mapOnDisk_ = false;
   RescueMap map_;
   DiscTree tree_;
   bool hasTree_ = false;

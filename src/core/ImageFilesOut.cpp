@@ -1,0 +1,110 @@
+// Files written out of the image, each with its own read map, under names
+// Windows takes.
+#include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/CopyRun.h"
+#include "core/DiscImage.h"
+#include "core/ImageExtents.h"
+
+namespace sk {
+namespace {
+
+// A name Windows can take: control characters and <>:"/\|?* as '_', trailing
+// dots and spaces dropped, the device names (CON, NUL, COM1...) and names
+// left empty ("." and ".." among them) with '_' added.
+std::string SafeName(const std::string& name) {
+  std::string s;
+  for (const char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    s += u < 0x20 || u == 0x7F || std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos ? '_' : c;
+  }
+  while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
+  std::string stem = s.substr(0, s.find('.'));
+  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
+                                         "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
+                                         "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+  const bool device = std::any_of(std::begin(kDevices), std::end(kDevices), [&](const char* d) { return stem == d; });
+  return s.empty() || device ? s + "_" : s;
+}
+
+std::string LowerAscii(const std::string& text) {
+  std::string s = text;
+  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return s;
+}
+
+}  // namespace
+
+RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& imageMap, IFile& out) {
+  const int64_t size = std::max<int64_t>(0, entry.size);
+  RescueMap map(size, kNonTried);
+  if (out.Size() > 0) out.SetSize(0);
+  std::vector<unsigned char> buffer(64 * 1024);
+  int64_t at = 0;  // where the extent in hand begins in the file
+  for (const DiscExtent& x : entry.extents) {
+    if (at >= size) break;
+    const int64_t length = std::min(std::max<int64_t>(0, x.size), size - at);
+    if (x.pos == DiscExtent::kZeros) {
+      map.Set(at, length, kFinished);
+    } else if (x.pos == DiscExtent::kUnknown) {
+      map.Set(at, length, kNonTried);  // zeros, not read
+    } else if (x.pos < 0) {
+      map.Set(at, length, kBadSector);
+    } else {
+      image::EachStatus(imageMap, x.pos, x.pos + length, [&](int64_t p, int64_t e, char status) {
+        map.Set(at + p - x.pos, e - p, status);
+        if (status != kFinished) return;
+        for (int64_t q = p; q < e;) {
+          const size_t want = static_cast<size_t>(std::min<int64_t>(e - q, static_cast<int64_t>(buffer.size())));
+          image.Seek(q);
+          const size_t got = image.Read(buffer.data(), want);
+          if (got == 0) throw FileError("Read beyond end of file", 38);
+          out.Seek(at + q - x.pos);
+          if (out.Write(buffer.data(), got) != got) throw DiskFullError();
+          q += static_cast<int64_t>(got);
+        }
+      });
+    }
+    at += length;
+  }
+  // Extents that give fewer bytes than the file's size: the rest is nowhere.
+  if (at < size) map.Set(at, size - at, kBadSector);
+  if (out.Size() != size) out.SetSize(size);
+  return map;
+}
+
+std::string VolumeFolderName(const std::string& label) { return label.empty() ? "Płyta" : SafeName(label); }
+
+ExtractNames::ExtractNames(std::string root, std::function<std::string(const std::string&)> nameKey)
+    : root_(std::move(root)), nameKey_(nameKey ? std::move(nameKey) : LowerAscii) {}
+
+bool ExtractNames::Taken(const std::string& path) const {
+  return given_.count(nameKey_(path)) != 0 || given_.count(nameKey_(MapPathFor(path))) != 0;
+}
+
+std::string ExtractNames::PathFor(const std::string& entryPath) {
+  // Each part of the disc's path made a name Windows takes; none climbs out
+  // of the root.
+  std::string path = root_;
+  size_t from = entryPath.empty() || entryPath[0] != '\\' ? 0 : 1;
+  for (;;) {
+    const size_t slash = entryPath.find('\\', from);
+    path += "\\" + SafeName(entryPath.substr(from, slash == std::string::npos ? std::string::npos : slash - from));
+    if (slash == std::string::npos) break;
+    from = slash + 1;
+  }
+  if (Taken(path)) {
+    const std::string first = path;
+    for (int n = 2; Taken(path = NumberedName(first, n)); ++n) {
+    }
+  }
+  given_.insert(nameKey_(path));
+  given_.insert(nameKey_(MapPathFor(path)));
+  return path;
+}
+
+}  // namespace sk
