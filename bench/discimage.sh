@@ -16,6 +16,16 @@
 #   scattered   40 single bad sectors in file data
 #   long        a 2 MiB scratch in file data
 #   ticked      the scattered damage, three files ticked (one of them hit)
+#   sessions    the disc as the first session of a two-session CD-R: the
+#               standard gap of 11,400 sectors (unreadable) after it, then a
+#               second session (genisoimage -C/-M, one folder more); the
+#               scattered damage in the first; the layout found on the disc
+#               (no table of contents, as under Wine)
+#   cdextra     a CD-Extra: 4,500 sectors of audio (one minute; unreadable,
+#               as cooked reads of audio are), the gap, then a data session;
+#               no table of contents: the layout cannot be found on the disc
+#               (no file system at its start), and the whole disc is read
+#   cdextra-toc the same with the table of contents a drive gives (toc=)
 # For each case, `ddrescue -b 2048` on the image file, then the image run
 # (bench/discimage_bench.cpp under Wine, the image file opened as the drive),
 # then a bare loop of 64 KiB reads of the same file in the same process. One
@@ -27,7 +37,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SEKTORIAN_BUILD:-$root/build}
-cases=${*:-healthy dirscratch scattered long ticked}
+cases=${*:-healthy dirscratch scattered long ticked sessions cdextra cdextra-toc}
 slow=${SLOW:-0}
 mnt=$build/bench-media
 store=$build/bench-media-store
@@ -81,7 +91,32 @@ name_of() {
     scattered) echo "$common,$scattered,stall=20,id=scattered.iso" ;;
     long) echo "$common,$long,stall=5,id=long.iso" ;;
     ticked) echo "$common,$scattered,stall=20,id=ticked.iso" ;;
+    sessions) echo "size=$(stat -c %s "$store/disc_ms"),from=disc_ms,sector=2048,slow=$slow,$scattered,bad=$size-$(((sectors + 11400) * 2048 - 1)),stall=20,id=sessions.iso" ;;
+    cdextra*) echo "size=$(stat -c %s "$store/disc_extra"),from=disc_extra,sector=2048,slow=$slow,bad=0-$(((audio + 11400) * 2048 - 1)),stall=1,id=$1.iso" ;;
   esac
+}
+
+# Burned discs: a second session after the first one's gap; a CD-Extra.
+sectors=$((size / 2048))
+mkdir -p "$work/more/Dodane"
+printf 'dopisane w drugiej sesji\n' >"$work/more/Dodane/nowy.txt"
+genisoimage -quiet -J -R -V Bench -C 0,$((sectors + 11400)) -M "$store/disc_iso" -o "$work/s2" "$work/more"
+cp "$store/disc_iso" "$store/disc_ms"
+truncate -s $(((sectors + 11400) * 2048)) "$store/disc_ms"
+cat "$work/s2" >>"$store/disc_ms"
+audio=4500
+genisoimage -quiet -J -R -V Extra -C 0,$((audio + 11400)) -o "$work/extra" "$work/more"
+head -c $((audio * 2048)) /dev/urandom >"$store/disc_extra"
+truncate -s $(((audio + 11400) * 2048)) "$store/disc_extra"
+cat "$work/extra" >>"$store/disc_extra"
+extra_toc="toc=0:$audio:1,$((audio + 11400)):$(($(stat -c %s "$work/extra") / 2048)):0"
+# GNU ddrescue kept to the data areas as the image run's domain mapfile keeps it.
+domain() {  # FIRST_DATA_END SECOND_DATA_START DISC_SIZE (bytes; FIRST_DATA_END 0: no first area)
+  {
+    echo "0x0 + 1"
+    [ "$1" -gt 0 ] && printf '0x%x 0x%x +\n' 0 "$1"
+    printf '0x%x 0x%x ?\n0x%x 0x%x +\n' "$1" $(($2 - $1)) "$2" $(($3 - $2))
+  } >"$work/domain"
 }
 
 winpath() { printf 'Z:%s\\' "$(printf '%s' "$1" | tr / '\\')"; }
@@ -90,10 +125,17 @@ for c in $cases; do
   name=$(name_of "$c")
   rm -f "$work/dd.iso" "$work/dd.map"
   : >"$mnt/ctl/fails"
-  ddrescue -q -b 2048 "$mnt/v/$name" "$work/dd.iso" "$work/dd.map" || true
+  dom=
+  case $c in
+    sessions) domain "$size" $(((sectors + 11400) * 2048)) "$(stat -c %s "$store/disc_ms")" && dom="-m $work/domain" ;;
+    cdextra-toc) domain 0 $(((audio + 11400) * 2048)) "$(stat -c %s "$store/disc_extra")" && dom="-m $work/domain" ;;
+  esac
+  # shellcheck disable=SC2086
+  ddrescue -q -b 2048 $dom "$mnt/v/$name" "$work/dd.iso" "$work/dd.map" || true
   g=$(cat "$mnt/ctl/fails")
   extra=
   [ "$c" = ticked ] && extra=$winticked
+  [ "$c" = cdextra-toc ] && extra=$extra_toc
   # shellcheck disable=SC2086
   wine "$build/win32/discimage_bench.exe" "$(winpath "$mnt")" "$(winpath "$work/sk")" "$c" "$name" $extra |
     tr -d '\r' | tee "$work/sk.out" >&2

@@ -2,12 +2,15 @@
 // sectors whole, with a cost per failing read), for bench/discimage.sh which
 // runs GNU ddrescue on the same image and compares.
 //
-//   discimage_bench.exe MOUNT DEST CASE NAME [TICKED...]
+//   discimage_bench.exe MOUNT DEST CASE NAME [toc=START:LENGTH:AUDIO,...] [TICKED...]
 //
 // MOUNT is the fixture's mount as a Windows path ending in '\', DEST a folder
 // (ending in '\') on a real disk for the image and its map, NAME the file of
 // MOUNT\v\ read as the drive (opened as a plain file), TICKED paths on the
-// disc ("\Dokumenty\list.doc") chosen before the rest. Prints one line:
+// disc ("\Dokumenty\list.doc") chosen before the rest; toc= the tracks a
+// drive's table of contents would give (sectors; AUDIO 1 for an audio
+// track, a track per session), else the run finds the layout on the disc as
+// it does where the drive answers none. Prints one line:
 //   "sektorian CASE: time T s, bare B s, failing reads F (fixture F2), before list L, listed N
 //    after T1 s, ticked first yes|no|-, unfinished U"
 // T is the image run's time, B that of a bare loop of 64 KiB reads of the
@@ -124,11 +127,29 @@ int wmain(int argc, wchar_t** argv) {
     View view(drive);
     sk::MapKeeper keeper(files, sk::MapPathFor(imagePath));
     sk::RescueSession session(view, keeper, files, source);
-    for (int i = 5; i < argc; ++i) view.ticked.push_back(sk::win::Narrow(argv[i]));
+    sk::ImageRunOptions options;
+    for (int i = 5; i < argc; ++i) {
+      const std::string arg = sk::win::Narrow(argv[i]);
+      if (arg.rfind("toc=", 0) != 0) {
+        view.ticked.push_back(arg);
+        continue;
+      }
+      sk::DiscLayout layout;
+      layout.fromDrive = true;
+      long long start = 0, length = 0;
+      int audio = 0, n = 0;
+      for (size_t at = 4; at < arg.size() && std::sscanf(arg.c_str() + at, "%lld:%lld:%d", &start, &length, &audio) == 3;) {
+        ++n;
+        layout.tracks.push_back({n, n, start, length, audio != 0});
+        const size_t comma = arg.find(',', at);
+        at = comma == std::string::npos ? arg.size() : comma + 1;
+      }
+      options.layout = layout;
+    }
     sk::RescueMap map;
     Control(mount, "fails");
     const double t0 = view.start = Seconds();
-    sk::DiscImageRun run(view, {});
+    sk::DiscImageRun run(view, options);
     const sk::ImageRunResult result = run.Run(session, device, *image, map, clock, pacer);
     const double seconds = Seconds() - t0;
     const long long fixtureFails = std::atoll(ReadText(mount + "ctl\\fails").c_str());
@@ -166,6 +187,9 @@ int wmain(int argc, wchar_t** argv) {
         name.c_str(), seconds, bareSeconds, static_cast<long long>(result.failedReads), fixtureFails,
         static_cast<long long>(result.failedBeforeList), view.listed, view.listedSeconds, tickedFirst.c_str(),
         static_cast<long long>(map.Unfinished()));
+    const sk::DiscLayout& laid = run.Layout();
+    std::printf("sektorian %s: sessions %d, audio tracks %d, data areas %zu\n", name.c_str(), laid.Sessions(),
+                laid.AudioTracks(), run.DataAreas().size());
   } catch (const std::exception& e) {
     std::printf("sektorian %s: error %s\n", name.c_str(), e.what());
     return 1;

@@ -61,7 +61,37 @@ std::string FileListText(const DiscTree& tree, const RescueMap& map) {
     text += entry.path + '\t' + std::to_string(entry.size) + '\t' + std::to_string(state.unreadable) + '\t' +
             std::to_string(state.notRead) + '\t' + ConditionName(state.condition) + "\r\n";
   }
+  if (const int64_t outside = DamageOutsideFiles(tree, map); outside > 0)
+    text += "(poza plikami)\t0\t" + std::to_string(outside) + "\t0\tUszkodzenie poza plikami\r\n";
   return text;
+}
+
+int64_t DamageOutsideFiles(const DiscTree& tree, const RescueMap& map) {
+  if (map.Total(kBadSector) == 0) return 0;
+  // Everything the disc's files and file system hold, sorted and merged.
+  std::vector<std::pair<int64_t, int64_t>> held;
+  for (const DiscExtent& x : tree.system)
+    if (OnDisc(x)) held.emplace_back(x.pos, EndOf(x));
+  for (const DiscEntry& e : tree.entries)
+    for (const DiscExtent& x : e.extents)
+      if (OnDisc(x)) held.emplace_back(x.pos, EndOf(x));
+  std::sort(held.begin(), held.end());
+  std::vector<std::pair<int64_t, int64_t>> merged;
+  for (const auto& h : held) {
+    if (!merged.empty() && h.first <= merged.back().second)
+      merged.back().second = std::max(merged.back().second, h.second);
+    else
+      merged.push_back(h);
+  }
+  int64_t outside = 0;
+  for (auto a = map.NextArea(0, kBadSector); a; a = map.NextArea(a->end(), kBadSector)) {
+    int64_t covered = 0;
+    auto it = std::partition_point(merged.begin(), merged.end(), [&](const auto& m) { return m.second <= a->pos; });
+    for (; it != merged.end() && it->first < a->end(); ++it)
+      covered += std::min(it->second, a->end()) - std::max(it->first, a->pos);
+    outside += a->size - covered;
+  }
+  return outside;
 }
 
 ConditionTotals TotalsOf(const DiscTree& tree, const RescueMap& map) {
@@ -73,6 +103,7 @@ ConditionTotals TotalsOf(const DiscTree& tree, const RescueMap& map) {
       case FileCondition::kUnread: ++totals.unread; break;
     }
   }
+  totals.outsideFiles = DamageOutsideFiles(tree, map);
   return totals;
 }
 

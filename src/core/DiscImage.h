@@ -53,12 +53,21 @@ EntryState StateOf(const DiscEntry& entry, const RescueMap& map);
 // header "Ścieżka\tRozmiar\tNieczytelne\tNie odczytano\tStan" and one line per
 // entry in the tree's order (sizes as plain numbers of bytes). A tree with no
 // file system known gets one line after the header: "Nie rozpoznano systemu
-// plików".
+// plików". Damage that hits no file (DamageOutsideFiles) gets a line of its
+// own after the entries, apart from them:
+// "(poza plikami)\t0\t<bytes>\t0\tUszkodzenie poza plikami".
 std::string FileListText(const DiscTree& tree, const RescueMap& map);
+
+// The bytes the map names unreadable ('-') that lie in no entry's extents
+// and in none of the file system's own sectors (such as the two run-out
+// sectors a track written at once leaves at its end, which many drives
+// count as the disc's): damage that hits no file.
+int64_t DamageOutsideFiles(const DiscTree& tree, const RescueMap& map);
 
 // The totals of each state, for the window's summary.
 struct ConditionTotals {
   int64_t whole = 0, damaged = 0, unread = 0;  // entries of each state
+  int64_t outsideFiles = 0;                    // DamageOutsideFiles
 };
 ConditionTotals TotalsOf(const DiscTree& tree, const RescueMap& map);
 

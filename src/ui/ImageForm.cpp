@@ -351,6 +351,9 @@ void TForm5::ShowTotals() {
     const ConditionTotals t = TotalsOf(tree_, map_);
     text = "Cały: " + std::to_string(t.whole) + ", Uszkodzony: " + std::to_string(t.damaged) +
            ", Nieodczytany: " + std::to_string(t.unread);
+    // Apart from the files: no file was hit there.
+    if (t.outsideFiles > 0)
+      text += "; poza plikami nieczytelne " + FormatSize(t.outsideFiles, win::DecimalSeparator());
   }
   if (Text("Label11") != text) SetText("Label11", text);
 }
@@ -497,6 +500,8 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   startTime_ = clock_->Now();
   SetRunning(true);
   SetText("Label12", "");
+  dataAreas_.reset();
+  layoutText_.clear();
   Log("Rozpoczynanie obrazu płyty " + drive.Caption(), ekInfo);
   if (continuing) Log("Wczytano mapę odczytu " + FileNamePart(mapPath_), ekInfo);
 
@@ -510,7 +515,9 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
     // are the rescue session's, as in a copy run.
     MapKeeper keeper(worker_, mapPath_, continuing);
     RescueSession session(*this, keeper, worker_, devicePath_);
-    DiscImageRun run(*this, {.continuing = continuing});
+    // The drive's table of contents; none (Wine's image drives, some USB
+    // drives): the run finds the sessions on the disc itself.
+    DiscImageRun run(*this, {.continuing = continuing, .layout = win::ReadDriveLayout(devicePath_)});
     stopped = run.Run(session, device, *out, map_, *clock_, pacer_).stopped;
   } catch (const ImageMismatch&) {
     mismatch = true;
@@ -537,7 +544,8 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
     Log("Błąd: " + std::string(kImageMismatchText), ekError);
     end = kImageMismatchText;
   } else if (!failed) {
-    const int64_t missing = map_.Unfinished();
+    const int64_t missing = dataAreas_ ? TotalsInside(map_, *dataAreas_).NotRead() + map_.Total(kBadSector)
+                                       : map_.Unfinished();
     if (missing > 0) {
       end = "Nie odczytano " + FormatSize(missing, separator) + " płyty" + (stopped ? " (zatrzymano)" : "");
       Log("Błąd: " + end, ekError);
@@ -549,10 +557,33 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
     end = "Obraz płyty przerwany błędem";
   }
   Log("Zakończono obraz płyty", ekInfo);
+  if (!layoutText_.empty() && !mismatch) end += "; " + layoutText_;
   SetText("Label12", end);
   SetRunning(false);
   if (runHook_) runHook_(false);
   if (mismatch) Box(kImageMismatchText, MB_OK | MB_ICONWARNING);
+}
+
+void TForm5::LaidOut(const DiscLayout& layout) {
+  const ByteAreas areas = DataBytes(layout, map_.Size());
+  if (CoversAll(areas, map_.Size())) {
+    dataAreas_.reset();
+  } else {
+    dataAreas_ = areas;
+    // GNU ddrescue going on with this image reads only what the run reads.
+    const std::string domain = DomainMapPathFor(imagePath_);
+    try {
+      worker_.ReplaceContent(domain, DomainMap(areas, map_.Size()).ToText({"Domain mapfile. Created by Sektorian"}));
+      Log("Zapisano obszar danych płyty " + FileNamePart(domain), ekInfo);
+    } catch (const FileError& e) {
+      Log("Błąd: " + std::string(e.what()), ekError);
+    }
+  }
+  layoutText_ = LayoutText(layout);
+  if (!layoutText_.empty()) {
+    Log(layoutText_, ekInfo);
+    SetText("Label12", layoutText_);
+  }
 }
 
 void TForm5::Pump() { PumpMessages(); }
@@ -580,9 +611,11 @@ void TForm5::ShowStatus() {
   const std::string separator = win::DecimalSeparator();
   // None: "brak", as the map window says it.
   auto size = [&](int64_t bytes) { return bytes ? FormatSize(bytes, separator) : std::string("brak"); };
+  // Gaps between sessions and audio tracks are never tried: not counted.
+  const int64_t notTried = dataAreas_ ? TotalsInside(map_, *dataAreas_).NotRead()
+                                      : map_.Total(kNonTried) + map_.Total(kNonTrimmed) + map_.Total(kNonScraped);
   const std::string texts[4] = {
-      size(map_.Total(kFinished)), size(map_.Total(kBadSector)),
-      size(map_.Total(kNonTried) + map_.Total(kNonTrimmed) + map_.Total(kNonScraped)),
+      size(map_.Total(kFinished)), size(map_.Total(kBadSector)), size(notTried),
       FormatElapsed(running_ ? (elapsed_ = ElapsedSeconds(clock_->Now(), startTime_)) : elapsed_)};
   for (int i = 0; i < 4; ++i) {
     if (texts[i] == shown_[i]) continue;

@@ -98,6 +98,12 @@ class TForm5 : public Window, public IImageView {
   void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override;
   bool AskMediumRetry(MediumQuestion question) override;
   void Listed(const DiscTree& tree) override;
+  // The layout: what the disc holds beside its data said in the log and the
+  // status line; with areas not read, the domain mapfile beside the image.
+  void LaidOut(const DiscLayout& layout) override;
+  // What the disc holds beside its data, as the status line says it (empty
+  // for a disc of one session of data).
+  const std::string& LayoutSummary() const { return layoutText_; }
   std::vector<DiscExtent> Chosen() override { return chosen_; }
 
  protected:
@@ -127,6 +133,10 @@ class TForm5 : public Window, public IImageView {
   std::vector<win::DiscDrive> drives_;
   std::string devicePath_, imagePath_, mapPath_;
   RescueMap map_;
+  // The data areas the run reads (none: the whole disc), and what the disc
+  // holds beside them.
+  std::optional<ByteAreas> dataAreas_;
+  std::string layoutText_;
   DiscTree tree_;
   bool hasTree_ = false;
   std::unique_ptr<DiscOwners> owners_;

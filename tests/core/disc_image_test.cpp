@@ -516,15 +516,18 @@ TEST(DiscImage, StatesListOwnersAndFilesOutOfTheImage) {
   map.Set(22 * S, S, kBadSector);
   map.Set(24 * S, 2 * S, kNonTried);
   map.Set(26 * S, S, kNonTrimmed);
+  map.Set(30 * S, 2 * S, kBadSector);  // in no file: apart from the files' damage
   EXPECT_EQ(FileListText(tree, map),
             "Ścieżka\tRozmiar\tNieczytelne\tNie odczytano\tStan\r\n"
             "\\a.txt\t100\t0\t0\tCały\r\n\\b\\c.bin\t11144\t2048\t0\tUszkodzony\r\n"
             "\\b\\d.bin\t4096\t0\t4096\tNieodczytany\r\n\\b\\e.bin\t2048\t0\t2048\tUszkodzony\r\n"
-            "\\f.bin\t2058\t10\t0\tUszkodzony\r\n\\g.bin\t4096\t2048\t0\tUszkodzony\r\n\\Zła\t0\t0\t0\tUszkodzony\r\n");
+            "\\f.bin\t2058\t10\t0\tUszkodzony\r\n\\g.bin\t4096\t2048\t0\tUszkodzony\r\n\\Zła\t0\t0\t0\tUszkodzony\r\n"
+            "(poza plikami)\t0\t4096\t0\tUszkodzenie poza plikami\r\n");
   EXPECT_EQ(FileListText(DiscTree{}, map),
             "Ścieżka\tRozmiar\tNieczytelne\tNie odczytano\tStan\r\nNie rozpoznano systemu plików\r\n");
   const ConditionTotals totals = TotalsOf(tree, map);
   EXPECT_EQ(totals.whole + totals.damaged * 10 + totals.unread * 100, 1 + 50 + 100);
+  EXPECT_EQ(totals.outsideFiles, 2 * S);
 
   const DiscOwners owners(tree);
   const std::pair<std::pair<int64_t, int64_t>, const char*> cells[] = {

@@ -234,6 +234,65 @@ TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
   EXPECT_FALSE(reads_.empty());
 }
 
+// A CD-R of two sessions as Windows XP leaves it (genisoimage -C/-M, the
+// second session after the standard gap of 11,400 sectors), the gap failing
+// as a drive's reads of it fail. Wine's drive answers no table of contents:
+// the sessions are found on the disc. The gap is never read nor called
+// unreadable; the newest session is the list, the file it replaced kept
+// under "Poprzednie sesje"; the domain mapfile names the data areas.
+TEST_F(DiscImageOnMedia, ATwoSessionDiscIsImagedWithoutItsGap) {
+  const std::string w = std::string(std::getenv("SEKTORIAN_MEDIA")) + "/w/";
+  for (const char* folder : {"ms1", "ms2"}) CreateDirectoryW(win::Widen(media_.Disk() + folder).c_str(), nullptr);
+  test::WriteFile(media_.Disk() + "ms1\\stary.txt", test::Pattern(30000, 61));
+  test::WriteFile(media_.Disk() + "ms1\\zmieniony.txt", test::Pattern(20000, 62));
+  test::WriteFile(media_.Disk() + "ms2\\nowy.txt", test::Pattern(40000, 63));
+  test::WriteFile(media_.Disk() + "ms2\\zmieniony.txt", test::Pattern(25000, 64));
+  const std::string iso = "genisoimage -quiet -R -J -V SESJE -input-charset utf-8 ";
+  ASSERT_EQ(media_.RunUnix("cd " + w + " && " + iso + "-o ms_a ms1 && n=$(($(stat -c%s ms_a) / 2048)) && " + iso +
+                           "-C 0,$((n + 11400)) -M ms_a -o ms_b ms2 && cp ms_a ms_disc && truncate -s $(((n + 11400) * "
+                           "2048)) ms_disc && cat ms_b >> ms_disc && echo $n > ms_n"),
+            0);
+  const int64_t first = std::atoll(test::ReadFile(media_.Disk() + "ms_n").c_str());
+  const std::string disc = test::ReadFile(media_.Disk() + "ms_disc");
+  const int64_t gapFrom = first * kSector, gapTo = (first + 11400) * kSector;
+  ASSERT_GT(static_cast<int64_t>(disc.size()), gapTo);
+  test::VirtualFile v{.size = disc.size(), .sector = kSector, .id = "ms", .from = "ms_disc", .ext = ".iso"};
+  v.Bad(static_cast<uint64_t>(gapFrom), static_cast<uint64_t>(gapTo - 1));
+  ASSERT_TRUE(drive_.Insert(v));
+  TForm5& window = Window();
+  const std::string image = media_.Disk() + "sesje.iso";
+  window.SetText("Edit1", image);
+  reads_.clear();
+  window.Button2Click();
+  ASSERT_FALSE(window.Running());
+
+  // Not one read of the gap; the image is the disc (zeros in the gap), its
+  // map '?' there and nothing unreadable.
+  for (const DeviceRead& r : reads_)
+    EXPECT_FALSE(r.offset < gapTo && r.offset + r.length > gapFrom) << "read in the gap at " << r.offset;
+  const RescueMap map = RescueMap::Parse(test::ReadFile(image + ".map"));
+  EXPECT_EQ(map.Areas(), (std::vector<MapArea>{{0, gapFrom, '+'},
+                                               {gapFrom, gapTo - gapFrom, '?'},
+                                               {gapTo, static_cast<int64_t>(disc.size()) - gapTo, '+'}}));
+  EXPECT_TRUE(test::ReadFile(image) == disc);
+  const RescueMap domain = RescueMap::Parse(test::ReadFile(image + ".domain.map"));
+  EXPECT_EQ(domain.Areas(), (std::vector<MapArea>{{0, gapFrom, '+'},
+                                                  {gapFrom, gapTo - gapFrom, '?'},
+                                                  {gapTo, static_cast<int64_t>(disc.size()) - gapTo, '+'}}));
+  EXPECT_EQ(window.LayoutSummary(), "Płyta: 2 sesje (przerw między nimi się nie czyta); układ odczytany z płyty");
+  EXPECT_EQ(window.Text("Label12"), "Odczytano całą płytę; " + window.LayoutSummary());
+  EXPECT_EQ(window.Text("Label8"), "brak");  // nothing left to try: the gap is not the disc's to read
+
+  // The newest session is the list; the version it replaced is kept apart.
+  std::map<std::string, int64_t> files;
+  for (const DiscEntry& e : window.Tree().entries) files[e.path] = e.size;
+  EXPECT_EQ(files, (std::map<std::string, int64_t>{{"\\nowy.txt", 40000},
+                                                   {"\\stary.txt", 30000},
+                                                   {"\\zmieniony.txt", 25000},
+                                                   {"\\Poprzednie sesje\\Sesja 1\\zmieniony.txt", 20000}}));
+  EXPECT_EQ(window.Text("Label11"), "Cały: 4, Uszkodzony: 0, Nieodczytany: 0");
+}
+
 // A read of any range goes to the device as whole sectors, and gives back
 // exactly the bytes asked.
 TEST_F(DiscImageOnMedia, DeviceReadsWholeSectorsAndGivesWhatWasAsked) {
