@@ -369,6 +369,148 @@ TEST(DiscTreeHostile, TheLastFilePastTheDiscsEnd) {
   EXPECT_EQ(outside, 1);
 }
 
+// The bytes of a listed file, from where the tree says they lie.
+std::string BytesOf(const Bytes& image, const DiscEntry& e) {
+  std::string data;
+  for (const DiscExtent& x : e.extents) {
+    EXPECT_GE(x.pos, 0) << e.path;
+    if (x.pos < 0 || x.pos + x.size > static_cast<int64_t>(image.size())) return data + "?";
+    data.append(image.begin() + x.pos, image.begin() + x.pos + x.size);
+  }
+  return data;
+}
+
+// Path → bytes of every file listed; unknown entries as "?".
+std::map<std::string, std::string> Listed(const Bytes& image, const DiscTree& tree) {
+  std::map<std::string, std::string> out;
+  for (const DiscEntry& e : tree.entries) out[e.path] = e.unknown ? "?" : BytesOf(image, e);
+  return out;
+}
+
+// Takes the record named `name` (as the folder spells it) out of the folder
+// whose records are in `sector`, as a later session that deletes a file
+// writes its folder.
+void RemoveRecord(Bytes& image, int64_t sector, const std::string& name) {
+  unsigned char* d = image.data() + sector * S;
+  for (int64_t at = 0; at + 33 < S && d[at];) {
+    const int64_t len = d[at];
+    if (d[at + 32] == name.size() && std::memcmp(d + at + 33, name.data(), name.size()) == 0) {
+      std::memmove(d + at, d + at + len, S - at - len);
+      std::memset(d + S - len, 0, len);
+      return;
+    }
+    at += len;
+  }
+  ADD_FAILURE() << "no record " << name << " in sector " << sector;
+}
+
+// The root folder's sector of the primary (1) or Joliet (2) tree of the
+// session at `start`.
+int64_t RootSector(const Bytes& image, int64_t start, int type) {
+  for (int64_t s = start + 16; s < start + 20; ++s)
+    if (image[s * S] == type) return Le32At(image, s * S + 156 + 2);
+  return -1;
+}
+
+// A three-session disc: the second session replaces a file and adds one,
+// the third adds one and deletes one. Its gaps cannot be read.
+struct Sessions {
+  Bytes image;
+  std::vector<int64_t> starts;
+  std::set<int64_t> gaps;
+};
+const Sessions& ThreeSessions() {
+  static const Sessions made = [] {
+    Sessions m;
+    const fs::path path = test::MultisessionImage({{{"\\keep.txt", "kept"},
+                                                    {"\\Dane\\old.bin", fake::Pattern(10000, 1)},
+                                                    {"\\del.txt", "deleted later"}},
+                                                   {{"\\Dane\\old.bin", fake::Pattern(20000, 2)}, {"\\added.txt", "added"}},
+                                                   {{"\\three.txt", "third"}}},
+                                                  "sessions.iso", m.starts);
+    m.image = Read(path);
+    RemoveRecord(m.image, RootSector(m.image, m.starts[2], 1), "DEL.TXT;1");
+    RemoveRecord(m.image, RootSector(m.image, m.starts[2], 2), std::string("\0d\0e\0l\0.\0t\0x\0t", 14));
+    for (int k = 1; k < 3; ++k)
+      for (int64_t s = m.starts[k] - (k == 1 ? 11400 : 6900); s < m.starts[k]; ++s) m.gaps.insert(s);
+    return m;
+  }();
+  return made;
+}
+
+TEST(DiscTreeSessions, TheNewestSessionIsTheDiscEarlierVersionsKept) {
+  const Sessions& m = ThreeSessions();
+  const std::string v1 = fake::Pattern(10000, 1), v2 = fake::Pattern(20000, 2);
+  for (int sessions : {3, 2}) {
+    SCOPED_TRACE(sessions);
+    ImageSource source;
+    source.image = m.image;
+    if (sessions == 2) source.image.resize((m.starts[2] - 6900) * S);
+    source.taken = m.gaps;
+    // The layout from the disc's own file systems: the gaps never asked for.
+    const DiscLayout layout = FindDiscLayout(source);
+    EXPECT_LE(source.asked.size(), 4u);
+    std::vector<DiscTrack> want = {{1, 1, 0, m.starts[1] - 11400, false},
+                                   {2, 2, m.starts[1], m.starts[2] - 6900 - m.starts[1], false},
+                                   {3, 3, m.starts[2], source.SectorCount() - m.starts[2], false}};
+    want.resize(sessions);
+    want.back().length = source.SectorCount() - want.back().start;
+    EXPECT_EQ(layout.tracks, want);
+    EXPECT_FALSE(layout.fromDrive);
+
+    const DiscTree tree = ReadDiscTree(source, layout);
+    EXPECT_EQ(tree.format, DiscFormat::kIso9660);
+    EXPECT_EQ(tree.label, "Etykieta");
+    std::map<std::string, std::string> files = {{"\\keep.txt", "kept"},
+                                                {"\\Dane\\old.bin", v2},
+                                                {"\\added.txt", "added"},
+                                                {"\\Poprzednie sesje\\Sesja 1\\Dane\\old.bin", v1}};
+    if (sessions == 3) {
+      files["\\three.txt"] = "third";
+      files["\\Poprzednie sesje\\Sesja 2\\del.txt"] = "deleted later";
+    } else {
+      files["\\del.txt"] = "deleted later";
+    }
+    EXPECT_EQ(Listed(source.image, tree), files);
+    for (int64_t s : source.asked) {
+      EXPECT_FALSE(m.gaps.count(s)) << "a gap's sector " << s << " was asked for";
+      EXPECT_TRUE(std::any_of(tree.system.begin(), tree.system.end(),
+                              [&](const DiscExtent& x) { return x.pos <= s * S && s * S < x.pos + x.size; }))
+          << "sector " << s;
+    }
+  }
+  // Without a layout: the first session alone, as before.
+  ImageSource source;
+  source.image = m.image;
+  EXPECT_EQ(Listed(source.image, ReadDiscTree(source, DiscLayout{})),
+            (std::map<std::string, std::string>{{"\\Dane\\old.bin", v1}, {"\\del.txt", "deleted later"}, {"\\keep.txt", "kept"}}));
+}
+
+// A CD-Extra: an audio session, then a data session. With the drive's table
+// of contents the audio is never read; without it the disc's own file
+// systems cannot be found past the audio, and one read tells so.
+TEST(DiscTreeSessions, ACdExtraNeverReadsItsAudio) {
+  const int64_t audio = 3000, data = audio + 11400;
+  const fs::path dir = test::ImageDir() / "extra";
+  test::WriteTree(dir, kFiles);
+  const Bytes session = Read(test::Genisoimage("-J -R -C 0," + std::to_string(data), "'" + dir.string() + "'", "extra.iso"));
+  ImageSource source;
+  source.image.assign(data * S, 0);
+  source.image.insert(source.image.end(), session.begin(), session.end());
+  for (int64_t s = 0; s < data; ++s) source.taken.insert(s);  // audio and the gap: no data sector there
+  DiscLayout layout;
+  layout.fromDrive = true;
+  layout.tracks = {{1, 1, 0, audio, true}, {2, 2, data, source.SectorCount() - data, false}};
+  const DiscTree tree = ReadDiscTree(source, layout);
+  std::map<std::string, std::string> want(kFiles.begin(), kFiles.end());
+  EXPECT_EQ(Listed(source.image, tree), want);
+  EXPECT_TRUE(std::none_of(source.asked.begin(), source.asked.end(), [&](int64_t s) { return s < data; }));
+
+  source.asked.clear();
+  EXPECT_EQ(FindDiscLayout(source), DiscLayout{});
+  EXPECT_EQ(source.asked, std::set<int64_t>{16});
+}
+
 // 20,000 files in 2,000 folders, from an image already read: all listed, in
 // well under a second (the figure is printed).
 TEST(DiscTree, ListsManyFilesFast) {
