@@ -52,13 +52,23 @@ fs::path Image(const std::string& options, const std::string& source = "src") {
   if (made.count(key)) return made[key];
   const fs::path dir = test::ImageDir() / source;
   std::string what = "'" + dir.string() + "'";
-  if (source == "many") what = "-graft-points -path-list '" + (dir / "list").string() + "'";
+  if (source == "many" || source == "unmatched") what = "-graft-points -path-list '" + (dir / "list").string() + "'";
   if (!fs::exists(dir) && source == "src") test::WriteTree(dir, kFiles);
   if (!fs::exists(dir) && source == "deep") {
     std::map<std::string, std::string> files;
     std::string p;
     for (int i = 1; i <= 34; ++i) files[(p += "\\d" + std::to_string(i)) + "\\f.txt"] = fake::Pattern(10, i);
     test::WriteTree(dir, files);
+  }
+  if (!fs::exists(dir) && source == "unmatched") {
+    // 8,000 folders whose Joliet names ("ą0001") pair with no primary name ("_0001").
+    test::WriteTree(dir, {{"\\one", "x"}});
+    std::ofstream list(dir / "list");
+    char name[16];
+    for (int d = 1; d <= 8000; ++d) {
+      std::snprintf(name, sizeof name, "%04d", d);
+      list << "ą" << name << "/f.txt=" << (dir / "one").string() << "\n";
+    }
   }
   if (!fs::exists(dir) && source == "many") {
     test::WriteTree(dir, {{"\\one", "x"}});
@@ -509,6 +519,37 @@ TEST(DiscTreeSessions, ACdExtraNeverReadsItsAudio) {
   source.asked.clear();
   EXPECT_EQ(FindDiscLayout(source), DiscLayout{});
   EXPECT_EQ(source.asked, std::set<int64_t>{16});
+}
+
+// A hostile disc: the Joliet root cannot be read, and its 8,000 folders pair
+// with no primary folder by sectors or names. Listed in about the time the
+// same disc takes whole (pairing them by trying each against each took
+// seconds), and a listing stops when asked.
+TEST(DiscTreeHostile, ManyFoldersThatPairWithNothing) {
+  const fs::path image = Image("-J", "unmatched");
+  ImageSource source;
+  source.image = Read(image);
+  auto timed = [&](DiscTree& tree) {
+    const auto start = std::chrono::steady_clock::now();
+    tree = ReadDiscTree(source);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  DiscTree whole, hostile;
+  const double wholeSeconds = timed(whole);
+  source.taken.insert(FolderSector(image, "-J", "/"));
+  const double hostileSeconds = timed(hostile);
+  std::printf("8,000 folders: %.3f s whole, %.3f s with the Joliet root gone\n", wholeSeconds, hostileSeconds);
+  ASSERT_EQ(hostile.entries.size(), 8000u);  // each folder's file, by its Joliet name
+  EXPECT_EQ(hostile.entries[0].path, "\\ą0001\\f.txt");
+  EXPECT_EQ(hostile.entries.back().path, "\\ą8000\\f.txt");
+  EXPECT_LT(hostileSeconds, 3 * wholeSeconds + 0.1);
+
+  // Stopped after 100 sectors: DiscListingStopped, and no sector more.
+  int asked = 0;
+  source.asked.clear();
+  EXPECT_THROW(ReadDiscTree(source, DiscLayout{}, [&] { return ++asked > 100; }), DiscListingStopped);
+  EXPECT_EQ(asked, 101);
+  EXPECT_LE(source.asked.size(), 100u);
 }
 
 // 20,000 files in 2,000 folders, from an image already read: all listed, in
