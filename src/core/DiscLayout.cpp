@@ -73,8 +73,10 @@ class Probe {
 
   // A file system begins at `start`: the ends it gives (none known: {n_}).
   std::optional<std::vector<int64_t>> Ends(int64_t start) {
+    // Nothing there (a gap, or audio): no other read.
+    if (!Read(start + 16)) return std::nullopt;
     // ISO 9660: the primary volume descriptor's volume space size.
-    for (int64_t at = start + 16; at < start + 20 && Read(at); ++at) {
+    for (int64_t at = start + 16; at < start + 20 && (at == start + 16 || Read(at)); ++at) {
       if (std::memcmp(b_ + 1, "CD001", 5) != 0 || b_[0] == 255) break;
       if (b_[0] != 1 || !disc::IsVolumeDescriptor(b_)) continue;
       const int64_t size = disc::Le32(b_ + 80);

@@ -379,11 +379,11 @@ class Udf {
         if (block >= static_cast<int64_t>(map.vat.size())) return map.vat.empty() ? kNotKnown : kNowhere;
         const int64_t physical = map.vat[static_cast<size_t>(block)];
         if (physical < 0) return physical;
+        // On a write-once disc the physical partition grows past the length
+        // its descriptor was given when the disc was formatted.
         for (const PartitionMap& p : maps_)
-          if (p.number == map.number && p.kind != PartitionMap::Kind::kVirtual &&
-              p.kind != PartitionMap::Kind::kMetadata)
-            return Locate(p, physical, guess);
-        return map.start < 0 || physical >= map.length ? kNowhere : map.start + physical;
+          if (p.number == map.number && p.kind == PartitionMap::Kind::kSparable) return Locate(p, physical, guess);
+        return map.start < 0 ? kNowhere : map.start + physical;
       }
       case PartitionMap::Kind::kSparable: {
         if (map.start < 0 || block >= map.length) return kNowhere;
