@@ -26,6 +26,9 @@
 #               no table of contents: the layout cannot be found on the disc
 #               (no file system at its start), and the whole disc is read
 #   cdextra-toc the same with the table of contents a drive gives (toc=)
+#   folders     a hostile disc: 8,000 folders whose Joliet names ("ą0001")
+#               pair with no primary name ("_0001"), the Joliet root
+#               unreadable; "listed after" is the time to list them
 # For each case, `ddrescue -b 2048` on the image file, then the image run
 # (bench/discimage_bench.cpp under Wine, the image file opened as the drive),
 # then a bare loop of 64 KiB reads of the same file in the same process. One
@@ -37,7 +40,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SEKTORIAN_BUILD:-$root/build}
-cases=${*:-healthy dirscratch scattered long ticked sessions cdextra cdextra-toc}
+cases=${*:-healthy dirscratch scattered long ticked sessions cdextra cdextra-toc folders}
 slow=${SLOW:-0}
 mnt=$build/bench-media
 store=$build/bench-media-store
@@ -92,6 +95,7 @@ name_of() {
     long) echo "$common,$long,stall=5,id=long.iso" ;;
     ticked) echo "$common,$scattered,stall=20,id=ticked.iso" ;;
     sessions) echo "size=$(stat -c %s "$store/disc_ms"),from=disc_ms,sector=2048,slow=$slow,$scattered,bad=$size-$(((sectors + 11400) * 2048 - 1)),stall=20,id=sessions.iso" ;;
+    folders) echo "size=$(stat -c %s "$store/disc_folders"),from=disc_folders,sector=2048,slow=$slow,bad=$((froot * 2048))-$((froot * 2048 + 2047)),stall=20,id=folders.iso" ;;
     cdextra*) echo "size=$(stat -c %s "$store/disc_extra"),from=disc_extra,sector=2048,slow=$slow,bad=0-$(((audio + 11400) * 2048 - 1)),stall=1,id=$1.iso" ;;
   esac
 }
@@ -118,6 +122,17 @@ domain() {  # FIRST_DATA_END SECOND_DATA_START DISC_SIZE (bytes; FIRST_DATA_END 
     printf '0x%x 0x%x ?\n0x%x 0x%x +\n' "$1" $(($2 - $1)) "$2" $(($3 - $2))
   } >"$work/domain"
 }
+
+# 8,000 folders that pair with nothing once the Joliet root is gone.
+python3 - "$work/many" <<'EOF'
+import os, sys
+for d in range(1, 8001):
+    os.makedirs(os.path.join(sys.argv[1], "\u0105%04d" % d))
+    with open(os.path.join(sys.argv[1], "\u0105%04d" % d, "f.txt"), "w") as out:
+        out.write("x")
+EOF
+genisoimage -quiet -J -R -input-charset utf-8 -V Folders -o "$store/disc_folders" "$work/many" 2>/dev/null
+froot=$(isoinfo -i "$store/disc_folders" -J -l | sed -n '/^Directory listing of \/$/,/^$/p' | sed -n 's/.*\[ *\([0-9]*\) .*/\1/p' | head -1)
 
 winpath() { printf 'Z:%s\\' "$(printf '%s' "$1" | tr / '\\')"; }
 mkdir -p "$work/sk"
