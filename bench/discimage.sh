@@ -96,7 +96,7 @@ name_of() {
     ticked) echo "$common,$scattered,stall=20,id=ticked.iso" ;;
     sessions) echo "size=$(stat -c %s "$store/disc_ms"),from=disc_ms,sector=2048,slow=$slow,$scattered,bad=$size-$(((sectors + 11400) * 2048 - 1)),stall=20,id=sessions.iso" ;;
     folders) echo "size=$(stat -c %s "$store/disc_folders"),from=disc_folders,sector=2048,slow=$slow,bad=$((froot * 2048))-$((froot * 2048 + 2047)),stall=20,id=folders.iso" ;;
-    cdextra*) echo "size=$(stat -c %s "$store/disc_extra"),from=disc_extra,sector=2048,slow=$slow,bad=0-$(((audio + 11400) * 2048 - 1)),stall=1,id=$1.iso" ;;
+    cdextra*) echo "size=$(stat -c %s "$store/disc_extra"),from=disc_extra,sector=2048,slow=$slow,bad=0-$(((audio + 11400) * 2048 - 1)),stall=1,id=$(echo "$1" | tr - _).iso" ;;
   esac
 }
 

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <numeric>
 #include <optional>
+#include <unordered_set>
 
 #include "core/Formats.h"
 #include "core/RescueSession.h"
@@ -313,16 +314,23 @@ void TForm5::ListView1ColumnClick(int column) {
 }
 
 void TForm5::Listed(const DiscTree& tree) {
-  // Listed again (a run going on after the disc came back): the ticks and
-  // the order stay when the files are the same.
+  // Listed again (a run going on after the disc came back, or a folder
+  // read by a later pass): the ticks and the order stay when the files are
+  // the same; otherwise the ticks stay on the paths that are still listed.
   bool same = hasTree_ && tree.entries.size() == tree_.entries.size();
   for (size_t i = 0; same && i < tree.entries.size(); ++i) same = tree.entries[i].path == tree_.entries[i].path;
+  std::unordered_set<std::string> ticked;
+  if (!same)
+    for (size_t i = 0; i < ticks_.size() && i < tree_.entries.size(); ++i)
+      if (ticks_[i]) ticked.insert(tree_.entries[i].path);
   tree_ = tree;
   hasTree_ = true;
   if (!same) {
     rows_.resize(tree_.entries.size());
     std::iota(rows_.begin(), rows_.end(), size_t{0});
     ticks_.assign(tree_.entries.size(), false);
+    for (size_t i = 0; !ticked.empty() && i < tree_.entries.size(); ++i)
+      ticks_[i] = ticked.count(tree_.entries[i].path) > 0;
     sortColumn_ = -1;
   }
   owners_ = std::make_unique<DiscOwners>(tree_);
