@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/CopyFakes.h"
+#include "core/DiscImage.h"
 #include "core/DiscImages.h"
 #include "core/DiscRead.h"
 #include "core/DiscTree.h"
@@ -265,6 +266,31 @@ void MetadataPartition(Bytes& image) {
         Seal(d, 510, s);
       }
     }
+}
+
+// genisoimage's file "list.doc" (the only file of 5,000 bytes) recorded
+// interleaved, as no tool here writes it: file units of one sector with a
+// gap of one sector, put after the image's end, junk in the gaps.
+void Interleave(Bytes& image) {
+  const int64_t n = static_cast<int64_t>(image.size()) / S;
+  const std::string junk = fake::Pattern(2 * S, 77);
+  int64_t from = -1;
+  for (int64_t s = 16; s < n; ++s)
+    for (int64_t at = s * S; at + 34 <= (s + 1) * S && image[at] >= 34;) {
+      unsigned char* r = image.data() + at;
+      if (Le32At(image, at + 2) == Be32At(image, at + 6) && Le32At(image, at + 10) == 5000 &&
+          Be32At(image, at + 14) == 5000) {
+        from = Le32At(image, at + 2);
+        Put(r + 2, n);
+        for (int i = 0; i < 4; ++i) r[9 - i] = static_cast<unsigned char>(n >> (8 * i));
+        r[26] = 1, r[27] = 1;
+      }
+      at += image[at];
+    }
+  ASSERT_GE(from, 0);
+  image.resize((n + 5) * S);
+  for (int k = 0; k < 3; ++k) std::copy_n(image.begin() + (from + k) * S, S, image.begin() + (n + 2 * k) * S);
+  for (int k = 0; k < 2; ++k) std::copy_n(junk.begin() + k * S, S, image.begin() + (n + 2 * k + 1) * S);
 }
 
 // ---- UDF as no tool here writes it ----
@@ -541,6 +567,7 @@ const Row kRows[] = {
      All({kIsoGone, Udf({"Dokumenty", "list.doc", "Muzyka"})}), DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
     {"udf metadata file's folder data gone, mirror used", "-J -R -udf",
      All({kIsoGone, Udf({"Dokumenty", "list.doc"}, true)}), DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
+    {"iso interleaved file", "-J -R", nullptr, DiscFormat::kIso9660, {}, {}, {}, Interleave},
     {"udf allocation extent", "-J -R -udf", nullptr, DiscFormat::kUdf, {}, {}, {}, AllocationExtent},
     {"udf allocation extent gone, the rest not known", "-J -R -udf", Last(1), DiscFormat::kUdf, {}, {}, {},
      AllocationExtent, {kDocs[0]}},
@@ -645,14 +672,18 @@ std::vector<std::string> Paths(const DiscTree& t, bool unknown) {
 }
 
 // Hostile discs: what the reader lists instead of following them.
+// Deeper than 32 levels: in the Joliet tree, and in the primary tree whose
+// folders below the 8th level Rock Ridge relocates (shown where they belong).
 TEST(DiscTreeHostile, DeeperThan32Levels) {
-  ImageSource source;
-  source.image = Read(Image("-J -R -D", "deep"));
-  const DiscTree t = ReadDiscTree(source);
-  std::string deepest;
-  for (int i = 1; i <= 33; ++i) deepest += "\\d" + std::to_string(i);
-  EXPECT_EQ(Paths(t, true), std::vector<std::string>{deepest});
-  EXPECT_EQ(t.entries.size(), 33u);  // the files of the 32 levels above
+  for (const char* options : {"-J -R -D", "-R"}) {
+    ImageSource source;
+    source.image = Read(Image(options, "deep"));
+    const DiscTree t = ReadDiscTree(source);
+    std::string deepest;
+    for (int i = 1; i <= 33; ++i) deepest += "\\d" + std::to_string(i);
+    EXPECT_EQ(Paths(t, true), std::vector<std::string>{deepest}) << options;
+    EXPECT_EQ(t.entries.size(), 33u) << options;  // the files of the 32 levels above
+  }
 }
 
 TEST(DiscTreeHostile, AFolderThatLoopsToTheRoot) {
@@ -862,6 +893,58 @@ TEST(DiscTreeHostile, ManyFoldersThatPairWithNothing) {
   EXPECT_THROW(ReadDiscTree(source, DiscLayout{}, [&] { return ++asked > 100; }), DiscListingStopped);
   EXPECT_EQ(asked, 101);
   EXPECT_LE(source.asked.size(), 100u);
+}
+
+// A file in memory, for writing files out of an image.
+struct MemoryFile : IFile {
+  std::string bytes;
+  int64_t pos = 0;
+  int64_t Position() override { return pos; }
+  void Seek(int64_t p) override { pos = p; }
+  int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
+  size_t Read(void* buffer, size_t count) override {
+    const size_t n = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(count, Size() - pos)));
+    std::copy_n(bytes.data() + pos, n, static_cast<char*>(buffer));
+    pos += static_cast<int64_t>(n);
+    return n;
+  }
+  size_t Write(const void* buffer, size_t count) override {
+    if (Size() < pos + static_cast<int64_t>(count)) bytes.resize(static_cast<size_t>(pos) + count, '\0');
+    bytes.replace(static_cast<size_t>(pos), count, static_cast<const char*>(buffer), count);
+    pos += static_cast<int64_t>(count);
+    return count;
+  }
+  void SetSize(int64_t size) override { bytes.resize(static_cast<size_t>(size), '\0'); }
+  void Close() override {}
+};
+
+// A file whose allocation extent descriptor cannot be read: listed at its
+// full length, the rest of its bytes not known, "Uszkodzony" though every
+// sector it names is read, and written out with zeros there that its own
+// map names not read (before, 2,048 bytes "Cały").
+TEST(DiscTreeUdf, AFileWhoseAllocationCannotBeReadIsNeverWhole) {
+  ImageSource source;
+  source.image = Read(Image("-J -R -udf"));
+  AllocationExtent(source.image);
+  const int64_t aed = source.SectorCount() - 1;
+  source.taken.insert(aed);
+  const DiscTree tree = ReadDiscTree(source);
+  const auto it = std::find_if(tree.entries.begin(), tree.entries.end(),
+                               [](const DiscEntry& e) { return e.path == "\\Dokumenty\\list.doc"; });
+  ASSERT_NE(it, tree.entries.end());
+  EXPECT_EQ(it->size, 5000);
+  RescueMap map(source.SectorCount() * S, kFinished);
+  map.Set(aed * S, S, kBadSector);
+  const EntryState state = StateOf(*it, map);
+  EXPECT_EQ(state.condition, FileCondition::kDamaged);
+  EXPECT_EQ(state.notRead, 5000 - S);
+  EXPECT_EQ(state.unreadable, 0);
+
+  MemoryFile image, out;
+  image.bytes.assign(source.image.begin(), source.image.end());
+  const RescueMap own = ExtractFile(*it, image, map, out);
+  EXPECT_TRUE(out.bytes == kFiles.at("\\Dokumenty\\list.doc").substr(0, S) + std::string(5000 - S, '\0'));
+  EXPECT_EQ(own.Areas(), (std::vector<MapArea>{{0, S, kFinished}, {S, 5000 - S, kNonTried}}));
 }
 
 // 20,000 files in 2,000 folders, from an image already read: all listed, in
