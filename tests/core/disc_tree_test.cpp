@@ -846,22 +846,29 @@ TEST(DiscTreeSessions, ACdExtraNeverReadsItsAudio) {
   const int64_t audio = 3000, data = audio + 11400;
   const fs::path dir = test::ImageDir() / "extra";
   test::WriteTree(dir, kFiles);
-  const Bytes session = Read(test::Genisoimage("-J -R -C 0," + std::to_string(data), "'" + dir.string() + "'", "extra.iso"));
-  ImageSource source;
-  source.image.assign(data * S, 0);
-  source.image.insert(source.image.end(), session.begin(), session.end());
-  for (int64_t s = 0; s < data; ++s) source.taken.insert(s);  // audio and the gap: no data sector there
-  DiscLayout layout;
-  layout.fromDrive = true;
-  layout.tracks = {{1, 1, 0, audio, true}, {2, 2, data, source.SectorCount() - data, false}};
-  const DiscTree tree = ReadDiscTree(source, layout);
-  std::map<std::string, std::string> want(kFiles.begin(), kFiles.end());
-  EXPECT_EQ(Listed(source.image, tree), want);
-  EXPECT_TRUE(std::none_of(source.asked.begin(), source.asked.end(), [&](int64_t s) { return s < data; }));
+  // ISO 9660, and UDF beside it: its recognition sequence and anchor relative
+  // to the session's first sector.
+  for (const std::string options : {"-J -R", "-J -R -udf"}) {
+    SCOPED_TRACE(options);
+    const Bytes session = Read(test::Genisoimage(options + " -C 0," + std::to_string(data), "'" + dir.string() + "'",
+                                                 "extra" + std::to_string(options.size()) + ".iso"));
+    ImageSource source;
+    source.image.assign(data * S, 0);
+    source.image.insert(source.image.end(), session.begin(), session.end());
+    for (int64_t s = 0; s < data; ++s) source.taken.insert(s);  // audio and the gap: no data sector there
+    DiscLayout layout;
+    layout.fromDrive = true;
+    layout.tracks = {{1, 1, 0, audio, true}, {2, 2, data, source.SectorCount() - data, false}};
+    const DiscTree tree = ReadDiscTree(source, layout);
+    EXPECT_EQ(tree.format, options.find("udf") != std::string::npos ? DiscFormat::kUdf : DiscFormat::kIso9660);
+    std::map<std::string, std::string> want(kFiles.begin(), kFiles.end());
+    EXPECT_EQ(Listed(source.image, tree), want);
+    EXPECT_TRUE(std::none_of(source.asked.begin(), source.asked.end(), [&](int64_t s) { return s < data; }));
 
-  source.asked.clear();
-  EXPECT_EQ(FindDiscLayout(source), DiscLayout{});
-  EXPECT_EQ(source.asked, std::set<int64_t>{16});
+    source.asked.clear();
+    EXPECT_EQ(FindDiscLayout(source), DiscLayout{});
+    EXPECT_EQ(source.asked, std::set<int64_t>{16});
+  }
 }
 
 // A hostile disc: the Joliet root cannot be read, and its 8,000 folders pair
