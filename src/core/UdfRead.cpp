@@ -466,7 +466,7 @@ class Udf {
                                 ? std::min<int64_t>({Le32(b + 20), length - 24, kDiscSectorSize - 24})
                                 : -1;
           if (n < 0) {
-            if (node.length > total) out.push_back({kNotKnown, node.length - total});
+            Rest(out, node.length - total);
             return out;
           }
           area.assign(b + 24, b + 24 + n);
@@ -477,9 +477,17 @@ class Udf {
         Place(out, map, a.block, type == 0 ? length : 0, length);
         total += length;
       }
-      if (!next) break;
+      if (!next) return out;
     }
+    // The bounds above cut the list short: the rest is not followed.
+    Rest(out, node.length - total);
     return out;
+  }
+
+  // The rest of a file whose allocation could not be followed: not known
+  // where it lies; at most the disc's size (no more can lie on it).
+  void Rest(std::vector<DiscExtent>& out, int64_t rest) const {
+    Push(out, kNotKnown, std::min(rest, s_.DiscBytes()));
   }
 
   // Through the metadata partition: the metadata file, else its mirror.
@@ -531,7 +539,11 @@ class Udf {
         out.push_back({(map->start + block) * kDiscSectorSize, recorded});  // below 2^33 sectors
       } else {
         // Block by block: each may lie elsewhere.
-        for (int64_t done = 0; done < recorded && out.size() < (1 << 20); done += kDiscSectorSize) {
+        for (int64_t done = 0; done < recorded; done += kDiscSectorSize) {
+          if (out.size() >= (1 << 20)) {  // not followed further
+            Push(out, kNotKnown, recorded - done);
+            break;
+          }
           const int64_t sector = Locate(*map, block + done / kDiscSectorSize);
           const int64_t n = std::min<int64_t>(kDiscSectorSize, recorded - done);
           Push(out, sector >= 0 ? sector * kDiscSectorSize : sector, n);
