@@ -839,6 +839,26 @@ TEST(DiscTreeSessions, TheNewestSessionIsTheDiscEarlierVersionsKept) {
             (std::map<std::string, std::string>{{"\\Dane\\old.bin", v1}, {"\\del.txt", "deleted later"}, {"\\keep.txt", "kept"}}));
 }
 
+// Sessions whose tracks were written at once: 2 run-out sectors after each,
+// which cannot be read; the next session found after them.
+TEST(DiscTreeSessions, TracksWrittenAtOnce) {
+  std::vector<int64_t> starts;
+  ImageSource source;
+  source.image = Read(test::MultisessionImage({{{"\\a.txt", "first"}}, {{"\\b.txt", "second"}}, {{"\\c.txt", "third"}}},
+                                              "at-once.iso", starts, 2));
+  for (int k = 1; k < 3; ++k)
+    for (int64_t s = starts[k] - (k == 1 ? 11402 : 6902); s < starts[k]; ++s) source.taken.insert(s);
+  const DiscLayout layout = FindDiscLayout(source);
+  ASSERT_EQ(layout.tracks.size(), 3u);
+  EXPECT_EQ(layout.tracks[1].start, starts[1]);
+  EXPECT_EQ(layout.tracks[2].start, starts[2]);
+  EXPECT_EQ(layout.tracks[0].length, starts[1] - 11400);  // the run-out is the track's
+  EXPECT_LE(source.asked.size(), 8u);
+  EXPECT_EQ(Listed(source.image, ReadDiscTree(source, layout)),
+            (std::map<std::string, std::string>{{"\\a.txt", "first"}, {"\\b.txt", "second"}, {"\\c.txt", "third"}}));
+  for (int64_t s : source.asked) EXPECT_FALSE(source.taken.count(s)) << "sector " << s << " of a gap or run-out asked for";
+}
+
 // A CD-Extra: an audio session, then a data session. With the drive's table
 // of contents the audio is never read; without it the disc's own file
 // systems cannot be found past the audio, and one read tells so.
