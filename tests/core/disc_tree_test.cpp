@@ -377,7 +377,7 @@ const std::map<std::string, std::string> kUdfFiles = {
 // partition, entries and folders in the virtual one. mkudffs's VAT is
 // inside its entry: a UDF 2.00 header then the entries, or (UDF 1.50) the
 // entries then "*UDF Virtual Alloc Tbl" and the previous VAT's place.
-void AppendToVat(Bytes& image) {
+void AppendFilesToVat(Bytes& image, const std::map<std::string, std::string>& files) {
   UdfVolume v = VolumeOf(image);
   int64_t n = static_cast<int64_t>(image.size()) / S;
   const int64_t entry = (n - 1) * S;
@@ -393,7 +393,7 @@ void AppendToVat(Bytes& image) {
   const int64_t rootBlock = Le32At(image, fileSet * S + 404);
   Bytes root(image.begin() + (v.start + vat[rootBlock]) * S, image.begin() + (v.start + vat[rootBlock] + 1) * S);
   std::string fids;
-  for (const auto& [path, data] : kUdfFiles) {
+  for (const auto& [path, data] : files) {
     const int64_t sector = n;
     SetSector(image, sector, SectorsOf(data));
     n = static_cast<int64_t>(image.size()) / S;
@@ -410,6 +410,11 @@ void AppendToVat(Bytes& image) {
   if (old) table += std::string(1, '\0') + "*UDF Virtual Alloc Tbl" + std::string(9, '\0') + Le(0xFFFFFFFF, 4);
   SetSector(image, n, FileEntry(old ? 0 : 248, table.size(), 3, table, n - v.start));
 }
+
+void AppendToVat(Bytes& image) { AppendFilesToVat(image, kUdfFiles); }
+// One small file appended: the VAT before it lies only a few sectors back.
+const std::map<std::string, std::string> kOneUdfFile = {{"\\readme.txt", fake::Pattern(6, 1)}};
+void AppendOneToVat(Bytes& image) { AppendFilesToVat(image, kOneUdfFile); }
 
 // Files put into the root of mkudffs's image with a sparable partition (a
 // CD-RW or DVD-RW formatted for packet writing), each in a packet of its
@@ -581,6 +586,8 @@ const Row kRows[] = {
      {}, &kUdfFiles},
     {"udf vat gone", "mkudffs cdr 0x0201 300", Last(1), DiscFormat::kUdf, {"\\"},
      {"\\list.doc", "\\plaża.jpg", "\\readme.txt"}, {}, AppendToVat, {}, &kUdfFiles},
+    {"udf vat gone, the one before it near", "mkudffs cdr 0x0150 300", Last(1), DiscFormat::kUdf, {"\\"},
+     {"\\readme.txt"}, {}, AppendOneToVat, {}, &kOneUdfFile},
     {"udf sparable 1.50 cd-rw, a packet remapped", "mkudffs cdrw 0x0150 3000", nullptr, DiscFormat::kUdf, {}, {}, {},
      SparableFiles, {}, &kUdfFiles},
     {"udf sparable 2.01 cd-rw, a packet remapped", "mkudffs cdrw 0x0201 3000", nullptr, DiscFormat::kUdf, {}, {}, {},
