@@ -75,6 +75,8 @@ class Probe {
   std::optional<std::vector<int64_t>> Ends(int64_t start) {
     // Nothing there (a gap, or audio): no other read.
     if (!Read(start + 16)) return std::nullopt;
+    unsigned char first[6];
+    std::memcpy(first, b_, sizeof first);
     // ISO 9660: the primary volume descriptor's volume space size.
     for (int64_t at = start + 16; at < start + 20 && (at == start + 16 || Read(at)); ++at) {
       if (std::memcmp(b_ + 1, "CD001", 5) != 0 || b_[0] == 255) break;
@@ -84,8 +86,11 @@ class Probe {
       if (start > 0 && size > start) ends.push_back(size);
       return ends;
     }
-    // UDF: the anchor, its main sequence's partitions.
-    if (!Read(start + 256) || !disc::TagOk(b_, kDiscSectorSize, kAnchorTag, start + 256)) return std::nullopt;
+    // UDF: its recognition sequence at + 16 (BEA01, or NSR standing alone),
+    // then the anchor at + 256 (never probed in a gap) and its main
+    // sequence's partitions.
+    const bool recognised = std::memcmp(first + 1, "BEA01", 5) == 0 || std::memcmp(first + 1, "NSR0", 4) == 0;
+    if (!recognised || !Read(start + 256) || !disc::TagOk(b_, kDiscSectorSize, kAnchorTag, start + 256)) return std::nullopt;
     const int64_t length = disc::Le32(b_ + 16) / kDiscSectorSize, at = disc::Le32(b_ + 20);
     int64_t end = -1;
     for (int64_t i = 0; i < std::min<int64_t>(length, 8) && Read(at + i); ++i) {

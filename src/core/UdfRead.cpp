@@ -274,35 +274,38 @@ class Udf {
     }
   }
 
-  // The VAT of a virtual partition: a file entry at the session's last
-  // recorded sector (or a few before it): type 248 (UDF 2.00 and later; its
-  // header's length first), or an ordinary file whose last 36 bytes name
-  // "*UDF Virtual Alloc Tbl" (UDF 1.50). Entries in sectors that cannot be
-  // had are not known.
+  // The VAT of a virtual partition: a file entry as the session's last
+  // recorded sector: type 248 (UDF 2.00 and later; its header's length
+  // first), or an ordinary file whose last 36 bytes name "*UDF Virtual
+  // Alloc Tbl" (UDF 1.50). The last sectors that cannot be read are passed
+  // over (at most 2: the run-out a track written at once leaves), but the
+  // first that reads must be the VAT: an earlier VAT is an older state of
+  // the disc, never taken for the newest. Entries in sectors that cannot be
+  // had are not known; no VAT found, no block of the partition is known.
   void ReadVat(PartitionMap& virt, const PartitionMap& physical) {
     if (physical.start < 0) return;
-    for (int64_t at = end_ - 1; at >= std::max<int64_t>(end_ - 8, physical.start); --at) {
+    for (int64_t at = end_ - 1; at >= std::max<int64_t>(end_ - 3, physical.start); --at) {
       Node node;
       node.physical = at;
-      if (!s_.Read(at, node.sector) || !ParseNode(node, at - physical.start)) continue;
-      if (node.fileType != 248 && node.fileType != 0) continue;
+      if (!s_.Read(at, node.sector)) continue;
+      if (!ParseNode(node, at - physical.start) || (node.fileType != 248 && node.fileType != 0)) return;
       const int64_t length = std::min<int64_t>(node.length, 64 * 1024 * 1024);
-      if (length < 36) continue;
+      if (length < 36) return;
       std::vector<unsigned char> data;
       std::vector<bool> known;
-      FileBytes(node, Extents(node, physical), length, data, known);
+      FileBytes(Extents(node, physical), length, data, known);
       int64_t first = 0, count = 0;
       if (node.fileType == 248) {
-        if (!known[0] || !known[1]) continue;
+        if (!known[0] || !known[1]) return;
         first = Le16(data.data());
         count = (length - first) / 4;
       } else {
         if (!std::all_of(known.end() - 36, known.end(), [](bool k) { return k; }) ||
             std::memcmp(data.data() + length - 35, "*UDF Virtual Alloc Tbl", 22) != 0)
-          continue;
+          return;
         count = (length - 36) / 4;
       }
-      if (count <= 0 || first < 0 || first > length) continue;
+      if (count <= 0 || first < 0 || first > length) return;
       virt.vat.resize(static_cast<size_t>(count));
       for (int64_t i = 0; i < count; ++i) {
         const size_t p = static_cast<size_t>(first + 4 * i);
@@ -315,7 +318,7 @@ class Udf {
   }
 
   // The first `length` bytes of a file; `known` says which of them could be had.
-  void FileBytes(const Node& node, const std::vector<DiscExtent>& extents, int64_t length,
+  void FileBytes(const std::vector<DiscExtent>& extents, int64_t length,
                  std::vector<unsigned char>& data, std::vector<bool>& known) {
     data.assign(static_cast<size_t>(length), 0);
     known.assign(static_cast<size_t>(length), false);
@@ -336,7 +339,6 @@ class Udf {
       }
       at += n;
     }
-    (void)node;
   }
 
   // The blocks of the metadata file (or its mirror) whose entry is at `block`.
@@ -466,7 +468,7 @@ class Udf {
                                 ? std::min<int64_t>({Le32(b + 20), length - 24, kDiscSectorSize - 24})
                                 : -1;
           if (n < 0) {
-            if (node.length > total) out.push_back({kNotKnown, node.length - total});
+            Rest(out, node.length - total);
             return out;
           }
           area.assign(b + 24, b + 24 + n);
@@ -477,9 +479,17 @@ class Udf {
         Place(out, map, a.block, type == 0 ? length : 0, length);
         total += length;
       }
-      if (!next) break;
+      if (!next) return out;
     }
+    // The bounds above cut the list short: the rest is not followed.
+    Rest(out, node.length - total);
     return out;
+  }
+
+  // The rest of a file whose allocation could not be followed: not known
+  // where it lies; at most the disc's size (no more can lie on it).
+  void Rest(std::vector<DiscExtent>& out, int64_t rest) const {
+    Push(out, kNotKnown, std::min(rest, s_.DiscBytes()));
   }
 
   // Through the metadata partition: the metadata file, else its mirror.
@@ -531,7 +541,11 @@ class Udf {
         out.push_back({(map->start + block) * kDiscSectorSize, recorded});  // below 2^33 sectors
       } else {
         // Block by block: each may lie elsewhere.
-        for (int64_t done = 0; done < recorded && out.size() < (1 << 20); done += kDiscSectorSize) {
+        for (int64_t done = 0; done < recorded; done += kDiscSectorSize) {
+          if (out.size() >= (1 << 20)) {  // not followed further
+            Push(out, kNotKnown, recorded - done);
+            break;
+          }
           const int64_t sector = Locate(*map, block + done / kDiscSectorSize);
           const int64_t n = std::min<int64_t>(kDiscSectorSize, recorded - done);
           Push(out, sector >= 0 ? sector * kDiscSectorSize : sector, n);

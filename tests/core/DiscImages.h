@@ -62,16 +62,18 @@ inline fs::path Genisoimage(const std::string& options, const std::string& what,
 // (folders' files) burnt by genisoimage after the one before it (`-C` and
 // `-M`: its tree holds the earlier sessions' files too), the standard gap
 // (11,400 sectors after the first session, 6,900 after later ones) left as
-// zeros between them. `starts` gets each session's first sector.
+// zeros between them, after `runOut` sectors more at each session's end (2
+// where a track was written at once). `starts` gets each session's first
+// sector.
 inline fs::path MultisessionImage(const std::vector<std::map<std::string, std::string>>& sessions,
-                                  const std::string& name, std::vector<int64_t>& starts) {
+                                  const std::string& name, std::vector<int64_t>& starts, int runOut = 0) {
   const fs::path out = ImageDir() / name;
   starts.clear();
   int64_t end = 0, last = 0;
   for (size_t i = 0; i < sessions.size(); ++i) {
     const fs::path dir = ImageDir() / (name + ".s" + std::to_string(i + 1));
     WriteTree(dir, sessions[i]);
-    const int64_t start = i == 0 ? 0 : end + (i == 1 ? 11400 : 6900);
+    const int64_t start = i == 0 ? 0 : end + runOut + (i == 1 ? 11400 : 6900);
     std::string options = "-J -R";
     if (i > 0)
       options += " -C " + std::to_string(last) + "," + std::to_string(start) + " -M '" + out.string() + "'";

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/CopyFakes.h"
+#include "core/DiscImage.h"
 #include "core/DiscImages.h"
 #include "core/DiscRead.h"
 #include "core/DiscTree.h"
@@ -267,6 +268,31 @@ void MetadataPartition(Bytes& image) {
     }
 }
 
+// genisoimage's file "list.doc" (the only file of 5,000 bytes) recorded
+// interleaved, as no tool here writes it: file units of one sector with a
+// gap of one sector, put after the image's end, junk in the gaps.
+void Interleave(Bytes& image) {
+  const int64_t n = static_cast<int64_t>(image.size()) / S;
+  const std::string junk = fake::Pattern(2 * S, 77);
+  int64_t from = -1;
+  for (int64_t s = 16; s < n; ++s)
+    for (int64_t at = s * S; at + 34 <= (s + 1) * S && image[at] >= 34;) {
+      unsigned char* r = image.data() + at;
+      if (Le32At(image, at + 2) == Be32At(image, at + 6) && Le32At(image, at + 10) == 5000 &&
+          Be32At(image, at + 14) == 5000) {
+        from = Le32At(image, at + 2);
+        Put(r + 2, n);
+        for (int i = 0; i < 4; ++i) r[9 - i] = static_cast<unsigned char>(n >> (8 * i));
+        r[26] = 1, r[27] = 1;
+      }
+      at += image[at];
+    }
+  ASSERT_GE(from, 0);
+  image.resize((n + 5) * S);
+  for (int k = 0; k < 3; ++k) std::copy_n(image.begin() + (from + k) * S, S, image.begin() + (n + 2 * k) * S);
+  for (int k = 0; k < 2; ++k) std::copy_n(junk.begin() + k * S, S, image.begin() + (n + 2 * k + 1) * S);
+}
+
 // ---- UDF as no tool here writes it ----
 
 // A UDF name: 8-bit compressed Unicode where it fits, else 16-bit.
@@ -351,7 +377,7 @@ const std::map<std::string, std::string> kUdfFiles = {
 // partition, entries and folders in the virtual one. mkudffs's VAT is
 // inside its entry: a UDF 2.00 header then the entries, or (UDF 1.50) the
 // entries then "*UDF Virtual Alloc Tbl" and the previous VAT's place.
-void AppendToVat(Bytes& image) {
+void AppendFilesToVat(Bytes& image, const std::map<std::string, std::string>& files) {
   UdfVolume v = VolumeOf(image);
   int64_t n = static_cast<int64_t>(image.size()) / S;
   const int64_t entry = (n - 1) * S;
@@ -367,7 +393,7 @@ void AppendToVat(Bytes& image) {
   const int64_t rootBlock = Le32At(image, fileSet * S + 404);
   Bytes root(image.begin() + (v.start + vat[rootBlock]) * S, image.begin() + (v.start + vat[rootBlock] + 1) * S);
   std::string fids;
-  for (const auto& [path, data] : kUdfFiles) {
+  for (const auto& [path, data] : files) {
     const int64_t sector = n;
     SetSector(image, sector, SectorsOf(data));
     n = static_cast<int64_t>(image.size()) / S;
@@ -384,6 +410,11 @@ void AppendToVat(Bytes& image) {
   if (old) table += std::string(1, '\0') + "*UDF Virtual Alloc Tbl" + std::string(9, '\0') + Le(0xFFFFFFFF, 4);
   SetSector(image, n, FileEntry(old ? 0 : 248, table.size(), 3, table, n - v.start));
 }
+
+void AppendToVat(Bytes& image) { AppendFilesToVat(image, kUdfFiles); }
+// One small file appended: the VAT before it lies only a few sectors back.
+const std::map<std::string, std::string> kOneUdfFile = {{"\\readme.txt", fake::Pattern(6, 1)}};
+void AppendOneToVat(Bytes& image) { AppendFilesToVat(image, kOneUdfFile); }
 
 // Files put into the root of mkudffs's image with a sparable partition (a
 // CD-RW or DVD-RW formatted for packet writing), each in a packet of its
@@ -541,6 +572,7 @@ const Row kRows[] = {
      All({kIsoGone, Udf({"Dokumenty", "list.doc", "Muzyka"})}), DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
     {"udf metadata file's folder data gone, mirror used", "-J -R -udf",
      All({kIsoGone, Udf({"Dokumenty", "list.doc"}, true)}), DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
+    {"iso interleaved file", "-J -R", nullptr, DiscFormat::kIso9660, {}, {}, {}, Interleave},
     {"udf allocation extent", "-J -R -udf", nullptr, DiscFormat::kUdf, {}, {}, {}, AllocationExtent},
     {"udf allocation extent gone, the rest not known", "-J -R -udf", Last(1), DiscFormat::kUdf, {}, {}, {},
      AllocationExtent, {kDocs[0]}},
@@ -554,6 +586,8 @@ const Row kRows[] = {
      {}, &kUdfFiles},
     {"udf vat gone", "mkudffs cdr 0x0201 300", Last(1), DiscFormat::kUdf, {"\\"},
      {"\\list.doc", "\\plaża.jpg", "\\readme.txt"}, {}, AppendToVat, {}, &kUdfFiles},
+    {"udf vat gone, the one before it near", "mkudffs cdr 0x0150 300", Last(1), DiscFormat::kUdf, {"\\"},
+     {"\\readme.txt"}, {}, AppendOneToVat, {}, &kOneUdfFile},
     {"udf sparable 1.50 cd-rw, a packet remapped", "mkudffs cdrw 0x0150 3000", nullptr, DiscFormat::kUdf, {}, {}, {},
      SparableFiles, {}, &kUdfFiles},
     {"udf sparable 2.01 cd-rw, a packet remapped", "mkudffs cdrw 0x0201 3000", nullptr, DiscFormat::kUdf, {}, {}, {},
@@ -645,14 +679,18 @@ std::vector<std::string> Paths(const DiscTree& t, bool unknown) {
 }
 
 // Hostile discs: what the reader lists instead of following them.
+// Deeper than 32 levels: in the Joliet tree, and in the primary tree whose
+// folders below the 8th level Rock Ridge relocates (shown where they belong).
 TEST(DiscTreeHostile, DeeperThan32Levels) {
-  ImageSource source;
-  source.image = Read(Image("-J -R -D", "deep"));
-  const DiscTree t = ReadDiscTree(source);
-  std::string deepest;
-  for (int i = 1; i <= 33; ++i) deepest += "\\d" + std::to_string(i);
-  EXPECT_EQ(Paths(t, true), std::vector<std::string>{deepest});
-  EXPECT_EQ(t.entries.size(), 33u);  // the files of the 32 levels above
+  for (const char* options : {"-J -R -D", "-R"}) {
+    ImageSource source;
+    source.image = Read(Image(options, "deep"));
+    const DiscTree t = ReadDiscTree(source);
+    std::string deepest;
+    for (int i = 1; i <= 33; ++i) deepest += "\\d" + std::to_string(i);
+    EXPECT_EQ(Paths(t, true), std::vector<std::string>{deepest}) << options;
+    EXPECT_EQ(t.entries.size(), 33u) << options;  // the files of the 32 levels above
+  }
 }
 
 TEST(DiscTreeHostile, AFolderThatLoopsToTheRoot) {
@@ -808,6 +846,26 @@ TEST(DiscTreeSessions, TheNewestSessionIsTheDiscEarlierVersionsKept) {
             (std::map<std::string, std::string>{{"\\Dane\\old.bin", v1}, {"\\del.txt", "deleted later"}, {"\\keep.txt", "kept"}}));
 }
 
+// Sessions whose tracks were written at once: 2 run-out sectors after each,
+// which cannot be read; the next session found after them.
+TEST(DiscTreeSessions, TracksWrittenAtOnce) {
+  std::vector<int64_t> starts;
+  ImageSource source;
+  source.image = Read(test::MultisessionImage({{{"\\a.txt", "first"}}, {{"\\b.txt", "second"}}, {{"\\c.txt", "third"}}},
+                                              "at-once.iso", starts, 2));
+  for (int k = 1; k < 3; ++k)
+    for (int64_t s = starts[k] - (k == 1 ? 11402 : 6902); s < starts[k]; ++s) source.taken.insert(s);
+  const DiscLayout layout = FindDiscLayout(source);
+  ASSERT_EQ(layout.tracks.size(), 3u);
+  EXPECT_EQ(layout.tracks[1].start, starts[1]);
+  EXPECT_EQ(layout.tracks[2].start, starts[2]);
+  EXPECT_EQ(layout.tracks[0].length, starts[1] - 11400);  // the run-out is the track's
+  EXPECT_LE(source.asked.size(), 8u);
+  EXPECT_EQ(Listed(source.image, ReadDiscTree(source, layout)),
+            (std::map<std::string, std::string>{{"\\a.txt", "first"}, {"\\b.txt", "second"}, {"\\c.txt", "third"}}));
+  for (int64_t s : source.asked) EXPECT_FALSE(source.taken.count(s)) << "sector " << s << " of a gap or run-out asked for";
+}
+
 // A CD-Extra: an audio session, then a data session. With the drive's table
 // of contents the audio is never read; without it the disc's own file
 // systems cannot be found past the audio, and one read tells so.
@@ -815,22 +873,29 @@ TEST(DiscTreeSessions, ACdExtraNeverReadsItsAudio) {
   const int64_t audio = 3000, data = audio + 11400;
   const fs::path dir = test::ImageDir() / "extra";
   test::WriteTree(dir, kFiles);
-  const Bytes session = Read(test::Genisoimage("-J -R -C 0," + std::to_string(data), "'" + dir.string() + "'", "extra.iso"));
-  ImageSource source;
-  source.image.assign(data * S, 0);
-  source.image.insert(source.image.end(), session.begin(), session.end());
-  for (int64_t s = 0; s < data; ++s) source.taken.insert(s);  // audio and the gap: no data sector there
-  DiscLayout layout;
-  layout.fromDrive = true;
-  layout.tracks = {{1, 1, 0, audio, true}, {2, 2, data, source.SectorCount() - data, false}};
-  const DiscTree tree = ReadDiscTree(source, layout);
-  std::map<std::string, std::string> want(kFiles.begin(), kFiles.end());
-  EXPECT_EQ(Listed(source.image, tree), want);
-  EXPECT_TRUE(std::none_of(source.asked.begin(), source.asked.end(), [&](int64_t s) { return s < data; }));
+  // ISO 9660, and UDF beside it: its recognition sequence and anchor relative
+  // to the session's first sector.
+  for (const std::string options : {"-J -R", "-J -R -udf"}) {
+    SCOPED_TRACE(options);
+    const Bytes session = Read(test::Genisoimage(options + " -C 0," + std::to_string(data), "'" + dir.string() + "'",
+                                                 "extra" + std::to_string(options.size()) + ".iso"));
+    ImageSource source;
+    source.image.assign(data * S, 0);
+    source.image.insert(source.image.end(), session.begin(), session.end());
+    for (int64_t s = 0; s < data; ++s) source.taken.insert(s);  // audio and the gap: no data sector there
+    DiscLayout layout;
+    layout.fromDrive = true;
+    layout.tracks = {{1, 1, 0, audio, true}, {2, 2, data, source.SectorCount() - data, false}};
+    const DiscTree tree = ReadDiscTree(source, layout);
+    EXPECT_EQ(tree.format, options.find("udf") != std::string::npos ? DiscFormat::kUdf : DiscFormat::kIso9660);
+    std::map<std::string, std::string> want(kFiles.begin(), kFiles.end());
+    EXPECT_EQ(Listed(source.image, tree), want);
+    EXPECT_TRUE(std::none_of(source.asked.begin(), source.asked.end(), [&](int64_t s) { return s < data; }));
 
-  source.asked.clear();
-  EXPECT_EQ(FindDiscLayout(source), DiscLayout{});
-  EXPECT_EQ(source.asked, std::set<int64_t>{16});
+    source.asked.clear();
+    EXPECT_EQ(FindDiscLayout(source), DiscLayout{});
+    EXPECT_EQ(source.asked, std::set<int64_t>{16});
+  }
 }
 
 // A hostile disc: the Joliet root cannot be read, and its 8,000 folders pair
@@ -862,6 +927,58 @@ TEST(DiscTreeHostile, ManyFoldersThatPairWithNothing) {
   EXPECT_THROW(ReadDiscTree(source, DiscLayout{}, [&] { return ++asked > 100; }), DiscListingStopped);
   EXPECT_EQ(asked, 101);
   EXPECT_LE(source.asked.size(), 100u);
+}
+
+// A file in memory, for writing files out of an image.
+struct MemoryFile : IFile {
+  std::string bytes;
+  int64_t pos = 0;
+  int64_t Position() override { return pos; }
+  void Seek(int64_t p) override { pos = p; }
+  int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
+  size_t Read(void* buffer, size_t count) override {
+    const size_t n = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(count, Size() - pos)));
+    std::copy_n(bytes.data() + pos, n, static_cast<char*>(buffer));
+    pos += static_cast<int64_t>(n);
+    return n;
+  }
+  size_t Write(const void* buffer, size_t count) override {
+    if (Size() < pos + static_cast<int64_t>(count)) bytes.resize(static_cast<size_t>(pos) + count, '\0');
+    bytes.replace(static_cast<size_t>(pos), count, static_cast<const char*>(buffer), count);
+    pos += static_cast<int64_t>(count);
+    return count;
+  }
+  void SetSize(int64_t size) override { bytes.resize(static_cast<size_t>(size), '\0'); }
+  void Close() override {}
+};
+
+// A file whose allocation extent descriptor cannot be read: listed at its
+// full length, the rest of its bytes not known, "Uszkodzony" though every
+// sector it names is read, and written out with zeros there that its own
+// map names not read (before, 2,048 bytes "Cały").
+TEST(DiscTreeUdf, AFileWhoseAllocationCannotBeReadIsNeverWhole) {
+  ImageSource source;
+  source.image = Read(Image("-J -R -udf"));
+  AllocationExtent(source.image);
+  const int64_t aed = source.SectorCount() - 1;
+  source.taken.insert(aed);
+  const DiscTree tree = ReadDiscTree(source);
+  const auto it = std::find_if(tree.entries.begin(), tree.entries.end(),
+                               [](const DiscEntry& e) { return e.path == "\\Dokumenty\\list.doc"; });
+  ASSERT_NE(it, tree.entries.end());
+  EXPECT_EQ(it->size, 5000);
+  RescueMap map(source.SectorCount() * S, kFinished);
+  map.Set(aed * S, S, kBadSector);
+  const EntryState state = StateOf(*it, map);
+  EXPECT_EQ(state.condition, FileCondition::kDamaged);
+  EXPECT_EQ(state.notRead, 5000 - S);
+  EXPECT_EQ(state.unreadable, 0);
+
+  MemoryFile image, out;
+  image.bytes.assign(source.image.begin(), source.image.end());
+  const RescueMap own = ExtractFile(*it, image, map, out);
+  EXPECT_TRUE(out.bytes == kFiles.at("\\Dokumenty\\list.doc").substr(0, S) + std::string(5000 - S, '\0'));
+  EXPECT_EQ(own.Areas(), (std::vector<MapArea>{{0, S, kFinished}, {S, 5000 - S, kNonTried}}));
 }
 
 // 20,000 files in 2,000 folders, from an image already read: all listed, in

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/DiscLayout.h"
 #include "core/DiscRead.h"
 #include "core/DiscTree.h"
 
@@ -103,6 +104,10 @@ int FuzzReader(const uint8_t* data, size_t size, Read read) {
     CheckEntries(listing.entries, sectors.DiscBytes());
   }
   CheckTree(ReadDiscTree(disc), disc.SectorCount() * kDiscSectorSize);
+  // The sessions the disc's own file systems tell, and the tree they give.
+  const DiscLayout layout = FindDiscLayout(disc);
+  for (const DiscTrack& t : layout.tracks) Check(t.start >= 0 && t.length > 0 && t.start + t.length <= disc.count);
+  CheckTree(ReadDiscTree(disc, layout), disc.SectorCount() * kDiscSectorSize);
   return 0;
 }
 
