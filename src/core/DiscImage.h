@@ -307,27 +307,35 @@ class DiscImageRun : public ReadingOrder {
 // bytes the map names read come from the image, all others (and kZeros
 // extents) are zeros. Returns the file's own map: each byte's status carried
 // from the image's map (kZeros bytes '+', kOutside bytes and bytes past the
-// map's end '-', kUnknown bytes zeros and '?'). Throws FileError of `image` or `out`.
-RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& imageMap, IFile& out);
+// map's end '-', kUnknown bytes zeros and '?'). With `earlier` (the map of
+// the file `out` already is, of the same size: an earlier save of the same
+// disc) `out` is not cut: the bytes `earlier` names read are left as they
+// are, and the map returned names them read too. Throws FileError of
+// `image` or `out`.
+RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& imageMap, IFile& out,
+                      const RescueMap* earlier = nullptr);
 
 // The folder a save goes into under the destination folder: the volume
 // label as a Windows-safe name, "Płyta" when there is none.
 std::string VolumeFolderName(const std::string& label);
 
-// The destinations of the files of one save, under `root` (destination
-// folder + "\" + VolumeFolderName): root + the entry's path. A path given
-// earlier in the same save (or whose "<path>.map" was), compared by
-// `nameKey` (as Windows compares names), is numbered as the copy run numbers
-// a repeated name: "name (n).ext", the first n from 2 not given.
+// The destinations of the files of one save, under `root` (the disc's
+// folder): root + the entry's path, each part a name Windows takes. A path
+// given earlier in the same save (or whose "<path>.map" was), compared by
+// `nameKey` (as Windows compares names), or that `taken` says is taken on
+// the disk (itself or its "<path>.map"), is numbered as the copy run numbers
+// a repeated name: "name (n).ext", the first n from 2 not given or taken.
 class ExtractNames {
  public:
-  explicit ExtractNames(std::string root, std::function<std::string(const std::string&)> nameKey = {});
+  explicit ExtractNames(std::string root, std::function<std::string(const std::string&)> nameKey = {},
+                        std::function<bool(const std::string&)> taken = {});
   std::string PathFor(const std::string& entryPath);
 
  private:
   bool Taken(const std::string& path) const;
   std::string root_;
   std::function<std::string(const std::string&)> nameKey_;
+  std::function<bool(const std::string&)> taken_;
   std::set<std::string> given_;
 };
 

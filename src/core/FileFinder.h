@@ -19,6 +19,8 @@ inline constexpr uint32_t kAttrReparsePoint = 0x400;
 struct DirEntry {
   std::string name;  // the entry's own name, UTF-8 ("." and ".." included)
   uint32_t attributes = 0;
+  int64_t size = 0;        // a file's size in bytes
+  uint64_t writeTime = 0;  // the time of its last write (the file system's count; 0 where none is known)
 };
 
 // One open search over a folder: entries in the order the file system returns

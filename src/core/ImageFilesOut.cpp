@@ -1,6 +1,7 @@
 // Files written out of the image, each with its own read map, under names
 // Windows takes.
 #include <algorithm>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "core/CopyRun.h"
 #include "core/DiscImage.h"
 #include "core/ImageExtents.h"
+#include "core/Text.h"
 
 namespace sk {
 namespace {
@@ -39,11 +41,25 @@ std::string LowerAscii(const std::string& text) {
 
 }  // namespace
 
-RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& imageMap, IFile& out) {
+RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& imageMap, IFile& out,
+                      const RescueMap* earlier) {
   const int64_t size = std::max<int64_t>(0, entry.size);
+  if (earlier && earlier->Size() != size) throw std::logic_error("an earlier file of another size");
   RescueMap map(size, kNonTried);
-  if (out.Size() > 0) out.SetSize(0);
+  if (!earlier && out.Size() > 0) out.SetSize(0);
   std::vector<unsigned char> buffer(64 * 1024);
+  // Bytes [from, to) of the file copied from the image at `disc`.
+  auto copy = [&](int64_t from, int64_t to, int64_t disc) {
+    for (int64_t q = from; q < to;) {
+      const size_t want = static_cast<size_t>(std::min<int64_t>(to - q, static_cast<int64_t>(buffer.size())));
+      image.Seek(disc + q - from);
+      const size_t got = image.Read(buffer.data(), want);
+      if (got == 0) throw FileError("Read beyond end of file", 38);
+      out.Seek(q);
+      if (out.Write(buffer.data(), got) != got) throw DiskFullError();
+      q += static_cast<int64_t>(got);
+    }
+  };
   int64_t at = 0;  // where the extent in hand begins in the file
   for (const DiscExtent& x : entry.extents) {
     if (at >= size) break;
@@ -56,34 +72,36 @@ RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& ima
       map.Set(at, length, kBadSector);
     } else {
       image::EachStatus(imageMap, x.pos, x.pos + length, [&](int64_t p, int64_t e, char status) {
-        map.Set(at + p - x.pos, e - p, status);
+        const int64_t from = at + p - x.pos, to = at + e - x.pos;
+        map.Set(from, to - from, status);
         if (status != kFinished) return;
-        for (int64_t q = p; q < e;) {
-          const size_t want = static_cast<size_t>(std::min<int64_t>(e - q, static_cast<int64_t>(buffer.size())));
-          image.Seek(q);
-          const size_t got = image.Read(buffer.data(), want);
-          if (got == 0) throw FileError("Read beyond end of file", 38);
-          out.Seek(at + q - x.pos);
-          if (out.Write(buffer.data(), got) != got) throw DiskFullError();
-          q += static_cast<int64_t>(got);
-        }
+        if (!earlier) return copy(from, to, p);
+        // The bytes the earlier file holds stay as they are.
+        image::EachStatus(*earlier, from, to, [&](int64_t f, int64_t t, char held) {
+          if (held != kFinished) copy(f, t, p + f - from);
+        });
       });
     }
     at += length;
   }
   // Extents that give fewer bytes than the file's size: the rest is nowhere.
   if (at < size) map.Set(at, size - at, kBadSector);
+  if (earlier)
+    for (auto a = earlier->NextArea(0, kFinished); a; a = earlier->NextArea(a->end(), kFinished))
+      map.Set(a->pos, a->size, kFinished);
   if (out.Size() != size) out.SetSize(size);
   return map;
 }
 
 std::string VolumeFolderName(const std::string& label) { return label.empty() ? "Płyta" : SafeName(label); }
 
-ExtractNames::ExtractNames(std::string root, std::function<std::string(const std::string&)> nameKey)
-    : root_(std::move(root)), nameKey_(nameKey ? std::move(nameKey) : LowerAscii) {}
+ExtractNames::ExtractNames(std::string root, std::function<std::string(const std::string&)> nameKey,
+                           std::function<bool(const std::string&)> taken)
+    : root_(std::move(root)), nameKey_(nameKey ? std::move(nameKey) : LowerAscii), taken_(std::move(taken)) {}
 
 bool ExtractNames::Taken(const std::string& path) const {
-  return given_.count(nameKey_(path)) != 0 || given_.count(nameKey_(MapPathFor(path))) != 0;
+  if (given_.count(nameKey_(path)) != 0 || given_.count(nameKey_(MapPathFor(path))) != 0) return true;
+  return taken_ && (taken_(path) || taken_(MapPathFor(path)));
 }
 
 std::string ExtractNames::PathFor(const std::string& entryPath) {

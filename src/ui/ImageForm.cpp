@@ -10,6 +10,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "core/DiscSave.h"
 #include "core/Formats.h"
 #include "core/RescueSession.h"
 #include "core/Text.h"
@@ -183,6 +184,7 @@ bool TForm5::SelectDrive(char letter) {
 }
 
 void TForm5::Button1Click() {
+  if (running_ || held_) return;
   // Proposed: the disc's label + ".iso" in the main window's destination folder.
   const int at = static_cast<int>(SendMessageW(Control("ComboBox1"), CB_GETCURSEL, 0, 0));
   std::string label = hasTree_ ? tree_.label : std::string();
@@ -369,6 +371,7 @@ void TForm5::ShowTotals() {
 void TForm5::SaveList(const std::string& path) { files_.ReplaceContent(path, FileListText(tree_, map_)); }
 
 void TForm5::Button4Click() {
+  if (running_ || held_) return;
   std::wstring buffer = listChoice_;
   buffer.resize(32768, L'\0');
   if (!RunFileDialog(hwnd_, {.title = "Zapisz listę plików", .save = true, .defaultExtension = L"txt",
@@ -382,61 +385,64 @@ void TForm5::Button4Click() {
 void TForm5::Button5Click() { SaveFiles(); }
 
 int TForm5::SaveFiles() {
-  if (!hasTree_ || imagePath_.empty()) return 0;
+  if (!hasTree_ || imagePath_.empty() || running_ || held_) return 0;
   std::vector<size_t> chosen;
   for (size_t i = 0; i < ticks_.size(); ++i)
-    if (ticks_[i] && !tree_.entries[i].unknown) chosen.push_back(i);
-  if (chosen.empty())
-    for (size_t i = 0; i < tree_.entries.size(); ++i)
-      if (!tree_.entries[i].unknown) chosen.push_back(i);
-  const std::string separator = win::DecimalSeparator();
-  Log("Rozpoczynanie zapisywania plików z obrazu płyty (plików: " + std::to_string(chosen.size()) + ")", ekInfo);
-  const std::string root = WithSlash(destination_ ? destination_() : std::string()) + VolumeFolderName(tree_.label);
-  ExtractNames names(root, [](const std::string& path) { return win::UpperCase(path); });
-  int complete = 0;
-  std::unique_ptr<IFile> image;
+    if (ticks_[i]) chosen.push_back(i);
+  if (std::none_of(chosen.begin(), chosen.end(), [&](size_t i) { return !tree_.entries[i].unknown; })) {
+    chosen.resize(tree_.entries.size());
+    std::iota(chosen.begin(), chosen.end(), size_t{0});
+  }
+  // The save pumps messages: it is a run of this window, so nothing else
+  // starts meanwhile (an image run would clear the list it writes out) and
+  // "Zatrzymaj" stops it after the file in hand.
+  if (runHook_ && !runHook_(true)) return 0;
+  stopRequested_ = false;
+  SetRunning(true);
+  const size_t files = static_cast<size_t>(
+      std::count_if(chosen.begin(), chosen.end(), [&](size_t i) { return !tree_.entries[i].unknown; }));
+  Log("Rozpoczynanie zapisywania plików z obrazu płyty (plików: " + std::to_string(files) + ")", ekInfo);
+  SaveReport report;
+  auto log = [this](const std::string& text, EventKind kind) { Log(text, kind); };
   try {
     // Read beside a run, if one is under way: it writes only what its map then names.
-    image = files_.Open(imagePath_, OpenMode::ReadShared);
+    std::unique_ptr<IFile> image = files_.Open(imagePath_, OpenMode::ReadShared);
+    win::WinDirectory dirs;
+    const SaveSite site{files_, dirs, [](const std::string& path) { MakeFoldersFor(path); },
+                        [](const std::string& path) { return win::UpperCase(path); }};
+    Pacer pacer(*clock_);
+    report = SaveDiscFiles(tree_, chosen, *image, map_, site, destination_ ? destination_() : std::string(),
+                           win::DecimalSeparator(), log, [&] {
+                             return pacer.Step([this] { PumpMessages(); }, [] {}, [this] { return stopRequested_; });
+                           });
+    image->Close();
   } catch (const FileError& e) {
     Log("Błąd: " + std::string(e.what()), ekError);
   }
-  for (size_t k = 0; image && k < chosen.size(); ++k) {
-    const DiscEntry& entry = tree_.entries[chosen[k]];
-    const std::string destination = names.PathFor(entry.path);
-    Log("Rozpoczynanie kopiowania pliku " + FileNamePart(entry.path), ekInfo);
-    std::unique_ptr<IFile> out;
-    try {
-      MakeFoldersFor(destination);
-      out = files_.Open(destination, OpenMode::CreateReadWrite);
-      const RescueMap fileMap = ExtractFile(entry, *image, map_, *out);
-      MapKeeper keeper(files_, MapPathFor(destination));
-      const int64_t unread = fileMap.Unfinished();
-      if (keeper.Finish(out.get(), fileMap))
-        Log("Zapisano mapę odczytu " + FileNamePart(keeper.Path()), ekInfo);
-      out->Close();
-      if (unread > 0)
-        Log("Błąd: Nie odczytano " + FormatSize(unread, separator) + " pliku " + FileNamePart(entry.path), ekError);
-      else
-        ++complete;
-    } catch (const FileError& e) {
-      Log("Błąd: " + std::string(e.what()), ekError);
-    }
-    if (k % 16 == 0) PumpMessages();
-  }
-  if (complete < static_cast<int>(chosen.size()))
-    Log("Błąd: Nie wszystkie pliki zostały skopiowane (" + std::to_string(complete) + " z " +
-            std::to_string(chosen.size()) + ")",
+  if (report.complete < report.chosen)
+    Log("Błąd: Nie wszystkie pliki zostały skopiowane (" + std::to_string(report.complete) + " z " +
+            std::to_string(report.chosen) + ")",
         ekError);
   Log("Zakończono kopiowanie plików", ekInfo);
-  return complete;
+  SetRunning(false);
+  if (runHook_) runHook_(false);
+  return report.complete;
 }
 
 // ---- the run ----
 
 void TForm5::HoldStart(bool hold) {
   held_ = hold;
-  Enable("Button2", !running_ && !held_);
+  GateControls();
+}
+
+void TForm5::GateControls() {
+  // The dialogs ("...", "Zapisz listę...") would hold a run's loop, and
+  // "Rozpocznij" and "Zapisz pliki" are runs: greyed while any run is on.
+  const bool idle = !running_ && !held_;
+  for (const char* name : {"Button1", "Button2", "Button4", "Button5"}) Enable(name, idle);
+  for (const char* name : {"ComboBox1", "Edit1"}) Enable(name, !running_);
+  Enable("Button3", running_);
 }
 
 void TForm5::Button3Click() { stopRequested_ = true; }
@@ -445,9 +451,7 @@ void TForm5::SetRunning(bool running) {
   running_ = running;
   HWND focus = GetFocus();
   const bool focusHere = focus && GetAncestor(focus, GA_ROOT) == hwnd_;
-  for (const char* name : {"ComboBox1", "Edit1", "Button1"}) Enable(name, !running);
-  Enable("Button3", running);
-  Enable("Button2", !running && !held_);
+  GateControls();
   if (focusHere && !IsWindowEnabled(focus)) SetFocus(Control(running ? "Button3" : "Button2"));
 }
 

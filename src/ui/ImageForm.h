@@ -59,14 +59,15 @@ class TForm5 : public Window, public IImageView {
   // Writes the list (FileListText) to `path`; throws with the program's text.
   void SaveList(const std::string& path);
   // Writes the ticked files (all when none is ticked) out of the image into
-  // the destination folder, under a folder named after the volume label.
-  // Returns how many were written whole.
+  // the destination folder, under the disc's own folder (SaveDiscFiles), as
+  // a run of this window: nothing else starts meanwhile and "Zatrzymaj"
+  // stops it after the file in hand. Returns how many were written whole.
   int SaveFiles();
 
   // ---- the run ----
   bool Running() const { return running_; }
-  // Held while another run of the program is under way: "Rozpocznij" is
-  // greyed and does nothing.
+  // Held while another run of the program is under way: "Rozpocznij",
+  // "Zapisz pliki" and the dialogs are greyed and do nothing.
   void HoldStart(bool hold);
   bool StartHeld() const { return held_; }
   // Asked when a run begins (true: may it begin?) and told when it has ended
@@ -116,6 +117,7 @@ class TForm5 : public Window, public IImageView {
   void ToggleRows(const std::vector<int>& rows);
   void TicksChanged();
   void SetRunning(bool running);
+  void GateControls();
   void ShowStatus();
   void ShowTotals();
   void Box(const std::string& text, UINT flags = MB_OK | MB_ICONERROR);

@@ -34,6 +34,9 @@ class WinListing : public IDirListing {
     }
     entry.name = Narrow(data_.cFileName);
     entry.attributes = data_.dwFileAttributes;
+    entry.size = static_cast<int64_t>(static_cast<uint64_t>(data_.nFileSizeHigh) << 32 | data_.nFileSizeLow);
+    entry.writeTime = static_cast<uint64_t>(data_.ftLastWriteTime.dwHighDateTime) << 32 |
+                      data_.ftLastWriteTime.dwLowDateTime;
     return true;
   }
   bool Failed() const override { return failed_; }

@@ -232,6 +232,13 @@ TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
   const EventLogModel& log = main_->EventLog();
   EXPECT_EQ(log.At(log.Count() - 2).text, "Błąd: Nie wszystkie pliki zostały skopiowane (3 z 5)");
   EXPECT_FALSE(reads_.empty());
+
+  // Saved again: the same disc's folder (its record tells its files, as the
+  // folder's listing gives their sizes and times, from the user's), no
+  // second copies.
+  EXPECT_EQ(w.SaveFiles(), 3);
+  EXPECT_FALSE(test::FileExists(media_.Disk() + "pliki\\PLYTA_TESTOWA\\Dokumenty\\list (2).doc"));
+  EXPECT_FALSE(test::FileExists(media_.Disk() + "pliki\\PLYTA_TESTOWA (2)\\Dokumenty\\list.doc"));
 }
 
 // A CD-R of two sessions as Windows XP leaves it (genisoimage -C/-M, the
