@@ -118,15 +118,10 @@ std::optional<DiscLayout> LayoutFromToc(const unsigned char* toc, size_t tocSize
   if (leadOut < 0 || !Orderly(layout.tracks)) return std::nullopt;
   for (size_t i = 0; i < layout.tracks.size(); ++i) {
     DiscTrack& t = layout.tracks[i];
-    int64_t to = leadOut;
-    if (i + 1 < layout.tracks.size()) {
-      const DiscTrack& next = layout.tracks[i + 1];
-      to = next.start;
-      // The last track before the last session ends where the standard gap
-      // before it begins.
-      const int64_t gap = lastSession == 2 ? kFirstSessionGap : kLaterSessionGap;
-      if (next.session != t.session && next.start - gap > t.start) to = next.start - gap;
-    }
+    // To the next track: where an earlier session ends the TOC does not say,
+    // and the gaps of a CD are not a DVD's, so a gap is read rather than
+    // data guessed away.
+    const int64_t to = i + 1 < layout.tracks.size() ? layout.tracks[i + 1].start : leadOut;
     if (to <= t.start) return std::nullopt;
     t.length = to - t.start;
   }

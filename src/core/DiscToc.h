@@ -28,10 +28,11 @@ std::optional<DiscLayout> LayoutFromFullToc(const unsigned char* data, size_t si
 // (header with the first and last complete session, then one entry: the
 // first track of the last session and its address). Addresses in MSF
 // (0, M, S, F) when `msf`, else big-endian logical block addresses. The TOC
-// does not say where earlier sessions end: the tracks before the last
-// session are all taken as session 1, and the last of them ends the standard
-// gap before the last session's start (kFirstSessionGap after session 1,
-// kLaterSessionGap after a later one). None for a TOC that does not read.
+// does not say where earlier sessions end (and a DVD's gaps are not a CD's):
+// the tracks before the last session are all taken as session 1, and each
+// track runs to the next one, so a gap before the last session is read (and
+// fails) rather than data left out on a guess. None for a TOC that does not
+// read.
 std::optional<DiscLayout> LayoutFromToc(const unsigned char* toc, size_t tocSize, const unsigned char* session,
                                         size_t sessionSize, bool msf);
 
