@@ -30,7 +30,8 @@ bool CoversAll(const ByteAreas& areas, int64_t size) {
 
 ByteAreas Inside(const ByteAreas& ranges, const ByteAreas& areas) {
   ByteAreas out;
-  for (const auto& [from, to] : ranges) {
+  for (const auto& range : ranges) {
+    const int64_t from = range.first, to = range.second;
     const auto first = std::partition_point(areas.begin(), areas.end(), [&](const auto& a) { return a.second <= from; });
     for (size_t k = static_cast<size_t>(first - areas.begin()); k < areas.size() && areas[k].first < to; ++k) {
       const int64_t f = std::max(from, areas[k].first), t = std::min(to, areas[k].second);
