@@ -898,6 +898,24 @@ TEST(DiscTreeSessions, ACdExtraNeverReadsItsAudio) {
   }
 }
 
+// Mixed mode: a data track, then audio tracks. UDF's anchor at 256 cannot be
+// read: the one at the data track's end is used, and the audio never read.
+TEST(DiscTreeSessions, MixedModeNeverReadsItsAudio) {
+  ImageSource source;
+  source.image = Read(Image("-J -R -udf"));
+  const int64_t data = source.SectorCount(), audio = 3000;
+  source.image.resize((data + audio) * S);
+  for (int64_t s = data; s < data + audio; ++s) source.taken.insert(s);
+  source.taken.insert({16, 17, 256});  // ISO 9660's descriptors too, so that UDF alone gives the list
+  DiscLayout layout;
+  layout.fromDrive = true;
+  layout.tracks = {{1, 1, 0, data, false}, {2, 1, data, audio / 2, true}, {3, 1, data + audio / 2, audio / 2, true}};
+  const DiscTree tree = ReadDiscTree(source, layout);
+  EXPECT_EQ(tree.format, DiscFormat::kUdf);
+  EXPECT_EQ(Listed(source.image, tree), kFiles);
+  EXPECT_TRUE(std::none_of(source.asked.begin(), source.asked.end(), [&](int64_t s) { return s >= data; }));
+}
+
 // A hostile disc: the Joliet root cannot be read, and its 8,000 folders pair
 // with no primary folder by sectors or names. Listed in about the time the
 // same disc takes whole (pairing them by trying each against each took
