@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -31,8 +32,11 @@ struct RemoveImageDir : ::testing::Environment {
 inline const auto* const kRemoveImageDir = ::testing::AddGlobalTestEnvironment(new RemoveImageDir);
 
 inline std::string ReadBytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
+  std::ifstream in(p, std::ios::binary | std::ios::ate);
+  std::string bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 // Writes `files` (by their paths on the disc, "\\a\\b.txt") under `dir`.
