@@ -79,9 +79,9 @@ inline fs::path MultisessionImage(const std::vector<std::map<std::string, std::s
     WriteTree(dir, sessions[i]);
     const int64_t start = i == 0 ? 0 : end + runOut + (i == 1 ? 11400 : 6900);
     std::string options = "-J -R";
-    if (i > 0)
-      options += " -C " + std::to_string(last) + "," + std::to_string(start) + " -M '" + out.string() + "'";
-    const fs::path session = Genisoimage(options, "'" + dir.string() + "'", name + ".s" + std::to_string(i + 1) + ".iso");
+    if (i > 0) options += " -C " + std::to_string(last) + "," + std::to_string(start) + " -M '" + out.string() + "'";
+    const fs::path session =
+        Genisoimage(options, "'" + dir.string() + "'", name + ".s" + std::to_string(i + 1) + ".iso");
     const std::string bytes = ReadBytes(session);
     if (i == 0) std::ofstream(out, std::ios::binary).flush();
     fs::resize_file(out, static_cast<uintmax_t>(start) * 2048);
