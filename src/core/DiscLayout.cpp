@@ -90,7 +90,8 @@ class Probe {
     // then the anchor at + 256 (never probed in a gap) and its main
     // sequence's partitions.
     const bool recognised = std::memcmp(first + 1, "BEA01", 5) == 0 || std::memcmp(first + 1, "NSR0", 4) == 0;
-    if (!recognised || !Read(start + 256) || !disc::TagOk(b_, kDiscSectorSize, kAnchorTag, start + 256)) return std::nullopt;
+    if (!recognised || !Read(start + 256) || !disc::TagOk(b_, kDiscSectorSize, kAnchorTag, start + 256))
+      return std::nullopt;
     const int64_t length = disc::Le32(b_ + 16) / kDiscSectorSize, at = disc::Le32(b_ + 20);
     int64_t end = -1;
     for (int64_t i = 0; i < std::min<int64_t>(length, 8) && Read(at + i); ++i) {

@@ -53,7 +53,12 @@ struct DiscLayout {
 // sectors after the first session, 6,900 after later ones) probed for a
 // volume descriptor set or a UDF anchor, session by session. A handful of
 // reads; each read goes through `disc` and so is counted by it. A disc with
-// one session gives one data track over the whole disc.
+// one session gives one data track over the whole disc. Each session is one
+// data track numbered as its session; an earlier session's track reaches to
+// the gap after it (2 run-out sectors included where the next session lies
+// 2 sectors further). A disc whose sector 16 cannot be read (an audio
+// session first, or damage) gives an empty layout after that one read: the
+// sessions after audio cannot be found without reading the audio area.
 DiscLayout FindDiscLayout(ISectorSource& disc);
 
 // The standard gaps between sessions on a CD: lead-out, the next session's

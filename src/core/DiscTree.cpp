@@ -323,32 +323,45 @@ DiscTree ReadDiscTree(ISectorSource& source, const DiscLayout& layout, const std
   }
   std::sort(sessions.begin(), sessions.end(), [](const auto& a, const auto& b) { return a.number < b.number; });
   if (sessions.empty()) sessions.push_back({1, {}});
-  // The newest session with a file system is the disc.
-  size_t newest = sessions.size();
-  while (newest > 0 && tree.format == DiscFormat::kNone) {
-    --newest;
+  // The newest session with a file system is the disc. When its first
+  // descriptor cannot be read, what it holds is not known: its root is
+  // listed unknown, and every earlier session's files are earlier versions.
+  size_t newest = sessions.size() - 1;
+  tree.format = ReadSessionTree(sectors, sessions[newest].place, listing, tree.label);
+  unsigned char probe[kDiscSectorSize];
+  const bool lost = tree.format == DiscFormat::kNone && sessions.size() > 1 &&
+                    !sectors.Read(sessions[newest].place.start + 16, probe);
+  if (lost) {
     listing.entries.clear();
-    tree.label.clear();
-    tree.format = ReadSessionTree(sectors, sessions[newest].place, listing, tree.label);
+    listing.Unknown("");
   }
-  if (tree.format != DiscFormat::kNone && newest > 0) {
+  std::unordered_set<std::string> named;  // versions the disc names
+  for (const DiscEntry& e : listing.entries)
+    if (!e.unknown) named.insert(VersionKey(e));
+  for (size_t k = newest; k-- > 0 && !listing.Full();) {
+    disc::Listing earlier(sectors.DiscBytes());
+    std::string label;
+    const DiscFormat format = ReadSessionTree(sectors, sessions[k].place, earlier, label);
+    if (format == DiscFormat::kNone) continue;
+    if (tree.format == DiscFormat::kNone && !lost) {
+      // The newest holds no file system (an empty or failed burn): this
+      // session is the disc.
+      tree.format = format;
+      tree.label = label;
+      listing.entries = std::move(earlier.entries);
+      for (const DiscEntry& e : listing.entries)
+        if (!e.unknown) named.insert(VersionKey(e));
+      continue;
+    }
     // Versions of files that only earlier sessions name, each under the
     // newest earlier session that names it.
-    std::unordered_set<std::string> named;
-    for (const DiscEntry& e : listing.entries)
-      if (!e.unknown) named.insert(VersionKey(e));
-    for (size_t k = newest; k-- > 0 && !listing.Full();) {
-      disc::Listing earlier(sectors.DiscBytes());
-      std::string label;
-      if (ReadSessionTree(sectors, sessions[k].place, earlier, label) == DiscFormat::kNone) continue;
-      const std::string folder =
-          std::string(kEarlierSessionsFolder) + "\\Sesja " + std::to_string(sessions[k].number);
-      for (DiscEntry& e : earlier.entries) {
-        if (listing.Full()) break;
-        if (!e.unknown && !named.insert(VersionKey(e)).second) continue;
-        e.path = folder + (e.path == "\\" ? "" : e.path);
-        listing.entries.push_back(std::move(e));
-      }
+    if (tree.format == DiscFormat::kNone) tree.format = format, tree.label = label;
+    const std::string folder = std::string(kEarlierSessionsFolder) + "\\Sesja " + std::to_string(sessions[k].number);
+    for (DiscEntry& e : earlier.entries) {
+      if (listing.Full()) break;
+      if (!e.unknown && !named.insert(VersionKey(e)).second) continue;
+      e.path = folder + (e.path == "\\" ? "" : e.path);
+      listing.entries.push_back(std::move(e));
     }
   }
   tree.label = disc::SafeName(tree.label);

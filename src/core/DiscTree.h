@@ -87,7 +87,8 @@ DiscTree ReadDiscTree(ISectorSource& disc);
 
 // The same with the disc's layout (from the drive, or FindDiscLayout). An
 // empty layout reads exactly as above. With sessions, the newest session
-// that holds data is the disc: its volume descriptors or anchors (at its
+// that holds data (and a file system: else the one before it) is the disc:
+// its volume descriptors or anchors (at its
 // first sector + 16 and + 256, and 256 and 1 sector before the end of its
 // last data track) give the list, the files it names in earlier sessions
 // read where they lie. The earlier data sessions are read too: a file one of

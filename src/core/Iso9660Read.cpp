@@ -337,9 +337,9 @@ class Iso {
       auto byKey = [](const std::pair<std::string, size_t>& e, const std::string& k) { return e.first < k; };
       // Keys that begin with this one (itself among them).
       const size_t from = std::lower_bound(keys.begin(), keys.end(), key, byKey) - keys.begin();
-      const size_t to = std::partition_point(keys.begin() + from, keys.end(), [&](const auto& e) {
-                          return e.first.compare(0, key.size(), key) == 0;
-                        }) - keys.begin();
+      const size_t to = std::partition_point(keys.begin() + from, keys.end(),
+                                             [&](const auto& e) { return e.first.compare(0, key.size(), key) == 0; }) -
+                        keys.begin();
       size_t best = lowest(from, to);
       // Keys that are a beginning of this one.
       for (size_t n = 1; n < key.size(); ++n) {

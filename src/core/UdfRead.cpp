@@ -78,12 +78,12 @@ struct Run {  // blocks [from, from + count) of a file at sector `sector` (or kN
 struct PartitionMap {
   enum class Kind { kPlain, kMetadata, kVirtual, kSparable };
   Kind kind = Kind::kPlain;
-  unsigned number = 0;              // the partition's number
-  int64_t start = -1, length = 0;   // the physical partition's sectors
-  std::vector<Run> main, mirror;    // metadata: the metadata file's and its mirror's blocks
-  std::vector<int64_t> vat;         // virtual: each virtual block's block in the physical partition
-  int64_t packet = 0;               // sparable: the packet's length in blocks
-  bool sparingKnown = false;        //   a sparing table could be read
+  unsigned number = 0;                          // the partition's number
+  int64_t start = -1, length = 0;               // the physical partition's sectors
+  std::vector<Run> main, mirror;                // metadata: the metadata file's and its mirror's blocks
+  std::vector<int64_t> vat;                     // virtual: each virtual block's block in the physical partition
+  int64_t packet = 0;                           // sparable: the packet's length in blocks
+  bool sparingKnown = false;                    //   a sparing table could be read
   std::unordered_map<int64_t, int64_t> spared;  // the first block of a packet: the sector it was moved to
 };
 
@@ -318,8 +318,8 @@ class Udf {
   }
 
   // The first `length` bytes of a file; `known` says which of them could be had.
-  void FileBytes(const std::vector<DiscExtent>& extents, int64_t length,
-                 std::vector<unsigned char>& data, std::vector<bool>& known) {
+  void FileBytes(const std::vector<DiscExtent>& extents, int64_t length, std::vector<unsigned char>& data,
+                 std::vector<bool>& known) {
     data.assign(static_cast<size_t>(length), 0);
     known.assign(static_cast<size_t>(length), false);
     unsigned char b[kDiscSectorSize];
@@ -488,9 +488,7 @@ class Udf {
 
   // The rest of a file whose allocation could not be followed: not known
   // where it lies; at most the disc's size (no more can lie on it).
-  void Rest(std::vector<DiscExtent>& out, int64_t rest) const {
-    Push(out, kNotKnown, std::min(rest, s_.DiscBytes()));
-  }
+  void Rest(std::vector<DiscExtent>& out, int64_t rest) const { Push(out, kNotKnown, std::min(rest, s_.DiscBytes())); }
 
   // Through the metadata partition: the metadata file, else its mirror.
   int64_t ReadIn(const PartitionMap& map, int64_t block, unsigned char* out) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -31,8 +32,11 @@ struct RemoveImageDir : ::testing::Environment {
 inline const auto* const kRemoveImageDir = ::testing::AddGlobalTestEnvironment(new RemoveImageDir);
 
 inline std::string ReadBytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
+  std::ifstream in(p, std::ios::binary | std::ios::ate);
+  std::string bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 // Writes `files` (by their paths on the disc, "\\a\\b.txt") under `dir`.
@@ -75,9 +79,9 @@ inline fs::path MultisessionImage(const std::vector<std::map<std::string, std::s
     WriteTree(dir, sessions[i]);
     const int64_t start = i == 0 ? 0 : end + runOut + (i == 1 ? 11400 : 6900);
     std::string options = "-J -R";
-    if (i > 0)
-      options += " -C " + std::to_string(last) + "," + std::to_string(start) + " -M '" + out.string() + "'";
-    const fs::path session = Genisoimage(options, "'" + dir.string() + "'", name + ".s" + std::to_string(i + 1) + ".iso");
+    if (i > 0) options += " -C " + std::to_string(last) + "," + std::to_string(start) + " -M '" + out.string() + "'";
+    const fs::path session =
+        Genisoimage(options, "'" + dir.string() + "'", name + ".s" + std::to_string(i + 1) + ".iso");
     const std::string bytes = ReadBytes(session);
     if (i == 0) std::ofstream(out, std::ios::binary).flush();
     fs::resize_file(out, static_cast<uintmax_t>(start) * 2048);

@@ -105,6 +105,7 @@ int64_t FolderSector(const fs::path& image, const std::string& tree, const std::
 int64_t Le32At(const Bytes& b, size_t at) {
   return int64_t{b[at]} | b[at + 1] << 8 | b[at + 2] << 16 | int64_t{b[at + 3]} << 24;
 }
+int64_t Le32Of(const unsigned char* p) { return int64_t{p[0]} | p[1] << 8 | p[2] << 16 | int64_t{p[3]} << 24; }
 int64_t Be32At(const Bytes& b, size_t at) {
   return int64_t{b[at + 3]} | b[at + 2] << 8 | b[at + 1] << 16 | int64_t{b[at]} << 24;
 }
@@ -148,13 +149,14 @@ struct UdfVolume {
   unsigned char* fileSet = nullptr;           // the logical volume descriptor's file set address
   int64_t packet = 0;                         // sparable: the packet, the sparing tables
   std::vector<int64_t> sparing;
-  int64_t metadataEntry = -1;                 // metadata: the metadata file's entry (block)
+  int64_t metadataEntry = -1;  // metadata: the metadata file's entry (block)
 };
 UdfVolume VolumeOf(Bytes& image) {
   UdfVolume v;
   for (int64_t s : UdfSequence(image, false)) {
     unsigned char* d = image.data() + s * S;
-    if (d[0] == 5) v.start = Le32At(image, s * S + 188), v.length = Le32At(image, s * S + 192), v.number = d[22] | d[23] << 8;
+    if (d[0] == 5)
+      v.start = Le32At(image, s * S + 188), v.length = Le32At(image, s * S + 192), v.number = d[22] | d[23] << 8;
     if (d[0] != 6) continue;
     v.fileSet = d + 248;
     unsigned char* m = d + 440;
@@ -165,8 +167,8 @@ UdfVolume VolumeOf(Bytes& image) {
       v.kind = std::string(reinterpret_cast<char*>(m + 5), 23);
       v.packet = m[40] | m[41] << 8;
       for (int k = 0; k < m[42] && v.kind.find("Sparable") != std::string::npos; ++k)
-        v.sparing.push_back(Le32At(image, m + 48 + 4 * k - image.data()));
-      if (v.kind.find("Metadata") != std::string::npos) v.metadataEntry = Le32At(image, m + 40 - image.data());
+        v.sparing.push_back(Le32Of(m + 48 + 4 * k));
+      if (v.kind.find("Metadata") != std::string::npos) v.metadataEntry = Le32Of(m + 40);
     }
   }
   return v;
@@ -222,10 +224,11 @@ void MetadataPartition(Bytes& image) {
     }
     EachFid(d, S, [](unsigned char* f, size_t n) {
       Put(f + 28, 1, 2);
-      Seal(f, n, Le32At(Bytes(f + 12, f + 16), 0));
+      Seal(f, n, Le32Of(f + 12));
     });
   }
-  for (int k = 0; k < 2; ++k) std::copy_n(image.begin() + start * S, length * S, image.begin() + (n + 2 + k * length) * S);
+  for (int k = 0; k < 2; ++k)
+    std::copy_n(image.begin() + start * S, length * S, image.begin() + (n + 2 + k * length) * S);
   for (int64_t b = 0; b < length; ++b) {
     unsigned char* d = image.data() + (start + b) * S;
     const unsigned id = d[0] | d[1] << 8;
@@ -321,7 +324,9 @@ std::string Le(int64_t v, int bytes) {
 }
 // Allocation descriptors: short (length, block) and long (length, block, map).
 std::string ShortAd(int64_t length, int64_t block) { return Le(length, 4) + Le(block, 4); }
-std::string LongAd(int64_t length, int64_t block, int map) { return Le(length, 4) + Le(block, 4) + Le(map, 2) + Le(0, 6); }
+std::string LongAd(int64_t length, int64_t block, int map) {
+  return Le(length, 4) + Le(block, 4) + Le(map, 2) + Le(0, 6);
+}
 // A file identifier naming `name` whose entry is at `block` of `map`.
 std::string FileId(const std::string& name, int64_t block, int map) {
   const std::string d = Dstring(name);
@@ -349,13 +354,13 @@ Bytes FileEntry(int type, int64_t length, int adType, const std::string& ads, in
 // Adds file identifiers to a folder's entry whose identifiers are inside it.
 void AddFileIds(unsigned char* fe, const std::string& fids) {
   const bool extended = fe[0] == 10;
-  const int64_t ea = Le32At(Bytes(fe + (extended ? 208 : 168), fe + (extended ? 212 : 172)), 0);
-  const size_t at = (extended ? 216 : 176) + ea + Le32At(Bytes(fe + (extended ? 212 : 172), fe + (extended ? 216 : 176)), 0);
+  const int64_t ea = Le32Of(fe + (extended ? 208 : 168));
+  const size_t at = (extended ? 216 : 176) + ea + Le32Of(fe + (extended ? 212 : 172));
   std::copy(fids.begin(), fids.end(), fe + at);
   const int64_t length = at + fids.size() - (extended ? 216 : 176) - ea;
   Put(fe + (extended ? 212 : 172), length);
   Put(fe + 56, length, 8);
-  Seal(fe, at + fids.size(), Le32At(Bytes(fe + 12, fe + 16), 0));
+  Seal(fe, at + fids.size(), Le32Of(fe + 12));
 }
 void SetSector(Bytes& image, int64_t sector, const Bytes& b) {
   if (image.size() < sector * S + b.size()) image.resize(sector * S + b.size());
@@ -368,8 +373,9 @@ Bytes SectorsOf(const std::string& data) {
 }
 
 // The files that the UDF writers below put into the root.
-const std::map<std::string, std::string> kUdfFiles = {
-    {"\\readme.txt", fake::Pattern(6, 1)}, {"\\list.doc", fake::Pattern(5000, 2)}, {"\\plaża.jpg", fake::Pattern(30000, 4)}};
+const std::map<std::string, std::string> kUdfFiles = {{"\\readme.txt", fake::Pattern(6, 1)},
+                                                      {"\\list.doc", fake::Pattern(5000, 2)},
+                                                      {"\\plaża.jpg", fake::Pattern(30000, 4)}};
 
 // What the Live File System does on a disc with a VAT (a virtual partition):
 // appends each file's data and entry, the root folder anew and a new VAT as
@@ -389,7 +395,7 @@ void AppendFilesToVat(Bytes& image, const std::map<std::string, std::string>& fi
   const int64_t first = old ? 0 : (image[at] | image[at + 1] << 8);
   header.assign(image.begin() + at, image.begin() + at + first);
   for (int64_t i = first; i + 4 <= length - (old ? 36 : 0); i += 4) vat.push_back(Le32At(image, at + i));
-  const int64_t fileSet = v.start + vat[Le32At(Bytes(v.fileSet + 4, v.fileSet + 8), 0)];
+  const int64_t fileSet = v.start + vat[Le32Of(v.fileSet + 4)];
   const int64_t rootBlock = Le32At(image, fileSet * S + 404);
   Bytes root(image.begin() + (v.start + vat[rootBlock]) * S, image.begin() + (v.start + vat[rootBlock] + 1) * S);
   std::string fids;
@@ -423,7 +429,7 @@ void AppendOneToVat(Bytes& image) { AppendFilesToVat(image, kOneUdfFile); }
 // entry naming it), stale bytes left at its own place.
 void SparableFiles(Bytes& image) {
   UdfVolume v = VolumeOf(image);
-  const int64_t fileSet = v.start + Le32At(Bytes(v.fileSet + 4, v.fileSet + 8), 0);
+  const int64_t fileSet = v.start + Le32Of(v.fileSet + 4);
   const int64_t root = v.start + Le32At(image, fileSet * S + 404);
   std::string fids;
   int64_t packet = (v.length / 2 + v.packet - 1) / v.packet * v.packet;
@@ -513,7 +519,9 @@ Taking Last(int count) {
 }
 // A sparing table's copy.
 Taking SparingTable(size_t copy) {
-  return [=](const fs::path&, const Bytes& i) { return std::vector<int64_t>{VolumeOf(const_cast<Bytes&>(i)).sparing.at(copy)}; };
+  return [=](const fs::path&, const Bytes& i) {
+    return std::vector<int64_t>{VolumeOf(const_cast<Bytes&>(i)).sparing.at(copy)};
+  };
 }
 // The remapped packet's own place (its stale bytes).
 Taking RemappedPacket() {
@@ -547,59 +555,201 @@ const std::vector<std::string> kDocs = {"\\Dokumenty\\list.doc", "\\Dokumenty\\p
 const Row kRows[] = {
     {"iso whole", "-J -R", nullptr, DiscFormat::kIso9660, {}, {}, {}},
     {"udf whole", "-J -R -udf", nullptr, DiscFormat::kUdf, {}, {}, {}},
-    {"joliet folder gone, primary names", "-J", Folder("-J", "/Dokumenty/"), DiscFormat::kIso9660, {}, {},
+    {"joliet folder gone, primary names",
+     "-J",
+     Folder("-J", "/Dokumenty/"),
+     DiscFormat::kIso9660,
+     {},
+     {},
      {{kDocs[0], "\\Dokumenty\\LIST.DOC"}, {kDocs[1], "\\Dokumenty\\PLAN.TXT"}}},
     {"joliet folder gone, rock ridge names", "-J -R", Folder("-J", "/Dokumenty/"), DiscFormat::kIso9660, {}, {}, {}},
     {"primary folder gone", "-J -R", Folder("-R", "/Dokumenty/"), DiscFormat::kIso9660, {}, {}, {}},
     {"both trees' folder gone", "-J -R", Folders("/Dokumenty/"), DiscFormat::kIso9660, {"\\Dokumenty"}, kDocs, {}},
     {"both trees' root gone", "-J -R", Folders("/"), DiscFormat::kIso9660, {"\\"}, {"\\readme.txt"}, {}},
-    {"both trees' folder and joliet path tables gone", "-J -R",
+    {"both trees' folder and joliet path tables gone",
+     "-J -R",
      All({Folders("/Dokumenty/"), [](const fs::path&, const Bytes& i) { return PathTables(i, 17); }}),
-     DiscFormat::kIso9660, {"\\Dokumenty"}, kDocs,
+     DiscFormat::kIso9660,
+     {"\\Dokumenty"},
+     kDocs,
      {{"\\Dokumenty\\Zdjęcia z wakacji\\plaża.jpg", "\\Dokumenty\\ZDJ__CIA\\plaża.jpg"},
       {"\\Dokumenty\\Zdjęcia z wakacji\\Album\\x.bin", "\\Dokumenty\\ZDJ__CIA\\Album\\x.bin"}}},
-    {"udf main sequence gone", "-J -R -udf", [](const fs::path&, const Bytes& i) { return UdfSequence(i, false); },
-     DiscFormat::kUdf, {}, {}, {}},
-    {"udf anchor 256 gone", "-J -R -udf", [](const fs::path&, const Bytes&) { return std::vector<int64_t>{256}; },
-     DiscFormat::kUdf, {}, {}, {}},
+    {"udf main sequence gone",
+     "-J -R -udf",
+     [](const fs::path&, const Bytes& i) { return UdfSequence(i, false); },
+     DiscFormat::kUdf,
+     {},
+     {},
+     {}},
+    {"udf anchor 256 gone",
+     "-J -R -udf",
+     [](const fs::path&, const Bytes&) { return std::vector<int64_t>{256}; },
+     DiscFormat::kUdf,
+     {},
+     {},
+     {}},
     {"udf file entry gone, iso 9660 fills in", "-J -R -udf", Udf({"list.doc"}), DiscFormat::kUdf, {}, {}, {}},
-    {"udf folder entry and iso folders gone", "-J -R -udf", All({Folders("/Dokumenty/"), Udf({"Dokumenty"})}),
-     DiscFormat::kUdf, {"\\Dokumenty"}, kDocs, {}},
-    {"udf file entry and iso folders gone", "-J -R -udf", All({Folders("/Muzyka/"), Udf({"pusty.txt"})}),
-     DiscFormat::kUdf, {"\\Muzyka\\pusty.txt"}, {"\\Muzyka\\pusty.txt"}, {}},
+    {"udf folder entry and iso folders gone",
+     "-J -R -udf",
+     All({Folders("/Dokumenty/"), Udf({"Dokumenty"})}),
+     DiscFormat::kUdf,
+     {"\\Dokumenty"},
+     kDocs,
+     {}},
+    {"udf file entry and iso folders gone",
+     "-J -R -udf",
+     All({Folders("/Muzyka/"), Udf({"pusty.txt"})}),
+     DiscFormat::kUdf,
+     {"\\Muzyka\\pusty.txt"},
+     {"\\Muzyka\\pusty.txt"},
+     {}},
     {"udf metadata partition", "-J -R -udf", kIsoGone, DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
-    {"udf metadata file's entries gone, mirror used", "-J -R -udf",
-     All({kIsoGone, Udf({"Dokumenty", "list.doc", "Muzyka"})}), DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
-    {"udf metadata file's folder data gone, mirror used", "-J -R -udf",
-     All({kIsoGone, Udf({"Dokumenty", "list.doc"}, true)}), DiscFormat::kUdf, {}, {}, {}, MetadataPartition},
+    {"udf metadata file's entries gone, mirror used",
+     "-J -R -udf",
+     All({kIsoGone, Udf({"Dokumenty", "list.doc", "Muzyka"})}),
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     MetadataPartition},
+    {"udf metadata file's folder data gone, mirror used",
+     "-J -R -udf",
+     All({kIsoGone, Udf({"Dokumenty", "list.doc"}, true)}),
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     MetadataPartition},
     {"iso interleaved file", "-J -R", nullptr, DiscFormat::kIso9660, {}, {}, {}, Interleave},
     {"udf allocation extent", "-J -R -udf", nullptr, DiscFormat::kUdf, {}, {}, {}, AllocationExtent},
-    {"udf allocation extent gone, the rest not known", "-J -R -udf", Last(1), DiscFormat::kUdf, {}, {}, {},
-     AllocationExtent, {kDocs[0]}},
-    {"udf vat 1.50 cd-r, files appended", "mkudffs cdr 0x0150 300", nullptr, DiscFormat::kUdf, {}, {}, {}, AppendToVat,
-     {}, &kUdfFiles},
-    {"udf vat 2.01 cd-r, files appended", "mkudffs cdr 0x0201 300", nullptr, DiscFormat::kUdf, {}, {}, {}, AppendToVat,
-     {}, &kUdfFiles},
-    {"udf vat 2.50 dvd-r, files appended", "mkudffs dvdr 0x0250 3000", nullptr, DiscFormat::kUdf, {}, {}, {},
-     AppendToVat, {}, &kUdfFiles},
-    {"udf vat 2.50 bd-r, files appended", "mkudffs bdr 0x0250 3000", nullptr, DiscFormat::kUdf, {}, {}, {}, AppendToVat,
-     {}, &kUdfFiles},
-    {"udf vat gone", "mkudffs cdr 0x0201 300", Last(1), DiscFormat::kUdf, {"\\"},
-     {"\\list.doc", "\\plaża.jpg", "\\readme.txt"}, {}, AppendToVat, {}, &kUdfFiles},
-    {"udf vat gone, the one before it near", "mkudffs cdr 0x0150 300", Last(1), DiscFormat::kUdf, {"\\"},
-     {"\\readme.txt"}, {}, AppendOneToVat, {}, &kOneUdfFile},
-    {"udf sparable 1.50 cd-rw, a packet remapped", "mkudffs cdrw 0x0150 3000", nullptr, DiscFormat::kUdf, {}, {}, {},
-     SparableFiles, {}, &kUdfFiles},
-    {"udf sparable 2.01 cd-rw, a packet remapped", "mkudffs cdrw 0x0201 3000", nullptr, DiscFormat::kUdf, {}, {}, {},
-     SparableFiles, {}, &kUdfFiles},
-    {"udf sparable 1.50 dvd-rw, a packet remapped", "mkudffs dvdrw 0x0150 3000", nullptr, DiscFormat::kUdf, {}, {}, {},
-     SparableFiles, {}, &kUdfFiles},
-    {"udf sparable 2.01 dvd-rw, its old place unreadable", "mkudffs dvdrw 0x0201 3000", RemappedPacket(),
-     DiscFormat::kUdf, {}, {}, {}, SparableFiles, {}, &kUdfFiles},
-    {"udf sparable, first sparing table gone", "mkudffs cdrw 0x0201 3000", SparingTable(0), DiscFormat::kUdf, {}, {},
-     {}, SparableFiles, {}, &kUdfFiles},
-    {"udf sparable, every sparing table gone", "mkudffs cdrw 0x0201 3000", All({SparingTable(0), SparingTable(1)}),
-     DiscFormat::kUdf, {"\\list.doc"}, {"\\list.doc"}, {}, SparableFiles, {"\\plaża.jpg", "\\readme.txt"},
+    {"udf allocation extent gone, the rest not known",
+     "-J -R -udf",
+     Last(1),
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     AllocationExtent,
+     {kDocs[0]}},
+    {"udf vat 1.50 cd-r, files appended",
+     "mkudffs cdr 0x0150 300",
+     nullptr,
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     AppendToVat,
+     {},
+     &kUdfFiles},
+    {"udf vat 2.01 cd-r, files appended",
+     "mkudffs cdr 0x0201 300",
+     nullptr,
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     AppendToVat,
+     {},
+     &kUdfFiles},
+    {"udf vat 2.50 dvd-r, files appended",
+     "mkudffs dvdr 0x0250 3000",
+     nullptr,
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     AppendToVat,
+     {},
+     &kUdfFiles},
+    {"udf vat 2.50 bd-r, files appended",
+     "mkudffs bdr 0x0250 3000",
+     nullptr,
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     AppendToVat,
+     {},
+     &kUdfFiles},
+    {"udf vat gone",
+     "mkudffs cdr 0x0201 300",
+     Last(1),
+     DiscFormat::kUdf,
+     {"\\"},
+     {"\\list.doc", "\\plaża.jpg", "\\readme.txt"},
+     {},
+     AppendToVat,
+     {},
+     &kUdfFiles},
+    {"udf vat gone, the one before it near",
+     "mkudffs cdr 0x0150 300",
+     Last(1),
+     DiscFormat::kUdf,
+     {"\\"},
+     {"\\readme.txt"},
+     {},
+     AppendOneToVat,
+     {},
+     &kOneUdfFile},
+    {"udf sparable 1.50 cd-rw, a packet remapped",
+     "mkudffs cdrw 0x0150 3000",
+     nullptr,
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     SparableFiles,
+     {},
+     &kUdfFiles},
+    {"udf sparable 2.01 cd-rw, a packet remapped",
+     "mkudffs cdrw 0x0201 3000",
+     nullptr,
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     SparableFiles,
+     {},
+     &kUdfFiles},
+    {"udf sparable 1.50 dvd-rw, a packet remapped",
+     "mkudffs dvdrw 0x0150 3000",
+     nullptr,
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     SparableFiles,
+     {},
+     &kUdfFiles},
+    {"udf sparable 2.01 dvd-rw, its old place unreadable",
+     "mkudffs dvdrw 0x0201 3000",
+     RemappedPacket(),
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     SparableFiles,
+     {},
+     &kUdfFiles},
+    {"udf sparable, first sparing table gone",
+     "mkudffs cdrw 0x0201 3000",
+     SparingTable(0),
+     DiscFormat::kUdf,
+     {},
+     {},
+     {},
+     SparableFiles,
+     {},
+     &kUdfFiles},
+    {"udf sparable, every sparing table gone",
+     "mkudffs cdrw 0x0201 3000",
+     All({SparingTable(0), SparingTable(1)}),
+     DiscFormat::kUdf,
+     {"\\list.doc"},
+     {"\\list.doc"},
+     {},
+     SparableFiles,
+     {"\\plaża.jpg", "\\readme.txt"},
      &kUdfFiles},
 };
 
@@ -747,6 +897,18 @@ std::map<std::string, std::string> Listed(const Bytes& image, const DiscTree& tr
   return out;
 }
 
+// The files and unknown entries listed are `want` (path → bytes; "?" for an
+// unknown entry), compared path by path so that a failure names the paths.
+void ExpectListed(const Bytes& image, const DiscTree& tree, const std::map<std::string, std::string>& want) {
+  const std::map<std::string, std::string> got = Listed(image, tree);
+  std::vector<std::string> gotPaths, wantPaths;
+  for (const auto& g : got) gotPaths.push_back(g.first);
+  for (const auto& w : want) wantPaths.push_back(w.first);
+  EXPECT_EQ(gotPaths, wantPaths);
+  for (const auto& [path, data] : want)
+    if (got.count(path)) EXPECT_TRUE(got.at(path) == data) << path << " holds other bytes";
+}
+
 // Takes the record named `name` (as the folder spells it) out of the folder
 // whose records are in `sector`, as a later session that deletes a file
 // writes its folder.
@@ -782,12 +944,11 @@ struct Sessions {
 const Sessions& ThreeSessions() {
   static const Sessions made = [] {
     Sessions m;
-    const fs::path path = test::MultisessionImage({{{"\\keep.txt", "kept"},
-                                                    {"\\Dane\\old.bin", fake::Pattern(10000, 1)},
-                                                    {"\\del.txt", "deleted later"}},
-                                                   {{"\\Dane\\old.bin", fake::Pattern(20000, 2)}, {"\\added.txt", "added"}},
-                                                   {{"\\three.txt", "third"}}},
-                                                  "sessions.iso", m.starts);
+    const fs::path path = test::MultisessionImage(
+        {{{"\\keep.txt", "kept"}, {"\\Dane\\old.bin", fake::Pattern(10000, 1)}, {"\\del.txt", "deleted later"}},
+         {{"\\Dane\\old.bin", fake::Pattern(20000, 2)}, {"\\added.txt", "added"}},
+         {{"\\three.txt", "third"}}},
+        "sessions.iso", m.starts);
     m.image = Read(path);
     RemoveRecord(m.image, RootSector(m.image, m.starts[2], 1), "DEL.TXT;1");
     RemoveRecord(m.image, RootSector(m.image, m.starts[2], 2), std::string("\0d\0e\0l\0.\0t\0x\0t", 14));
@@ -831,7 +992,7 @@ TEST(DiscTreeSessions, TheNewestSessionIsTheDiscEarlierVersionsKept) {
     } else {
       files["\\del.txt"] = "deleted later";
     }
-    EXPECT_EQ(Listed(source.image, tree), files);
+    ExpectListed(source.image, tree, files);
     for (int64_t s : source.asked) {
       EXPECT_FALSE(m.gaps.count(s)) << "a gap's sector " << s << " was asked for";
       EXPECT_TRUE(std::any_of(tree.system.begin(), tree.system.end(),
@@ -839,11 +1000,35 @@ TEST(DiscTreeSessions, TheNewestSessionIsTheDiscEarlierVersionsKept) {
           << "sector " << s;
     }
   }
+  // The newest session's descriptors unreadable: what it holds is not
+  // known, and every earlier file is an earlier version (never the older
+  // session taken for the disc, with the later files missing and no damage).
+  {
+    ImageSource source;
+    source.image = m.image;
+    source.taken = m.gaps;
+    for (int64_t s = m.starts[2] + 16; s < m.starts[2] + 19; ++s) source.taken.insert(s);
+    // The drive's layout: without it the session could not be found at all.
+    DiscLayout layout;
+    layout.fromDrive = true;
+    layout.tracks = {{1, 1, 0, m.starts[1] - 11400, false},
+                     {2, 2, m.starts[1], m.starts[2] - 6900 - m.starts[1], false},
+                     {3, 3, m.starts[2], source.SectorCount() - m.starts[2], false}};
+    const DiscTree tree = ReadDiscTree(source, layout);
+    EXPECT_EQ(tree.format, DiscFormat::kIso9660);
+    ExpectListed(source.image, tree,
+                 {{"\\", "?"},
+                  {"\\Poprzednie sesje\\Sesja 1\\Dane\\old.bin", v1},
+                  {"\\Poprzednie sesje\\Sesja 2\\Dane\\old.bin", v2},
+                  {"\\Poprzednie sesje\\Sesja 2\\added.txt", "added"},
+                  {"\\Poprzednie sesje\\Sesja 2\\del.txt", "deleted later"},
+                  {"\\Poprzednie sesje\\Sesja 2\\keep.txt", "kept"}});
+  }
   // Without a layout: the first session alone, as before.
   ImageSource source;
   source.image = m.image;
-  EXPECT_EQ(Listed(source.image, ReadDiscTree(source, DiscLayout{})),
-            (std::map<std::string, std::string>{{"\\Dane\\old.bin", v1}, {"\\del.txt", "deleted later"}, {"\\keep.txt", "kept"}}));
+  ExpectListed(source.image, ReadDiscTree(source, DiscLayout{}),
+               {{"\\Dane\\old.bin", v1}, {"\\del.txt", "deleted later"}, {"\\keep.txt", "kept"}});
 }
 
 // Sessions whose tracks were written at once: 2 run-out sectors after each,
@@ -861,9 +1046,10 @@ TEST(DiscTreeSessions, TracksWrittenAtOnce) {
   EXPECT_EQ(layout.tracks[2].start, starts[2]);
   EXPECT_EQ(layout.tracks[0].length, starts[1] - 11400);  // the run-out is the track's
   EXPECT_LE(source.asked.size(), 8u);
-  EXPECT_EQ(Listed(source.image, ReadDiscTree(source, layout)),
-            (std::map<std::string, std::string>{{"\\a.txt", "first"}, {"\\b.txt", "second"}, {"\\c.txt", "third"}}));
-  for (int64_t s : source.asked) EXPECT_FALSE(source.taken.count(s)) << "sector " << s << " of a gap or run-out asked for";
+  ExpectListed(source.image, ReadDiscTree(source, layout),
+               {{"\\a.txt", "first"}, {"\\b.txt", "second"}, {"\\c.txt", "third"}});
+  for (int64_t s : source.asked)
+    EXPECT_FALSE(source.taken.count(s)) << "sector " << s << " of a gap or run-out asked for";
 }
 
 // A CD-Extra: an audio session, then a data session. With the drive's table
@@ -889,13 +1075,31 @@ TEST(DiscTreeSessions, ACdExtraNeverReadsItsAudio) {
     const DiscTree tree = ReadDiscTree(source, layout);
     EXPECT_EQ(tree.format, options.find("udf") != std::string::npos ? DiscFormat::kUdf : DiscFormat::kIso9660);
     std::map<std::string, std::string> want(kFiles.begin(), kFiles.end());
-    EXPECT_EQ(Listed(source.image, tree), want);
+    ExpectListed(source.image, tree, want);
     EXPECT_TRUE(std::none_of(source.asked.begin(), source.asked.end(), [&](int64_t s) { return s < data; }));
 
     source.asked.clear();
     EXPECT_EQ(FindDiscLayout(source), DiscLayout{});
     EXPECT_EQ(source.asked, std::set<int64_t>{16});
   }
+}
+
+// Mixed mode: a data track, then audio tracks. UDF's anchor at 256 cannot be
+// read: the one at the data track's end is used, and the audio never read.
+TEST(DiscTreeSessions, MixedModeNeverReadsItsAudio) {
+  ImageSource source;
+  source.image = Read(Image("-J -R -udf"));
+  const int64_t data = source.SectorCount(), audio = 3000;
+  source.image.resize((data + audio) * S);
+  for (int64_t s = data; s < data + audio; ++s) source.taken.insert(s);
+  source.taken.insert({16, 17, 256});  // ISO 9660's descriptors too, so that UDF alone gives the list
+  DiscLayout layout;
+  layout.fromDrive = true;
+  layout.tracks = {{1, 1, 0, data, false}, {2, 1, data, audio / 2, true}, {3, 1, data + audio / 2, audio / 2, true}};
+  const DiscTree tree = ReadDiscTree(source, layout);
+  EXPECT_EQ(tree.format, DiscFormat::kUdf);
+  ExpectListed(source.image, tree, kFiles);
+  EXPECT_TRUE(std::none_of(source.asked.begin(), source.asked.end(), [&](int64_t s) { return s >= data; }));
 }
 
 // A hostile disc: the Joliet root cannot be read, and its 8,000 folders pair
