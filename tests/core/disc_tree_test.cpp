@@ -453,8 +453,17 @@ void SparableFiles(Bytes& image) {
   }
 }
 
-// The sectors of the sparing tables and of the spare packet in use.
-std::vector<int64_t> SparingTables(Bytes& image) { return VolumeOf(image).sparing; }
+// The same with the sparable map's packet length 0 (a hostile disc).
+void SparableNoPacket(Bytes& image) {
+  SparableFiles(image);
+  for (bool reserve : {false, true})
+    for (int64_t s : UdfSequence(image, reserve)) {
+      unsigned char* d = image.data() + s * S;
+      if (d[0] != 6) continue;
+      Put(d + 440 + 40, 0, 2);
+      Seal(d, 440 + Le32Of(d + 264), s);
+    }
+}
 
 // genisoimage's UDF file "list.doc" with its allocation continued in an
 // allocation extent descriptor in a sector of its own, put after the
@@ -645,6 +654,9 @@ const Row kRows[] = {
     {"udf sparable, every sparing table gone", "mkudffs cdrw 0x0201 3000", All({SparingTable(0), SparingTable(1)}),
      DiscFormat::kUdf, {"\\list.doc"}, {"\\list.doc"}, {}, SparableFiles, {"\\plaża.jpg", "\\readme.txt"},
      &kUdfFiles},
+    {"udf sparable, every sparing table gone, no packet length", "mkudffs cdrw 0x0201 3000",
+     All({SparingTable(0), SparingTable(1)}), DiscFormat::kUdf, {"\\list.doc"}, {"\\list.doc"}, {},
+     SparableNoPacket, {"\\plaża.jpg", "\\readme.txt"}, &kUdfFiles},
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
