@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "core/DiscRead.h"
 
@@ -242,17 +243,41 @@ int CompareDiscPaths(const std::string& a, const std::string& b) {
 
 namespace {
 
+bool HasUnknownPart(const DiscEntry& e) {
+  return std::any_of(e.extents.begin(), e.extents.end(),
+                     [](const DiscExtent& x) { return x.pos == DiscExtent::kUnknown; });
+}
+
+// Files whose UDF allocation could be read only in part, given where all
+// their data lie by the ISO 9660 record of the same file: the same path and
+// length, its data all known, beginning where UDF's known part begins.
+void KnownFromIso(const disc::Listing& iso, disc::Listing& listing) {
+  std::unordered_map<std::string, const DiscEntry*> byPath;
+  for (const DiscEntry& e : iso.entries)
+    if (!e.unknown && !HasUnknownPart(e)) byPath.emplace(disc::FoldName(e.path), &e);
+  for (DiscEntry& e : listing.entries) {
+    if (!HasUnknownPart(e)) continue;
+    const auto it = byPath.find(disc::FoldName(e.path));
+    if (it == byPath.end() || it->second->size != e.size || it->second->extents.empty()) continue;
+    const DiscExtent& first = e.extents.front();
+    if (first.pos >= 0 && it->second->extents.front().pos != first.pos) continue;
+    e.extents = it->second->extents;
+  }
+}
+
 // One session's file system into `listing`: UDF where it is found, the ISO
 // 9660 trees beside it filling in what UDF could not give; else ISO 9660.
 DiscFormat ReadSessionTree(disc::Sectors& sectors, const disc::Session& session, disc::Listing& listing,
                            std::string& label) {
   std::vector<std::string> unknown;
   if (disc::ReadUdf(sectors, listing, label, unknown, session)) {
-    if (!unknown.empty()) {
+    const bool partial = std::any_of(listing.entries.begin(), listing.entries.end(), HasUnknownPart);
+    if (!unknown.empty() || partial) {
       // The ISO 9660 trees beside UDF fill in what UDF could not give.
       disc::Listing iso(sectors.DiscBytes());
       std::string isoLabel;
       if (disc::ReadIso9660(sectors, iso, isoLabel, session)) {
+        if (partial) KnownFromIso(iso, listing);
         auto byKey = [](const DiscEntry& e) { return disc::FoldName(e.path); };
         std::vector<std::pair<std::string, size_t>> keys;
         for (size_t i = 0; i < iso.entries.size(); ++i) keys.push_back({byKey(iso.entries[i]), i});

@@ -389,8 +389,8 @@ class Udf {
       }
       case PartitionMap::Kind::kSparable: {
         if (map.start < 0 || block >= map.length) return kNowhere;
-        if (!map.sparingKnown && !guess) return kNotKnown;
-        const int64_t packet = block - block % map.packet;
+        if (!map.sparingKnown) return guess ? map.start + block : kNotKnown;
+        const int64_t packet = block - block % map.packet;  // a table was read: the packet is above 0
         if (auto it = map.spared.find(packet); it != map.spared.end()) return it->second + (block - packet);
         return map.start + block;
       }
