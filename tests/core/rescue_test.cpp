@@ -115,8 +115,12 @@ struct Rig : IRescueView {
   std::vector<int64_t> savedAt;  // the clock's milliseconds at each save
   int saves = 0, advances = 0, pumps = 0, refreshes = 0;
   int stopAtStep = 0, steps = 0;
+  std::vector<int64_t> copyReads;  // where each read of the copy pass began
 
-  void Advanced(const RescueMap&) override { ++advances; }
+  void Advanced(const RescueMap& m) override {
+    ++advances;
+    if (m.currentStatus == kNonTried) copyReads.push_back(m.currentPos);
+  }
   void Pump() override { ++pumps; }
   void Refresh() override { ++refreshes; }
   bool StopRequested() override { return stopAtStep > 0 && ++steps >= stopAtStep; }
@@ -189,9 +193,18 @@ std::vector<Range> Spots(int64_t first, int64_t every, int64_t length, int count
   for (int k = 0; k < count; ++k) spots.push_back({first + k * every, first + k * every + length});
   return spots;
 }
-std::vector<Range> operator+(std::vector<Range> a, const std::vector<Range>& b) {
+template <typename T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+// The numbers from `first` to `last`, both included, up or down.
+std::vector<int64_t> Count(int64_t first, int64_t last) {
+  std::vector<int64_t> numbers;
+  for (int64_t k = first;; k += first <= last ? 1 : -1) {
+    numbers.push_back(k);
+    if (k == last) return numbers;
+  }
 }
 
 // Failing reads. On a medium that fails the rescue's sectors whole: at most
@@ -201,13 +214,13 @@ std::vector<Range> operator+(std::vector<Range> a, const std::vector<Range>& b) 
 // that may find out that no part of a sector reads. On one that fails in
 // smaller units or byte by byte: that, plus a few per area for its edges
 // below the sector size.
-int FailureBudget(Medium& medium) {
+int FailureBudget(Medium& medium, int64_t large = 65536) {
   const int64_t sector = static_cast<int64_t>(RescueSectorOf(medium));
   std::set<int64_t> sectors, blocks;
   size_t skipping = 0;
   for (const auto& r : medium.bad) {
-    for (int64_t i = r.from; i < r.to; ++i) sectors.insert(i / sector), blocks.insert(i / 65536);
-    skipping += 2 + std::bit_width(static_cast<uint64_t>((r.to - 1) / 65536 - r.from / 65536 + 1));
+    for (int64_t i = r.from; i < r.to; ++i) sectors.insert(i / sector), blocks.insert(i / large);
+    skipping += 2 + std::bit_width(static_cast<uint64_t>((r.to - 1) / large - r.from / large + 1));
   }
   const int budget = static_cast<int>(sectors.size() + std::min(blocks.size(), skipping)) + 1;
   return medium.sector >= sector ? budget : budget + 4 * static_cast<int>(medium.bad.size());
@@ -218,6 +231,9 @@ TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
     const char* name;
     int64_t size;
     std::vector<Range> bad;
+    int64_t largeBlock = 65536;
+    // Where the copy pass reads, in large blocks (empty: not looked at).
+    std::vector<int64_t> copyReads = {};
   };
   const int64_t K = 1024;
   const Case cases[] = {
@@ -246,6 +262,11 @@ TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
       // edge sectors whole.
       {"three 32 KiB areas, the first on the grid, the second 5,000 bytes past a MiB", 2 * K * K,
        {{256 * K, 288 * K}, {K * K + 5000, K * K + 5000 + 32 * K}, {1536 * K, 1568 * K}}},
+      // Past a failing block the copy pass skips ahead, one block after the
+      // second failure, twice as far after each further one, to the end;
+      // then it reads backwards from there up to the damage.
+      {"a scratch of 100 blocks", 128 * 4 * K, {{10 * 4 * K, 110 * 4 * K}}, 4 * K,
+       Count(0, 11) + std::vector<int64_t>{13, 16, 21, 30, 47, 80} + Count(127, 109)},
   };
   // What the medium fails in, and the sector size it says it has.
   struct Kind {
@@ -267,12 +288,19 @@ TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
       rig.medium.sector = kind.fails;
       rig.medium.says = kind.says;
       rig.map = RescueMap(c.size);
-      const RescueResult result = rig.Run(level);
+      RescueOptions options;
+      options.largeBlock = static_cast<size_t>(c.largeBlock);
+      const RescueResult result = rig.Run(level, options);
       const std::string where = std::string(c.name) + ", level " + std::to_string(level) + kind.name;
       EXPECT_EQ(Check(rig, level), "") << where;
       EXPECT_FALSE(result.stopped) << where;
       EXPECT_EQ(result.failedReads, rig.medium.failures) << where;
-      EXPECT_LE(rig.medium.failures, FailureBudget(rig.medium)) << where;
+      EXPECT_LE(rig.medium.failures, FailureBudget(rig.medium, c.largeBlock)) << where;
+      if (!c.copyReads.empty()) {
+        std::vector<int64_t> blocks;
+        for (int64_t at : rig.copyReads) blocks.push_back(at / c.largeBlock);
+        EXPECT_EQ(blocks, c.copyReads) << where;
+      }
       EXPECT_EQ(rig.saveProblems, std::vector<std::string>{}) << where;
       // The map goes to disk only once the destination alone no longer says what was read.
       EXPECT_EQ(rig.saves > 0, !c.bad.empty()) << where;
