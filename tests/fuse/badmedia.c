@@ -48,6 +48,8 @@
  * w/    A writable folder backed by the store folder. While a byte budget is
  *       set, a write that does not fit in what is left fails with ENOSPC and
  *       writes nothing; a write that fits uses up its length.
+ * The mount reports blocks of 2048 bytes (statfs), as a disc's volume does:
+ * Wine then gives its files 2048 bytes a sector (GetDiskFreeSpaceW).
  * ctl/  Control files:
  *         log     every open and create in v/ and w/, one line each:
  *                 "<open|create> <r|w|rw>[+trunc][+append] <ok|ERRNO> <path>"
