@@ -90,6 +90,11 @@ bool BlockMatches(IFile& source, const SourceMark& mark);
 // the map names (where it names one).
 bool SameSource(IFile& source, const RescueMap& map);
 
+// The sector of a rescue of `source`: the medium's own (IFile::SectorSize)
+// where it names one of 512 bytes to 64 KiB (a power of two), else a disc's
+// 2048 bytes.
+size_t RescueSectorOf(IFile& source);
+
 // Whether the medium returns the readable part of a sector that holds an
 // unreadable byte (a file system that fails byte by byte does; a drive never
 // does: it fails the whole sector), as far as a rescue has found out.
@@ -239,11 +244,6 @@ class RescueEngine {
   bool counter_ = false;
   int64_t frequency_ = 1000;
 };
-
-// The sector of a rescue of `source`: the medium's own (IFile::SectorSize)
-// where it names one of 512 bytes to 64 KiB (a power of two), else a disc's
-// 2048 bytes.
-size_t RescueSectorOf(IFile& source);
 
 // The map of a destination: its path with ".map" added.
 std::string MapPathFor(const std::string& destination);
