@@ -53,6 +53,9 @@ class IFile {
   virtual void Close() = 0;
   // Puts what was written on the disk itself (not only in caches).
   virtual void Flush() {}
+  // The bytes of the medium's own sector (of the volume holding the file, of
+  // a device); 0 where it is not known.
+  virtual int64_t SectorSize() { return 0; }
   // Makes the file `size` bytes long: bytes added at the end read as zeros.
   // The position does not move.
   virtual void SetSize(int64_t size) {

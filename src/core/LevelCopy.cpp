@@ -319,7 +319,7 @@ std::string InPlaces(const RescueMap& map) {
 // on from one on the disk) and the entries that end it: the usual closing
 // entries, or round one's when the narrowing is put off (`putOff` set).
 int64_t RescuePair(const CopyEnvironment& env, OpenedPair& opened, MapKeeper& keeper, PutOffRescue& file,
-                   const RescueOptions& options, std::vector<PutOffRescue>* putOff) {
+                   RescueOptions options, std::vector<PutOffRescue>* putOff) {
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(file.source);
@@ -337,6 +337,7 @@ int64_t RescuePair(const CopyEnvironment& env, OpenedPair& opened, MapKeeper& ke
     Opened(opened.dst);
     if (!keeper.OnDisk()) map = RescueMap(size);
     CopyRescueWindow window(env, map);
+    options.sectorSize = RescueSectorOf(*opened.src);
     RescueSession session(window, keeper, env.RescueLayer(), file.source);
     try {
       result = session.Run(opened.src, *opened.dst, map, env.clock, env.pacer, options);

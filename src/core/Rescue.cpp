@@ -324,11 +324,14 @@ int64_t RescueEngine::ScanForward(int64_t lo, int64_t hi) {
 // fails that byte in place of the sector, and one that fails byte by byte
 // mostly reads it and then fails another piece, which shows that it returns
 // part of a sector. Two edges failing at that byte, and the medium is taken
-// to fail sectors whole.
+// to fail sectors whole where that costs no readable byte (kEdgesWhole): the
+// sectors are still read in pieces, since such edges prove nothing about a
+// later place that begins or ends off the sector grid (a medium that fails
+// in smaller units, or byte by byte, has edges on the grid too).
 bool RescueEngine::EdgeSector(int64_t s, int64_t e, bool backward) {
   if (partial_ == PartialReads::kNo || e - s < 2) return !ReadAt(s, e - s, kBadSector).failed;
   const int failed = SectorInPieces(s, e, backward);
-  if (failed == 1 && partial_ == PartialReads::kUnknown && ++wholeProbes_ >= 2) partial_ = PartialReads::kNo;
+  if (failed == 1 && partial_ == PartialReads::kUnknown && ++wholeProbes_ >= 2) partial_ = PartialReads::kEdgesWhole;
   return failed == 0;
 }
 
@@ -427,7 +430,7 @@ bool RescueEngine::ShowsPartialSectors() const {
 // sectors to narrow on a medium that may return part of a sector.
 bool RescueEngine::NarrowingLeft() const {
   if (map_.Total(kNonScraped) > 0) return true;
-  if (partial_ == PartialReads::kNo) return false;
+  if (partial_ == PartialReads::kNo || partial_ == PartialReads::kEdgesWhole) return false;
   for (auto a = map_.NextArea(0, kBadSector); a; a = map_.NextArea(a->end(), kBadSector))
     if (a->size > block_) return true;
   return false;
@@ -477,8 +480,11 @@ RescueResult RescueEngine::Run() {
       // part of a sector. While that is not known, one read tells: the first
       // block of the first run of bad sectors longer than a block (a medium
       // that fails sectors whole fails it, one that fails byte by byte
-      // mostly reads it, as such a run was mostly found bad from its end).
-      if (partial_ == PartialReads::kUnknown && ShowsPartialSectors()) partial_ = PartialReads::kYes;
+      // mostly reads it, as such a run was mostly found bad from its end);
+      // edges that all failed at their byte next to the good data tell
+      // without a read.
+      if ((partial_ == PartialReads::kUnknown || partial_ == PartialReads::kEdgesWhole) && ShowsPartialSectors())
+        partial_ = PartialReads::kYes;
       each(kBadSector, [&](const MapArea& a) {
         if (partial_ == PartialReads::kUnknown && a.size > block_) {
           const Outcome head = ReadAt(a.pos, block_, kBadSector);
@@ -515,6 +521,12 @@ bool BlockMatches(IFile& source, const SourceMark& mark) {
     return true;
   }
   return BlockHash(bytes.data(), bytes.size()) == mark.hash;
+}
+
+size_t RescueSectorOf(IFile& source) {
+  const int64_t sector = source.SectorSize();
+  if (sector >= 512 && sector <= 65536 && (sector & (sector - 1)) == 0) return static_cast<size_t>(sector);
+  return 2048;
 }
 
 bool SameSource(IFile& source, const RescueMap& map) {

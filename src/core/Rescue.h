@@ -90,15 +90,29 @@ bool BlockMatches(IFile& source, const SourceMark& mark);
 // the map names (where it names one).
 bool SameSource(IFile& source, const RescueMap& map);
 
+// The sector of a rescue of `source`: the medium's own (IFile::SectorSize)
+// where it names one of 512 bytes to 64 KiB (a power of two), else a disc's
+// 2048 bytes.
+size_t RescueSectorOf(IFile& source);
+
 // Whether the medium returns the readable part of a sector that holds an
 // unreadable byte (a file system that fails byte by byte does; a drive never
 // does: it fails the whole sector), as far as a rescue has found out.
-enum class PartialReads : char { kUnknown, kYes, kNo };
+//   kNo          known (a drive, or a read that can only fail so): sectors
+//                are read whole
+//   kEdgesWhole  every edge of damage read so far failed at its byte next to
+//                the good data, and no sector has returned a part: taken as
+//                failing sectors whole only for what costs no readable byte
+//                (no narrowing below the sector), while every sector is still
+//                read in pieces, so that a later place beginning or ending
+//                off the sector grid shows itself (kYes) and is narrowed
+enum class PartialReads : char { kUnknown, kYes, kNo, kEdgesWhole };
 
 struct RescueOptions {
   int level = 0;                 // copy level 0..4: the block size at the edges of damage
   size_t largeBlock = 64 * 1024;  // reads of never-tried areas
-  size_t sectorSize = 2048;       // reads inside damaged areas
+  // Reads inside damaged areas: the medium's own sector (RescueSectorOf).
+  size_t sectorSize = 2048;
   // The map is saved at least this often (when it changed), by the run's
   // clock, whether or not the window has been brought up to date meanwhile.
   int saveIntervalMs = 5000;

@@ -188,6 +188,7 @@ void Resumer::RescueFromMap(const std::string& sourcePath, std::unique_ptr<IFile
   RescueSession session(window, keeper, rescueFiles, sourcePath);
   RescueOptions options;
   options.level = view_.Level();
+  options.sectorSize = RescueSectorOf(*source);
   options.mapOnDisk = true;
   // What was never tried or not yet narrowed first; then the sectors found
   // bad once more (another drive or a cleaned disc may read them).

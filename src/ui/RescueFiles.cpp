@@ -248,6 +248,9 @@ class WorkerFile : public IFile {
   void SetSize(int64_t size) override {
     worker_.Call([&] { inner_->SetSize(size); });
   }
+  int64_t SectorSize() override {
+    return worker_.Call([&] { return inner_->SectorSize(); });
+  }
 
  private:
   std::unique_ptr<IFile> inner_;  // closed by Close (on the worker) before it goes, as a rule

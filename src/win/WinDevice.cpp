@@ -130,6 +130,7 @@ class DeviceFile : public IFile {
     return done;
   }
   size_t Write(const void*, size_t) override { Fail(ERROR_ACCESS_DENIED); }
+  int64_t SectorSize() override { return Handle(), sector_; }
   void Close() override {
     HANDLE h = Handle();
     h_ = INVALID_HANDLE_VALUE;

@@ -40,7 +40,8 @@ char DriveLetterOf(const std::string& path);
 // gets starts and ends on a sector boundary and goes into a buffer aligned
 // to the page; the caller may ask any range (the sectors around it are read
 // and what was asked copied out). Size(): IOCTL_DISK_GET_LENGTH_INFO, else
-// the table of contents' lead-out, else the handle's size. Errors throw
+// the table of contents' lead-out, else the handle's size. SectorSize():
+// IOCTL_DISK_GET_DRIVE_GEOMETRY's, else 2048. Errors throw
 // FileError with the program's texts ("I/O error 21").
 std::unique_ptr<IFile> OpenDevice(const std::string& devicePath);
 

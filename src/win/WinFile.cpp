@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "win/WinFile.h"
 #include "win/Utf.h"
@@ -12,7 +13,7 @@ namespace {
 
 class WinFile : public IFile {
  public:
-  explicit WinFile(HANDLE h) : h_(h) {}
+  WinFile(HANDLE h, std::wstring path) : h_(h), path_(std::move(path)) {}
   ~WinFile() override {
     if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
   }
@@ -59,6 +60,22 @@ class WinFile : public IFile {
     h_ = INVALID_HANDLE_VALUE;
     if (!CloseHandle(h)) Fail(GetLastError());
   }
+  // The bytes a sector of the volume holding the file: asked of the file's
+  // folder (a volume mounted in a folder answers for itself), else of the
+  // volume's root; 0 when neither answers.
+  int64_t SectorSize() override {
+    auto ask = [](const std::wstring& folder) -> int64_t {
+      DWORD perCluster = 0, bytes = 0, free = 0, total = 0;
+      return GetDiskFreeSpaceW(folder.c_str(), &perCluster, &bytes, &free, &total) ? bytes : 0;
+    };
+    const size_t slash = path_.find_last_of(L"\\/");
+    int64_t bytes = slash == std::wstring::npos ? 0 : ask(path_.substr(0, slash + 1));
+    if (bytes == 0) {
+      wchar_t root[MAX_PATH + 1] = {};
+      if (GetVolumePathNameW(path_.c_str(), root, MAX_PATH + 1)) bytes = ask(root);
+    }
+    return bytes;
+  }
 
  private:
   HANDLE Handle() const {
@@ -66,6 +83,7 @@ class WinFile : public IFile {
     return h_;
   }
   HANDLE h_;
+  std::wstring path_;  // as opened
 };
 
 }  // namespace
@@ -93,10 +111,11 @@ std::unique_ptr<IFile> WinFileSystem::Open(const std::string& path, OpenMode mod
     case OpenMode::WriteExisting: access = GENERIC_WRITE; break;
     case OpenMode::ReadWriteExisting: access = GENERIC_READ | GENERIC_WRITE; break;
   }
-  HANDLE h = CreateFileW(LongPath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+  std::wstring wide = LongPath(path);
+  HANDLE h = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) Fail(GetLastError());
-  return std::make_unique<WinFile>(h);
+  return std::make_unique<WinFile>(h, std::move(wide));
 }
 
 bool WinFileSystem::IsSameFile(IFile& file, const std::string& path) {

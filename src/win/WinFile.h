@@ -7,6 +7,7 @@ namespace sk::win {
 
 class WinFileSystem : public IFileSystem {
  public:
+  // A file's SectorSize() is its volume's bytes per sector (GetDiskFreeSpaceW).
   std::unique_ptr<IFile> Open(const std::string& path, OpenMode mode) override;
   bool IsSameFile(IFile& file, const std::string& path) override;
   int64_t FileSizeByName(const std::string& path) override;

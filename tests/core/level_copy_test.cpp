@@ -437,6 +437,19 @@ TEST(LevelCopy, RescueModeKeepsTheMapTrueAndTheUsersFileAlone) {
        {gone, asked, asked, "Błąd: Nie odczytano 1 B w 1 miejscu"}},
       {"the disc taken out, Anuluj", [&](Rig& r) { discOut(r, false); }, "Nośnik jest niedostępny", 200 * K, '+',
        {gone, asked, "Błąd: Nie odczytano " + FormatSize(136 * K) + " w 1 miejscu"}},
+      // No damage met yet, so no map saved: the map goes to the disk before
+      // the question all the same, naming what the destination holds.
+      {"the disc taken out before any damage, Anuluj",
+       [&](Rig& r) {
+         Rescuing(r, data, {});
+         r.disk.outAfterReads = 2;
+         r.view.onMediumAsk = [&r, &data] {
+           if (r.disk.Exists(kMap) && RescueProblem(r.disk, data).empty()) r.view.log.push_back({"(map saved)", -1});
+           return false;
+         };
+       },
+       "Nośnik jest niedostępny", 200 * K, '+',
+       {gone, asked, "(map saved)", "Błąd: Nie odczytano " + FormatSize(136 * K) + " w 1 miejscu"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

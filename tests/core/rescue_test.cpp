@@ -20,13 +20,16 @@ struct Range {
 };
 
 // A damaged disc's file: a read that touches an unreadable byte fails as a
-// whole. With `sector` set, as a drive reads a disc: a read that touches a
-// sector holding an unreadable byte fails whole (so no part of such a sector
-// is ever readable). A failing read leaves the position somewhere else.
+// whole. With `sector` set, as a drive reads a disc (2048) or a flash drive
+// its blocks (512): a read that touches a sector holding an unreadable byte
+// fails whole (so no part of such a sector is ever readable). `says` is the
+// sector size it reports, whatever it fails in. A failing read leaves the
+// position somewhere else.
 struct Medium : IFile {
   int64_t size = 0;
   std::vector<Range> bad;
   int64_t sector = 0;
+  int64_t says = 0;
   int64_t pos = 0;
   int reads = 0, failures = 0;
   std::vector<int64_t> readsAt;  // where each read began
@@ -61,6 +64,7 @@ struct Medium : IFile {
   }
   size_t Write(const void*, size_t) override { throw FileError("File access denied", 5); }
   void Close() override {}
+  int64_t SectorSize() override { return says; }
 };
 
 // The destination, in memory; a write reaching past `room` fails.
@@ -111,8 +115,12 @@ struct Rig : IRescueView {
   std::vector<int64_t> savedAt;  // the clock's milliseconds at each save
   int saves = 0, advances = 0, pumps = 0, refreshes = 0;
   int stopAtStep = 0, steps = 0;
+  std::vector<int64_t> copyReads;  // where each read of the copy pass began
 
-  void Advanced(const RescueMap&) override { ++advances; }
+  void Advanced(const RescueMap& m) override {
+    ++advances;
+    if (m.currentStatus == kNonTried) copyReads.push_back(m.currentPos);
+  }
   void Pump() override { ++pumps; }
   void Refresh() override { ++refreshes; }
   bool StopRequested() override { return stopAtStep > 0 && ++steps >= stopAtStep; }
@@ -126,6 +134,7 @@ struct Rig : IRescueView {
   }
   RescueResult Run(int level, RescueOptions options = {}) {
     options.level = level;
+    options.sectorSize = RescueSectorOf(medium);  // as the runs take it
     RescueEngine engine(medium, target, map, clock, otherPacer ? *otherPacer : pacer, *this, options);
     return engine.Run();
   }
@@ -134,16 +143,36 @@ struct Rig : IRescueView {
 // After a whole run: the destination has the file's length, every finished
 // byte is the source's, every other byte is zero, no unreadable byte is
 // called finished, and a readable byte is given up only within the level's
-// block size of damage.
+// block size of damage (on a medium that fails the rescue's sectors whole,
+// none beyond its bad sectors). On one that fails in smaller units than the
+// rescue's sector, readable bytes between two unreadable ones inside a run of
+// bad sectors may be given up too (places closer than the narrowing looks),
+// never those next to a damaged place outside it.
 std::string Check(const Rig& rig, int level) {
   const int64_t size = rig.medium.size;
   const int64_t block = static_cast<int64_t>(BlockSize(level));
+  const int64_t sector = static_cast<int64_t>(RescueSectorOf(const_cast<Medium&>(rig.medium)));
+  const int64_t unit = rig.medium.sector > 0 ? rig.medium.sector : 1;  // what fails together
+  const int64_t slack = unit >= sector ? 0 : block - 1;
   if (static_cast<int64_t>(rig.target.bytes.size()) != size) return "length " + std::to_string(rig.target.bytes.size());
   if (rig.map.Size() != size) return "map size";
   if (rig.map.Total('?') + rig.map.Total('*') + rig.map.Total('/') != 0) return "areas left untried";
+  // The runs of bad sectors: from the first unreadable byte to the last.
+  std::vector<Range> runs;
+  if (unit > 1 && unit < sector) {
+    for (const auto& r : rig.medium.bad) {
+      const Range u{r.from / unit * unit, std::min(size, (r.to + unit - 1) / unit * unit)};
+      if (!runs.empty() && u.from / sector <= (runs.back().to - 1) / sector + 1)
+        runs.back().to = std::max(runs.back().to, u.to);
+      else
+        runs.push_back(u);
+    }
+  }
   auto nearDamage = [&](int64_t i) {
     for (const auto& r : rig.medium.bad)
-      if (i >= r.from - (block - 1) && i < r.to + (block - 1)) return true;
+      if (i >= r.from / unit * unit - slack && i < (r.to + unit - 1) / unit * unit + slack) return true;
+    for (const auto& r : runs)
+      if (i >= r.from && i < r.to) return true;
     return false;
   };
   for (const auto& a : rig.map.Areas()) {
@@ -164,26 +193,37 @@ std::vector<Range> Spots(int64_t first, int64_t every, int64_t length, int count
   for (int k = 0; k < count; ++k) spots.push_back({first + k * every, first + k * every + length});
   return spots;
 }
-std::vector<Range> operator+(std::vector<Range> a, const std::vector<Range>& b) {
+template <typename T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
+// The numbers from `first` to `last`, both included, up or down.
+std::vector<int64_t> Count(int64_t first, int64_t last) {
+  std::vector<int64_t> numbers;
+  for (int64_t k = first;; k += first <= last ? 1 : -1) {
+    numbers.push_back(k);
+    if (k == last) return numbers;
+  }
+}
 
-// Failing reads. On a medium that fails sectors whole: at most what
-// `ddrescue -b 2048` makes, each damaged 2048-byte sector and each 64 KiB
-// block holding damage once (of a long area, skipped ahead past, a few more
-// than the log of its blocks), plus the read that may find out that no part
-// of a sector reads. On one that fails byte by byte: that, plus a few per
-// area for its edges below the sector size.
-int FailureBudget(const Medium& medium) {
+// Failing reads. On a medium that fails the rescue's sectors whole: at most
+// what `ddrescue -b 2048` makes (-b 512 where the medium says 512), each
+// damaged sector and each 64 KiB block holding damage once (of a long area,
+// skipped ahead past, a few more than the log of its blocks), plus the read
+// that may find out that no part of a sector reads. On one that fails in
+// smaller units or byte by byte: that, plus a few per area for its edges
+// below the sector size.
+int FailureBudget(Medium& medium, int64_t large = 65536) {
+  const int64_t sector = static_cast<int64_t>(RescueSectorOf(medium));
   std::set<int64_t> sectors, blocks;
   size_t skipping = 0;
   for (const auto& r : medium.bad) {
-    for (int64_t i = r.from; i < r.to; ++i) sectors.insert(i / 2048), blocks.insert(i / 65536);
-    skipping += 2 + std::bit_width(static_cast<uint64_t>((r.to - 1) / 65536 - r.from / 65536 + 1));
+    for (int64_t i = r.from; i < r.to; ++i) sectors.insert(i / sector), blocks.insert(i / large);
+    skipping += 2 + std::bit_width(static_cast<uint64_t>((r.to - 1) / large - r.from / large + 1));
   }
   const int budget = static_cast<int>(sectors.size() + std::min(blocks.size(), skipping)) + 1;
-  return medium.sector > 0 ? budget : budget + 4 * static_cast<int>(medium.bad.size());
+  return medium.sector >= sector ? budget : budget + 4 * static_cast<int>(medium.bad.size());
 }
 
 TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
@@ -191,6 +231,9 @@ TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
     const char* name;
     int64_t size;
     std::vector<Range> bad;
+    int64_t largeBlock = 65536;
+    // Where the copy pass reads, in large blocks (empty: not looked at).
+    std::vector<int64_t> copyReads = {};
   };
   const int64_t K = 1024;
   const Case cases[] = {
@@ -215,22 +258,49 @@ TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
       {"places in neighbouring sectors", 200 * K, {{50 * 2048 + 100, 50 * 2048 + 904}, {51 * 2048 + 300, 51 * 2048 + 900}}},
       {"long places across a sector boundary", 200 * K, {{50 * 2048 - 5000, 50 * 2048 + 904}, {51 * 2048 + 300, 53 * 2048 + 900}}},
       {"a place ending on the grid, the next inside the next sector", 200 * K, {{48 * 2048 + 7, 50 * 2048}, {50 * 2048 + 300, 52 * 2048 + 5}}},
+      // Two edges on the grid first: no reason to read the later places'
+      // edge sectors whole.
+      {"three 32 KiB areas, the first on the grid, the second 5,000 bytes past a MiB", 2 * K * K,
+       {{256 * K, 288 * K}, {K * K + 5000, K * K + 5000 + 32 * K}, {1536 * K, 1568 * K}}},
+      // Past a failing block the copy pass skips ahead, one block after the
+      // second failure, twice as far after each further one, to the end;
+      // then it reads backwards from there up to the damage.
+      {"a scratch of 100 blocks", 128 * 4 * K, {{10 * 4 * K, 110 * 4 * K}}, 4 * K,
+       Count(0, 11) + std::vector<int64_t>{13, 16, 21, 30, 47, 80} + Count(127, 109)},
+  };
+  // What the medium fails in, and the sector size it says it has.
+  struct Kind {
+    int64_t fails, says;
+    const char* name;
+  };
+  const Kind kinds[] = {
+      {0, 0, ""},
+      {2048, 0, ", sectors fail whole"},
+      {512, 0, ", 512-byte sectors fail whole, saying nothing"},
+      {512, 512, ", 512-byte sectors fail whole"},
   };
   for (const auto& c : cases) {
     for (int level = 0; level <= 4; ++level) {
-     for (int64_t sector : {0, 2048}) {
+     for (const Kind& kind : kinds) {
       Rig rig;
       rig.medium.size = c.size;
       rig.medium.bad = c.bad;
-      rig.medium.sector = sector;
+      rig.medium.sector = kind.fails;
+      rig.medium.says = kind.says;
       rig.map = RescueMap(c.size);
-      const RescueResult result = rig.Run(level);
-      const std::string where = std::string(c.name) + ", level " + std::to_string(level) +
-                                (sector ? ", sectors fail whole" : "");
+      RescueOptions options;
+      options.largeBlock = static_cast<size_t>(c.largeBlock);
+      const RescueResult result = rig.Run(level, options);
+      const std::string where = std::string(c.name) + ", level " + std::to_string(level) + kind.name;
       EXPECT_EQ(Check(rig, level), "") << where;
       EXPECT_FALSE(result.stopped) << where;
       EXPECT_EQ(result.failedReads, rig.medium.failures) << where;
-      EXPECT_LE(rig.medium.failures, FailureBudget(rig.medium)) << where;
+      EXPECT_LE(rig.medium.failures, FailureBudget(rig.medium, c.largeBlock)) << where;
+      if (!c.copyReads.empty()) {
+        std::vector<int64_t> blocks;
+        for (int64_t at : rig.copyReads) blocks.push_back(at / c.largeBlock);
+        EXPECT_EQ(blocks, c.copyReads) << where;
+      }
       EXPECT_EQ(rig.saveProblems, std::vector<std::string>{}) << where;
       // The map goes to disk only once the destination alone no longer says what was read.
       EXPECT_EQ(rig.saves > 0, !c.bad.empty()) << where;

@@ -48,6 +48,8 @@
  * w/    A writable folder backed by the store folder. While a byte budget is
  *       set, a write that does not fit in what is left fails with ENOSPC and
  *       writes nothing; a write that fits uses up its length.
+ * The mount reports blocks of 2048 bytes (statfs), as a disc's volume does:
+ * Wine then gives its files 2048 bytes a sector (GetDiskFreeSpaceW).
  * ctl/  Control files:
  *         log     every open and create in v/ and w/, one line each:
  *                 "<open|create> <r|w|rw>[+trunc][+append] <ok|ERRNO> <path>"
@@ -1012,6 +1014,14 @@ static int bm_utimens(const char* path, const struct timespec tv[2], struct fuse
 static int bm_statfs(const char* path, struct statvfs* st) {
   (void)path;
   if (statvfs(g.store, st) != 0) return -errno;
+  // A disc's volume: 2048-byte blocks (Wine then reports 2048 bytes a sector).
+  if (st->f_frsize > 0 && st->f_frsize != 2048) {
+    const uint64_t bytes = st->f_frsize;
+    st->f_blocks = (fsblkcnt_t)((uint64_t)st->f_blocks * bytes / 2048);
+    st->f_bfree = (fsblkcnt_t)((uint64_t)st->f_bfree * bytes / 2048);
+    st->f_bavail = (fsblkcnt_t)((uint64_t)st->f_bavail * bytes / 2048);
+  }
+  st->f_bsize = st->f_frsize = 2048;
   pthread_mutex_lock(&g.lock);
   if (g.budget >= 0) {
     fsblkcnt_t blocks = (fsblkcnt_t)((uint64_t)g.budget / st->f_frsize);

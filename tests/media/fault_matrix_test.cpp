@@ -767,10 +767,16 @@ TEST_F(FaultMatrix, RescueModeReadsPastTheDamage) {
   shapes.push_back({"the whole file", 50 * K, {{0, 50 * K - 1}}});
   shapes.push_back({"no damage", 200 * K + 1, {}});
   // Level 0 alone: a 16 MiB file whose area ends off the sector grid, and two
-  // places in neighbouring sectors with readable bytes between them.
+  // places in neighbouring sectors with readable bytes between them; and
+  // places off the grid after one on it (its edges fail at their first byte,
+  // which must not make the later edge sectors read whole).
   const uint64_t farEdge = 4000 * 2048 + 904;
   shapes.push_back({"an area ending off the sector grid", 16 * K * K, {{farEdge - 10000, farEdge - 1}}, 0});
   shapes.push_back({"places in neighbouring sectors", 200 * K, {{102500, 103303}, {104748, 105347}}, 0});
+  const uint64_t M = K * K;
+  shapes.push_back({"three 32 KiB areas, the first on the grid, the second 5,000 bytes past a MiB", 16 * M,
+                    {{4 * M, 4 * M + 32 * K - 1}, {8 * M + 5000, 8 * M + 5000 + 32 * K - 1}, {12 * M, 12 * M + 32 * K - 1}},
+                    0});
 
   Failures failures;
   size_t count = 0, withMaps = 0;

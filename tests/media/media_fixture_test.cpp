@@ -11,6 +11,7 @@
 
 #include "support/Media.h"
 #include "win/Utf.h"
+#include "win/WinFile.h"
 
 namespace sk::test {
 namespace {
@@ -47,6 +48,19 @@ TEST_F(MediaFixture, ContentFollowsTheDocumentedFormula) {
   EXPECT_EQ(err, 0u);
   // Another salt gives other content.
   EXPECT_NE(MediaBytes(7, 0, 64), MediaBytes(8, 0, 64));
+}
+
+// The fixture's files lie on a disc's volume, of 2048 bytes a sector, as the
+// program's files see it (a file of a plain folder: 512 under Wine).
+TEST_F(MediaFixture, ItsFilesSayADiscsSectorSize) {
+  win::WinFileSystem files;
+  const VirtualFile f{.size = 5000, .sector = 512};
+  EXPECT_EQ(files.Open(media.Source(f), OpenMode::ReadShared)->SectorSize(), 2048);
+  char here[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathA(MAX_PATH, here), 0u);
+  const std::string plain = std::string(here) + "sk-sector-size.txt";
+  EXPECT_EQ(files.Open(plain, OpenMode::CreateReadWrite)->SectorSize(), 512);
+  DeleteFileA(plain.c_str());
 }
 
 // A read fails, with Wine's error 21, exactly when it touches an unreadable
