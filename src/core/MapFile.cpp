@@ -52,16 +52,16 @@ MapSlot InspectMapPath(IFileSystem& files, const std::string& path) {
 
 std::optional<RescueMap> LoadEarlierMap(IFileSystem& files, const std::string& path) {
   // Read once: what InspectMapPath tells, with the map itself.
-  if (files.FileSizeByName(path) > kLargestMap) throw ForeignMapFile();
+  if (files.FileSizeByName(path) > kLargestMap) throw ForeignMapFile(path);
   try {
     return LoadMapFile(files, path);
   } catch (const ForeignMapFile&) {
     throw;
   } catch (const FileError& e) {
     if (e.code() == 2 || e.code() == 3) return std::nullopt;
-    throw ForeignMapFile();
+    throw ForeignMapFile(path);
   } catch (const MapFormatError&) {
-    throw ForeignMapFile();
+    throw ForeignMapFile(path);
   }
 }
 

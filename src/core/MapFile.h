@@ -32,7 +32,7 @@ MapSlot InspectMapPath(IFileSystem& files, const std::string& path);
 // or is far too large for one): a file of the user's, left alone.
 class ForeignMapFile : public FileError {
  public:
-  ForeignMapFile() : FileError("not a read map") {}
+  explicit ForeignMapFile(const std::string& path) : FileError("Plik " + path + " nie jest mapą odczytu.") {}
 };
 std::optional<RescueMap> LoadEarlierMap(IFileSystem& files, const std::string& path);
 

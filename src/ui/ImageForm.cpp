@@ -478,9 +478,6 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   std::optional<RescueMap> earlier;
   try {
     earlier = LoadEarlierMap(files_, mapPath);
-  } catch (const ForeignMapFile&) {
-    Box("Plik " + mapPath + " nie jest mapą odczytu.");
-    return;
   } catch (const std::exception& e) {
     Box(e.what());
     return;
