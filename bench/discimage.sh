@@ -2,7 +2,7 @@
 # The disc image run against GNU ddrescue on the same disc image, on the
 # badmedia fixture (by hand, as root, after scripts/build):
 #
-#   [SLOW=MS] sh bench/discimage.sh [CASE...]
+#   [SLOW=MS] [ROUNDS=K] sh bench/discimage.sh [CASE...]
 #
 # SLOW (default 0) makes every read of the drive wait MS milliseconds (the
 # fixture's slow=), a drive's pace: with 2, 64 KiB reads go at about 30 MB/s,
@@ -31,12 +31,16 @@
 #               unreadable; "listed after" is the time to list them
 # For each case, `ddrescue -b 2048` on the image file, then the image run
 # (bench/discimage_bench.cpp under Wine, the image file opened as the drive),
-# then a bare loop of 64 KiB reads of the same file in the same process. One
+# then a bare loop of 64 KiB reads of the same file in the same process; the
+# healthy case in ROUNDS rounds of the two, alternating, and the medians
+# compared (default 31 at page-cache speed, 7 with SLOW: one run of either
+# loop is too short to tell the run's cost from the machine's noise). One
 # line per case:
-#   discimage CASE: failing reads F against G, before list L, time ratio R
+#   discimage CASE: failing reads F against G, before list L, time ratio R (W against the loop with writes)
 # F and G the failing reads of the image run and of ddrescue (the fixture's
 # ctl/fails), L the image run's failing reads before its file list, R its time
-# over the bare loop's. The ticked case adds "ticked first yes|no".
+# over the bare loop's, W over that of the bare loop that also writes each
+# block into a file and flushes it once. The ticked case adds "ticked first yes|no".
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SEKTORIAN_BUILD:-$root/build}
@@ -151,15 +155,21 @@ for c in $cases; do
   extra=
   [ "$c" = ticked ] && extra=$winticked
   [ "$c" = cdextra-toc ] && extra=$extra_toc
+  rounds=1
+  if [ "$c" = healthy ]; then
+    rounds=${ROUNDS:-31}
+    [ "$slow" != 0 ] && rounds=${ROUNDS:-7}
+  fi
   # shellcheck disable=SC2086
-  wine "$build/win32/discimage_bench.exe" "$(winpath "$mnt")" "$(winpath "$work/sk")" "$c" "$name" $extra |
+  ROUNDS=$rounds wine "$build/win32/discimage_bench.exe" "$(winpath "$mnt")" "$(winpath "$work/sk")" "$c" "$name" $extra |
     tr -d '\r' | tee "$work/sk.out" >&2
   line=$(cat "$work/sk.out")
   f=$(echo "$line" | sed -n 's/.*failing reads \([0-9]*\).*/\1/p')
   l=$(echo "$line" | sed -n 's/.*before list \([0-9]*\).*/\1/p')
   t=$(echo "$line" | sed -n 's/.*time \([0-9.]*\) s.*/\1/p')
   b=$(echo "$line" | sed -n 's/.*bare \([0-9.]*\) s.*/\1/p')
+  w=$(echo "$line" | sed -n 's/.*bare with writes \([0-9.]*\) s.*/\1/p')
   tf=$(echo "$line" | sed -n 's/.*ticked first \([a-z-]*\).*/\1/p')
-  echo "$f $g $l $t $b" | awk -v c="$c" -v tf="$tf" '{ printf "discimage %s: failing reads %d against %d, before list %d, time ratio %.2f%s\n",
-    c, $1, $2, $3, $4 / $5, (tf == "-" ? "" : ", ticked first " tf) }'
+  echo "$f $g $l $t $b $w" | awk -v c="$c" -v tf="$tf" '{ printf "discimage %s: failing reads %d against %d, before list %d, time ratio %.2f (%.2f against the loop with writes)%s\n",
+    c, $1, $2, $3, $4 / $5, $4 / $6, (tf == "-" ? "" : ", ticked first " tf) }'
 done

@@ -2,35 +2,29 @@
 // Windows takes.
 #include <algorithm>
 #include <stdexcept>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "core/CopyRun.h"
 #include "core/DiscImage.h"
+#include "core/DiscRead.h"
 #include "core/ImageExtents.h"
 #include "core/Text.h"
 
 namespace sk {
 namespace {
 
-// A name Windows can take: control characters and <>:"/\|?* as '_', trailing
-// dots and spaces dropped, the device names (CON, NUL, COM1...) and names
-// left empty ("." and ".." among them) with '_' added.
+// A name Windows can take: the readers' rule for names on a disc
+// (disc::SafeName), and the device names (CON, NUL, COM1...) with '_' added.
 std::string SafeName(const std::string& name) {
-  std::string s;
-  for (const char c : name) {
-    const auto u = static_cast<unsigned char>(c);
-    s += u < 0x20 || u == 0x7F || std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos ? '_' : c;
-  }
-  while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
+  const std::string s = disc::SafeName(name);
   std::string stem = s.substr(0, s.find('.'));
   for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
   static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
                                          "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
                                          "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
   const bool device = std::any_of(std::begin(kDevices), std::end(kDevices), [&](const char* d) { return stem == d; });
-  return s.empty() || device ? s + "_" : s;
+  return device ? s + "_" : s;
 }
 
 std::string LowerAscii(const std::string& text) {

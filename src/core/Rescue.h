@@ -43,6 +43,7 @@
 #include "core/Clock.h"
 #include "core/FileApi.h"
 #include "core/Pacer.h"
+#include "core/MapFile.h"
 #include "core/RescueMap.h"
 
 namespace sk {
@@ -244,23 +245,5 @@ class RescueEngine {
   bool counter_ = false;
   int64_t frequency_ = 1000;
 };
-
-// The map of a destination: its path with ".map" added.
-std::string MapPathFor(const std::string& destination);
-
-// Writes the map in its text form so that the file on disk is always a whole
-// map (IFileSystem::ReplaceContent). Throws FileError.
-void SaveMapFile(IFileSystem& files, const std::string& path, const RescueMap& map);
-
-// Reads a map file. Throws FileError when it cannot be read (e.g. "File not
-// found") and MapFormatError when it is not a map.
-RescueMap LoadMapFile(IFileSystem& files, const std::string& path);
-
-// What lies where a destination's map goes: nothing, a map (left by an
-// earlier rescue), or some other file (a file of the user's that happens to
-// have that name, or one that cannot be read), which a rescue must neither
-// delete nor replace.
-enum class MapSlot { kFree, kMap, kForeign };
-MapSlot InspectMapPath(IFileSystem& files, const std::string& path);
 
 }  // namespace sk

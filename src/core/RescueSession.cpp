@@ -233,13 +233,4 @@ void RescueSession::Refresh() {
   if (clock_->Milliseconds() - lastSaveMs_ >= pacedSaveMs_) SaveNow(*map_);
 }
 
-std::optional<RescueMap> LoadEarlierMap(IFileSystem& files, const std::string& path) {
-  switch (InspectMapPath(files, path)) {
-    case MapSlot::kFree: return std::nullopt;
-    case MapSlot::kForeign: throw ForeignMapFile();
-    case MapSlot::kMap: break;
-  }
-  return LoadMapFile(files, path);
-}
-
 }  // namespace sk

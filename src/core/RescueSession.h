@@ -207,13 +207,4 @@ class RescueSession : public IRescueView {
   std::string saveFailure_;
 };
 
-// The map an earlier rescue left at `path`: none when nothing is there.
-// Throws ForeignMapFile when a file there is not a map (or cannot be read,
-// or is far too large for one): a file of the user's, left alone.
-class ForeignMapFile : public FileError {
- public:
-  ForeignMapFile() : FileError("not a read map") {}
-};
-std::optional<RescueMap> LoadEarlierMap(IFileSystem& files, const std::string& path);
-
 }  // namespace sk

@@ -10,13 +10,13 @@ namespace {
 // or a pop-up menu runs beside any run. The image of a disc is a rescue of
 // the whole disc: it holds everything a copy run holds.
 constexpr bool kMay[6][kRunCommands] = {
-    //               Start  Resumak Update List  Search Drop   SaveLog AddFil Folder MapFil ResAdd ProgFl Settng About  Menu   Image
-    /* nothing */   {true,  true,   true,  true,  true,  true,  true,   true,  true,  true,  true,  true,  true,  true,  true,  true},
-    /* copy run */  {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false, false},
-    /* "Resumak" */ {false, false,  false, true,  false, false, false,  false, false, false, false, false, true,  false, false, false},
-    /* search */    {false, false,  false, false, false, false, false,  false, false, false, false, false, true,  false, false, false},
-    /* update */    {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false, false},
-    /* image */     {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false, false},
+    //               Start  Resumak Update List  Search Drop   SaveLog AddFil Folder MapFil ResAdd ProgFl Settng About  Menu   Image  ImgFil
+    /* nothing */   {true,  true,   true,  true,  true,  true,  true,   true,  true,  true,  true,  true,  true,  true,  true,  true,  true},
+    /* copy run */  {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false, false, false},
+    /* "Resumak" */ {false, false,  false, true,  false, false, false,  false, false, false, false, false, true,  false, false, false, false},
+    /* search */    {false, false,  false, false, false, false, false,  false, false, false, false, false, true,  false, false, false, false},
+    /* update */    {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false, false, false},
+    /* image */     {false, false,  false, false, false, false, false,  false, false, false, false, false, false, false, false, false, false},
 };
 
 // The command that starts a run of `kind`.

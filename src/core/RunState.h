@@ -28,9 +28,10 @@ enum class RunCommand {
   Settings,      // "Ustawienia programu": the settings dialog, which holds nothing (modeless)
   About,         // "O programie": a message box
   PopupMenu,     // the tray icon's menu and the event log's menu
-  ImageStart,    // "Obraz płyty"'s "Rozpocznij": the image of a disc
+  ImageStart,    // "Obraz płyty"'s "Rozpocznij" (the image of a disc) and "Zapisz pliki" (files out of it)
+  ImageFiles,    // "Obraz płyty"'s "..." and "Zapisz listę...": file dialogs
 };
-inline constexpr int kRunCommands = 16;
+inline constexpr int kRunCommands = 17;
 
 // The rule as a table (RunState.cpp). A close is never refused: with a run
 // under way it is pending until the run has stopped.

@@ -184,7 +184,7 @@ bool TForm5::SelectDrive(char letter) {
 }
 
 void TForm5::Button1Click() {
-  if (running_ || held_) return;
+  if (running_ || dialogsHeld_) return;
   // Proposed: the disc's label + ".iso" in the main window's destination folder.
   const int at = static_cast<int>(SendMessageW(Control("ComboBox1"), CB_GETCURSEL, 0, 0));
   std::string label = hasTree_ ? tree_.label : std::string();
@@ -371,7 +371,7 @@ void TForm5::ShowTotals() {
 void TForm5::SaveList(const std::string& path) { files_.ReplaceContent(path, FileListText(tree_, map_)); }
 
 void TForm5::Button4Click() {
-  if (running_ || held_) return;
+  if (running_ || dialogsHeld_) return;
   std::wstring buffer = listChoice_;
   buffer.resize(32768, L'\0');
   if (!RunFileDialog(hwnd_, {.title = "Zapisz listę plików", .save = true, .defaultExtension = L"txt",
@@ -436,11 +436,17 @@ void TForm5::HoldStart(bool hold) {
   GateControls();
 }
 
+void TForm5::HoldDialogs(bool hold) {
+  dialogsHeld_ = hold;
+  GateControls();
+}
+
 void TForm5::GateControls() {
   // The dialogs ("...", "Zapisz listę...") would hold a run's loop, and
   // "Rozpocznij" and "Zapisz pliki" are runs: greyed while any run is on.
   const bool idle = !running_ && !held_;
-  for (const char* name : {"Button1", "Button2", "Button4", "Button5"}) Enable(name, idle);
+  for (const char* name : {"Button2", "Button5"}) Enable(name, idle);
+  for (const char* name : {"Button1", "Button4"}) Enable(name, !running_ && !dialogsHeld_);
   for (const char* name : {"ComboBox1", "Edit1"}) Enable(name, !running_);
   Enable("Button3", running_);
 }
@@ -483,9 +489,6 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   std::optional<RescueMap> earlier;
   try {
     earlier = LoadEarlierMap(files_, mapPath);
-  } catch (const ForeignMapFile&) {
-    Box("Plik " + mapPath + " nie jest mapą odczytu.");
-    return;
   } catch (const std::exception& e) {
     Box(e.what());
     return;

@@ -70,6 +70,13 @@ class TForm5 : public Window, public IImageView {
   // "Zapisz pliki" and the dialogs are greyed and do nothing.
   void HoldStart(bool hold);
   bool StartHeld() const { return held_; }
+  // Held while any run is under way (its own included): "..." and "Zapisz
+  // listę..." are greyed and do nothing.
+  void HoldDialogs(bool hold);
+  void RunsChanged(const RunState& runs) override {
+    HoldStart(!runs.May(RunCommand::ImageStart) && runs.Running() != RunKind::Image);
+    HoldDialogs(!runs.May(RunCommand::ImageFiles));
+  }
   // Asked when a run begins (true: may it begin?) and told when it has ended
   // (false; the answer is not used).
   void SetRunHook(std::function<bool(bool running)> hook) { runHook_ = std::move(hook); }
@@ -148,7 +155,7 @@ class TForm5 : public Window, public IImageView {
   int sortColumn_ = -1;
   bool sortDown_ = false;
 
-  bool running_ = false, held_ = false, stopRequested_ = false;
+  bool running_ = false, held_ = false, dialogsHeld_ = false, stopRequested_ = false;
   double startTime_ = 0;
   std::function<bool(bool)> runHook_;
   std::function<std::string()> destination_;

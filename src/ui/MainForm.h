@@ -119,6 +119,10 @@ class TForm1 : public Window {
   // and the list are held as during a copy run in rescue mode, and the map
   // window follows it.
   TForm5& ImageWindow();
+  // Every window of the program but the main one, in one list (nullptr: not
+  // made yet): told when what runs changes, hidden at once by a close that
+  // waits for a run, counted as the program's own by the taskbar.
+  std::vector<Window*> OtherWindows() const;
   bool HasImageWindow() const { return form5_ != nullptr; }
   void Obrazpyty1Click();  // "Obraz płyty..."
 
@@ -390,8 +394,7 @@ class TForm1 : public Window {
   };
   std::unique_ptr<TForm5, ImageWindowDeleter> form5_;
   std::unique_ptr<RunInProgress> imageRun_;  // held while the image window runs
-  // Tells the image window whether its Start is held; told of its runs.
-  void HoldImageStart();
+  // Told of the image window's runs.
   bool ImageRunChanged(bool running);
 
   // ---- file list ----

@@ -110,9 +110,11 @@ bool TForm1::InBackground() const {
   HWND front = GetForegroundWindow();
   if (!front) return true;
   HWND owner = GetAncestor(front, GA_ROOTOWNER);
-  for (HWND own : {TaskbarWindow(), hwnd_, form2_ ? form2_->hwnd() : nullptr, form3_ ? form3_->hwnd() : nullptr,
-                   form5_ ? form5_->hwnd() : nullptr})
-    if (own && (owner == own || front == own)) return false;
+  std::vector<HWND> own = {TaskbarWindow(), hwnd_};
+  for (const Window* form : OtherWindows())
+    if (form) own.push_back(form->hwnd());
+  for (HWND w : own)
+    if (w && (owner == w || front == w)) return false;
   return true;
 }
 

@@ -17,17 +17,13 @@ TForm5& TForm1::ImageWindow() {
     form->SetRunHook([this](bool running) { return ImageRunChanged(running); });
     form->SetRescueMapHook(
         [this](const std::string& path, const RescueMap& map, bool live) { ShowRescueMap(path, map, live); });
+    form->RunsChanged(runState_);
     form5_ = std::move(form);
-    HoldImageStart();
   }
   return *form5_;
 }
 
 void TForm1::Obrazpyty1Click() { ImageWindow().Open(); }
-
-void TForm1::HoldImageStart() {
-  form5_->HoldStart(!runState_.May(RunCommand::ImageStart) && runState_.Running() != RunKind::Image);
-}
 
 bool TForm1::ImageRunChanged(bool running) {
   if (running) {

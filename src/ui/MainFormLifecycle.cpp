@@ -72,7 +72,7 @@ void TForm1::CloseRequested() {
     runState_.SetClosePending();
     // The windows go at once: the run may take a while to unwind (a read
     // in hand, a fetch the server does not answer).
-    for (Window* form : std::initializer_list<Window*>{form2_, form3_, form4_.get()})
+    for (Window* form : OtherWindows())
       if (form && form->hwnd()) form->Hide();
     if (TrayIcon1) {
       TrayIcon1->HideMainForm();  // with its taskbar button

@@ -16,7 +16,7 @@ TForm4& TForm1::MapWindow() {
     form->CellOwners = [this](const std::string& path, int64_t pos, int64_t end) {
       return form5_ ? form5_->DescribeOwners(path, pos, end) : std::string();
     };
-    form->HoldDialogs(!runState_.May(RunCommand::MapFiles));
+    form->RunsChanged(runState_);
     form4_ = std::move(form);
   }
   return *form4_;

@@ -7,6 +7,7 @@
 #include "core/CopyRun.h"
 #include "core/LevelCopy.h"
 #include "ui/MainForm.h"
+#include "ui/ImageForm.h"
 #include "ui/MapForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
@@ -135,10 +136,6 @@ void TForm1::RunStateChanged() {
     EnableMenuItem(menu_, static_cast<UINT>(ControlId("Aktualizacjaprogramu1")),
                    MF_BYCOMMAND | (check ? MF_ENABLED : MF_GRAYED));
   }
-  // "Resumak"'s Start is held while another run is under way (its own run
-  // switches it off by itself).
-  if (form3_) form3_->HoldStart(!runState_.May(RunCommand::ResumeStart) && runState_.Running() != RunKind::Resume);
-  if (form5_) HoldImageStart();
   // What opens a dialog is greyed while it would hold a run.
   for (const RunGate& gate : kRunGates) {
     const bool on = runState_.May(gate.command);
@@ -146,10 +143,12 @@ void TForm1::RunStateChanged() {
     if (gate.menuItem && menu_)
       EnableMenuItem(menu_, static_cast<UINT>(ControlId(gate.menuItem)), MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
   }
-  if (form2_) form2_->HoldDialogs(!runState_.May(RunCommand::ProgramFile));
-  if (form3_) form3_->HoldDialogs(!runState_.May(RunCommand::ResumeAdd));
-  if (form4_) form4_->HoldDialogs(!runState_.May(RunCommand::MapFiles));
+  // Every other window greys what it may not start, by the same rule.
+  for (Window* form : OtherWindows())
+    if (form) form->RunsChanged(runState_);
 }
+
+std::vector<Window*> TForm1::OtherWindows() const { return {form2_, form3_, form4_.get(), form5_.get()}; }
 
 bool TForm1::RunGateOpen(std::string_view menuItem) const {
   for (const RunGate& gate : kRunGates)

@@ -49,6 +49,7 @@ class TForm4 : public Window {
   // While held (a run is under way), "Otwórz..." and "Zapisz obraz..." are
   // greyed and do nothing: their file dialogs would hold the run.
   void HoldDialogs(bool hold);
+  void RunsChanged(const RunState& runs) override { HoldDialogs(!runs.May(RunCommand::MapFiles)); }
   bool DialogsHeld() const { return dialogsHeld_; }
   bool Live() const { return live_; }
   const std::string& MapPath() const { return mapPath_; }

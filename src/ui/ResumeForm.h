@@ -45,6 +45,11 @@ class TForm3 : public Window, public IResumeView {
   // While held (any run is under way), "Dodaj plik" is greyed and does
   // nothing: its file dialogs would hold the run.
   void HoldDialogs(bool hold);
+  // Its own run switches its Start off by itself.
+  void RunsChanged(const RunState& runs) override {
+    HoldStart(!runs.May(RunCommand::ResumeStart) && runs.Running() != RunKind::Resume);
+    HoldDialogs(!runs.May(RunCommand::ResumeAdd));
+  }
   bool DialogsHeld() const { return dialogsHeld_; }
   // Told when a resume run begins (true) and when it has ended (false).
   void SetRunHook(std::function<void(bool running)> hook) { runHook_ = std::move(hook); }

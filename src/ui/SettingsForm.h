@@ -29,6 +29,7 @@ class TForm2 : public Window {
   // While held (a run is under way), "..." is greyed and does nothing: its
   // file dialog would hold the run.
   void HoldDialogs(bool hold);
+  void RunsChanged(const RunState& runs) override { HoldDialogs(!runs.May(RunCommand::ProgramFile)); }
   bool DialogsHeld() const { return dialogsHeld_; }
 
   // ---- handlers ----

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "core/RunState.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +77,11 @@ class Window {
   // Bring the form up modeless; a second call only brings it forward.
   void ShowModeless();
   void Hide();
+
+  // Told whenever what the program runs changes (and when the window is
+  // made): a window greys each of its commands that may not start now
+  // (RunState::May, the one rule), its own run's controls included.
+  virtual void RunsChanged(const RunState& runs) { (void)runs; }
 
  protected:
   struct FrameSpec {

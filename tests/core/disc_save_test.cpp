@@ -2,6 +2,7 @@
 // the same names, an earlier save of the same disc, files the user changed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 
@@ -138,6 +139,16 @@ TEST(DiscSave, AnotherDiscsFilesAndAnEarlierSaveAreNeverLost) {
   save(a);
   EXPECT_TRUE(disk.Bytes(dirA + "IMG_0002.JPG") == edited) << dirA + "IMG_0002.JPG";
   EXPECT_TRUE(disk.Bytes(dirA + "IMG_0002 (2).JPG") == a2) << dirA + "IMG_0002 (2).JPG";
+
+  // A file of the user's where the map of a saved file would go: neither
+  // touched, the error in the program's words.
+  disk.Put(dirA + "IMG_0002 (2).JPG.map", "notatki");
+  log.clear();
+  save(a);
+  EXPECT_EQ(disk.Bytes(dirA + "IMG_0002 (2).JPG.map"), "notatki");
+  EXPECT_TRUE(disk.Bytes(dirA + "IMG_0002 (2).JPG") == a2);
+  EXPECT_NE(std::find(log.begin(), log.end(), "Błąd: Plik " + dirA + "IMG_0002 (2).JPG.map nie jest mapą odczytu."),
+            log.end());
 
   // A folder of that name that no save made (the user's own): never written
   // into.

@@ -235,8 +235,23 @@ TEST_F(DiscImageOnMedia, ImagesTheDiscNamesTheFilesHitAndWritesThemOut) {
 
   // Saved again: the same disc's folder (its record tells its files, as the
   // folder's listing gives their sizes and times, from the user's), no
-  // second copies.
+  // second copies. Meanwhile the save is a run: "Rozpocznij" pressed during
+  // it is greyed and starts nothing (an image run would clear the list the
+  // save writes out), and so are the dialogs.
+  int pressed = 0;
+  w.SetLogSink([&](const std::string& text, EventKind kind) {
+    main_->LogEvent(text, kind);
+    if (text.rfind("Rozpoczynanie kopiowania pliku", 0) != 0) return;
+    ++pressed;
+    EXPECT_FALSE(w.Enabled("Button2") || w.Enabled("Button1") || w.Enabled("Button4") || w.Enabled("Button5"));
+    w.Button2Click();
+    EXPECT_TRUE(w.HasTree());
+  });
   EXPECT_EQ(w.SaveFiles(), 3);
+  w.SetLogSink([&](const std::string& text, EventKind kind) { main_->LogEvent(text, kind); });
+  EXPECT_EQ(pressed, 5);
+  EXPECT_TRUE(w.HasTree());
+  EXPECT_TRUE(w.Enabled("Button2"));
   EXPECT_FALSE(test::FileExists(media_.Disk() + "pliki\\PLYTA_TESTOWA\\Dokumenty\\list (2).doc"));
   EXPECT_FALSE(test::FileExists(media_.Disk() + "pliki\\PLYTA_TESTOWA (2)\\Dokumenty\\list.doc"));
 }

@@ -17,6 +17,7 @@
 #include "support/UiTest.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
+#include "ui/ImageForm.h"
 #include "ui/MapForm.h"
 #include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
@@ -372,10 +373,14 @@ TEST_F(CopyRun, CloseActionClosesAfterTheRunAndSavesOnce) {
 TEST_F(CopyRun, ClosingDuringARunStopsItSavesOnceAndSkipsTheAction) {
   const std::string big = ListALongCopyThenAShortOne(5);
   HWND main = Main().hwnd();
+  // Every window of the program open: the close hides them all at once.
+  const std::vector<Window*> windows = {&Dialog(), &Resumak(), &Main().MapWindow(), &Main().ImageWindow()};
+  for (Window* w : windows) w->ShowModeless();
   Main().CopyRunFileHook = [&](int index) {
     if (index == 0) PostMessageW(main, WM_CLOSE, 0, 0);
   };
   Main().Button8Click();
+  for (size_t k = 0; k < windows.size(); ++k) EXPECT_FALSE(IsWindowVisible(windows[k]->hwnd())) << k;
   ExpectEndedInsideTheLongCopy(big);
   EXPECT_TRUE(reboot.calls.empty());
   EXPECT_FALSE(Logged("Zamykanie systemu"));
@@ -488,14 +493,15 @@ TEST_F(CopyRun, OneRunAtATime) {
     const char* name;
     // Start, "Resumak"'s Start, update check, list edit, folder search, drop, save the log, "Dodaj plik(i)",
     // the destination's "...", the map window's dialogs, "Resumak"'s "Dodaj plik", the settings' "...",
-    // the settings dialog, "O programie", the pop-up menus, the image's Start: as RunCommand counts them
+    // the settings dialog, "O programie", the pop-up menus, the image's Start and "Zapisz pliki", the image's
+    // dialogs: as RunCommand counts them
     bool may[kRunCommands];
   } table[] = {
-      {"nothing", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
-      {"copy run", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"resume run", {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}},
-      {"folder search", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}},
-      {"update check", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"nothing", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+      {"copy run", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"resume run", {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}},
+      {"folder search", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}},
+      {"update check", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
   };
   Main().AddFileToList(Source("a.bin", 10, 1));
   Main().SetText("Edit1", dir / "wynik");
@@ -506,6 +512,7 @@ TEST_F(CopyRun, OneRunAtATime) {
   test::WriteFile(dir / "r-kopia.bin", "");
   Resumak().AddPair(dir / "r.bin", dir / "r-kopia.bin");
   TForm4& mapWindow = Main().MapWindow();
+  TForm5& imageWindow = Main().ImageWindow();  // Ctrl+D opens it during any run
   int logMenus = 0;
   Main().TrackLogMenu = [&](HMENU, POINT) { return ++logMenus, 0u; };
   auto grey = [&](const char* item) {
@@ -529,6 +536,8 @@ TEST_F(CopyRun, OneRunAtATime) {
     EXPECT_EQ(mapWindow.Enabled("Button1"), may(RunCommand::MapFiles));
     EXPECT_EQ(Resumak().Enabled("Button3"), may(RunCommand::ResumeAdd));
     EXPECT_EQ(Dialog().Enabled("Button1"), may(RunCommand::ProgramFile));
+    EXPECT_EQ(imageWindow.Enabled("Button2") && imageWindow.Enabled("Button5"), may(RunCommand::ImageStart));
+    EXPECT_EQ(imageWindow.Enabled("Button1") || imageWindow.Enabled("Button4"), may(RunCommand::ImageFiles));
     if (kind == RunKind::None) return;
     // Tried now, they start nothing: no dialog, box or menu, no entry, no
     // file copied or listed.
@@ -552,6 +561,9 @@ TEST_F(CopyRun, OneRunAtATime) {
     mapWindow.Button1Click();
     Resumak().Button3Click();
     Dialog().Button1Click();
+    imageWindow.Button1Click();
+    imageWindow.Button2Click();
+    imageWindow.Button4Click();
     SendMessageW(Main().Control("ListView2"), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Main().Control("ListView2")), -1);
     SendMessageW(TTrayIcon::SharedWindow(), kTrayCallbackMessage, Main().TrayIcon1->Id(), WM_RBUTTONDOWN);
     if (!may(RunCommand::ListEdit)) {
