@@ -42,12 +42,16 @@ void CloseQuietly(std::unique_ptr<IFile>& file) {
 // file that no longer exists), never before: while the create fails, the
 // earlier file still has the holes its map names. Any other file of that
 // name is left alone. `renamed`:
-// the log names the destination right after the first entry.
+// the log names the destination right after the first entry. `fresh`: nothing
+// had the destination's name when the run began and the run has not written
+// it since, so it cannot be the source; it is created new, and a file that
+// has appeared there meanwhile ends the copy with FileExistsError (unlogged,
+// nothing written) instead of being replaced.
 struct OpenedPair {
   std::unique_ptr<IFile> src, dst;
 };
 OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                    const std::string* staleMap, bool renamed) {
+                    const std::string* staleMap, bool renamed, bool fresh) {
   ICopyView& view = env.view;
   auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
   view.LogEvent("Rozpoczynanie kopiowania pliku " + FileNamePart(source), ekInfo);
@@ -65,13 +69,16 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
   if (files.src) {
     // Creating the destination would truncate the source when both name the
     // same file (a destination folder that is the source's own, however spelt).
-    if (opener.IsSameFile(*files.src, destination)) {
+    if (!fresh && opener.IsSameFile(*files.src, destination)) {
       logError(kSameFileText);
       CloseQuietly(files.src);
       throw FileError(kSameFileText);
     }
     try {
-      files.dst = opener.Open(destination, OpenMode::CreateReadWrite);
+      files.dst = opener.Open(destination, fresh ? OpenMode::CreateNew : OpenMode::CreateReadWrite);
+    } catch (const FileExistsError&) {
+      CloseQuietly(files.src);
+      throw;
     } catch (const FileError& e) {
       // The earlier rescue's file and its map stay as they were: the map
       // still names the holes of that file.
@@ -154,8 +161,8 @@ BarRange ScaleBar(int64_t max, int64_t position) {
 }
 
 int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                        int level, bool renamed, std::vector<PutOffRescue>* putOff) {
-  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed, putOff);
+                        int level, bool renamed, std::vector<PutOffRescue>* putOff, bool fresh) {
+  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed, putOff, fresh);
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
@@ -165,7 +172,7 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
   };
 
   // Announce, bind, open.
-  OpenedPair opened = OpenPair(env, source, destination, nullptr, renamed);
+  OpenedPair opened = OpenPair(env, source, destination, nullptr, renamed, fresh);
   std::unique_ptr<IFile>& src = opened.src;
   std::unique_ptr<IFile>& dst = opened.dst;
   int refreshCounter = 0;
@@ -399,9 +406,9 @@ int64_t RescuePair(const CopyEnvironment& env, OpenedPair& opened, MapKeeper& ke
 }  // namespace
 
 int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                          int level, bool renamed, std::vector<PutOffRescue>* putOff) {
+                          int level, bool renamed, std::vector<PutOffRescue>* putOff, bool fresh) {
   MapKeeper keeper(env.files, MapPathFor(destination));
-  OpenedPair opened = OpenPair(env, source, destination, &keeper.Path(), renamed);
+  OpenedPair opened = OpenPair(env, source, destination, &keeper.Path(), renamed, fresh);
   PutOffRescue file{source, destination, level, RescueMap(), PartialReads::kUnknown};
   RescueOptions options;
   options.level = level;

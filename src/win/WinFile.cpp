@@ -90,12 +90,21 @@ std::unique_ptr<IFile> WinFileSystem::Open(const std::string& path, OpenMode mod
       access = GENERIC_READ | GENERIC_WRITE;
       disposition = CREATE_ALWAYS;
       break;
+    case OpenMode::CreateNew:
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      break;
     case OpenMode::WriteExisting: access = GENERIC_WRITE; break;
     case OpenMode::ReadWriteExisting: access = GENERIC_READ | GENERIC_WRITE; break;
   }
   HANDLE h = CreateFileW(LongPath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) Fail(GetLastError());
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (mode == OpenMode::CreateNew && (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS))
+      throw FileExistsError(FileErrorText(code), code);
+    Fail(code);
+  }
   return std::make_unique<WinFile>(h);
 }
 
