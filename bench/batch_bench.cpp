@@ -4,7 +4,11 @@
 // "Rozpocznij"), it copies 1,000 and 10,000 files of 1 KiB, of two kinds:
 //   camera  DCIM\100CANON ... 109CANON, the same names IMG_0001.JPG ... in
 //           each folder (nine of every ten files saved as "name (n).JPG");
-//   unique  the same folders, every name different.
+//   unique  the same folders, every name different;
+//   rescue  the unique files copied in rescue mode;
+//   resume  the unique files as "Resumak" pairs (added to its list, then
+//           "Rozpocznij"), each destination holding all but the last 24
+//           bytes.
 // A bare loop making the least file calls a copy needs (open the source,
 // create the destination new, one read and one write, close both, read both
 // sizes by name) into a new folder is timed in the same run: what the disk
@@ -32,8 +36,10 @@
 #include "BenchClock.h"
 #include "core/CopyRun.h"
 #include "core/LevelCopy.h"
+#include "core/Rescue.h"
 #include "ui/Application.h"
 #include "ui/MainForm.h"
+#include "ui/ResumeForm.h"
 #include "ui/SettingsForm.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
@@ -98,10 +104,50 @@ void RemoveTree(const std::string& root) {
   RemoveDirectoryW(sk::win::Widen(root).c_str());
 }
 
+enum class Mode { kCopy, kRescue, kResume };
+
+// The destinations of a resume: every source's bytes but the last 24.
+void MakeResumeDestinations(const std::vector<std::string>& sources, const std::string& folder) {
+  CreateDirectoryW(sk::win::Widen(folder).c_str(), nullptr);
+  std::vector<char> bytes(kFileSize - 24);
+  for (const auto& s : sources) {
+    HANDLE h = CreateFileW(sk::win::Widen(s).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD got = 0;
+    ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(h);
+    MakeFile(sk::DestinationPath(folder, s), bytes);
+  }
+}
+
+// The file calls a resume cannot do without: both files opened, the map
+// beside the destination looked for, the rest appended a byte at a time.
+double BareResume(const std::vector<std::string>& sources, const std::string& folder) {
+  const double t0 = Seconds();
+  sk::win::WinFileSystem files;
+  for (const auto& s : sources) {
+    const std::string target = sk::DestinationPath(folder, s);
+    auto in = files.Open(s, sk::OpenMode::ReadShared);
+    GetFileAttributesW(sk::win::Widen(sk::MapPathFor(target)).c_str());
+    auto out = files.Open(target, sk::OpenMode::WriteExisting);
+    const int64_t start = out->Size();
+    in->Seek(start);
+    out->Seek(start);
+    unsigned char byte = 0;
+    while (in->Position() < in->Size()) {
+      in->Read(&byte, 1);
+      out->Write(&byte, 1);
+      out->Size();
+    }
+    in->Close();
+    out->Close();
+  }
+  return Seconds() - t0;
+}
+
 // The file calls a copy cannot do without, every file into `folder` under
 // the name a run gives it (computed before the timing: the baseline holds no
-// search for a free name).
-double Bare(const std::vector<std::string>& sources, const std::string& folder) {
+// search for a free name). In rescue mode the map's name is looked for too.
+double Bare(const std::vector<std::string>& sources, const std::string& folder, Mode mode) {
   std::vector<std::string> targets;
   std::map<std::string, int> times;
   for (const auto& s : sources) {
@@ -117,6 +163,7 @@ double Bare(const std::vector<std::string>& sources, const std::string& folder) 
     sk::win::FileSizeByName(sources[i]);
     auto in = files.Open(sources[i], sk::OpenMode::ReadShared);
     auto out = files.Open(targets[i], sk::OpenMode::CreateNew);
+    if (mode == Mode::kRescue) GetFileAttributesW(sk::win::Widen(sk::MapPathFor(targets[i])).c_str());
     while (in->Position() < in->Size()) {
       const size_t n = in->Read(buffer.data(), buffer.size());
       out->Write(buffer.data(), n);
@@ -160,14 +207,18 @@ int wmain(int argc, wchar_t** argv) {
   CreateDirectoryW(sk::win::Widen(dir).c_str(), nullptr);
   const std::string out = dir + "\\wynik";
 
+  sk::ui::TForm3& resumak = *sk::ui::App().form3;
   struct Case {
     const char* kind;
     bool sameNames;
+    Mode mode;
     size_t count;
     Result best;
   };
-  Case cases[] = {{"camera", true, 1000, {}}, {"camera", true, 10000, {}},
-                  {"unique", false, 1000, {}}, {"unique", false, 10000, {}}};
+  Case cases[] = {{"camera", true, Mode::kCopy, 1000, {}},    {"camera", true, Mode::kCopy, 10000, {}},
+                  {"unique", false, Mode::kCopy, 1000, {}},   {"unique", false, Mode::kCopy, 10000, {}},
+                  {"rescue", false, Mode::kRescue, 1000, {}}, {"rescue", false, Mode::kRescue, 10000, {}},
+                  {"resume", false, Mode::kResume, 1000, {}}, {"resume", false, Mode::kResume, 10000, {}}};
   // Only one kind, or one kind and count, when tuning.
   const std::string onlyKind = argc > 2 ? sk::win::Narrow(argv[2]) : "";
   const size_t onlyCount = argc > 3 ? static_cast<size_t>(_wtoi(argv[3])) : 0;
@@ -177,7 +228,23 @@ int wmain(int argc, wchar_t** argv) {
     const std::vector<std::string> sources = MakeTree(root, c.count, c.sameNames);
     for (int round = 0; round < rounds; ++round) {
       // The run first in even rounds, the bare loop first in odd ones.
+      settings.SetRescueMode(c.mode == Mode::kRescue);
+      auto resume = [&] {
+        MakeResumeDestinations(sources, out);
+        resumak.Button5Click();  // "Wyczyść listę"
+        sk::ui::PumpMessages();
+        double t0 = Seconds();
+        for (const auto& s : sources) resumak.AddPair(s, sk::DestinationPath(out, s));
+        sk::ui::PumpMessages();
+        c.best.list = std::min(c.best.list, Seconds() - t0);
+        t0 = Seconds();
+        resumak.Button1Click();
+        sk::ui::PumpMessages();
+        c.best.copy = std::min(c.best.copy, Seconds() - t0);
+        RemoveFolder(out);
+      };
       auto run = [&] {
+        if (c.mode == Mode::kResume) return resume();
         form.Button4Click();  // "Wyczyść listę"
         sk::ui::PumpMessages();
         double t0 = Seconds();
@@ -194,7 +261,8 @@ int wmain(int argc, wchar_t** argv) {
         RemoveFolder(out);
       };
       auto bare = [&] {
-        c.best.bare = std::min(c.best.bare, Bare(sources, out));
+        if (c.mode == Mode::kResume) MakeResumeDestinations(sources, out);
+        c.best.bare = std::min(c.best.bare, c.mode == Mode::kResume ? BareResume(sources, out) : Bare(sources, out, c.mode));
         RemoveFolder(out);
       };
       if (round % 2 == 0) {
@@ -212,7 +280,7 @@ int wmain(int argc, wchar_t** argv) {
                 c.best.bare, c.best.bare * 1000 / n, (c.best.copy - c.best.bare) * 1000 / n);
     RemoveTree(root);
   }
-  for (int k = 0; k < 2; ++k) {
+  for (int k = 0; k < 4; ++k) {
     const Case& small = cases[2 * k];
     const Case& large = cases[2 * k + 1];
     if (small.best.copy > 1e8 || large.best.copy > 1e8) continue;
