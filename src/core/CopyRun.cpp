@@ -159,7 +159,7 @@ void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
     const std::string first = DestinationPath(folder, source);
     const bool renamed = taken(first);
     std::string destination = renamed ? freeName(first) : first;
-    bool fresh = names && !onDisk(destination);
+    bool fresh = names && !onDisk(destination) && !(rescue && onDisk(MapPathFor(destination)));
     bool there = true, mediumGone = false;
     for (;;) {
       try {

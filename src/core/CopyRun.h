@@ -41,7 +41,8 @@ class ICopyRunView {
   // exception, which the run ignores. `renamed`: the destination's name is
   // not the source's (a file of that name was already written by this run),
   // and the routine says so in the log. `fresh`: nothing had the
-  // destination's name when the run began, nor has the run written it; the
+  // destination's name (nor, in rescue mode, its map's) when the run began,
+  // nor has the run written it; the
   // routine then creates it new and throws FileExistsError, having written
   // nothing, when a file of that name has appeared meanwhile.
   virtual void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed,

@@ -46,7 +46,8 @@ void CloseQuietly(std::unique_ptr<IFile>& file) {
 // had the destination's name when the run began and the run has not written
 // it since, so it cannot be the source; it is created new, and a file that
 // has appeared there meanwhile ends the copy with FileExistsError (unlogged,
-// nothing written) instead of being replaced.
+// nothing written) instead of being replaced. In rescue mode `fresh` says
+// the same of the map's name: there is no earlier map to delete.
 struct OpenedPair {
   std::unique_ptr<IFile> src, dst;
 };
@@ -84,7 +85,7 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
       // still names the holes of that file.
       logError(e.what());
     }
-    if (staleMap && files.dst) {
+    if (staleMap && files.dst && !fresh) {
       try {
         if (InspectMapPath(env.files, *staleMap) == MapSlot::kMap) env.files.RemoveFile(*staleMap);
       } catch (const FileError& e) {

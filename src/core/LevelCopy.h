@@ -100,7 +100,8 @@ struct PutOffRescue {
 // run began and the run has not written one since; the destination is then
 // created new, never replacing a file: one that has appeared meanwhile ends
 // the copy with FileExistsError before anything is written or logged as an
-// error.
+// error. In rescue mode it says the same of the map's name (no earlier map
+// to look for).
 int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
                         int level, bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr,
                         bool fresh = false);

@@ -177,6 +177,13 @@ int64_t FileSizeByName(const std::string& path) {
     full.resize(GetFullPathNameW(w.c_str(), n, full.data(), nullptr));
     w = LongPath(Narrow(full));
   }
+  // A name without wildcards is looked at directly: a folder search for it
+  // costs, where it is missing, a read of the whole folder under Wine.
+  if (path.find_first_of("*?") == std::string::npos) {
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &attributes)) return 0;
+    return (static_cast<int64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+  }
   WIN32_FIND_DATAW data{};
   HANDLE find = FindFirstFileW(w.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return 0;

@@ -411,6 +411,18 @@ TEST(CopyRun, AFileOfTheSameNameThatAppearsMeanwhileIsCopiedOver) {
   EXPECT_EQ(run.sizes["D:\\out\\b"], run.FileSizeByName("E:\\b"));
 }
 
+// In rescue mode a file whose map's name is taken in the folder is not
+// created as new: the routine then looks at that map (an earlier rescue's
+// is deleted once the file is created anew, as it would describe another).
+TEST(CopyRun, InRescueModeAFileWithAMapBesideItIsNotFresh) {
+  FakeRun run;
+  run.rescue = true;
+  run.files = {"E:\\x", "E:\\y"};
+  run.sizes["D:\\out\\X.MAP"] = 5;
+  RunCopy(run, run);
+  EXPECT_EQ(run.created, std::vector<std::string>{"D:\\out\\y"});
+}
+
 TEST(CopyRun, DestinationPathAddsTheSeparatorEvenAfterOne) {
   EXPECT_EQ(DestinationPath("D:\\out\\", "E:\\x\\f.txt"), "D:\\out\\\\f.txt");
   EXPECT_EQ(DestinationPath("D:\\out", "E:f.txt"), "D:\\out\\f.txt");
