@@ -146,8 +146,8 @@ double BareResume(const std::vector<std::string>& sources, const std::string& fo
 
 // The file calls a copy cannot do without, every file into `folder` under
 // the name a run gives it (computed before the timing: the baseline holds no
-// search for a free name). In rescue mode the map's name is looked for too.
-double Bare(const std::vector<std::string>& sources, const std::string& folder, Mode mode) {
+// search for a free name).
+double Bare(const std::vector<std::string>& sources, const std::string& folder) {
   std::vector<std::string> targets;
   std::map<std::string, int> times;
   for (const auto& s : sources) {
@@ -163,7 +163,6 @@ double Bare(const std::vector<std::string>& sources, const std::string& folder, 
     sk::win::FileSizeByName(sources[i]);
     auto in = files.Open(sources[i], sk::OpenMode::ReadShared);
     auto out = files.Open(targets[i], sk::OpenMode::CreateNew);
-    if (mode == Mode::kRescue) GetFileAttributesW(sk::win::Widen(sk::MapPathFor(targets[i])).c_str());
     while (in->Position() < in->Size()) {
       const size_t n = in->Read(buffer.data(), buffer.size());
       out->Write(buffer.data(), n);
@@ -262,7 +261,7 @@ int wmain(int argc, wchar_t** argv) {
       };
       auto bare = [&] {
         if (c.mode == Mode::kResume) MakeResumeDestinations(sources, out);
-        c.best.bare = std::min(c.best.bare, c.mode == Mode::kResume ? BareResume(sources, out) : Bare(sources, out, c.mode));
+        c.best.bare = std::min(c.best.bare, c.mode == Mode::kResume ? BareResume(sources, out) : Bare(sources, out));
         RemoveFolder(out);
       };
       if (round % 2 == 0) {

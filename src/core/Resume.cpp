@@ -28,6 +28,9 @@ void CloseAfterFailure(IFile* file, std::vector<std::string>& errors) {
 // source either: the pair is refused and that file left alone.
 std::optional<RescueMap> FindMap(IFileSystem& files, const std::string& destinationPath) {
   const std::string path = MapPathFor(destinationPath);
+  // Nothing there, as a rule: one look says so (a look for a name that is not
+  // there reads the whole folder under Wine; inspecting it takes two).
+  if (!files.Present(path)) return std::nullopt;
   switch (InspectMapPath(files, path)) {
     case MapSlot::kFree: return std::nullopt;
     case MapSlot::kForeign: throw FileError(kMapMismatchText);
