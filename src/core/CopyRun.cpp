@@ -138,6 +138,11 @@ void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
       if (!taken(name) && !onDisk(name)) return name;
     }
   };
+  // Whether a destination is created new: nothing had its name (nor, in
+  // rescue mode, its map's) as far as the listing and the run tell.
+  auto fresh = [&](const std::string& path) {
+    return names && !onDisk(path) && !(rescue && onDisk(MapPathFor(path)));
+  };
   // A file that counts as copied: the routine returned, and the destination
   // holds as many bytes as the source, none left unread. Both files are
   // closed now, so their directory entries hold their sizes.
@@ -159,11 +164,11 @@ void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
     const std::string first = DestinationPath(folder, source);
     const bool renamed = taken(first);
     std::string destination = renamed ? freeName(first) : first;
-    bool fresh = names && !onDisk(destination) && !(rescue && onDisk(MapPathFor(destination)));
+    bool createNew = fresh(destination);
     bool there = true, mediumGone = false;
     for (;;) {
       try {
-        view.CopyFile(source, destination, level, renamed, fresh);
+        view.CopyFile(source, destination, level, renamed, createNew);
         if (view.PutOff())
           putOff.emplace_back(source, destination);
         else if (copied(source, destination))
@@ -173,10 +178,12 @@ void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
         // the next free name; any other is copied over it, as over a file
         // that was there before the run.
         present.insert(system.NameKey(destination));
-        if (renamed)
+        if (renamed) {
           destination = freeName(first);
-        else
-          fresh = false;
+          createNew = fresh(destination);
+        } else {
+          createNew = false;
+        }
         continue;
       } catch (...) {
         // A file that fails never ends the run; the routine has logged it.
