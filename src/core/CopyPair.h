@@ -31,12 +31,17 @@ void CloseQuietly(std::unique_ptr<IFile>& file);
 // file that no longer exists), never before: while the create fails, the
 // earlier file still has the holes its map names. Any other file of that
 // name is left alone. `renamed`: the log names the destination right after
-// the first entry.
+// the first entry. `fresh`: nothing had the destination's name when the run
+// began and the run has not written it since, so it cannot be the source;
+// it is created new, and a file that has appeared there meanwhile ends the
+// copy with FileExistsError (unlogged, nothing written) instead of being
+// replaced. In rescue mode `fresh` says the same of the map's name: there is
+// no earlier map to delete.
 struct OpenedPair {
   std::unique_ptr<IFile> src, dst;
 };
 OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                    const std::string* staleMap, bool renamed);
+                    const std::string* staleMap, bool renamed, bool fresh = false);
 
 // The size check, when it is on: sizes only, never contents. Equal sizes
 // with bytes left unread (rescue mode) are no success.

@@ -177,9 +177,9 @@ int64_t RescuePair(const CopyEnvironment& env, OpenedPair& opened, MapKeeper& ke
 }  // namespace
 
 int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                          int level, bool renamed, std::vector<PutOffRescue>* putOff) {
+                          int level, bool renamed, std::vector<PutOffRescue>* putOff, bool fresh) {
   MapKeeper keeper(env.files, MapPathFor(destination));
-  OpenedPair opened = OpenPair(env, source, destination, &keeper.Path(), renamed);
+  OpenedPair opened = OpenPair(env, source, destination, &keeper.Path(), renamed, fresh);
   PutOffRescue file{source, destination, level, RescueMap(), PartialReads::kUnknown};
   RescueOptions options;
   options.level = level;

@@ -1,9 +1,12 @@
 #include "core/CopyRun.h"
 
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "core/FileApi.h"
 #include "core/Rescue.h"
 #include "core/Text.h"
 
@@ -112,6 +115,34 @@ void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
     return written.count(system.NameKey(path)) != 0 ||
            (rescue && written.count(system.NameKey(MapPathFor(path))) != 0);
   };
+  // What was in the destination folder as the run began (and what has
+  // appeared there since, once a create met it), by NameKey. Without a
+  // listing, the disk is asked about each name.
+  const std::optional<std::vector<std::string>> names = system.FolderNames(folder);
+  std::unordered_set<std::string> present;
+  if (names) {
+    present.reserve(names->size());
+    for (const std::string& name : *names) present.insert(system.NameKey(DestinationPath(folder, name)));
+  }
+  auto onDisk = [&](const std::string& path) {
+    return names ? present.count(system.NameKey(path)) != 0 : system.PathExists(path);
+  };
+  // The first free numbered name for `first`. Names only ever become taken
+  // during a run, so the search for a name goes on from the number it last
+  // gave (by NameKey of `first`): many files of one name cost one try each.
+  std::unordered_map<std::string, int> nextNumber;
+  auto freeName = [&](const std::string& first) {
+    int& n = nextNumber.try_emplace(system.NameKey(first), 2).first->second;
+    for (;; ++n) {
+      std::string name = NumberedName(first, n);
+      if (!taken(name) && !onDisk(name)) return name;
+    }
+  };
+  // Whether a destination is created new: nothing had its name (nor, in
+  // rescue mode, its map's) as far as the listing and the run tell.
+  auto fresh = [&](const std::string& path) {
+    return names && !onDisk(path) && !(rescue && onDisk(MapPathFor(path)));
+  };
   // A file that counts as copied: the routine returned, and the destination
   // holds as many bytes as the source, none left unread. Both files are
   // closed now, so their directory entries hold their sizes.
@@ -130,28 +161,38 @@ void RunCopy(ICopyRunView& view, ICopyRunSystem& system) {
   for (size_t i = 0; i < count; ++i) {
     const std::string source = view.EntryPath(i);
     const int level = view.Level();
-    std::string destination = DestinationPath(view.Destination(), source);
-    const bool renamed = taken(destination);
-    if (renamed) {
-      const std::string first = destination;
-      for (int n = 2;; ++n) {
-        destination = NumberedName(first, n);
-        if (!taken(destination) && !system.PathExists(destination)) break;
-      }
-    }
+    const std::string first = DestinationPath(folder, source);
+    const bool renamed = taken(first);
+    std::string destination = renamed ? freeName(first) : first;
+    bool createNew = fresh(destination);
     bool there = true, mediumGone = false;
-    try {
-      view.CopyFile(source, destination, level, renamed);
-      if (view.PutOff())
-        putOff.emplace_back(source, destination);
-      else if (copied(source, destination))
-        ++complete;
-    } catch (...) {
-      // A file that fails never ends the run; the routine has logged it.
-      // A destination that is there was written by this run (or, when the
-      // source did not open, was there before and is kept all the same).
-      mediumGone = IsMediumGone();
-      there = system.PathExists(destination);
+    for (;;) {
+      try {
+        view.CopyFile(source, destination, level, renamed, createNew);
+        if (view.PutOff())
+          putOff.emplace_back(source, destination);
+        else if (copied(source, destination))
+          ++complete;
+      } catch (const FileExistsError&) {
+        // A file of that name has appeared meanwhile. A renamed file goes to
+        // the next free name; any other is copied over it, as over a file
+        // that was there before the run.
+        present.insert(system.NameKey(destination));
+        if (renamed) {
+          destination = freeName(first);
+          createNew = fresh(destination);
+        } else {
+          createNew = false;
+        }
+        continue;
+      } catch (...) {
+        // A file that fails never ends the run; the routine has logged it.
+        // A destination that is there was written by this run (or, when the
+        // source did not open, was there before and is kept all the same).
+        mediumGone = IsMediumGone();
+        there = system.PathExists(destination);
+      }
+      break;
     }
     if (there) {
       written.insert(system.NameKey(destination));

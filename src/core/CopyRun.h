@@ -3,7 +3,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/EventLog.h"
 
@@ -38,8 +40,13 @@ class ICopyRunView {
   // Copy one file with the level copy routine; a failure comes out as an
   // exception, which the run ignores. `renamed`: the destination's name is
   // not the source's (a file of that name was already written by this run),
-  // and the routine says so in the log.
-  virtual void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed) = 0;
+  // and the routine says so in the log. `fresh`: nothing had the
+  // destination's name (nor, in rescue mode, its map's) when the run began,
+  // nor has the run written it; the
+  // routine then creates it new and throws FileExistsError, having written
+  // nothing, when a file of that name has appeared meanwhile.
+  virtual void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed,
+                        bool fresh) = 0;
   // Whether the file just copied was left with unread areas (rescue mode:
   // full length, but holes); such a file does not count as copied.
   virtual bool LeftUnread() { return false; }
@@ -71,6 +78,9 @@ class ICopyRunSystem {
   virtual int64_t FileSizeByName(const std::string& path) = 0;
   // Whether anything (a file or a folder) is at `path`.
   virtual bool PathExists(const std::string& path) = 0;
+  // The names of everything in `folder` (files and folders, under every name
+  // they answer to); none when the folder cannot be listed.
+  virtual std::optional<std::vector<std::string>> FolderNames(const std::string& folder) = 0;
   // A path in the form in which two paths are equal when Windows takes them
   // for the same name (letters compared without their case).
   virtual std::string NameKey(const std::string& path) = 0;
@@ -93,7 +103,12 @@ class ICopyRunSystem {
 // also after the file's last block.
 // A destination written earlier in the same run is never replaced: a later
 // file of the same name is saved under the first free NumberedName. In
-// rescue mode the map beside a destination counts as written too.
+// rescue mode the map beside a destination counts as written too. The
+// destination folder is listed once, as the run begins: what is free is
+// told from that listing and the names the run has given, never by asking
+// the disk name by name (unless the folder could not be listed), and a file
+// of a free name that has appeared meanwhile is not replaced: the file goes
+// to the next free name.
 // In rescue mode the run goes in two rounds: every file through the fast
 // phases first (a file whose damaged places need narrowing is put off), then
 // the files put off ("Rozpoczynanie zawężania uszkodzonych miejsc (plików:

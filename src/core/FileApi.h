@@ -26,12 +26,22 @@ class FileError : public std::runtime_error {
 inline constexpr unsigned long kDiskFull = 112;
 inline FileError DiskFullError() { return FileError("I/O error 112", kDiskFull); }
 
+// A new file refused because a file (or folder) of that name is already there
+// (OpenMode::CreateNew).
+inline constexpr unsigned long kFileExists = 80;
+class FileExistsError : public FileError {
+ public:
+  explicit FileExistsError(const std::string& text, unsigned long code = kFileExists) : FileError(text, code) {}
+};
+
 // The refusal of a copy or a resume whose destination is its source.
 inline constexpr const char* kSameFileText = "Plik docelowy jest tym samym plikiem co źródłowy";
 
 enum class OpenMode {
   ReadShared,       // a source: read only, must exist, others may read and write it
   CreateReadWrite,  // a copy's destination: created, or truncated when it exists; read and write
+  CreateNew,        // a copy's destination under a free name: created, read and write; FileExistsError
+                    // when anything of that name is there (it is never replaced)
   WriteExisting,    // a resumed destination: write only, must exist, neither created nor truncated
   ReadWriteExisting,  // a disc image going on: read and write, must exist, neither created nor truncated
 };

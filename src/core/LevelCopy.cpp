@@ -26,7 +26,7 @@ void CloseQuietly(std::unique_ptr<IFile>& file) {
 }
 
 OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                    const std::string* staleMap, bool renamed) {
+                    const std::string* staleMap, bool renamed, bool fresh) {
   ICopyView& view = env.view;
   auto logError = [&](const std::string& message) { view.LogEvent("Błąd: " + message, ekError); };
   view.LogEvent("Rozpoczynanie kopiowania pliku " + FileNamePart(source), ekInfo);
@@ -44,19 +44,22 @@ OpenedPair OpenPair(const CopyEnvironment& env, const std::string& source, const
   if (files.src) {
     // Creating the destination would truncate the source when both name the
     // same file (a destination folder that is the source's own, however spelt).
-    if (opener.IsSameFile(*files.src, destination)) {
+    if (!fresh && opener.IsSameFile(*files.src, destination)) {
       logError(kSameFileText);
       CloseQuietly(files.src);
       throw FileError(kSameFileText);
     }
     try {
-      files.dst = opener.Open(destination, OpenMode::CreateReadWrite);
+      files.dst = opener.Open(destination, fresh ? OpenMode::CreateNew : OpenMode::CreateReadWrite);
+    } catch (const FileExistsError&) {
+      CloseQuietly(files.src);
+      throw;
     } catch (const FileError& e) {
       // The earlier rescue's file and its map stay as they were: the map
       // still names the holes of that file.
       logError(e.what());
     }
-    if (staleMap && files.dst) {
+    if (staleMap && files.dst && !fresh) {
       try {
         if (InspectMapPath(env.files, *staleMap) == MapSlot::kMap) env.files.RemoveFile(*staleMap);
       } catch (const FileError& e) {
@@ -134,8 +137,8 @@ BarRange ScaleBar(int64_t max, int64_t position) {
 }
 
 int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                        int level, bool renamed, std::vector<PutOffRescue>* putOff) {
-  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed, putOff);
+                        int level, bool renamed, std::vector<PutOffRescue>* putOff, bool fresh) {
+  if (env.view.RescueMode()) return RescueFileAtLevel(env, source, destination, level, renamed, putOff, fresh);
   ICopyView& view = env.view;
   CopyStatus& status = view.Status();
   const std::string name = FileNamePart(source);
@@ -145,7 +148,7 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
   };
 
   // Announce, bind, open.
-  OpenedPair opened = OpenPair(env, source, destination, nullptr, renamed);
+  OpenedPair opened = OpenPair(env, source, destination, nullptr, renamed, fresh);
   std::unique_ptr<IFile>& src = opened.src;
   std::unique_ptr<IFile>& dst = opened.dst;
   int refreshCounter = 0;

@@ -96,9 +96,15 @@ struct PutOffRescue {
 // mode the copy is RescueFileAtLevel's. Returns the bytes left unread (only
 // ever non-zero in rescue mode). `renamed`: the destination's name is not the
 // source's, and the log says "Zapisywanie jako " + that name right after the
-// copy's first entry.
+// copy's first entry. `fresh`: no file had the destination's name when the
+// run began and the run has not written one since; the destination is then
+// created new, never replacing a file: one that has appeared meanwhile ends
+// the copy with FileExistsError before anything is written or logged as an
+// error. In rescue mode it says the same of the map's name (no earlier map
+// to look for).
 int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                        int level, bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr);
+                        int level, bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr,
+                        bool fresh = false);
 
 // The copy in rescue mode: the same steps and entries, but the file is read
 // by the rescue engine (large blocks where it reads, the level's block size
@@ -114,7 +120,8 @@ int64_t CopyFileAtLevel(const CopyEnvironment& env, const std::string& source, c
 // When the medium goes away and the user stops, the file ends as after a
 // stop and MediumGone is thrown after its closing entries: the run ends.
 int64_t RescueFileAtLevel(const CopyEnvironment& env, const std::string& source, const std::string& destination,
-                          int level, bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr);
+                          int level, bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr,
+                          bool fresh = false);
 
 // Round two of a rescue copy run: the file put off in round one is opened
 // again ("Wznawianie kopiowania pliku …", "Czytanie i zapisywanie bajtów")

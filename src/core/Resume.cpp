@@ -27,8 +27,12 @@ void CloseAfterFailure(IFile* file, std::vector<std::string>& errors) {
 // map (or cannot be read, or is far too large for one) cannot describe the
 // source either: the pair is refused and that file left alone.
 std::optional<RescueMap> FindMap(IFileSystem& files, const std::string& destinationPath) {
+  const std::string path = MapPathFor(destinationPath);
+  // Nothing there, as a rule: one look says so (a look for a name that is not
+  // there reads the whole folder under Wine).
+  if (!files.Present(path)) return std::nullopt;
   try {
-    return LoadEarlierMap(files, MapPathFor(destinationPath));
+    return LoadEarlierMap(files, path);
   } catch (const ForeignMapFile&) {
     throw FileError(kMapMismatchText);
   }

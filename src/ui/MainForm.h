@@ -267,8 +267,9 @@ class TForm1 : public Window {
   // instead; returns the bytes left unread (0 outside rescue mode).
   // `renamed`: the log names the destination (a same-named file of the run).
   // `putOff`: round one of a rescue run (see sk::RescueFileAtLevel).
+  // `fresh`: the destination is created new (see sk::CopyFileAtLevel).
   int64_t CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
-                          bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr);
+                          bool renamed = false, std::vector<PutOffRescue>* putOff = nullptr, bool fresh = false);
   // Round two of a rescue run: a file put off in round one, finished.
   int64_t NarrowPutOffRescue(PutOffRescue& file);
   // A run brackets its files with these: in between, the status area and the

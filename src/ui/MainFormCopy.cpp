@@ -145,9 +145,9 @@ void TForm1::ShowCopyStatus() {
 }
 
 int64_t TForm1::CopyFileAtLevel(const std::string& source, const std::string& destination, int level,
-                                bool renamed, std::vector<PutOffRescue>* putOff) {
+                                bool renamed, std::vector<PutOffRescue>* putOff, bool fresh) {
   return CopyStep([&] {
-    return sk::CopyFileAtLevel(Copy().Environment(), source, destination, level, renamed, putOff);
+    return sk::CopyFileAtLevel(Copy().Environment(), source, destination, level, renamed, putOff, fresh);
   });
 }
 

@@ -75,13 +75,14 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   void SetOverallProgress(int64_t maximum, int64_t position) override { form.SetOverallProgress(maximum, position); }
   void SetCopyStartTime(double now) override { form.copyStartTime_ = now; }
   int Level() override { return Dialog() ? Dialog()->Level() : 0; }
-  void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed) override {
+  void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed,
+                bool fresh) override {
     if (form.CopyRunFileHook) form.CopyRunFileHook(nextFile);
     ++nextFile;
     unread = 0;
     const size_t before = putOff.size();
     putOffNow = false;
-    unread = form.CopyFileAtLevel(source, destination, level, renamed, &putOff);
+    unread = form.CopyFileAtLevel(source, destination, level, renamed, &putOff, fresh);
     putOffNow = putOff.size() > before;
   }
   bool LeftUnread() override { return unread > 0; }
@@ -107,6 +108,9 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   int64_t FileSizeByName(const std::string& path) override { return win::FileSizeByName(path); }
   bool PathExists(const std::string& path) override {
     return GetFileAttributesW(win::LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  std::optional<std::vector<std::string>> FolderNames(const std::string& folder) override {
+    return win::FolderNames(folder);
   }
   std::string NameKey(const std::string& path) override { return win::UpperCase(path); }
   double Now() override { return win::WinClock().Now(); }

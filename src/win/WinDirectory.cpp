@@ -85,6 +85,30 @@ bool FolderExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::optional<std::vector<std::string>> FolderNames(const std::string& folder) {
+  std::string pattern = folder;
+  if (pattern.empty() || pattern.back() != '\\') pattern += '\\';
+  pattern += '*';
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW data{};
+  HANDLE find = FindFirstFileW(LongPath(pattern).c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) {
+    // An empty folder (a new one, as a rule) has no entries at all on some
+    // file systems; one that cannot be read is no listing.
+    if (GetLastError() == ERROR_FILE_NOT_FOUND && FolderExists(folder)) return names;
+    return std::nullopt;
+  }
+  do {
+    names.push_back(Narrow(data.cFileName));
+    if (data.cAlternateFileName[0] && lstrcmpiW(data.cAlternateFileName, data.cFileName) != 0)
+      names.push_back(Narrow(data.cAlternateFileName));
+  } while (FindNextFileW(find, &data));
+  const bool whole = GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(find);
+  if (!whole) return std::nullopt;
+  return names;
+}
+
 void CreateFolder(const std::string& path) {
   if (!CreateDirectoryW(LongPath(path).c_str(), nullptr)) {
     const DWORD code = GetLastError();

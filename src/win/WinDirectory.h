@@ -1,7 +1,9 @@
 // Folders on Windows: listings through FindFirstFileW / FindNextFileW for the
 // file finder, a folder's identity, and the folder checks of the copy run.
 #pragma once
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/FileFinder.h"
 
@@ -19,5 +21,9 @@ class WinDirectory : public IDirectory {
 // filename" for a missing parent).
 bool FolderExists(const std::string& path);
 void CreateFolder(const std::string& path);
+
+// The names of everything in `folder`, each under its long name and its
+// short (8.3) one where it has another; none when the folder cannot be listed.
+std::optional<std::vector<std::string>> FolderNames(const std::string& folder);
 
 }  // namespace sk::win

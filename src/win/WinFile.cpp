@@ -108,13 +108,22 @@ std::unique_ptr<IFile> WinFileSystem::Open(const std::string& path, OpenMode mod
       access = GENERIC_READ | GENERIC_WRITE;
       disposition = CREATE_ALWAYS;
       break;
+    case OpenMode::CreateNew:
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      break;
     case OpenMode::WriteExisting: access = GENERIC_WRITE; break;
     case OpenMode::ReadWriteExisting: access = GENERIC_READ | GENERIC_WRITE; break;
   }
   std::wstring wide = LongPath(path);
   HANDLE h = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) Fail(GetLastError());
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (mode == OpenMode::CreateNew && (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS))
+      throw FileExistsError(FileErrorText(code), code);
+    Fail(code);
+  }
   return std::make_unique<WinFile>(h, std::move(wide));
 }
 
@@ -186,6 +195,13 @@ int64_t FileSizeByName(const std::string& path) {
     std::wstring full(n, L'\0');
     full.resize(GetFullPathNameW(w.c_str(), n, full.data(), nullptr));
     w = LongPath(Narrow(full));
+  }
+  // A name without wildcards is looked at directly: a folder search for it
+  // costs, where it is missing, a read of the whole folder under Wine.
+  if (path.find_first_of("*?") == std::string::npos) {
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &attributes)) return 0;
+    return (static_cast<int64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
   }
   WIN32_FIND_DATAW data{};
   HANDLE find = FindFirstFileW(w.c_str(), &data);

@@ -104,7 +104,8 @@ struct Disk : IFileSystem {
     auto err = openErrors.find(path);
     if (err != openErrors.end()) throw FileError(err->second);
     if (discOut && OnDisc(path)) throw FileError("I/O error 21", 21);
-    if (mode == OpenMode::CreateReadWrite) {
+    if (mode == OpenMode::CreateNew && files.count(path)) throw FileExistsError("File exists");
+    if (mode == OpenMode::CreateReadWrite || mode == OpenMode::CreateNew) {
       if (noCreate) throw std::logic_error("created or truncated " + path);
       files[path] = std::make_shared<Content>();
     } else if (!files.count(path)) {
@@ -281,10 +282,10 @@ struct Rig {
   std::unique_ptr<Pacer> pacer;
   // Copies, and returns the error text that came out of the routine ("" when none).
   std::string Copy(const std::string& from, const std::string& to, int level,
-                   std::vector<PutOffRescue>* putOff = nullptr) {
+                   std::vector<PutOffRescue>* putOff = nullptr, bool fresh = false) {
     if (!pacer) pacer = std::make_unique<Pacer>(clock);
     try {
-      CopyFileAtLevel({disk, clock, view, *pacer}, from, to, level, false, putOff);
+      CopyFileAtLevel({disk, clock, view, *pacer}, from, to, level, false, putOff, fresh);
     } catch (const FileError& e) {
       return e.what();
     }

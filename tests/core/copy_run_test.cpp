@@ -36,6 +36,11 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
   size_t mediumGoneAt = SIZE_MAX, stopInRoundTwoAt = SIZE_MAX;
   std::vector<std::pair<std::string, std::string>> putOffFiles;
   bool putOffNow = false;
+  // The destination folder listed as the run begins (false: it cannot be),
+  // and what the run asks of the disk meanwhile.
+  bool listable = true;
+  size_t pathChecks = 0, nameKeys = 0;
+  std::vector<std::string> created;  // destinations a copy created new ("fresh")
 
   void Note(const std::string& s) { trail.push_back(s); }
 
@@ -55,9 +60,13 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
   int Level() override { return level; }
   // A copy writes the whole source, or half of it when a stop comes during
   // the file (unless `stopAtEnd`: the stop came with the last block).
-  void CopyFile(const std::string& s, const std::string& d, int lvl, bool renamed) override {
-    const size_t i = copied++;
+  void CopyFile(const std::string& s, const std::string& d, int lvl, bool renamed, bool fresh) override {
     Note("copy " + s + " -> " + d + " at " + std::to_string(lvl) + (renamed ? " (renamed)" : ""));
+    if (fresh) {
+      if (Exists(d)) throw FileExistsError("File exists");  // created new: never over a file
+      created.push_back(d);
+    }
+    const size_t i = copied++;
     sizes[d] = 0;
     if (onCopy) onCopy(i);
     for (size_t f : failing)
@@ -92,15 +101,29 @@ struct FakeRun : ICopyRunView, ICopyRunSystem {
     const auto it = sizes.find(p);
     return it != sizes.end() ? it->second : static_cast<int64_t>(p.size()) * 1000000000;
   }
-  bool PathExists(const std::string& p) override {  // names compared without case, as on Windows
+  bool PathExists(const std::string& p) override {
+    ++pathChecks;
+    return Exists(p);
+  }
+  bool Exists(const std::string& p) {  // names compared without case, as on Windows
     for (const auto& entry : sizes)
-      if (NameKey(entry.first) == NameKey(p)) return true;
+      if (Upper(entry.first) == Upper(p)) return true;
     return false;
   }
-  std::string NameKey(const std::string& p) override {
-    std::string key = p;
+  static std::string Upper(std::string key) {
     for (char& c : key) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     return key;
+  }
+  std::optional<std::vector<std::string>> FolderNames(const std::string& folder) override {
+    if (!listable) return std::nullopt;
+    std::vector<std::string> names;
+    for (const auto& entry : sizes)
+      if (entry.first.rfind(folder + "\\", 0) == 0) names.push_back(entry.first.substr(folder.size() + 1));
+    return names;
+  }
+  std::string NameKey(const std::string& p) override {
+    ++nameKeys;
+    return Upper(p);
   }
   double Now() override { return 1.0; }
   void ShowFinishedMessage(const std::string& text, bool all) override {
@@ -334,6 +357,70 @@ TEST(CopyRun, RescueInTwoRounds) {
     EXPECT_EQ(copies, c.copies) << c.name;
     EXPECT_EQ(end, c.end) << c.name;
   }
+}
+
+// Many files of one name: each goes to the first free numbered name, told
+// from one listing of the destination folder and the names the run gave,
+// with a bounded number of name checks a file (not a search from "(2)" each
+// time, nor a question to the disk a name). A file that appears meanwhile
+// under a free name is never replaced: the copy moves on to the next one.
+// A folder that cannot be listed is asked name by name, as before.
+TEST(CopyRun, ManyFilesOfOneNameGetFreeNamesAtAFlatCost) {
+  for (bool listable : {true, false}) {
+    FakeRun run;
+    run.listable = listable;
+    const size_t n = listable ? 300 : 30;
+    for (size_t i = 0; i < n; ++i) run.files.push_back("E:\\" + std::to_string(i) + "\\IMG.jpg");
+    run.sizes["D:\\out\\img (5).JPG"] = 7;  // there before the run
+    run.afterCopy = [&](size_t i) {
+      if (i == 2) run.sizes["D:\\out\\IMG (6).jpg"] = 8;  // appears during the run
+    };
+    RunCopy(run, run);
+    std::vector<std::string> got;  // the destinations, in order
+    for (const auto& line : run.trail)
+      if (line.rfind("copy ", 0) == 0) got.push_back(line.substr(line.find("-> ") + 3, line.find(" at ") - line.find("-> ") - 3));
+    std::vector<std::string> want = {"IMG.jpg", "IMG (2).jpg", "IMG (3).jpg", "IMG (4).jpg"};
+    if (listable) want.push_back("IMG (6).jpg");  // free when listed, refused as it is there now
+    for (size_t k = 7; want.size() < n + (listable ? 1 : 0); ++k) want.push_back("IMG (" + std::to_string(k) + ").jpg");
+    for (auto& w : want) w = "D:\\out\\" + w;
+    EXPECT_EQ(got, want) << listable;
+    EXPECT_EQ(run.sizes["D:\\out\\img (5).JPG"], 7);
+    EXPECT_EQ(run.sizes["D:\\out\\IMG (6).jpg"], 8);
+    EXPECT_EQ(std::count_if(run.trail.begin(), run.trail.end(),
+                            [](const std::string& l) { return l.find("Nie wszystkie") != std::string::npos; }),
+              0);  // every file copied
+    if (listable) {
+      EXPECT_EQ(run.pathChecks, 0u);
+      EXPECT_EQ(run.created.size(), n);  // every one created new
+      EXPECT_LT(run.nameKeys, 10 * n);
+    }
+  }
+}
+
+// A file that appears under a file's own name after the listing is copied
+// over, as one that was there before the run is.
+TEST(CopyRun, AFileOfTheSameNameThatAppearsMeanwhileIsCopiedOver) {
+  FakeRun run;
+  run.files = {"E:\\a", "E:\\b"};
+  run.afterCopy = [&](size_t i) {
+    if (i == 0) run.sizes["D:\\out\\B"] = 1;
+  };
+  RunCopy(run, run);
+  EXPECT_EQ(run.created, std::vector<std::string>{"D:\\out\\a"});
+  EXPECT_EQ(std::count(run.trail.begin(), run.trail.end(), "copy E:\\b -> D:\\out\\b at 4"), 2);
+  EXPECT_EQ(run.sizes["D:\\out\\b"], run.FileSizeByName("E:\\b"));
+}
+
+// In rescue mode a file whose map's name is taken in the folder is not
+// created as new: the routine then looks at that map (an earlier rescue's
+// is deleted once the file is created anew, as it would describe another).
+TEST(CopyRun, InRescueModeAFileWithAMapBesideItIsNotFresh) {
+  FakeRun run;
+  run.rescue = true;
+  run.files = {"E:\\x", "E:\\y"};
+  run.sizes["D:\\out\\X.MAP"] = 5;
+  RunCopy(run, run);
+  EXPECT_EQ(run.created, std::vector<std::string>{"D:\\out\\y"});
 }
 
 TEST(CopyRun, DestinationPathAddsTheSeparatorEvenAfterOne) {

@@ -239,6 +239,33 @@ TEST(LevelCopy, RefusesToCopyAFileOntoItself) {
             Opening() + Error("Plik docelowy jest tym samym plikiem co źródłowy"));
 }
 
+// A destination the run knows to be free is created new: a file that has
+// appeared under its name meanwhile is left as it is, nothing is logged as an
+// error, the source is closed again and FileExistsError tells the run to
+// take another name (with or without rescue mode).
+TEST(LevelCopy, AFreshDestinationNeverReplacesAFile) {
+  for (bool rescue : {false, true}) {
+    SCOPED_TRACE(rescue);
+    Rig rig;
+    rig.view.rescue = rescue;
+    rig.disk.Put(kSrc, Pattern(3000));
+    rig.disk.Put(kDst, "czyjś plik");
+    try {
+      CopyFileAtLevel({rig.disk, rig.clock, rig.view, *(rig.pacer = std::make_unique<Pacer>(rig.clock))}, kSrc,
+                      kDst, 4, true, nullptr, true);
+      ADD_FAILURE() << "copied over a file";
+    } catch (const FileExistsError&) {
+    }
+    EXPECT_EQ(rig.disk.Bytes(kDst), "czyjś plik");
+    EXPECT_EQ(rig.disk.openNow, 0);
+    for (const Entry& e : rig.view.log) EXPECT_NE(e.kind, ekError) << e.text;
+    // Where nothing is there, the copy is whole as ever.
+    rig.disk.files.erase(kDst);
+    EXPECT_EQ(rig.Copy(kSrc, kDst, 4, nullptr, true), "");
+    EXPECT_EQ(rig.disk.Bytes(kDst), Pattern(3000));
+  }
+}
+
 TEST(LevelCopy, CloseFailuresAreLoggedAndTheCopyEnds) {
   Rig rig;
   rig.disk.Put(kSrc, Pattern(100));

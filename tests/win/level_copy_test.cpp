@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/LevelCopy.h"
 #include "core/RescueMap.h"
 #include "support/UiTest.h"
 #include "win/Utf.h"
+#include "win/WinDirectory.h"
 #include "win/WinFile.h"
 
 namespace sk {
@@ -123,6 +126,34 @@ TEST(WinLevelCopy, OpenFailuresCarryTheirWindowsTexts) {
     EXPECT_TRUE(test::ReadFile(dir / "d.bin") == earlier);
     EXPECT_EQ(test::ReadFile(dir / "d.bin.map"), map);
   }
+}
+
+// What a copy run tells free names by: one listing of the destination folder
+// (every name, folders too; none for a folder that is not there), and a
+// create that refuses a name already there however its letters are cased.
+TEST(WinLevelCopy, FolderNamesAndANewFileThatRefusesAnExistingName) {
+  test::TempDir dir;
+  test::WriteFile(dir / "Plik.bin", "stary");
+  CreateDirectoryW(win::Widen(dir / "podfolder").c_str(), nullptr);
+  const auto names = win::FolderNames(dir / "");
+  ASSERT_TRUE(names.has_value());
+  for (const char* name : {"Plik.bin", "podfolder"})
+    EXPECT_NE(std::find(names->begin(), names->end(), name), names->end()) << name;
+  EXPECT_FALSE(win::FolderNames(dir / "brak").has_value());
+
+  win::WinFileSystem files;
+  for (const char* name : {"PLIK.BIN", "podfolder"}) {
+    try {
+      files.Open(dir / name, OpenMode::CreateNew);
+      ADD_FAILURE() << name << " replaced";
+    } catch (const FileExistsError&) {
+    } catch (const FileError& e) {
+      ADD_FAILURE() << name << ": " << e.what();
+    }
+  }
+  EXPECT_EQ(test::ReadFile(dir / "Plik.bin"), "stary");
+  files.Open(dir / "nowy.bin", OpenMode::CreateNew)->Close();
+  EXPECT_TRUE(test::FileExists(dir / "nowy.bin"));
 }
 
 TEST(WinLevelCopy, FileNamesInOtherScripts) {
