@@ -25,7 +25,8 @@ const std::vector<Column>& Columns() {
       {"drop", {RunCommand::Drop}},
       {"dialogs and pop-up menus",
        {RunCommand::SaveLog, RunCommand::AddFiles, RunCommand::ChooseFolder, RunCommand::MapFiles,
-        RunCommand::ResumeAdd, RunCommand::ProgramFile, RunCommand::About, RunCommand::PopupMenu}},
+        RunCommand::ResumeAdd, RunCommand::ProgramFile, RunCommand::About, RunCommand::PopupMenu,
+        RunCommand::ImageFiles}},
       {"\"Ustawienia programu\"", {RunCommand::Settings}},
   };
   return columns;
