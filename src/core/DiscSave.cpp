@@ -161,6 +161,12 @@ SaveReport SaveDiscFiles(const DiscTree& tree, const std::vector<size_t>& chosen
   for (const size_t i : chosen)
     if (i < tree.entries.size() && !tree.entries[i].unknown) entries.push_back(i);
   report.chosen = static_cast<int>(entries.size());
+  // No destination folder given: nothing is written (a relative path would
+  // put the files wherever the program happens to stand).
+  if (destination.empty()) {
+    log("Błąd: Nieuzupełnione pole folderu docelowego", ekError);
+    return report;
+  }
 
   // The disc's folder: the label's, or the first numbered one that is
   // missing or this disc's.

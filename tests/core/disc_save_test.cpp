@@ -164,6 +164,15 @@ TEST(DiscSave, AnotherDiscsFilesAndAnEarlierSaveAreNeverLost) {
                 .folder,
             "C:\\Cel\\Płyta (2)");
   EXPECT_EQ(other.Bytes("C:\\Cel\\Płyta\\notatki.txt"), "moje");
+  // No destination folder given: nothing written anywhere, the error logged.
+  log.clear();
+  const size_t filesBefore = other.files.size();
+  EXPECT_EQ(SaveDiscFiles(tree, {0}, *image, a.map, theirSite, "", ",",
+                          [&](const std::string& text, EventKind) { log.push_back(text); }, [] { return false; })
+                .complete,
+            0);
+  EXPECT_EQ(other.files.size(), filesBefore);
+  EXPECT_EQ(log, std::vector<std::string>{"Błąd: Nieuzupełnione pole folderu docelowego"});
   // One listing of each folder written into (and of each file written), not
   // one look at the disk per name tried.
   EXPECT_LE(theirs.listings, 6);
