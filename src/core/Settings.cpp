@@ -150,6 +150,7 @@ void SettingsStore::OpenAccessor() {
 }
 
 void SettingsStore::LoadDialogValues() {
+  loaded_ = true;
   try {
     controls_.SetLevel(accessor_->ReadInteger(kLevel));
     controls_.SetEndAction(accessor_->ReadInteger(kEndAction));
@@ -170,6 +171,20 @@ void SettingsStore::LoadRescueMode() {
     // Missing (an older installation) or mistyped: off, and nothing to report.
   }
   controls_.SetRescueMode(on);
+}
+
+void SettingsStore::LoadIfNeverLoaded() {
+  if (loaded_) return;
+  try {
+    if (!accessor_) OpenAccessor();
+    LoadDialogValues();
+  } catch (const RegistryError&) {
+    // As on "Anuluj": the values before the failing read are loaded.
+  }
+}
+
+void SettingsStore::RunStarting() {
+  if (!finished_) LoadIfNeverLoaded();
 }
 
 void SettingsStore::SaveAll() {
@@ -220,6 +235,7 @@ void SettingsStore::CancelPressed() {
 
 void SettingsStore::MainWindowClosing() {
   if (finished_) return;
+  LoadIfNeverLoaded();
   finished_ = true;  // whatever happens below, the key is not used again
   try {
     if (!accessor_) OpenAccessor();

@@ -1,6 +1,6 @@
 // The settings store: the registry values copied between the registry and the
-// controls that hold the live settings, at five moments (main window created,
-// settings dialog created, OK, "Anuluj", main window closed).
+// live settings in memory, at five moments (main window created, settings
+// dialog created, OK, "Anuluj", main window closed).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -99,10 +99,22 @@ class RegistryAccessor {
   std::unique_ptr<IRegistryKey> key_;
 };
 
-// The controls that hold the live settings: the settings dialog's track bar,
-// radio group, check box and program field, and the main window's
-// destination field. Setters take stored values as they are; the controls
-// bring them into their own ranges (ClampLevel, ClampEndAction).
+// The settings a run uses, in memory: the store loads them into it and saves
+// them from it, the settings dialog shows them and writes each change of the
+// user's into it at once, and a run reads them here, whether or not the
+// dialog was ever created.
+struct RunSettings {
+  int level = 0;  // 0..4
+  int endAction = 0;  // -1..5; -1: no item selected
+  bool checkFiles = false;
+  std::string runAfter;
+  bool rescueMode = false;
+};
+
+// Where the live settings are held: the run settings (shown by the settings
+// dialog) and the main window's destination field. Setters take stored
+// values as they are and bring them into their ranges (ClampLevel,
+// ClampEndAction).
 class ISettingsControls {
  public:
   virtual ~ISettingsControls() = default;
@@ -148,7 +160,13 @@ class SettingsStore {
   void CancelPressed();
   // Main window closing: save the values and close the key, once. A
   // failing write ends the save and becomes an error entry of the event log.
+  // Values never loaded (no settings dialog was created) are loaded first, so
+  // that the save keeps what is stored.
   void MainWindowClosing();
+  // A run starts: values never loaded are loaded now, silently (a failing
+  // read ends the load, the values after it stay as they are), so that a run
+  // uses the stored settings whether or not the dialog was ever created.
+  void RunStarting();
 
   bool Finished() const { return finished_; }
 
@@ -156,6 +174,7 @@ class SettingsStore {
   void OpenAccessor();
   void LoadDialogValues();
   void LoadRescueMode();
+  void LoadIfNeverLoaded();
   void SaveAll();
 
   RegistryKeyFactory openKey_;
@@ -163,6 +182,7 @@ class SettingsStore {
   Log log_;
   std::unique_ptr<RegistryAccessor> accessor_;
   bool finished_ = false;
+  bool loaded_ = false;  // the dialog's values were loaded (or their load tried) once
 };
 
 }  // namespace sk

@@ -87,7 +87,7 @@ void StartUp() {
   f.form1->SetForms(f.form2.get(), f.form3.get());
   f.form3->Create();
   // Pairs finished from a read map take the level a copy run takes.
-  f.form3->SetLevelSource([form2 = f.form2.get()] { return form2->Level(); });
+  f.form3->SetLevelSource([form1 = f.form1.get()] { return form1->RunSettingsNow().level; });
   // Its pairs finished from a map are shown by the main window's map window.
   f.form3->SetRescueMapHook([form1 = f.form1.get()](const std::string& mapPath, const RescueMap& map, bool live) {
     form1->ShowRescueMap(mapPath, map, live);

@@ -14,6 +14,7 @@
 #include "core/EventLog.h"
 #include "core/FileFinder.h"
 #include "core/RunState.h"
+#include "core/Settings.h"
 #include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
 #include "ui/Taskbar.h"
@@ -61,6 +62,10 @@ class TForm1 : public Window {
   // The settings store with the one registry accessor in use; its five
   // moments run from FormCreate, the settings dialog and FormClose.
   SettingsStore& Settings();
+  // The settings a run uses (the settings dialog edits them).
+  RunSettings& LiveSettings() { return liveSettings_; }
+  // As a run starting reads them: the stored ones when no dialog loaded them yet.
+  const RunSettings& RunSettingsNow();
 
   // ---- runs in progress and closing ----
   // What runs now (nothing, a copy run, a "Resumak" run, a folder search, an
@@ -287,11 +292,10 @@ class TForm1 : public Window {
   void SetStopRequested(bool on) { stopRequested_ = on; }
   double CopyStartTime() const { return copyStartTime_; }  // local date-time, days
   void SetCopyStartTime(double days) { copyStartTime_ = days; }
-  // Whether a copied file's size is compared with its source's (the settings
-  // dialog's CheckBox1, wired by the run).
+  // Whether a copied file's size is compared with its source's (the run
+  // setting by default).
   void SetSizeCheckSource(std::function<bool()> source) { sizeCheck_ = std::move(source); }
-  // Whether files are copied in rescue mode (the settings dialog's CheckBox2,
-  // wired by the run).
+  // Whether files are copied in rescue mode (the run setting by default).
   void SetRescueModeSource(std::function<bool()> source) { rescueMode_ = std::move(source); }
 
  protected:
@@ -352,8 +356,9 @@ class TForm1 : public Window {
   mutable std::unique_ptr<CopyArea, CopyAreaDeleter> copy_;
   bool stopRequested_ = false;
   double copyStartTime_ = 0;
-  std::function<bool()> sizeCheck_ = [] { return false; };
-  std::function<bool()> rescueMode_ = [] { return false; };
+  RunSettings liveSettings_;
+  std::function<bool()> sizeCheck_ = [this] { return liveSettings_.checkFiles; };
+  std::function<bool()> rescueMode_ = [this] { return liveSettings_.rescueMode; };
   // Rescue mode as it was when the copy run began: every file of the run is
   // copied in it, whatever the settings say meanwhile.
   std::optional<bool> runRescueMode_;

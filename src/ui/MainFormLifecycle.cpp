@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <initializer_list>
-#include <stdexcept>
 
 #include "core/Settings.h"
 #include "core/Text.h"
@@ -17,30 +16,32 @@
 namespace sk::ui {
 namespace {
 
-// The live settings: the settings dialog's controls and the main window's
-// destination field.
+// The live settings: the run settings (shown by the settings dialog, when it
+// exists) and the main window's destination field.
 class FormControls : public ISettingsControls {
  public:
   explicit FormControls(TForm1& main) : main_(main) {}
 
-  int Level() override { return Dialog().Level(); }
-  void SetLevel(int level) override { Dialog().SetLevel(level); }
-  int EndAction() override { return Dialog().ActionIndex(); }
-  void SetEndAction(int action) override { Dialog().SetActionIndex(action); }
-  bool CheckFiles() override { return Dialog().SizeCheck(); }
-  void SetCheckFiles(bool on) override { Dialog().SetSizeCheck(on); }
-  bool RescueMode() override { return Dialog().RescueMode(); }
-  void SetRescueMode(bool on) override { Dialog().SetRescueMode(on); }
-  std::string RunAfter() override { return Dialog().ProgramToRun(); }
-  void SetRunAfter(const std::string& path) override { Dialog().SetProgramToRun(path); }
+  int Level() override { return Live().level; }
+  void SetLevel(int level) override { Set(&RunSettings::level, ClampLevel(level)); }
+  int EndAction() override { return Live().endAction; }
+  void SetEndAction(int action) override { Set(&RunSettings::endAction, ClampEndAction(action)); }
+  bool CheckFiles() override { return Live().checkFiles; }
+  void SetCheckFiles(bool on) override { Set(&RunSettings::checkFiles, on); }
+  bool RescueMode() override { return Live().rescueMode; }
+  void SetRescueMode(bool on) override { Set(&RunSettings::rescueMode, on); }
+  std::string RunAfter() override { return Live().runAfter; }
+  void SetRunAfter(const std::string& path) override { Set(&RunSettings::runAfter, path); }
   std::string LastCopyToFolder() override { return main_.Text("Edit1"); }
   void SetLastCopyToFolder(const std::string& folder) override { main_.SetText("Edit1", folder); }
   std::string ProgramPath() override { return win::ExecutablePath(); }
 
  private:
-  TForm2& Dialog() {
-    if (!main_.Form2()) throw std::logic_error("the settings dialog does not exist");
-    return *main_.Form2();
+  RunSettings& Live() { return main_.LiveSettings(); }
+  template <typename T, typename V>
+  void Set(T RunSettings::*field, const V& value) {
+    Live().*field = value;
+    if (main_.Form2()) main_.Form2()->ShowSettings();
   }
   TForm1& main_;
 };
@@ -54,6 +55,11 @@ SettingsStore& TForm1::Settings() {
                                                 [this](const std::string& text, EventKind kind) { LogEvent(text, kind); });
   }
   return *settings_;
+}
+
+const RunSettings& TForm1::RunSettingsNow() {
+  Settings().RunStarting();
+  return liveSettings_;
 }
 
 void TForm1::FormCreate() {

@@ -52,7 +52,6 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   int64_t unread = 0;  // bytes the last file was left without (rescue mode)
   std::vector<PutOffRescue> putOff;  // rescue mode: the files left to round two
   bool putOffNow = false;             // the last file was put off
-  TForm2* Dialog() const { return form.form2_; }
 
   // ---- the window ----
   size_t EntryCount() override { return static_cast<size_t>(form.ListCount()); }
@@ -74,7 +73,7 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   }
   void SetOverallProgress(int64_t maximum, int64_t position) override { form.SetOverallProgress(maximum, position); }
   void SetCopyStartTime(double now) override { form.copyStartTime_ = now; }
-  int Level() override { return Dialog() ? Dialog()->Level() : 0; }
+  int Level() override { return form.RunSettingsNow().level; }
   void CopyFile(const std::string& source, const std::string& destination, int level, bool renamed,
                 bool fresh) override {
     if (form.CopyRunFileHook) form.CopyRunFileHook(nextFile);
@@ -99,8 +98,8 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
     if (form.hwnd_) UpdateWindow(form.hwnd_);
   }
   bool ClosePending() override { return form.ClosePending(); }
-  int AfterCopyAction() override { return Dialog() ? Dialog()->ActionIndex() : -1; }
-  std::string ProgramToRun() override { return Dialog() ? Dialog()->ProgramToRun() : std::string(); }
+  int AfterCopyAction() override { return form.RunSettingsNow().endAction; }
+  std::string ProgramToRun() override { return form.RunSettingsNow().runAfter; }
 
   // ---- the system ----
   bool FolderExists(const std::string& path) override { return win::FolderExists(path); }
@@ -195,6 +194,7 @@ void TForm1::Button8Click() {
     std::optional<bool>& mode;
     ~RunMode() { mode.reset(); }
   } runMode{runRescueMode_};
+  RunSettingsNow();  // the stored settings, when no dialog has loaded them
   runRescueMode_ = RescueModeNow();
   try {
     RunCopy(window, window);
@@ -210,8 +210,6 @@ void TForm1::Button8Click() {
 }
 
 void TForm1::ConnectForms() {
-  SetSizeCheckSource([this] { return form2_ && form2_->SizeCheck(); });
-  SetRescueModeSource([this] { return form2_ && form2_->RescueMode(); });
   EnableAfterCopyActions = [this](bool on) {
     if (form2_) form2_->EnableActionChoice(on);
   };

@@ -107,14 +107,9 @@ void TForm2::Create() {
   Guarded([this] { FormCreate(); });
 }
 
-// ---- the live settings ----
+// ---- the settings as the controls show them ----
 
 int TForm2::Level() const { return static_cast<int>(SendMessageW(Control("TrackBar1"), TBM_GETPOS, 0, 0)); }
-
-void TForm2::SetLevel(int level) {
-  SendMessageW(Control("TrackBar1"), TBM_SETPOS, TRUE, ClampLevel(level));
-  TrackBar1Change();
-}
 
 int TForm2::ActionIndex() const {
   for (int i = 0; i < kRadioItems; ++i)
@@ -122,17 +117,47 @@ int TForm2::ActionIndex() const {
   return -1;
 }
 
-void TForm2::SetActionIndex(int index) {
-  const int selected = ClampEndAction(index);
-  for (int i = 0; i < kRadioItems; ++i) Check(RadioItemName(i), i == selected);
-}
-
 std::string TForm2::ProgramToRun() const { return Text("Edit1"); }
-void TForm2::SetProgramToRun(const std::string& path) { SetText("Edit1", path); }
 bool TForm2::SizeCheck() const { return Checked("CheckBox1"); }
 bool TForm2::RescueMode() const { return Checked("CheckBox2"); }
-void TForm2::SetRescueMode(bool on) { Check("CheckBox2", on); }
-void TForm2::SetSizeCheck(bool on) { Check("CheckBox1", on); }
+
+void TForm2::SetLevel(int level) {
+  main_.LiveSettings().level = ClampLevel(level);
+  ShowSettings();
+}
+
+void TForm2::SetActionIndex(int index) {
+  main_.LiveSettings().endAction = ClampEndAction(index);
+  ShowSettings();
+}
+
+void TForm2::SetProgramToRun(const std::string& path) {
+  main_.LiveSettings().runAfter = path;
+  ShowSettings();
+}
+
+void TForm2::SetSizeCheck(bool on) {
+  main_.LiveSettings().checkFiles = on;
+  ShowSettings();
+}
+
+void TForm2::SetRescueMode(bool on) {
+  main_.LiveSettings().rescueMode = on;
+  ShowSettings();
+}
+
+void TForm2::ShowSettings() {
+  if (!hwnd_) return;
+  const RunSettings shown = main_.LiveSettings();  // the controls' notifications write back what they show
+  SendMessageW(Control("TrackBar1"), TBM_SETPOS, TRUE, ClampLevel(shown.level));
+  TrackBar1Change();
+  const int selected = ClampEndAction(shown.endAction);
+  for (int i = 0; i < kRadioItems; ++i) Check(RadioItemName(i), i == selected);
+  if (Text("Edit1") != shown.runAfter) SetText("Edit1", shown.runAfter);
+  Check("CheckBox1", shown.checkFiles);
+  Check("CheckBox2", shown.rescueMode);
+  main_.LiveSettings() = shown;
+}
 
 void TForm2::EnableActionChoice(bool on) {
   Enable("RadioGroup1", on);
@@ -143,9 +168,15 @@ bool TForm2::ActionChoiceEnabled() const { return Enabled("RadioGroup1"); }
 
 // ---- handlers ----
 
-void TForm2::FormCreate() { main_.Settings().DialogCreated(); }
+void TForm2::FormCreate() {
+  ShowSettings();  // the defaults, when the load below fails at its first read
+  main_.Settings().DialogCreated();
+}
 
-void TForm2::TrackBar1Change() { SetText("Label6", "Poziom " + std::to_string(Level() + 1)); }
+void TForm2::TrackBar1Change() {
+  main_.LiveSettings().level = Level();
+  SetText("Label6", "Poziom " + std::to_string(Level() + 1));
+}
 
 void TForm2::HoldDialogs(bool hold) {
   dialogsHeld_ = hold;
@@ -155,7 +186,7 @@ void TForm2::HoldDialogs(bool hold) {
 void TForm2::Button1Click() {
   if (dialogsHeld_) return;
   std::wstring file(32768, L'\0');
-  if (RunFileDialog(hwnd_, {.title = "Dodaj plik(i)"}, file)) SetText("Edit1", win::Narrow(file.c_str()));
+  if (RunFileDialog(hwnd_, {.title = "Dodaj plik(i)"}, file)) SetProgramToRun(win::Narrow(file.c_str()));
 }
 
 void TForm2::Button2Click() {
@@ -180,8 +211,14 @@ void TForm2::Button3Click() {
 }
 
 void TForm2::OnCommand(const std::string& name, int code) {
+  // The user's changes go into the run settings as they are made.
+  RunSettings& live = main_.LiveSettings();
+  if (name == "Edit1" && code == EN_CHANGE) live.runAfter = ProgramToRun();
   if (code != BN_CLICKED) return;
-  if (name == "Button1") Button1Click();
+  if (name == "CheckBox1") live.checkFiles = SizeCheck();
+  else if (name == "CheckBox2") live.rescueMode = RescueMode();
+  else if (name.starts_with("RadioGroup1Item")) live.endAction = ActionIndex();
+  else if (name == "Button1") Button1Click();
   else if (name == "Button2") Button2Click();
   else if (name == "Button3") Button3Click();
 }

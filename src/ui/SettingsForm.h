@@ -1,5 +1,6 @@
-// The settings dialog TForm2 ("Opcje programu"): its controls hold the live
-// settings that the copy run reads.
+// The settings dialog TForm2 ("Opcje programu"): the editor of the run
+// settings held by the main window. It shows them, and each change the user
+// makes goes into them at once; runs read them there, never the controls.
 #pragma once
 #include "ui/Window.h"
 
@@ -12,7 +13,8 @@ class TForm2 : public Window {
   explicit TForm2(TForm1& main) : main_(main) {}
   void Create();  // created hidden; runs FormCreate
 
-  // ---- the live settings, as the copy run and the settings store use them ----
+  // ---- the settings as the controls show them; each setter sets the run
+  // setting and shows it ----
   int Level() const;  // TrackBar1's position, 0..4
   void SetLevel(int level);  // brought into 0..4; the level label follows
   int ActionIndex() const;  // RadioGroup1's item index; -1 when no item is selected
@@ -23,6 +25,8 @@ class TForm2 : public Window {
   void SetSizeCheck(bool on);
   bool RescueMode() const;  // CheckBox2, under the level
   void SetRescueMode(bool on);
+  // Show the run settings in the controls (after a load).
+  void ShowSettings();
   // The copy run and the update check switch the action choice off while they run.
   void EnableActionChoice(bool on);
   bool ActionChoiceEnabled() const;

@@ -128,7 +128,7 @@ class FakeKey : public IRegistryKey {
 // The controls, starting at their design defaults and clamping like the real ones.
 struct FakeControls : ISettingsControls {
   int level = 0, action = 0;
-  bool check = false;
+  bool check = false, rescue = false;
   std::string runAfter, folder, exe = "C:\\Program Files\\Sektorian\\Sektorian.exe";
   std::vector<std::string> loaded;  // which setters ran, in order
 
@@ -138,6 +138,8 @@ struct FakeControls : ISettingsControls {
   void SetEndAction(int v) override { action = ClampEndAction(v), loaded.push_back(kEndAction); }
   bool CheckFiles() override { return check; }
   void SetCheckFiles(bool v) override { check = v, loaded.push_back(kCheckFiles); }
+  bool RescueMode() override { return rescue; }
+  void SetRescueMode(bool v) override { rescue = v; }
   std::string RunAfter() override { return runAfter; }
   void SetRunAfter(const std::string& v) override { runAfter = v, loaded.push_back(kRunAfter); }
   std::string LastCopyToFolder() override { return folder; }
@@ -504,6 +506,39 @@ TEST_F(SettingsStoreTest, AFailedExitSaveIsLoggedStopsThereAndStillReleasesTheKe
   store.MainWindowClosing();
   EXPECT_TRUE(reg.attempts.empty());
   EXPECT_EQ(log.size(), 1u);
+}
+
+// Without the settings dialog (never created), a run starting takes the
+// stored values, once, and the exit save keeps them rather than the defaults.
+TEST_F(SettingsStoreTest, WithoutTheDialogARunTakesTheStoredValuesAndTheExitKeepsThem) {
+  StoreAll(3, 4, "D:\\cel", 1, "a.exe");
+  reg.PutDword(kRescueMode, 1);
+  SettingsStore store = MakeStore();
+  store.MainWindowCreated();
+  EXPECT_EQ(controls.level, 0);  // nothing but the folder is loaded at creation
+  store.RunStarting();
+  EXPECT_EQ(controls.level, 3);
+  EXPECT_EQ(controls.action, 4);
+  EXPECT_TRUE(controls.check);
+  EXPECT_EQ(controls.runAfter, "a.exe");
+  EXPECT_TRUE(controls.rescue);
+  controls.level = 1;  // a change after the load is kept: a later run does not reload
+  store.RunStarting();
+  EXPECT_EQ(controls.level, 1);
+  store.MainWindowClosing();
+  EXPECT_EQ(reg.Dword(kLevel), 1);
+  EXPECT_EQ(reg.Dword(kEndAction), 4);
+  EXPECT_EQ(reg.Dword(kCheckFiles), 1);
+  EXPECT_EQ(reg.Dword(kRescueMode), 1);
+
+  // Never loaded at all: the exit save loads first and writes back what is stored.
+  SettingsStore second = MakeStore();
+  controls = FakeControls{};
+  second.MainWindowCreated();
+  second.MainWindowClosing();
+  EXPECT_EQ(reg.Dword(kLevel), 1);
+  EXPECT_EQ(reg.Dword(kEndAction), 4);
+  EXPECT_TRUE(log.empty());
 }
 
 TEST(SettingsRanges, ControlsClampStoredValues) {

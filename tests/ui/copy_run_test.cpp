@@ -370,6 +370,39 @@ TEST_F(CopyRun, CloseActionClosesAfterTheRunAndSavesOnce) {
   EXPECT_TRUE(reports.empty());
 }
 
+// A main window whose settings dialog was never created runs with the
+// stored settings (the size check, the after-copy action) and its close, the
+// action's, saves them as they were stored.
+TEST(CopyRunWithoutTheSettingsDialog, TakesTheStoredSettings) {
+  test::Flush();
+  test::SettingsKeyBackup backup;
+  test::PutCompleteSettings(3, true);
+  test::PutSettingsDword(L"EndAction", 4);  // "Wyłącz program"
+  test::TempDir dir;
+  test::ErrorReports reports;
+  TForm1 main;
+  main.Create();
+  main.ConnectForms();
+  test::WriteFile(dir / "a.bin", test::Pattern(10, 1));
+  main.AddFileToList(dir / "a.bin");
+  main.SetText("Edit1", dir / "wynik");
+  HWND hwnd = main.hwnd();
+  main.Button8Click();
+  ASSERT_TRUE(test::PumpUntil([hwnd] { return !IsWindow(hwnd); }));
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < main.EventLog().Count(); ++i) {
+    texts.push_back(main.EventLog().At(i).text);
+    EXPECT_NE(main.EventLog().At(i).kind, ekError) << texts.back();
+  }
+  for (const char* expected : {"Rozmiar plików jest taki sam - sukces", "Zamykanie aplikacji"})
+    EXPECT_NE(std::find(texts.begin(), texts.end(), expected), texts.end()) << expected;
+  EXPECT_EQ(test::ReadFile(dir / "wynik\\a.bin"), test::Pattern(10, 1));
+  EXPECT_EQ(test::GetSettingsValue(L"Level").Dword(), 3u);
+  EXPECT_EQ(test::GetSettingsValue(L"EndAction").Dword(), 4u);
+  EXPECT_EQ(test::GetSettingsValue(L"CheckFiles").Dword(), 1u);
+  test::Flush();  // the closed window's quit message
+}
+
 TEST_F(CopyRun, ClosingDuringARunStopsItSavesOnceAndSkipsTheAction) {
   const std::string big = ListALongCopyThenAShortOne(5);
   HWND main = Main().hwnd();
