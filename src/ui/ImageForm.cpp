@@ -396,7 +396,8 @@ int TForm5::SaveFiles() {
   // The save pumps messages: it is a run of this window, so nothing else
   // starts meanwhile (an image run would clear the list it writes out) and
   // "Zatrzymaj" stops it after the file in hand.
-  if (runHook_ && !runHook_(true)) return 0;
+  RunHost::Run run(host_);
+  if (!run.Began()) return 0;
   stopRequested_ = false;
   SetRunning(true);
   const size_t files = static_cast<size_t>(
@@ -425,7 +426,6 @@ int TForm5::SaveFiles() {
         ekError);
   Log("Zakończono kopiowanie plików", ekInfo);
   SetRunning(false);
-  if (runHook_) runHook_(false);
   return report.complete;
 }
 
@@ -493,7 +493,8 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
     Box(e.what());
     return;
   }
-  if (runHook_ && !runHook_(true)) return;
+  RunHost::Run run(host_);
+  if (!run.Began()) return;
   const bool continuing = earlier.has_value();
   devicePath_ = drive.DevicePath();
   imagePath_ = image;
@@ -524,12 +525,12 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   std::unique_ptr<IFile> device, out;
   pacer_.Restart();
   try {
-    device = worker_.Open(devicePath_, OpenMode::ReadShared);
-    out = worker_.Open(imagePath_, continuing ? OpenMode::ReadWriteExisting : OpenMode::CreateReadWrite);
+    device = host_.Files().Open(devicePath_, OpenMode::ReadShared);
+    out = host_.Files().Open(imagePath_, continuing ? OpenMode::ReadWriteExisting : OpenMode::CreateReadWrite);
     // The wait for the disc, the map's saves and the save after a failure
     // are the rescue session's, as in a copy run.
-    MapKeeper keeper(worker_, mapPath_, continuing);
-    RescueSession session(*this, keeper, worker_, devicePath_);
+    MapKeeper keeper(host_.Files(), mapPath_, continuing);
+    RescueSession session(*this, keeper, host_.Files(), devicePath_);
     // The drive's table of contents; none (Wine's image drives, some USB
     // drives): the run finds the sessions on the disc itself.
     DiscImageRun run(*this, {.continuing = continuing, .layout = win::ReadDriveLayout(devicePath_)});
@@ -575,7 +576,7 @@ void TForm5::RunImage(const win::DiscDrive& drive, const std::string& image) {
   if (!layoutText_.empty() && !mismatch) end += "; " + layoutText_;
   SetText("Label12", end);
   SetRunning(false);
-  if (runHook_) runHook_(false);
+  run.End();
   if (mismatch) Box(kImageMismatchText, MB_OK | MB_ICONWARNING);
 }
 
@@ -588,7 +589,7 @@ void TForm5::LaidOut(const DiscLayout& layout) {
     // GNU ddrescue going on with this image reads only what the run reads.
     const std::string domain = DomainMapPathFor(imagePath_);
     try {
-      worker_.ReplaceContent(domain, DomainMap(areas, map_.Size()).ToText({"Domain mapfile. Created by Sektorian"}));
+      host_.Files().ReplaceContent(domain, DomainMap(areas, map_.Size()).ToText({"Domain mapfile. Created by Sektorian"}));
       Log("Zapisano obszar danych płyty " + FileNamePart(domain), ekInfo);
     } catch (const FileError& e) {
       Log("Błąd: " + std::string(e.what()), ekError);
@@ -640,9 +641,7 @@ void TForm5::ShowStatus() {
 }
 
 void TForm5::WhileWaiting() {
-  if (!running_ || !(waitPacer_.Tick() & Pacer::kRefresh)) return;
-  ShowStatus();
-  waitPacer_.RefreshMade();
+  if (running_) ShowStatus();
 }
 
 std::string TForm5::DescribeOwners(const std::string& mapPath, int64_t pos, int64_t end) const {

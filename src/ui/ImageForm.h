@@ -14,7 +14,7 @@
 #include "core/DiscImage.h"
 #include "core/EventLog.h"
 #include "core/Pacer.h"
-#include "ui/RescueFiles.h"
+#include "ui/RunHost.h"
 #include "win/WinDevice.h"
 
 namespace sk::ui {
@@ -79,7 +79,7 @@ class TForm5 : public Window, public IImageView {
   }
   // Asked when a run begins (true: may it begin?) and told when it has ended
   // (false; the answer is not used).
-  void SetRunHook(std::function<bool(bool running)> hook) { runHook_ = std::move(hook); }
+  void SetRunHook(RunHost::Gate hook) { host_.SetGate(std::move(hook)); }
   // The main window's destination folder and event log.
   void SetDestinationSource(std::function<std::string()> source) { destination_ = std::move(source); }
   void SetLogSink(std::function<void(const std::string&, EventKind)> sink) { log_ = std::move(sink); }
@@ -135,9 +135,8 @@ class TForm5 : public Window, public IImageView {
   win::DeviceFileSystem files_;
   std::unique_ptr<IClock> clock_;
   Pacer pacer_{*clock_};
-  Pacer waitPacer_{*clock_};
-  // The run's reads and writes, off this window's thread.
-  WorkerFileSystem worker_{files_, [this] { WhileWaiting(); }};
+  // The run's token; its reads and writes, off this window's thread.
+  RunHost host_{files_, *clock_, [this] { WhileWaiting(); }};
 
   std::vector<win::DiscDrive> drives_;
   std::string devicePath_, imagePath_, mapPath_;
@@ -157,7 +156,6 @@ class TForm5 : public Window, public IImageView {
 
   bool running_ = false, held_ = false, dialogsHeld_ = false, stopRequested_ = false;
   double startTime_ = 0;
-  std::function<bool(bool)> runHook_;
   std::function<std::string()> destination_;
   std::function<void(const std::string&, EventKind)> log_;
   std::function<void(const std::string&, const RescueMap&, bool)> rescueMapHook_;

@@ -17,6 +17,7 @@
 #include "core/Settings.h"
 #include "ui/FolderBrowseDialog.h"
 #include "ui/HttpFetch.h"
+#include "ui/RunHost.h"
 #include "ui/Taskbar.h"
 #include "ui/TrayIcon.h"
 #include "core/EventLogModel.h"
@@ -350,6 +351,9 @@ class TForm1 : public Window {
     void operator()(CopyArea* area) const;
   };
   CopyArea& Copy() const;
+  // The host of the copy run: its token, the worker of a rescue's file
+  // calls, the pacer of its refreshes.
+  RunHost& CopyHost() const;
   EventLogView& LogView() const;
   void SetUpStatusArea();
   bool NotifyStatusArea(const NMHDR& hdr, LRESULT& result);
@@ -388,8 +392,11 @@ class TForm1 : public Window {
   std::unique_ptr<ISettingsControls> settingsControls_;
   std::unique_ptr<SettingsStore> settings_;
   RunState runState_;
-  RunInProgress* run_ = nullptr;               // the run under way, when there is one
-  std::unique_ptr<RunInProgress> resumeRun_;  // held while the resume tool runs
+  RunInProgress* run_ = nullptr;  // the run under way, when there is one
+  // The gate of a window's run host: a run of `kind` begins when the run
+  // state allows it, and holds a RunInProgress (stopped by `requestStop` on a
+  // close) until it ends; `changed` is told after it began and before it ends.
+  RunHost::Gate GateOfRun(RunKind kind, std::function<void()> requestStop, std::function<void(bool)> changed = {});
 
   struct MapWindowDeleter {
     void operator()(TForm4* form) const;
@@ -399,9 +406,8 @@ class TForm1 : public Window {
     void operator()(TForm5* form) const;
   };
   std::unique_ptr<TForm5, ImageWindowDeleter> form5_;
-  std::unique_ptr<RunInProgress> imageRun_;  // held while the image window runs
   // Told of the image window's runs.
-  bool ImageRunChanged(bool running);
+  void ImageRunChanged(bool running);
 
   // ---- file list ----
   win::WinDirectory directory_;

@@ -10,21 +10,23 @@
 #include "core/Pacer.h"
 #include "ui/EventLogView.h"
 #include "ui/MainForm.h"
-#include "ui/RescueFiles.h"
 #include "win/Utf.h"
 #include "win/WinFile.h"
 
 namespace sk::ui {
 
 struct TForm1::CopyArea : ICopyView {
-  explicit CopyArea(TForm1& f) : form(f), pacer(clock), logView(log) {}
+  explicit CopyArea(TForm1& f) : form(f), logView(log) {
+    host.SetGate(form.GateOfRun(RunKind::Copy, [this] { form.stopRequested_ = true; }));
+  }
 
   TForm1& form;
   win::WinFileSystem files;
-  // A rescue's source and destination: their calls off the window's thread.
-  WorkerFileSystem rescueFiles{files, [this] { WhileWaiting(); }};
   win::WinClock clock;
-  Pacer pacer;
+  // The run's token; a rescue's source and destination, their calls off the
+  // window's thread; the copy's pacing.
+  RunHost host{files, clock, [this] { WhileWaiting(); }};
+  Pacer& pacer = host.WaitPacer();
   EventLogModel log;
   EventLogView logView;
   CopyStatus status;
@@ -43,16 +45,15 @@ struct TForm1::CopyArea : ICopyView {
   bool RescueMode() override { return form.RescueModeNow(); }
   std::string DecimalSeparator() override { return separator; }
   bool AskMediumRetry(MediumQuestion question) override { return ui::AskMediumRetry(form.hwnd_, question); }
-  // A rescue's source and destination are opened through rescueFiles.
-  CopyEnvironment Environment() { return {files, clock, *this, pacer, &rescueFiles}; }
+  // A rescue's source and destination are opened through the host's worker.
+  CopyEnvironment Environment() { return {files, clock, *this, pacer, &host.Files()}; }
 
   // A rescue's file call takes long (a damaged disc's read): the elapsed
   // time keeps moving at the copy's paced refreshes.
   void WhileWaiting() {
-    if (!copying || !(pacer.Tick() & Pacer::kRefresh)) return;
+    if (!copying) return;
     status.elapsed = FormatElapsed(ElapsedSeconds(clock.Now(), form.copyStartTime_));
     form.ShowCopyStatus();
-    pacer.RefreshMade();
   }
   void ShowRescueMap(const std::string& mapPath, const RescueMap& map, bool live) override {
     form.ShowRescueMap(mapPath, map, live);
@@ -65,6 +66,8 @@ TForm1::CopyArea& TForm1::Copy() const {
   if (!copy_) copy_.reset(new CopyArea(const_cast<TForm1&>(*this)));
   return *copy_;
 }
+
+RunHost& TForm1::CopyHost() const { return Copy().host; }
 
 void TForm1::SetUpStatusArea() {
   Copy().logView.Attach(Control("ListView2"), Control("CheckBox1"));

@@ -14,7 +14,9 @@ TForm5& TForm1::ImageWindow() {
     form->Create();
     form->SetDestinationSource([this] { return Destination(); });
     form->SetLogSink([this](const std::string& text, EventKind kind) { LogEvent(text, kind); });
-    form->SetRunHook([this](bool running) { return ImageRunChanged(running); });
+    form->SetRunHook(GateOfRun(
+        RunKind::Image, [this] { if (form5_) form5_->Button3Click(); },
+        [this](bool running) { ImageRunChanged(running); }));
     form->SetRescueMapHook(
         [this](const std::string& path, const RescueMap& map, bool live) { ShowRescueMap(path, map, live); });
     form->RunsChanged(runState_);
@@ -25,23 +27,12 @@ TForm5& TForm1::ImageWindow() {
 
 void TForm1::Obrazpyty1Click() { ImageWindow().Open(); }
 
-bool TForm1::ImageRunChanged(bool running) {
-  if (running) {
-    imageRun_ = std::make_unique<RunInProgress>(*this, RunKind::Image, [this] {
-      if (form5_) form5_->Button3Click();
-    });
-    if (!imageRun_->Began()) {
-      imageRun_.reset();
-      return false;
-    }
-  }
+void TForm1::ImageRunChanged(bool running) {
   // The menus and the list as during a copy run in rescue mode; the map
   // window stays at hand.
   ShowRunOnTaskbar(running);
   for (const char* menu : {"Plik1", "Lista1", "Narzdzia1", "Pomoc1"}) EnableTopMenu(menu, !running);
   EnableListControls(!running);
-  if (!running) imageRun_.reset();  // a close that waited for the run goes on now
-  return true;
 }
 
 }  // namespace sk::ui

@@ -186,7 +186,7 @@ void TForm1::Button8Click() {
   // One run at a time, and none once the program is closing. Closing the
   // window meanwhile stops the run after the block in hand; the close then
   // completes when this handler has returned.
-  RunInProgress run(*this, RunKind::Copy, [this] { stopRequested_ = true; });
+  RunHost::Run run(CopyHost());
   if (!run.Began()) return;
   CopyRunWindow window(*this);
   // The mode is read once, for the whole run.
@@ -209,22 +209,32 @@ void TForm1::Button8Click() {
   }
 }
 
+RunHost::Gate TForm1::GateOfRun(RunKind kind, std::function<void()> requestStop, std::function<void(bool)> changed) {
+  auto held = std::make_shared<std::unique_ptr<RunInProgress>>();
+  return [this, kind, requestStop = std::move(requestStop), changed = std::move(changed), held](bool running) {
+    if (running) {
+      *held = std::make_unique<RunInProgress>(*this, kind, requestStop);
+      if (!(*held)->Began()) {
+        held->reset();
+        return false;
+      }
+    }
+    if (changed) changed(running);
+    if (!running) held->reset();  // a close that waited for the run goes on now
+    return true;
+  };
+}
+
 void TForm1::ConnectForms() {
   EnableAfterCopyActions = [this](bool on) {
     if (form2_) form2_->EnableActionChoice(on);
   };
   if (!form3_) return;
   form3_->SetTaskbarProgress(&taskbar_);
-  form3_->SetRunHook([this](bool running) {
-    ShowRunOnTaskbar(running);
-    if (running) {
-      // "Resumak"'s Start is held unless this may begin.
-      resumeRun_ = std::make_unique<RunInProgress>(*this, RunKind::Resume, [this] {
-        if (form3_) form3_->Button2Click();
-      });
-    } else {
-      resumeRun_.reset();  // a close that waited for the run goes on now
-    }
+  // "Resumak"'s Start is held unless a resume run may begin.
+  form3_->SetRunHook([gate = GateOfRun(RunKind::Resume, [this] { if (form3_) form3_->Button2Click(); },
+                                     [this](bool running) { ShowRunOnTaskbar(running); })](bool running) {
+    gate(running);
   });
   RunStateChanged();
 }

@@ -94,7 +94,16 @@ std::string ItemText(HWND list, int item, int column) {
 TForm3::TForm3()
     : files_(std::make_unique<win::WinFileSystem>()),
       clock_(std::make_unique<win::WinClock>()),
-      resumer_(std::make_unique<Resumer>(*files_, *clock_, *this, &rescueFiles_)) {}
+      resumer_(std::make_unique<Resumer>(*files_, *clock_, *this, &host_.Files())) {}
+
+void TForm3::SetRunHook(std::function<void(bool running)> hook) {
+  runHook_ = std::move(hook);
+  // The hook is told, never asked: "Rozpocznij" is held while no run may begin.
+  host_.SetGate([this](bool running) {
+    if (runHook_) runHook_(running);
+    return true;
+  });
+}
 
 TForm3::~TForm3() {
   if (logo_) DeleteObject(logo_);
@@ -260,7 +269,10 @@ void TForm3::SetRunning(bool running) {
     if (!IsWindowEnabled(next)) next = Control("ListView1");
     SetFocus(next);
   }
-  if (runHook_) runHook_(running);
+  if (running)
+    host_.Begin();
+  else
+    host_.End();
 }
 
 void TForm3::Show(const ResumeStatus& status) {
@@ -297,11 +309,10 @@ std::string TForm3::DecimalSeparator() { return win::DecimalSeparator(); }
 bool TForm3::AskMediumRetry(MediumQuestion question) { return ui::AskMediumRetry(hwnd_, question); }
 
 void TForm3::WhileRescueWaits() {
-  if (!running_ || !(waitPacer_.Tick() & Pacer::kRefresh)) return;
+  if (!running_) return;
   ResumeStatus status = resumer_->Status();
   status.elapsedSeconds = ElapsedSeconds(clock_->Now(), startTime_);
   Show(status);
-  waitPacer_.RefreshMade();
 }
 
 }  // namespace sk::ui

@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Pacer.h"
 #include "core/Resume.h"
-#include "ui/RescueFiles.h"
+#include "ui/RunHost.h"
 #include "ui/Taskbar.h"
 
 namespace sk::ui {
@@ -52,7 +51,7 @@ class TForm3 : public Window, public IResumeView {
   }
   bool DialogsHeld() const { return dialogsHeld_; }
   // Told when a resume run begins (true) and when it has ended (false).
-  void SetRunHook(std::function<void(bool running)> hook) { runHook_ = std::move(hook); }
+  void SetRunHook(std::function<void(bool running)> hook);
   const std::function<void(bool running)>& RunHook() const { return runHook_; }
   // The program's taskbar button, which shows a run's progress at the
   // window's paced moments, its failed pairs and its Stop (null: none).
@@ -97,14 +96,14 @@ class TForm3 : public Window, public IResumeView {
   void DrawLogo(const DRAWITEMSTRUCT& item);
   void UpdateStartButton();
   // A pair finished from its map waits for a long read: the elapsed time
-  // keeps moving at paced moments.
+  // keeps moving at the host's paced moments.
   void WhileRescueWaits();
 
   std::unique_ptr<IFileSystem> files_;
   std::unique_ptr<IClock> clock_;
-  Pacer waitPacer_{*clock_};
-  // The reads and writes of pairs finished from their maps, off this window's thread.
-  WorkerFileSystem rescueFiles_{*files_, [this] { WhileRescueWaits(); }};
+  // The run's token; the reads and writes of pairs finished from their
+  // maps, off this window's thread.
+  RunHost host_{*files_, *clock_, [this] { WhileRescueWaits(); }};
   std::unique_ptr<Resumer> resumer_;
   bool stopRequested_ = false;
   double startTime_ = 0;
