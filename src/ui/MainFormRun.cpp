@@ -64,11 +64,14 @@ struct TForm1::CopyRunWindow : ICopyRunView, ICopyRunSystem {
   }
   void LogEvent(const std::string& text, EventKind kind) override { form.LogEvent(text, kind); }
   void SetRunControls(bool running) override {
-    form.SetRunControls(running);
     if (running) {
+      form.SetRunControls(true);
       form.BeginCopy();
     } else {
+      // The status as the run leaves it, the taskbar button's value
+      // included, before the button goes back to no progress.
       form.EndCopy();
+      form.SetRunControls(false);
     }
   }
   void SetOverallProgress(int64_t maximum, int64_t position) override { form.SetOverallProgress(maximum, position); }
