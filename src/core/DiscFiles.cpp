@@ -75,14 +75,7 @@ int64_t DamageOutsideFiles(const DiscTree& tree, const RescueMap& map) {
   for (const DiscEntry& e : tree.entries)
     for (const DiscExtent& x : e.extents)
       if (OnDisc(x)) held.emplace_back(x.pos, EndOf(x));
-  std::sort(held.begin(), held.end());
-  std::vector<std::pair<int64_t, int64_t>> merged;
-  for (const auto& h : held) {
-    if (!merged.empty() && h.first <= merged.back().second)
-      merged.back().second = std::max(merged.back().second, h.second);
-    else
-      merged.push_back(h);
-  }
+  const std::vector<std::pair<int64_t, int64_t>> merged = MergeRanges(std::move(held));
   int64_t outside = 0;
   for (auto a = map.NextArea(0, kBadSector); a; a = map.NextArea(a->end(), kBadSector)) {
     int64_t covered = 0;

@@ -36,15 +36,7 @@ std::vector<std::pair<int64_t, int64_t>> SectorRanges(const std::vector<DiscExte
     const int64_t to = std::min(size, (end - 1) / sector * sector + sector);
     ranges.emplace_back(from, to);
   }
-  std::sort(ranges.begin(), ranges.end());
-  std::vector<std::pair<int64_t, int64_t>> merged;
-  for (const auto& r : ranges) {
-    if (!merged.empty() && r.first <= merged.back().second)
-      merged.back().second = std::max(merged.back().second, r.second);
-    else
-      merged.push_back(r);
-  }
-  return merged;
+  return MergeRanges(std::move(ranges));
 }
 
 struct PassStopped {};

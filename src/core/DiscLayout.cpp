@@ -35,13 +35,17 @@ std::vector<std::pair<int64_t, int64_t>> DiscLayout::DataAreas(int64_t sectorCou
     const int64_t to = std::clamp<int64_t>(t.start + t.length, from, sectorCount);
     if (from < to) areas.push_back({from, to});
   }
-  std::sort(areas.begin(), areas.end());
+  return MergeRanges(std::move(areas));
+}
+
+std::vector<std::pair<int64_t, int64_t>> MergeRanges(std::vector<std::pair<int64_t, int64_t>> ranges) {
+  std::sort(ranges.begin(), ranges.end());
   std::vector<std::pair<int64_t, int64_t>> merged;
-  for (const auto& a : areas) {
-    if (!merged.empty() && a.first <= merged.back().second)
-      merged.back().second = std::max(merged.back().second, a.second);
+  for (const auto& r : ranges) {
+    if (!merged.empty() && r.first <= merged.back().second)
+      merged.back().second = std::max(merged.back().second, r.second);
     else
-      merged.push_back(a);
+      merged.push_back(r);
   }
   return merged;
 }

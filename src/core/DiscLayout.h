@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace sk {
@@ -46,6 +47,9 @@ struct DiscLayout {
   int AudioTracks() const;
   int64_t AudioSectors() const;
 };
+
+// Ranges [first, end) sorted, those that meet or overlap joined.
+std::vector<std::pair<int64_t, int64_t>> MergeRanges(std::vector<std::pair<int64_t, int64_t>> ranges);
 
 // The layout as the disc's own file systems tell it, for a drive that answers
 // no table of contents: the first session's volume space (ISO 9660's volume
