@@ -9,6 +9,7 @@
 #include <set>
 
 #include "core/CopyFakes.h"
+#include "core/MediumFakes.h"
 #include "core/DiscImage.h"
 #include "core/DiscImages.h"
 
@@ -60,61 +61,14 @@ std::vector<int64_t> SystemSectors() {
   return out;
 }
 
-// A drive reading the disc: a read touching a bad sector fails whole. Taken
-// out after `outAfter` more reads.
-struct Drive : IFile {
-  std::string bytes = Disc();
-  std::set<int64_t> bad;  // sectors
-  int64_t pos = 0;
-  int outAfter = -1;
-  bool out = false;
-  struct Access {
-    int64_t pos, end;
-    bool failed;
-  };
-  std::vector<Access> log;
-  int64_t Position() override { return pos; }
-  void Seek(int64_t p) override { pos = p; }
-  int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
-  size_t Read(void* buffer, size_t count) override {
-    if (outAfter >= 0 && outAfter-- == 0) out = true;
-    if (out) throw FileError("I/O error 21", 21);
-    const int64_t end = std::min(pos + static_cast<int64_t>(count), Size());
-    const auto b = bad.lower_bound(pos / S);
-    const bool failed = b != bad.end() && *b * S < end;
-    log.push_back({pos, end, failed});
-    if (failed) throw FileError("I/O error 23", 23);
-    std::copy(bytes.begin() + pos, bytes.begin() + end, static_cast<char*>(buffer));
-    pos = end;
-    return static_cast<size_t>(end - log.back().pos);
+// A drive reading the disc: a read touching a bad sector fails whole.
+struct Drive : fake::Medium {
+  Drive() {
+    bytes = Disc();
+    sector = S;
   }
-  size_t Write(const void*, size_t) override { throw FileError("File access denied", 5); }
-  void Close() override {}
 };
-
-// The image file, in memory; a write reaching past `room` fails.
-struct Image : IFile {
-  std::string bytes;
-  int64_t pos = 0, room = -1;
-  int64_t Position() override { return pos; }
-  void Seek(int64_t p) override { pos = p; }
-  int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
-  size_t Read(void* buffer, size_t count) override {
-    const int64_t n = std::max<int64_t>(0, std::min(static_cast<int64_t>(count), Size() - pos));
-    std::copy_n(bytes.data() + pos, n, static_cast<char*>(buffer));
-    pos += n;
-    return static_cast<size_t>(n);
-  }
-  size_t Write(const void* buffer, size_t count) override {
-    if (room >= 0 && pos + static_cast<int64_t>(count) > room) throw DiskFullError();
-    if (Size() < pos + static_cast<int64_t>(count)) bytes.resize(static_cast<size_t>(pos) + count, '\0');
-    bytes.replace(static_cast<size_t>(pos), count, static_cast<const char*>(buffer), count);
-    pos += static_cast<int64_t>(count);
-    return count;
-  }
-  void SetSize(int64_t size) override { bytes.resize(static_cast<size_t>(size), '\0'); }
-  void Close() override {}
-};
+using Image = fake::Target;
 
 // The image holds the disc's bytes wherever the map says read, zeros
 // elsewhere; nothing unreadable is called read.
@@ -126,7 +80,7 @@ std::string ImageProblem(const Image& image, const RescueMap& map, const Drive& 
                               : held.find_first_not_of('\0') != std::string::npos)
       return "area at " + std::to_string(a.pos);
   }
-  for (int64_t s : drive.bad)
+  for (int64_t s : drive.badSectors)
     if (map.StatusAt(s * S) == kFinished) return "bad sector called read at " + std::to_string(s);
   return "";
 }
@@ -254,7 +208,7 @@ std::set<int64_t> Lay(Rig& rig, Shape shape) {
     noData = Sectors(n, 1000);
     rig.drive.bytes += fake::Pattern(1000 * S, 78);
   }
-  rig.drive.bad.insert(noData.begin(), noData.end());
+  rig.drive.badSectors.insert(noData.begin(), noData.end());
   return noData;
 }
 
@@ -288,7 +242,7 @@ TEST(DiscImageRun, ImagesTheDiscFileSystemFirstThenTickedFilesThenTheRest) {
   };
   for (const Case& c : cases) {
     Rig rig;
-    rig.drive.bad = c.bad;
+    rig.drive.badSectors = c.bad;
     rig.ticked = c.ticked;
     const std::set<int64_t> noData = Lay(rig, c.shape);
     const ImageRunResult result = rig.Run(false);
@@ -372,7 +326,7 @@ TEST(DiscImageRun, GoesOnFromItsMapAndRefusesAnotherDisc) {
     for (const char* how : {"stop", "disc out", "disk full"}) {
       const std::string where = std::string(how) + " at " + std::to_string(at);
       Rig rig;
-      rig.drive.bad = bad;
+      rig.drive.badSectors = bad;
       std::string error;
       try {
         if (how[0] == 's') rig.stopAt = at;
@@ -415,11 +369,11 @@ TEST(DiscImageRun, GoesOnFromItsMapAndRefusesAnotherDisc) {
 
   // Sectors not yet scraped, beyond sectors found bad: the bad ones after them.
   Rig rig2;
-  rig2.drive.bad = bad;
+  rig2.drive.badSectors = bad;
   rig2.Run(false);
   const int64_t notScraped = rig2.drive.Size() - 8 * S;
   rig2.map.Set(notScraped, 4 * S, kNonScraped);
-  rig2.drive.bad.clear();
+  rig2.drive.badSectors.clear();
   rig2.drive.log.clear();
   rig2.Run(true);
   EXPECT_EQ(rig2.image.bytes, rig2.drive.bytes);
@@ -476,7 +430,7 @@ TEST(DiscImage, ImageSectorsNeverGiveAHoleAsZeros) {
     for (int k = 0; k < 2; ++k) rig.map.Set(2 * S + k * 1024, 1024, r.statuses[k]);
     rig.image.bytes = rig.drive.bytes.substr(0, 4 * S);
     rig.image.bytes.replace(2 * S, S, std::string(S, '\0'));
-    if (r.driveFails) rig.drive.bad = {2};
+    if (r.driveFails) rig.drive.badSectors = {2};
     SectorView view(rig.drive);
     ImageSectors withDrive(rig.image, rig.map, rig.drive, view);
     ImageSectors alone(rig.image, rig.map);
@@ -578,11 +532,11 @@ TEST(DiscImageRun, TheListFollowsTheSectorsAPassReads) {
   Rig rig;
   // Every directory and path table sector: the volume descriptors alone read.
   for (int64_t s : system)
-    if (s > 18) rig.drive.bad.insert(s);
+    if (s > 18) rig.drive.badSectors.insert(s);
   rig.Run(false);
   ASSERT_NE(paths(rig.listed), healthy);
   // Another drive reads them, at the end of the run going on.
-  rig.drive.bad.clear();
+  rig.drive.badSectors.clear();
   rig.listings = 0;
   rig.Run(true);
   EXPECT_EQ(paths(rig.listed), healthy);
@@ -600,7 +554,7 @@ TEST(DiscImageRun, TheListFollowsTheSectorsAPassReads) {
 TEST(DiscImageRun, DdrescueGoesOnWithTheImageInsideTheDomainMap) {
   Rig rig;
   const std::set<int64_t> gap = Lay(rig, Shape::kTwoSessions);
-  rig.drive.bad.clear();  // ddrescue reads the file: the gap holds bytes
+  rig.drive.badSectors.clear();  // ddrescue reads the file: the gap holds bytes
   for (int64_t s : gap) rig.drive.bytes.replace(s * S, S, std::string(S, 'G'));
   rig.stopAt = 6;
   ASSERT_TRUE(rig.Run(false).stopped);

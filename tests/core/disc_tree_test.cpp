@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/CopyFakes.h"
+#include "core/MediumFakes.h"
 #include "core/DiscImage.h"
 #include "core/DiscImages.h"
 #include "core/DiscRead.h"
@@ -1039,29 +1040,6 @@ TEST(DiscTreeHostile, ManyFoldersThatPairWithNothing) {
   EXPECT_LE(source.asked.size(), 100u);
 }
 
-// A file in memory, for writing files out of an image.
-struct MemoryFile : IFile {
-  std::string bytes;
-  int64_t pos = 0;
-  int64_t Position() override { return pos; }
-  void Seek(int64_t p) override { pos = p; }
-  int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
-  size_t Read(void* buffer, size_t count) override {
-    const size_t n = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(count, Size() - pos)));
-    std::copy_n(bytes.data() + pos, n, static_cast<char*>(buffer));
-    pos += static_cast<int64_t>(n);
-    return n;
-  }
-  size_t Write(const void* buffer, size_t count) override {
-    if (Size() < pos + static_cast<int64_t>(count)) bytes.resize(static_cast<size_t>(pos) + count, '\0');
-    bytes.replace(static_cast<size_t>(pos), count, static_cast<const char*>(buffer), count);
-    pos += static_cast<int64_t>(count);
-    return count;
-  }
-  void SetSize(int64_t size) override { bytes.resize(static_cast<size_t>(size), '\0'); }
-  void Close() override {}
-};
-
 // A file whose allocation extent descriptor cannot be read: listed at its
 // full length, the rest of its bytes not known, "Uszkodzony" though every
 // sector it names is read, and written out with zeros there that its own
@@ -1084,7 +1062,7 @@ TEST(DiscTreeUdf, AFileWhoseAllocationCannotBeReadIsNeverWhole) {
   EXPECT_EQ(state.notRead, 5000 - S);
   EXPECT_EQ(state.unreadable, 0);
 
-  MemoryFile image, out;
+  fake::Target image, out;
   image.bytes.assign(source.image.begin(), source.image.end());
   const RescueMap own = ExtractFile(*it, image, map, out);
   EXPECT_TRUE(out.bytes == kFiles.at("\\Dokumenty\\list.doc").substr(0, S) + std::string(5000 - S, '\0'));

@@ -11,86 +11,14 @@
 #include "core/LevelCopy.h"
 #include "core/Rescue.h"
 #include "core/CopyFakes.h"
+#include "core/MediumFakes.h"
 
 namespace sk {
 namespace {
 
-struct Range {
-  int64_t from, to;  // [from, to)
-};
-
-// A damaged disc's file: a read that touches an unreadable byte fails as a
-// whole. With `sector` set, as a drive reads a disc (2048) or a flash drive
-// its blocks (512): a read that touches a sector holding an unreadable byte
-// fails whole (so no part of such a sector is ever readable). `says` is the
-// sector size it reports, whatever it fails in. A failing read leaves the
-// position somewhere else.
-struct Medium : IFile {
-  int64_t size = 0;
-  std::vector<Range> bad;
-  int64_t sector = 0;
-  int64_t says = 0;
-  int64_t pos = 0;
-  int reads = 0, failures = 0;
-  std::vector<int64_t> readsAt;  // where each read began
-
-  static char Byte(int64_t i) { return static_cast<char>(1 + (i * 7 + i / 251) % 251); }  // never 0
-  bool Readable(int64_t i) const {
-    if (sector > 0) return Touches(i / sector * sector, i / sector * sector + sector) == bad.end();
-    return Touches(i, i + 1) == bad.end();
-  }
-  std::vector<Range>::const_iterator Touches(int64_t from, int64_t to) const {
-    if (sector > 0) {
-      from = from / sector * sector;
-      to = (to + sector - 1) / sector * sector;
-    }
-    return std::find_if(bad.begin(), bad.end(), [&](const Range& r) { return r.from < to && r.to > from; });
-  }
-  int64_t Position() override { return pos; }
-  void Seek(int64_t p) override { pos = p; }
-  int64_t Size() override { return size; }
-  size_t Read(void* buffer, size_t count) override {
-    ++reads;
-    readsAt.push_back(pos);
-    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), size - pos));
-    if (n > 0 && Touches(pos, pos + n) != bad.end()) {
-      ++failures;
-      pos += n / 2 + 1;
-      throw FileError("I/O error 23", 23);
-    }
-    for (int64_t i = 0; i < n; ++i) static_cast<char*>(buffer)[i] = Byte(pos + i);
-    pos += n;
-    return static_cast<size_t>(n);
-  }
-  size_t Write(const void*, size_t) override { throw FileError("File access denied", 5); }
-  void Close() override {}
-  int64_t SectorSize() override { return says; }
-};
-
-// The destination, in memory; a write reaching past `room` fails.
-struct Target : IFile {
-  std::string bytes;
-  int64_t pos = 0;
-  int64_t room = -1;
-  int flushes = 0;
-  int64_t Position() override { return pos; }
-  void Seek(int64_t p) override { pos = p; }
-  int64_t Size() override { return static_cast<int64_t>(bytes.size()); }
-  size_t Read(void*, size_t) override { return 0; }
-  size_t Write(const void* buffer, size_t count) override {
-    if (room >= 0 && pos + static_cast<int64_t>(count) > room) throw FileError("I/O error 112", 112);
-    if (static_cast<int64_t>(bytes.size()) < pos + static_cast<int64_t>(count))
-      bytes.resize(static_cast<size_t>(pos) + count, '\0');
-    bytes.replace(static_cast<size_t>(pos), count, static_cast<const char*>(buffer), count);
-    pos += static_cast<int64_t>(count);
-    return count;
-  }
-  void SetSize(int64_t size) override {
-    bytes.resize(static_cast<size_t>(size), '\0');
-  }
-  void Flush() override { ++flushes; }
-  void Close() override {}
-};
+using fake::Medium;
+using fake::Range;
+using fake::Target;
 
 // What a saved map may say: every byte it calls finished is in the
 // destination as the source has it.
@@ -149,7 +77,7 @@ struct Rig : IRescueView {
 // bad sectors may be given up too (places closer than the narrowing looks),
 // never those next to a damaged place outside it.
 std::string Check(const Rig& rig, int level) {
-  const int64_t size = rig.medium.size;
+  const int64_t size = rig.medium.Length();
   const int64_t block = static_cast<int64_t>(BlockSize(level));
   const int64_t sector = static_cast<int64_t>(RescueSectorOf(const_cast<Medium&>(rig.medium)));
   const int64_t unit = rig.medium.sector > 0 ? rig.medium.sector : 1;  // what fails together
@@ -283,7 +211,7 @@ TEST(RescueEngine, ReadsEverythingReadableAroundDamage) {
     for (int level = 0; level <= 4; ++level) {
      for (const Kind& kind : kinds) {
       Rig rig;
-      rig.medium.size = c.size;
+      rig.medium.Fill(c.size);
       rig.medium.bad = c.bad;
       rig.medium.sector = kind.fails;
       rig.medium.says = kind.says;
@@ -323,7 +251,7 @@ TEST(RescueEngine, StopsAnywhereAndGoesOnFromItsMap) {
     for (int level : {0, 2, 4}) {
       const std::string kind = "level " + std::to_string(level) + (sector ? ", sectors fail whole" : "");
       Rig whole;
-      whole.medium.size = 200 * K;
+      whole.medium.Fill(200 * K);
       whole.medium.bad = bad;
       whole.medium.sector = sector;
       whole.map = RescueMap(200 * K);
@@ -376,14 +304,14 @@ TEST(RescueEngine, StopsAnywhereAndGoesOnFromItsMap) {
       }
 
       whole.medium.bad.clear();
-      whole.medium.readsAt.clear();
+      whole.medium.log.clear();
       whole.map.Set(150 * K, 8 * K, kNonScraped);
       RescueOptions healed;
       healed.mapOnDisk = healed.retryBadSectors = true;
       whole.Run(level, healed);
       EXPECT_EQ(whole.map.Unfinished(), 0) << kind << ", healed";
       EXPECT_EQ(Check(whole, level), "") << kind << ", healed";
-      EXPECT_EQ(whole.medium.readsAt.front(), 150 * K) << kind << ", healed";
+      EXPECT_EQ(whole.medium.log.front().pos, 150 * K) << kind << ", healed";
     }
   }
 }
@@ -397,8 +325,8 @@ TEST(RescueEngine, PacesWindowWorkAndSavesByTime) {
     Rig rig;
     Pacer noRefresh(rig.clock, 10, 1 << 30, 1 << 30);
     if (!refreshes) rig.otherPacer = &noRefresh;
-    rig.medium.size = 4096 * 300;
-    rig.map = RescueMap(rig.medium.size);
+    rig.medium.Fill(4096 * 300);
+    rig.map = RescueMap(rig.medium.Length());
     rig.clock.step = 5000;    // 5 ms a counter reading
     rig.clock.msStep = 1000;  // and a second every time the run's clock is read
     RescueOptions options;
