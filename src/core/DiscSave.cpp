@@ -12,17 +12,6 @@
 namespace sk {
 namespace {
 
-std::string LowerAscii(const std::string& text) {
-  std::string s = text;
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return s;
-}
-
-std::string WithSlash(std::string folder) {
-  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
-  return folder;
-}
-
 // A file or folder as a listing gave it.
 struct Listed {
   int64_t size = 0;

@@ -27,12 +27,6 @@ std::string SafeName(const std::string& name) {
   return device ? s + "_" : s;
 }
 
-std::string LowerAscii(const std::string& text) {
-  std::string s = text;
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return s;
-}
-
 }  // namespace
 
 RescueMap ExtractFile(const DiscEntry& entry, IFile& image, const RescueMap& imageMap, IFile& out,

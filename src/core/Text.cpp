@@ -12,6 +12,16 @@ std::string FolderPart(std::string_view path) {
   return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
 }
 
+std::string WithSlash(std::string folder) {
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  return folder;
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return text;
+}
+
 }  // namespace sk
 
 namespace sk {

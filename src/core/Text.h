@@ -11,6 +11,13 @@ std::string FileNamePart(std::string_view path);
 // The folder part: everything up to and including the last '\' or ':'.
 std::string FolderPart(std::string_view path);
 
+// A folder's path ending in a separator (an empty path stays empty).
+std::string WithSlash(std::string folder);
+
+// ASCII letters in lower case, every other byte as it is: a name key where
+// the system's own comparison is not at hand.
+std::string LowerAscii(std::string text);
+
 // The program's version, as shown and as compared in the update check.
 inline constexpr const char* kVersionText = "1.1.0";
 inline constexpr int kUpdateVersion = 110;

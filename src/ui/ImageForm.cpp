@@ -91,11 +91,6 @@ void MakeFoldersFor(const std::string& path) {
   win::CreateFolder(folder);
 }
 
-std::string WithSlash(std::string folder) {
-  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
-  return folder;
-}
-
 }  // namespace
 
 TForm5::TForm5() : clock_(std::make_unique<win::WinClock>()) {}
